@@ -1,0 +1,42 @@
+// Conversions between the installer's UTF-16 texts and the bytes of the
+// C library's multibyte encoding, under the process locale.
+//
+// The locale is chosen once, at start-up, by SelectEnvironmentLocale(); the
+// conversions never switch it, so the UI thread and the copy thread may
+// convert at the same time. A text the locale cannot represent converts up
+// to its first unconvertible character; nothing reports the failure.
+#ifndef QORV_BASE_TEXT_CONVERT_H_
+#define QORV_BASE_TEXT_CONVERT_H_
+
+#include <cstddef>
+
+#include "base/text_string.h"
+
+namespace qorv {
+
+// Selects the locale the environment names (LC_ALL, LANG, ...) for the whole
+// process and returns its name, or null when the environment names a locale
+// the system lacks (the C locale stays then). Call once, before any thread
+// starts.
+const char* SelectEnvironmentLocale();
+
+// Decodes the terminated bytes `source` (read up to the first zero byte).
+// Returns the number of characters decoded; stores at most `limit` of them
+// in `out`, each as the low 16 bits of its code point, and no terminator.
+// Decoding stops at the first invalid or incomplete sequence.
+size_t MultiByteToUtf16(const char* source, char16_t* out, long limit);
+
+// Encodes `source` (read up to the first zero unit or `length` units) into
+// `out`. Each unit is one character; surrogates are not combined. Returns the
+// number of bytes of the encoding; when that is not 0, `out` is zeroed and
+// filled with it. Encoding stops at the first unit the locale cannot
+// represent, and never writes a character that does not fit `size`.
+size_t Utf16ToMultiByte(const char16_t* source, size_t length, char* out, size_t size);
+
+// Whole-string forms of the two primitives above. Both stop at a zero unit.
+NarrowString toNarrow(const WideString& text);
+WideString toWide(const NarrowString& text);
+
+}  // namespace qorv
+
+#endif  // QORV_BASE_TEXT_CONVERT_H_

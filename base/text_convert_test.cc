@@ -1,0 +1,95 @@
+#include "base/text_convert.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <thread>
+
+namespace qorv {
+namespace {
+
+// The test binary runs under C.UTF-8 (testing/test_main.cc).
+
+TEST(TextConvertTest, RoundTripOfNonAsciiText) {
+  NarrowString utf8("< \xd0\x9d\xd0\xb0\xd0\xb7\xd0\xb0\xd0\xb4");  // "< Назад"
+  WideString wide = toWide(utf8);
+  EXPECT_TRUE(wide.equals(u"< Назад"));
+  EXPECT_EQ(wide.size(), 7u);
+  EXPECT_TRUE(toNarrow(wide) == utf8);
+}
+
+TEST(TextConvertTest, EmptyAndEmbeddedZero) {
+  EXPECT_TRUE(toNarrow(WideString()).empty());
+  EXPECT_TRUE(toWide(NarrowString()).empty());
+
+  const char16_t withZero[] = {u'a', u'b', 0, u'c', u'd'};
+  WideString w(withZero, 5);
+  EXPECT_EQ(w.size(), 5u);
+  EXPECT_TRUE(toNarrow(w).equals("ab"));
+
+  const char bytes[] = {'x', 0, 'y'};
+  EXPECT_TRUE(toWide(NarrowString(bytes, 3)).equals(u"x"));
+}
+
+TEST(TextConvertTest, CodePointAboveBmpBecomesItsLow16Bits) {
+  // U+1F600 as UTF-8: one character, one unit holding 0xF600.
+  WideString w = toWide(NarrowString("a\xf0\x9f\x98\x80z"));
+  ASSERT_EQ(w.size(), 3u);
+  EXPECT_EQ(w[0], u'a');
+  EXPECT_EQ(w[1], static_cast<char16_t>(0xF600));
+  EXPECT_EQ(w[2], u'z');
+}
+
+// --- Text the locale cannot convert ----------------------------------------
+// The C library answers (size_t)-1 for such text; the conversions keep what
+// came before the first bad character instead of using that as a length.
+
+TEST(TextConvertTest, InvalidBytesConvertUpToTheFirstBadSequence) {
+  EXPECT_TRUE(toWide(NarrowString("abc\xff" "def")).equals(u"abc"));
+  EXPECT_TRUE(toWide(NarrowString("ok\xd0")).equals(u"ok"));  // cut sequence
+  EXPECT_TRUE(toWide(NarrowString("\x80")).empty());
+}
+
+TEST(TextConvertTest, UnpairedSurrogateStopsNarrowing) {
+  const char16_t text[] = {u'a', u'b', 0xD800, u'c', 0};
+  EXPECT_TRUE(toNarrow(WideString(text)).equals("ab"));
+  // A proper pair is not combined either: each half is a character of its
+  // own, which UTF-8 cannot encode.
+  EXPECT_TRUE(toNarrow(WideString(u"x\U0001F600")).equals("x"));
+}
+
+TEST(TextConvertTest, PrimitivesReportCountsAndRespectLimits) {
+  char16_t out[8] = {};
+  EXPECT_EQ(MultiByteToUtf16("\xd0\xb4\xd0\xb0 ok", out, 2), 5u);
+  EXPECT_EQ(out[0], u'д');
+  EXPECT_EQ(out[1], u'а');
+  EXPECT_EQ(out[2], 0);  // beyond the limit: untouched
+  EXPECT_EQ(MultiByteToUtf16("abc", out, 0), 3u);
+
+  char bytes[6];
+  std::memset(bytes, '#', sizeof(bytes));
+  EXPECT_EQ(Utf16ToMultiByte(u"дa", 2, bytes, sizeof(bytes)), 3u);
+  EXPECT_EQ(std::memcmp(bytes, "\xd0\xb4" "a\0\0\0", 6), 0);
+  // Only whole characters that fit are written.
+  char tiny[2];
+  EXPECT_EQ(Utf16ToMultiByte(u"aд", 2, tiny, sizeof(tiny)), 1u);
+  EXPECT_EQ(tiny[0], 'a');
+}
+
+TEST(TextConvertTest, ConversionsOnTwoThreadsLeaveTheLocaleAlone) {
+  const char* before = std::setlocale(LC_ALL, nullptr);
+  NarrowString expected(before);
+  auto work = [] {
+    for (int i = 0; i < 2000; ++i) {
+      WideString w = toWide(NarrowString("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 path"));
+      ASSERT_TRUE(toNarrow(w).equals("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 path"));
+    }
+  };
+  std::thread t1(work), t2(work);
+  t1.join();
+  t2.join();
+  EXPECT_TRUE(NarrowString(std::setlocale(LC_ALL, nullptr)) == expected);
+}
+
+}  // namespace
+}  // namespace qorv
