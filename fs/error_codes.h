@@ -1,0 +1,22 @@
+// The numeric codes with which the file layer, the kit reader and the copy
+// engine answer. The numbers are fixed: they travel between the layers and
+// through the progress channel, and tests assert them.
+#ifndef QORV_FS_ERROR_CODES_H_
+#define QORV_FS_ERROR_CODES_H_
+
+#include <cstdint>
+
+namespace qorv {
+
+inline constexpr uint32_t kErrorNone = 0;
+inline constexpr uint32_t kErrorNotFound = 2;        // ENOENT, or a failed make-dirs/move
+inline constexpr uint32_t kErrorPathNotFound = 3;    // a directory cannot be created
+inline constexpr uint32_t kErrorInvalidHandle = 6;   // descriptor -1, or no status
+inline constexpr uint32_t kErrorInvalidData = 13;    // not a valid compressed stream
+inline constexpr uint32_t kErrorInvalidParameter = 87;  // any other failure
+inline constexpr uint32_t kErrorCannotMakeTemp = 1013;  // temporary file not created
+inline constexpr uint32_t kErrorCancelled = 1223;       // the user cancelled
+
+}  // namespace qorv
+
+#endif  // QORV_FS_ERROR_CODES_H_

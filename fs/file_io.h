@@ -1,0 +1,75 @@
+// Descriptor-based file access with handle-style answers: every call returns
+// a numeric code (fs/error_codes.h) and leaves it in LastFileError(). The
+// code is kept per thread, so the copy thread and the UI thread never read
+// each other's failures.
+#ifndef QORV_FS_FILE_IO_H_
+#define QORV_FS_FILE_IO_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/text_string.h"
+
+namespace qorv {
+
+// 100-nanosecond ticks since 1601-01-01 00:00 UTC, low word first.
+struct FileTime {
+  uint32_t low = 0;
+  uint32_t high = 0;
+
+  uint64_t Ticks() const { return (static_cast<uint64_t>(high) << 32) | low; }
+  static FileTime FromTicks(uint64_t ticks) {
+    return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+  }
+  friend bool operator==(const FileTime& a, const FileTime& b) = default;
+};
+
+// Whole Unix seconds to FileTime and back; the way back drops everything
+// below a second (rounding towards the earlier second).
+FileTime FileTimeFromUnix(int64_t seconds);
+int64_t UnixFromFileTime(const FileTime& time);
+
+inline constexpr uint32_t kReadAccess = 0x80000000u;
+inline constexpr uint32_t kWriteAccess = 0x40000000u;
+inline constexpr uint32_t kCreateAlways = 2;     // create when missing; content kept
+inline constexpr uint32_t kOpenExisting = 3;     // must exist
+inline constexpr uint32_t kTruncateExisting = 5; // emptied
+
+inline constexpr uint32_t kSeekBegin = 0;
+inline constexpr uint32_t kSeekCurrent = 1;
+inline constexpr uint32_t kSeekEnd = 2;
+
+// Opens `path`; a new file gets the bits 0660 before the umask. The share
+// mode is ignored. Returns 0, 2 (ENOENT), or 87 (any other failure, or no
+// output); *fd is -1 on failure.
+uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t share, uint32_t disposition,
+                  int* fd);
+// Reads until `count` bytes or the end of the file; a short count is not an
+// error. Returns 0, 2 (ENOENT) or 87.
+uint32_t FileRead(int fd, void* buffer, size_t count, size_t* countRead);
+// One write. Returns 0, 6 (fd -1), or 2/87 when fewer bytes were written.
+uint32_t FileWrite(int fd, const void* buffer, size_t count, size_t* countWritten);
+// Moves the position; `low` counts as signed, `high` (optional) supplies the
+// upper half and receives the new one. Returns the new position's low word,
+// or 0xFFFFFFFF with the code in LastFileError (6 for fd -1, 2 or 87).
+uint32_t FileSeek(int fd, int32_t low, int32_t* high, uint32_t method);
+uint32_t FileClose(int fd);
+// Status-change, access and modification times; each output is optional.
+// Returns 0, or 6 for fd -1 or an unreadable status.
+uint32_t FileGetTime(int fd, FileTime* creation, FileTime* access, FileTime* lastWrite);
+// Sets access and modification time to `lastWrite` in whole seconds. The
+// creation and access arguments are ignored, and so is a failure of the
+// system call. Returns 0, or 6 for fd -1.
+uint32_t FileSetTime(int fd, const FileTime* creation, const FileTime* access,
+                     const FileTime* lastWrite);
+// Cuts the file at its current position. Returns 0, 6, 2 or 87.
+uint32_t FileTruncate(int fd);
+// The code of the calling thread's most recent file-layer call.
+uint32_t LastFileError();
+
+// Maps an errno value to the layer's codes: 2 for ENOENT, else 87.
+uint32_t CodeFromErrno(int error);
+
+}  // namespace qorv
+
+#endif  // QORV_FS_FILE_IO_H_

@@ -1,0 +1,250 @@
+#include "fs/file_ops.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/text_convert.h"
+#include "fs/error_codes.h"
+#include "fs/sys_calls.h"
+
+namespace qorv {
+
+namespace {
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return Sys().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string Narrow(const WideString& path) { return std::string(toNarrow(path).c_str()); }
+
+// The names in a directory except "." and "..", or false when it cannot be
+// read.
+bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
+  DIR* dir = Sys().opendir(path.c_str());
+  if (dir == nullptr) return false;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+void RemoveTree(const std::string& path) {
+  struct stat st;
+  if (Sys().lstat(path.c_str(), &st) != 0) return;
+  if (!S_ISDIR(st.st_mode)) {
+    Sys().unlink(path.c_str());
+    return;
+  }
+  std::vector<std::string> names;
+  ListDirectory(path, &names);
+  for (const std::string& name : names) RemoveTree(path + "/" + name);
+  Sys().rmdir(path.c_str());
+}
+
+bool CopyTimes(const std::string& path, const struct stat& from) {
+  struct timespec times[2] = {from.st_atim, from.st_mtim};
+  return Sys().utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool CopyFileContent(const std::string& from, const std::string& to, const struct stat& st) {
+  int in = Sys().open(from.c_str(), O_RDONLY, 0);
+  if (in < 0) return false;
+  int out = Sys().open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
+  if (out < 0) {
+    Sys().close(in);
+    return false;
+  }
+  std::unique_ptr<char[]> buffer(new char[1 << 20]);
+  bool ok = true;
+  for (;;) {
+    ssize_t n = Sys().read(in, buffer.get(), 1 << 20);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      ssize_t w = Sys().write(out, buffer.get() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) ok = false;
+      else done += w;
+    }
+    if (!ok) break;
+  }
+  ok = ok && Sys().fchmod(out, st.st_mode & 07777) == 0;
+  ok = Sys().close(out) == 0 && ok;
+  Sys().close(in);
+  return ok && CopyTimes(to, st);
+}
+
+// Copies one entry (a file, a link, or a directory with everything in it)
+// to a path that does not exist yet. On failure the partial copy is removed.
+bool CopyEntry(const std::string& from, const std::string& to) {
+  struct stat st;
+  if (Sys().lstat(from.c_str(), &st) != 0) return false;
+  bool ok;
+  if (S_ISDIR(st.st_mode)) {
+    std::vector<std::string> names;
+    ok = ListDirectory(from, &names) && Sys().mkdir(to.c_str(), 0700) == 0;
+    if (!ok) return false;
+    for (const std::string& name : names) {
+      ok = ok && CopyEntry(from + "/" + name, to + "/" + name);
+    }
+    if (ok) {
+      int fd = Sys().open(to.c_str(), O_RDONLY | O_DIRECTORY, 0);
+      ok = fd >= 0 && Sys().fchmod(fd, st.st_mode & 07777) == 0;
+      if (fd >= 0) Sys().close(fd);
+      ok = ok && CopyTimes(to, st);
+    }
+  } else if (S_ISLNK(st.st_mode)) {
+    std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+    ssize_t n = Sys().readlink(from.c_str(), target.data(), target.size());
+    ok = n >= 0 && static_cast<size_t>(n) < target.size();
+    if (ok) target.resize(static_cast<size_t>(n));
+    ok = ok && Sys().symlink(target.c_str(), to.c_str()) == 0;
+  } else if (S_ISREG(st.st_mode)) {
+    ok = CopyFileContent(from, to, st);
+  } else {
+    ok = false;  // devices, sockets, pipes: not ours to move
+  }
+  if (!ok) RemoveTree(to);
+  return ok;
+}
+
+std::string BaseName(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string RandomSuffix() {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 engine{std::random_device{}()};
+  std::string suffix(6, 'X');
+  for (char& c : suffix) c = kChars[engine() % (sizeof(kChars) - 1)];
+  return suffix;
+}
+
+}  // namespace
+
+uint32_t ShellMakeDirs(const WideString& path) {
+  std::string p = Narrow(path);
+  if (p.empty()) return kErrorNotFound;
+  // The levels of the path, shortest first ("a//b/" gives "a", "a//b").
+  std::vector<std::string> levels;
+  for (size_t pos = p.find('/', 1);; pos = p.find('/', pos + 1)) {
+    std::string level = p.substr(0, pos);
+    if (!level.empty() && level.back() != '/') levels.push_back(level);
+    if (pos == std::string::npos) break;
+  }
+  // Find the deepest level that exists, then create the ones below it; a
+  // level that exists must be a directory (or a link to one).
+  size_t first = levels.size();
+  while (first > 0) {
+    struct stat st;
+    if (Sys().stat(levels[first - 1].c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) return kErrorNotFound;
+      break;
+    }
+    --first;
+  }
+  for (size_t i = first; i < levels.size(); ++i) {
+    if (Sys().mkdir(levels[i].c_str(), 0777) == 0) continue;
+    if (errno != EEXIST || !IsDirectory(levels[i])) return kErrorNotFound;
+  }
+  return kErrorNone;
+}
+
+uint32_t ShellRemoveFile(const WideString& path) {
+  std::string p = Narrow(path);
+  if (!p.empty()) Sys().unlink(p.c_str());
+  return kErrorNone;
+}
+
+uint32_t ShellRemoveTree(const WideString& path) {
+  std::string p = Narrow(path);
+  if (!p.empty()) RemoveTree(p);
+  return kErrorNone;
+}
+
+uint32_t ShellMove(const WideString& source, const WideString& destination) {
+  std::string from = Narrow(source);
+  std::string to = Narrow(destination);
+  struct stat st;
+  if (from.empty() || to.empty() || Sys().lstat(from.c_str(), &st) != 0) return kErrorNotFound;
+  if (IsDirectory(to)) {
+    // As with mv, an existing directory receives the source inside it.
+    struct stat target;
+    if (Sys().stat(to.c_str(), &target) == 0 && st.st_dev == target.st_dev &&
+        st.st_ino == target.st_ino) {
+      return kErrorNotFound;
+    }
+    to += "/" + BaseName(from);
+  }
+  if (Sys().rename(from.c_str(), to.c_str()) == 0) return kErrorNone;
+  if (errno != EXDEV) return kErrorNotFound;
+
+  // Another file system: copy beside the destination, put the copy in place
+  // with one rename, and only then remove the source.
+  struct stat existing;
+  bool replacing = Sys().lstat(to.c_str(), &existing) == 0;
+  if (replacing && S_ISDIR(existing.st_mode) != S_ISDIR(st.st_mode)) return kErrorNotFound;
+  std::string staging = replacing ? to + ".qorv-move-" + RandomSuffix() : to;
+  if (!CopyEntry(from, staging)) return kErrorNotFound;
+  if (replacing && Sys().rename(staging.c_str(), to.c_str()) != 0) {
+    RemoveTree(staging);
+    return kErrorNotFound;
+  }
+  RemoveTree(from);
+  return kErrorNone;
+}
+
+uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, WideString* path) {
+  std::string dir;
+  const char* env = std::getenv("TMPDIR");
+  if (env != nullptr && *env != '\0' && IsDirectory(env)) {
+    dir = env;
+  } else if (std::string given = Narrow(directory); !given.empty() && IsDirectory(given)) {
+    dir = given;
+  } else {
+    dir = "/tmp";
+  }
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  if (dir != "/") dir += "/";
+  std::string stem = dir + std::string(toNarrow(prefix).c_str()).substr(0, 5);
+
+  std::string name;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = stem + RandomSuffix();
+    int fd = Sys().open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0) {
+      Sys().close(fd);
+      if (path != nullptr) *path = toWide(NarrowString(name.c_str(), name.size()));
+      return kErrorNone;
+    }
+    if (errno != EEXIST) break;
+  }
+  if (path != nullptr) *path = toWide(NarrowString(name.c_str(), name.size()));
+  return kErrorCannotMakeTemp;
+}
+
+int RunShell(const NarrowString& command) { return std::system(command.c_str()); }
+
+bool PathExists(const WideString& path) {
+  std::string p = Narrow(path);
+  if (p.empty() || p.back() == '/') return false;
+  struct stat st;
+  return Sys().stat(p.c_str(), &st) == 0;
+}
+
+}  // namespace qorv

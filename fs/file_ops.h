@@ -1,0 +1,43 @@
+// Creating, moving and removing files and trees. The names keep the
+// "Shell" prefix of the commands they stand for (mkdir -p, rm -f, rm -rf,
+// mv, touch), and the answers are those of the commands, but the work is
+// done with system calls: a path reaches the file system unchanged whatever
+// it holds (quotes, $, backquotes, newlines, a leading '-'), and no process
+// is started per file. Symbolic links are never followed into.
+#ifndef QORV_FS_FILE_OPS_H_
+#define QORV_FS_FILE_OPS_H_
+
+#include <cstdint>
+
+#include "base/text_string.h"
+
+namespace qorv {
+
+// Creates `path` and every missing parent. Returns 0, or 2 when a level
+// cannot be created or exists as something else than a directory.
+uint32_t ShellMakeDirs(const WideString& path);
+// Removes a file or link (never a directory). Always 0.
+uint32_t ShellRemoveFile(const WideString& path);
+// Removes a file, or a directory with everything in it. Always 0; what
+// cannot be removed stays.
+uint32_t ShellRemoveTree(const WideString& path);
+// Moves `source` to `destination` as mv does: onto an existing directory it
+// moves into it; across file systems it copies content, permission bits and
+// times (a directory with everything in it) and then removes the source.
+// Returns 0, or 2 when nothing was moved.
+uint32_t ShellMove(const WideString& source, const WideString& destination);
+// Creates a new, empty file whose name starts with the first five
+// characters of `prefix`, in $TMPDIR when that names a directory, else in
+// `directory` when it is one, else in /tmp. *path receives the name even on
+// failure. Returns 0, or 1013 when no file could be created.
+uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, WideString* path);
+// Runs a command line through /bin/sh; the status word of system().
+int RunShell(const NarrowString& command);
+// True when `path` names an existing entry (links followed). Exact: no
+// character of the name has a special meaning. False for an empty path or
+// one ending in "/".
+bool PathExists(const WideString& path);
+
+}  // namespace qorv
+
+#endif  // QORV_FS_FILE_OPS_H_

@@ -1,0 +1,223 @@
+#include "fs/file_ops.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "base/text_convert.h"
+#include "fs/error_codes.h"
+#include "testing/fault_injection.h"
+#include "testing/scratch_dir.h"
+
+namespace qorv {
+namespace {
+
+using testing::Exists;
+using testing::FaultInjector;
+using testing::ReadFile;
+using testing::ScratchDir;
+using testing::SysCall;
+using testing::WriteFile;
+
+WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
+
+// Names a shell would have interpreted.
+const char* const kHostileNames[] = {
+    "quote\"d", "dollar$HOME", "back`id`quote", "back\\slash", "new\nline",
+    "-rf",      "semi;colon",  "star*",         "ques?",       "[set]",
+};
+
+TEST(FileOpsTest, HostileNamesReachTheFileSystemUnchanged) {
+  ScratchDir dir;
+  for (const char* name : kHostileNames) {
+    SCOPED_TRACE(name);
+    std::string base = dir / name;
+    ASSERT_EQ(ShellMakeDirs(W(base + "/inner/" + name)), 0u);
+    EXPECT_TRUE(Exists(base + "/inner/" + name));
+
+    WriteFile(base + "/f" + name, "content");
+    EXPECT_TRUE(PathExists(W(base + "/f" + name)));
+    EXPECT_EQ(ShellMove(W(base + "/f" + name), W(base + "/g" + name)), 0u);
+    EXPECT_EQ(ReadFile(base + "/g" + name), "content");
+    EXPECT_FALSE(Exists(base + "/f" + name));
+
+    EXPECT_EQ(ShellRemoveFile(W(base + "/g" + name)), 0u);
+    EXPECT_FALSE(Exists(base + "/g" + name));
+
+    WideString temp;
+    EXPECT_EQ(MakeTempFile(W(base), W(name), &temp), 0u);
+    std::string tempPath = toNarrow(temp).c_str();
+    EXPECT_TRUE(Exists(tempPath));
+
+    EXPECT_EQ(ShellRemoveTree(W(base)), 0u);
+    EXPECT_FALSE(Exists(base));
+  }
+  // Nothing was created outside the scratch directory by any of them.
+  EXPECT_FALSE(Exists("rf"));
+}
+
+TEST(FileOpsTest, PathExistsIsExact) {
+  ScratchDir dir;
+  WriteFile(dir / "a1", "x");
+  EXPECT_TRUE(PathExists(W(dir / "a1")));
+  for (const char* pattern : {"a*", "a?", "[a]1", "a\\1"}) {
+    EXPECT_FALSE(PathExists(W(dir / pattern))) << pattern;
+  }
+  WriteFile(dir / "a*", "star");
+  EXPECT_TRUE(PathExists(W(dir / "a*")));
+  EXPECT_FALSE(PathExists(W(dir.path() + "/")));
+  EXPECT_TRUE(PathExists(W(dir.path())));
+  EXPECT_FALSE(PathExists(WideString()));
+}
+
+TEST(FileOpsTest, MakeDirsCodes) {
+  ScratchDir dir;
+  EXPECT_EQ(ShellMakeDirs(W(dir / "a/b/c")), 0u);
+  EXPECT_EQ(ShellMakeDirs(W(dir / "a/b/c")), 0u);  // already there
+  EXPECT_EQ(ShellMakeDirs(W(dir / "a//b/./d/")), 0u);
+  EXPECT_TRUE(Exists(dir / "a/b/d"));
+  WriteFile(dir / "file", "");
+  EXPECT_EQ(ShellMakeDirs(W(dir / "file")), kErrorNotFound);
+  EXPECT_EQ(ShellMakeDirs(W(dir / "file/sub")), kErrorNotFound);
+  EXPECT_EQ(ShellMakeDirs(WideString()), kErrorNotFound);
+  {
+    FaultInjector full(SysCall::kMkdir, 1, ENOSPC);
+    EXPECT_EQ(ShellMakeDirs(W(dir / "x/y/z")), kErrorNotFound);
+  }
+  EXPECT_TRUE(Exists(dir / "x"));
+  EXPECT_FALSE(Exists(dir / "x/y"));
+}
+
+TEST(FileOpsTest, RemoveTreeNeverFollowsLinks) {
+  ScratchDir dir;
+  WriteFile(dir / "keep/precious", "mine");
+  WriteFile(dir / "tree/a/b/file", "x");
+  ASSERT_EQ(::symlink((dir / "keep").c_str(), (dir / "tree/a/link").c_str()), 0);
+  EXPECT_EQ(ShellRemoveTree(W(dir / "tree")), 0u);
+  EXPECT_FALSE(Exists(dir / "tree"));
+  EXPECT_EQ(ReadFile(dir / "keep/precious"), "mine");
+  EXPECT_EQ(ShellRemoveTree(W(dir / "absent")), 0u);
+
+  // A file removal leaves directories alone.
+  EXPECT_EQ(ShellRemoveFile(W(dir / "keep")), 0u);
+  EXPECT_TRUE(Exists(dir / "keep/precious"));
+}
+
+TEST(FileOpsTest, MoveAsMvDoes) {
+  ScratchDir dir;
+  EXPECT_EQ(ShellMove(W(dir / "missing"), W(dir / "to")), kErrorNotFound);
+
+  WriteFile(dir / "old", "old");
+  WriteFile(dir / "new", "new");
+  EXPECT_EQ(ShellMove(W(dir / "old"), W(dir / "new")), 0u);  // replaces
+  EXPECT_EQ(ReadFile(dir / "new"), "old");
+
+  testing::MakeDirs(dir / "box");
+  EXPECT_EQ(ShellMove(W(dir / "new"), W(dir / "box")), 0u);  // into a directory
+  EXPECT_EQ(ReadFile(dir / "box/new"), "old");
+
+  EXPECT_EQ(ShellMove(W(dir / "box"), W(dir / "box")), kErrorNotFound);
+  EXPECT_EQ(ShellMove(W(dir / "box"), W(dir / "crate")), 0u);  // a directory, whole
+  EXPECT_EQ(ReadFile(dir / "crate/new"), "old");
+
+  WriteFile(dir / "f", "f");
+  {
+    FaultInjector refused(SysCall::kRename, 0, EACCES);
+    EXPECT_EQ(ShellMove(W(dir / "f"), W(dir / "g")), kErrorNotFound);
+  }
+  EXPECT_EQ(ReadFile(dir / "f"), "f");
+}
+
+// The temporary directory often lives on another file system than the
+// templates; a move there copies and then removes.
+class CrossDeviceMoveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    struct stat a;
+    struct stat b;
+    if (::stat("/dev/shm", &a) != 0 || ::stat(work_.path().c_str(), &b) != 0 ||
+        a.st_dev == b.st_dev) {
+      GTEST_SKIP() << "/dev/shm and the build tree are on one file system here";
+    }
+    char pattern[] = "/dev/shm/qorv-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    other_ = pattern;
+  }
+  void TearDown() override {
+    if (!other_.empty()) testing::RemoveAll(other_);
+  }
+  ScratchDir work_;
+  std::string other_;
+};
+
+TEST_F(CrossDeviceMoveTest, FileKeepsContentModeAndTime) {
+  WriteFile(work_ / "f", "payload");
+  ::chmod((work_ / "f").c_str(), 0640);
+  testing::SetMTime(work_ / "f", 1234567890);
+  ASSERT_EQ(ShellMove(W(work_ / "f"), W(other_ + "/f")), 0u);
+  EXPECT_FALSE(Exists(work_ / "f"));
+  EXPECT_EQ(ReadFile(other_ + "/f"), "payload");
+  EXPECT_EQ(testing::MTime(other_ + "/f"), 1234567890);
+  struct stat st;
+  ASSERT_EQ(::stat((other_ + "/f").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // Back again, replacing an existing file.
+  WriteFile(work_ / "g", "older");
+  ASSERT_EQ(ShellMove(W(other_ + "/f"), W(work_ / "g")), 0u);
+  EXPECT_EQ(ReadFile(work_ / "g"), "payload");
+}
+
+TEST_F(CrossDeviceMoveTest, DirectoryMovesWithEverythingInIt) {
+  WriteFile(work_ / "d/a", "a");
+  WriteFile(work_ / "d/sub/b", "b");
+  ASSERT_EQ(::symlink("a", (work_ / "d/link").c_str()), 0);
+  ASSERT_EQ(ShellMove(W(work_ / "d"), W(other_ + "/d")), 0u);
+  EXPECT_FALSE(Exists(work_ / "d"));
+  EXPECT_EQ(ReadFile(other_ + "/d/sub/b"), "b");
+  EXPECT_EQ(ReadFile(other_ + "/d/link"), "a");
+}
+
+TEST_F(CrossDeviceMoveTest, FailedCopyKeepsTheSource) {
+  WriteFile(work_ / "f", "payload");
+  {
+    FaultInjector full(SysCall::kWrite, 0, ENOSPC);
+    EXPECT_EQ(ShellMove(W(work_ / "f"), W(other_ + "/f")), kErrorNotFound);
+  }
+  EXPECT_EQ(ReadFile(work_ / "f"), "payload");
+  EXPECT_FALSE(Exists(other_ + "/f"));
+}
+
+TEST(FileOpsTest, MakeTempFilePrefersTmpdirAndReportsFailure) {
+  ScratchDir dir;
+  testing::MakeDirs(dir / "given");
+  testing::MakeDirs(dir / "env");
+  const char* saved = std::getenv("TMPDIR");
+  std::string savedValue = saved != nullptr ? saved : "";
+
+  ::unsetenv("TMPDIR");
+  WideString path;
+  ASSERT_EQ(MakeTempFile(W(dir / "given"), W("vkxlonger"), &path), 0u);
+  std::string p = toNarrow(path).c_str();
+  EXPECT_EQ(p.rfind(dir / "given/vkxlo", 0), 0u) << p;
+  EXPECT_EQ(p.size(), (dir / "given/vkxlo").size() + 6);
+  EXPECT_EQ(ReadFile(p), "");
+
+  ::setenv("TMPDIR", (dir / "env").c_str(), 1);
+  ASSERT_EQ(MakeTempFile(W(dir / "given"), W("vkx"), &path), 0u);
+  EXPECT_EQ(std::string(toNarrow(path).c_str()).rfind(dir / "env/vkx", 0), 0u);
+
+  {
+    FaultInjector denied(SysCall::kOpen, 0, EACCES);
+    EXPECT_EQ(MakeTempFile(W(dir / "given"), W("vkx"), &path), kErrorCannotMakeTemp);
+    EXPECT_FALSE(path.empty());
+  }
+  if (saved != nullptr) ::setenv("TMPDIR", savedValue.c_str(), 1); else ::unsetenv("TMPDIR");
+}
+
+}  // namespace
+}  // namespace qorv

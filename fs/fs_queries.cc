@@ -1,0 +1,83 @@
+#include "fs/fs_queries.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "base/text_convert.h"
+#include "fs/sys_calls.h"
+
+namespace qorv {
+
+namespace {
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return Sys().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string Parent(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool ProbeWritable(const std::string& dir) {
+  thread_local std::mt19937_64 engine{std::random_device{}()};
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    std::string probe = dir + (dir.back() == '/' ? "" : "/") + ".Vexa" + std::to_string(engine());
+    int fd = Sys().open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0) {
+      Sys().close(fd);
+      Sys().unlink(probe.c_str());
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+WideString TempDirectory() {
+  std::string dir = "/tmp";
+  const char* env = std::getenv("TMPDIR");
+  if (env != nullptr && *env != '\0' && IsDirectory(env)) dir = env;
+  if (dir.back() != '/') dir += "/";
+  return toWide(NarrowString(dir.c_str(), dir.size()));
+}
+
+bool FileSize(const WideString& path, uint64_t* size) {
+  struct stat st;
+  if (Sys().stat(toNarrow(path).c_str(), &st) != 0) return false;
+  if (size != nullptr) *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+uint64_t FreeSpaceInTemp() {
+  struct statvfs st;
+  if (Sys().statvfs(toNarrow(TempDirectory()).c_str(), &st) != 0) return 0;
+  return static_cast<uint64_t>(st.f_bfree) * static_cast<uint64_t>(st.f_frsize);
+}
+
+bool IsWritableDirectory(const WideString& directory) {
+  std::string dir(toNarrow(directory).c_str());
+  if (dir.empty()) return false;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  // Climb to the nearest entry that exists; it must be a directory.
+  for (;;) {
+    struct stat st;
+    if (Sys().stat(dir.c_str(), &st) == 0) {
+      return S_ISDIR(st.st_mode) && ProbeWritable(dir);
+    }
+    if (errno != ENOENT || dir == "/" || dir == ".") return false;
+    dir = Parent(dir);
+  }
+}
+
+}  // namespace qorv

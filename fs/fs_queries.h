@@ -1,0 +1,28 @@
+// Questions about the file system that the preparation asks before anything
+// is written: where temporary files go, how big the kit is, how much room
+// there is, and whether a template directory can be written.
+#ifndef QORV_FS_FS_QUERIES_H_
+#define QORV_FS_FS_QUERIES_H_
+
+#include <cstdint>
+
+#include "base/text_string.h"
+
+namespace qorv {
+
+// $TMPDIR when it names an existing directory, else "/tmp"; always ends in
+// "/".
+WideString TempDirectory();
+// The size of the file at `path` (links followed); false when it has none.
+bool FileSize(const WideString& path, uint64_t* size);
+// Free bytes (reserved blocks counted) of the file system holding
+// TempDirectory(); 0 when that cannot be asked.
+uint64_t FreeSpaceInTemp();
+// Whether a file can be created in `directory`: a probe file is created and
+// removed there. A directory that does not exist yet passes when its
+// nearest existing ancestor does, since the copy creates the rest.
+bool IsWritableDirectory(const WideString& directory);
+
+}  // namespace qorv
+
+#endif  // QORV_FS_FS_QUERIES_H_

@@ -1,0 +1,87 @@
+#include "fs/fs_queries.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "base/text_convert.h"
+#include "testing/fault_injection.h"
+#include "testing/scratch_dir.h"
+
+namespace qorv {
+namespace {
+
+using testing::ScratchDir;
+
+WideString W(const std::string& s) { return toWide(NarrowString(s.c_str())); }
+std::string N(const WideString& s) { return toNarrow(s).c_str(); }
+
+class TmpdirGuard {
+ public:
+  TmpdirGuard() : had_(std::getenv("TMPDIR") != nullptr) {
+    if (had_) value_ = std::getenv("TMPDIR");
+  }
+  ~TmpdirGuard() {
+    if (had_) ::setenv("TMPDIR", value_.c_str(), 1); else ::unsetenv("TMPDIR");
+  }
+
+ private:
+  bool had_;
+  std::string value_;
+};
+
+TEST(FsQueriesTest, TempDirectory) {
+  TmpdirGuard guard;
+  ScratchDir dir;
+  testing::WriteFile(dir / "file", "");
+  ::setenv("TMPDIR", (dir / "file").c_str(), 1);
+  EXPECT_EQ(N(TempDirectory()), "/tmp/");
+  ::setenv("TMPDIR", (dir / "missing").c_str(), 1);
+  EXPECT_EQ(N(TempDirectory()), "/tmp/");
+  ::setenv("TMPDIR", "/var/tmp", 1);
+  EXPECT_EQ(N(TempDirectory()), "/var/tmp/");
+  ::setenv("TMPDIR", (dir.path() + "/").c_str(), 1);
+  EXPECT_EQ(N(TempDirectory()), dir.path() + "/");
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(N(TempDirectory()), "/tmp/");
+}
+
+TEST(FsQueriesTest, FileSizeAndFreeSpace) {
+  ScratchDir dir;
+  testing::WriteFile(dir / "f", std::string(12345, 'x'));
+  uint64_t size = 0;
+  EXPECT_TRUE(FileSize(W(dir / "f"), &size));
+  EXPECT_EQ(size, 12345u);
+  EXPECT_FALSE(FileSize(W(dir / "none"), &size));
+
+  EXPECT_GT(FreeSpaceInTemp(), 0u);
+  testing::FaultInjector broken(testing::SysCall::kStatvfs, 0, EIO);
+  EXPECT_EQ(FreeSpaceInTemp(), 0u);
+}
+
+TEST(FsQueriesTest, WritableDirectoryIsProbedWhereAsked) {
+  TmpdirGuard guard;
+  ScratchDir dir;
+  testing::MakeDirs(dir / "target");
+  testing::WriteFile(dir / "plain", "");
+  // TMPDIR has no say in the answer.
+  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  EXPECT_TRUE(IsWritableDirectory(W(dir / "target")));
+  EXPECT_TRUE(IsWritableDirectory(W(dir / "target/")));
+  EXPECT_TRUE(IsWritableDirectory(W(dir / "target/not/yet/there")));
+  EXPECT_FALSE(IsWritableDirectory(W(dir / "plain")));
+  EXPECT_FALSE(IsWritableDirectory(W(dir / "plain/below")));
+  EXPECT_FALSE(IsWritableDirectory(WideString()));
+  // The probe leaves nothing behind.
+  EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir / "target" + "')\"").c_str()), 0);
+
+  // A directory where files cannot be created (a read-only mount, a full
+  // disk) fails, even for root.
+  testing::FaultInjector denied(testing::SysCall::kOpen, 0, EROFS);
+  EXPECT_FALSE(IsWritableDirectory(W(dir / "target")));
+}
+
+}  // namespace
+}  // namespace qorv

@@ -1,0 +1,52 @@
+// The system calls of the file layer, gathered in one table so that tests can
+// make a chosen call fail (a full disk, a vanished directory) without
+// permission tricks, which do nothing for root. Production code never
+// replaces the table; it only calls through Sys().
+#ifndef QORV_FS_SYS_CALLS_H_
+#define QORV_FS_SYS_CALLS_H_
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+#include <time.h>
+
+namespace qorv {
+
+struct SysCalls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  ssize_t (*read)(int fd, void* buffer, size_t count);
+  ssize_t (*write)(int fd, const void* buffer, size_t count);
+  int (*close)(int fd);
+  off64_t (*lseek)(int fd, off64_t offset, int whence);
+  int (*fstat)(int fd, struct stat* st);
+  int (*stat)(const char* path, struct stat* st);
+  int (*lstat)(const char* path, struct stat* st);
+  int (*futimens)(int fd, const struct timespec times[2]);
+  int (*utimensat)(int dirfd, const char* path, const struct timespec times[2], int flags);
+  int (*ftruncate)(int fd, off64_t length);
+  int (*fsync)(int fd);
+  int (*fchmod)(int fd, mode_t mode);
+  int (*mkdir)(const char* path, mode_t mode);
+  int (*rmdir)(const char* path);
+  int (*unlink)(const char* path);
+  int (*rename)(const char* from, const char* to);
+  int (*symlink)(const char* target, const char* path);
+  ssize_t (*readlink)(const char* path, char* buffer, size_t size);
+  DIR* (*opendir)(const char* path);
+  int (*statvfs)(const char* path, struct statvfs* st);
+};
+
+// The table in use. Thread-safe to call.
+const SysCalls& Sys();
+
+// The table of the real calls.
+const SysCalls& RealSysCalls();
+
+// Installs `table` (which must outlive its use) and returns the previous one.
+// For tests only; call while no other thread uses the file layer.
+const SysCalls* SetSysCallsForTesting(const SysCalls* table);
+
+}  // namespace qorv
+
+#endif  // QORV_FS_SYS_CALLS_H_

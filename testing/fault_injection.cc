@@ -1,0 +1,99 @@
+#include "testing/fault_injection.h"
+
+#include <cerrno>
+#include <atomic>
+
+namespace qorv::testing {
+
+namespace {
+
+std::atomic<int> gCall{-1};
+std::atomic<int> gNth{-1};
+std::atomic<int> gError{0};
+std::atomic<int> gCount{0};
+std::atomic<bool> gFired{false};
+
+// True when this call must fail; errno is then set.
+bool Hit(SysCall call) {
+  if (gCall.load() != static_cast<int>(call)) return false;
+  int index = gCount.fetch_add(1);
+  if (index != gNth.load()) return false;
+  gFired = true;
+  errno = gError.load();
+  return true;
+}
+
+const SysCalls& Real() { return RealSysCalls(); }
+
+int Open(const char* p, int f, mode_t m) { return Hit(SysCall::kOpen) ? -1 : Real().open(p, f, m); }
+ssize_t Read(int fd, void* b, size_t n) { return Hit(SysCall::kRead) ? -1 : Real().read(fd, b, n); }
+ssize_t Write(int fd, const void* b, size_t n) {
+  return Hit(SysCall::kWrite) ? -1 : Real().write(fd, b, n);
+}
+int Close(int fd) {
+  if (Hit(SysCall::kClose)) {
+    Real().close(fd);  // a failed close still releases the descriptor
+    return -1;
+  }
+  return Real().close(fd);
+}
+int Rename(const char* a, const char* b) {
+  return Hit(SysCall::kRename) ? -1 : Real().rename(a, b);
+}
+int Mkdir(const char* p, mode_t m) { return Hit(SysCall::kMkdir) ? -1 : Real().mkdir(p, m); }
+int Ftruncate(int fd, off64_t n) { return Hit(SysCall::kTruncate) ? -1 : Real().ftruncate(fd, n); }
+int Futimens(int fd, const struct timespec t[2]) {
+  return Hit(SysCall::kUtimes) ? -1 : Real().futimens(fd, t);
+}
+int Utimensat(int d, const char* p, const struct timespec t[2], int f) {
+  return Hit(SysCall::kUtimes) ? -1 : Real().utimensat(d, p, t, f);
+}
+int Fsync(int fd) { return Hit(SysCall::kFsync) ? -1 : Real().fsync(fd); }
+int Unlink(const char* p) { return Hit(SysCall::kUnlink) ? -1 : Real().unlink(p); }
+int Rmdir(const char* p) { return Hit(SysCall::kRmdir) ? -1 : Real().rmdir(p); }
+int Statvfs(const char* p, struct statvfs* s) {
+  return Hit(SysCall::kStatvfs) ? -1 : Real().statvfs(p, s);
+}
+int Fchmod(int fd, mode_t m) { return Hit(SysCall::kFchmod) ? -1 : Real().fchmod(fd, m); }
+
+SysCalls MakeTable() {
+  SysCalls table = RealSysCalls();
+  table.open = Open;
+  table.read = Read;
+  table.write = Write;
+  table.close = Close;
+  table.rename = Rename;
+  table.mkdir = Mkdir;
+  table.ftruncate = Ftruncate;
+  table.futimens = Futimens;
+  table.utimensat = Utimensat;
+  table.fsync = Fsync;
+  table.unlink = Unlink;
+  table.rmdir = Rmdir;
+  table.statvfs = Statvfs;
+  table.fchmod = Fchmod;
+  return table;
+}
+
+const SysCalls kFaulty = MakeTable();
+
+}  // namespace
+
+FaultInjector::FaultInjector(SysCall call, int nth, int error) {
+  gCall = static_cast<int>(call);
+  gNth = nth;
+  gError = error;
+  gCount = 0;
+  gFired = false;
+  previous_ = SetSysCallsForTesting(&kFaulty);
+}
+
+FaultInjector::~FaultInjector() {
+  SetSysCallsForTesting(previous_);
+  gCall = -1;
+}
+
+int FaultInjector::Count() const { return gCount.load(); }
+bool FaultInjector::Fired() const { return gFired.load(); }
+
+}  // namespace qorv::testing

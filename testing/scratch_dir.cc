@@ -1,0 +1,72 @@
+#include "testing/scratch_dir.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace qorv::testing {
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() {
+  const char* base = std::getenv("QORV_TEST_BINARY_DIR");
+  std::string root = base != nullptr ? std::string(base) + "/scratch" : "/tmp";
+  fs::create_directories(root);
+  std::string pattern = root + "/t-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() { RemoveAll(path_); }
+
+void WriteFile(const std::string& path, const std::string& content) {
+  fs::path p(path);
+  if (p.has_parent_path()) fs::create_directories(p.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing>";
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+int64_t MTime(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  return st.st_mtime;
+}
+
+void SetMTime(const std::string& path, int64_t seconds) {
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+    throw std::runtime_error("utimensat " + path);
+  }
+}
+
+void MakeDirs(const std::string& path) { fs::create_directories(path); }
+
+void RemoveAll(const std::string& path) {
+  std::error_code ignored;
+  fs::remove_all(path, ignored);
+}
+
+}  // namespace qorv::testing

@@ -1,0 +1,39 @@
+// A fresh directory for one test, on the file system of the build tree
+// (real files on a real file system), removed with everything in it at the
+// end. Small helpers read and write whole files in it.
+#ifndef QORV_TESTING_SCRATCH_DIR_H_
+#define QORV_TESTING_SCRATCH_DIR_H_
+
+#include <cstdint>
+#include <string>
+
+namespace qorv::testing {
+
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  // The directory, without a final "/".
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Writes `content` to `path`, creating missing parents.
+void WriteFile(const std::string& path, const std::string& content);
+// The whole content of `path`, or "<missing>" when it cannot be read.
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);  // lstat: links are not followed
+int64_t MTime(const std::string& path);
+void SetMTime(const std::string& path, int64_t seconds);
+void MakeDirs(const std::string& path);
+void RemoveAll(const std::string& path);
+
+}  // namespace qorv::testing
+
+#endif  // QORV_TESTING_SCRATCH_DIR_H_
