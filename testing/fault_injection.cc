@@ -9,6 +9,7 @@ namespace {
 
 std::atomic<int> gCall{-1};
 std::atomic<int> gNth{-1};
+std::atomic<int> gTimes{1};
 std::atomic<int> gError{0};
 std::atomic<int> gCount{0};
 std::atomic<bool> gFired{false};
@@ -17,7 +18,8 @@ std::atomic<bool> gFired{false};
 bool Hit(SysCall call) {
   if (gCall.load() != static_cast<int>(call)) return false;
   int index = gCount.fetch_add(1);
-  if (index != gNth.load()) return false;
+  int nth = gNth.load();
+  if (nth < 0 || index < nth || index >= nth + gTimes.load()) return false;
   gFired = true;
   errno = gError.load();
   return true;
@@ -79,7 +81,8 @@ const SysCalls kFaulty = MakeTable();
 
 }  // namespace
 
-FaultInjector::FaultInjector(SysCall call, int nth, int error) {
+FaultInjector::FaultInjector(SysCall call, int nth, int error, int times) {
+  gTimes = times;
   gCall = static_cast<int>(call);
   gNth = nth;
   gError = error;

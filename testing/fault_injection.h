@@ -1,7 +1,8 @@
 // Makes one chosen system call of the file layer fail, for tests of what
 // happens on a full disk, a vanished directory or a failed rename. While an
 // injector lives, the nth call (0-based) of its kind fails with its errno;
-// all other calls run for real. One injector at a time.
+// all other calls run for real.
+// `times` makes that many calls in a row fail. One injector at a time.
 #ifndef QORV_TESTING_FAULT_INJECTION_H_
 #define QORV_TESTING_FAULT_INJECTION_H_
 
@@ -14,8 +15,9 @@ enum class SysCall { kOpen, kRead, kWrite, kClose, kRename, kMkdir, kTruncate, k
 
 class FaultInjector {
  public:
-  // nth < 0 never fails: the injector only counts.
-  FaultInjector(SysCall call, int nth, int error);
+  // Calls nth .. nth + times - 1 fail; nth < 0 never fails: the injector
+  // only counts.
+  FaultInjector(SysCall call, int nth, int error, int times = 1);
   ~FaultInjector();
   FaultInjector(const FaultInjector&) = delete;
   FaultInjector& operator=(const FaultInjector&) = delete;

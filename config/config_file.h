@@ -1,0 +1,84 @@
+// The launcher's configuration files: plain key=value lines, no sections,
+// comments, quoting or trimming. A key may repeat; each line adds a value.
+// Keys and values compare without regard to ASCII case. A list is a value
+// built fresh for one read or one write and used by one thread.
+#ifndef QORV_CONFIG_CONFIG_FILE_H_
+#define QORV_CONFIG_CONFIG_FILE_H_
+
+#include <stdexcept>
+#include <vector>
+
+#include "base/text_string.h"
+
+namespace qorv {
+
+// Compares the locale encodings of `a` and `b` with only ASCII letters
+// folded: negative, zero (equal) or positive.
+int CompareNoCase(const WideString& a, const WideString& b);
+
+// Orders texts by CompareNoCase, for sets of keys and locations.
+struct NoCaseLess {
+  bool operator()(const WideString& a, const WideString& b) const {
+    return CompareNoCase(a, b) < 0;
+  }
+};
+
+// Raised by ConfigEntryList::Write: code 1 when the file cannot be written
+// at all, 2 when its content cannot be written out.
+class ConfigWriteError : public std::runtime_error {
+ public:
+  explicit ConfigWriteError(int code)
+      : std::runtime_error(code == 1 ? "cannot open the configuration file"
+                                     : "cannot write the configuration file"),
+        code_(code) {}
+  int code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+struct ConfigEntry {
+  WideString key;                  // as first met
+  std::vector<WideString> values;  // in the order first met or set
+};
+
+class ConfigEntryList {
+ public:
+  enum class ReadResult { kRead, kMissing, kUnreadable };
+
+  // Merges the file's lines into the list with Add. A file that does not
+  // exist, or cannot be read whole, leaves the list unchanged; the result
+  // tells which. Encodings: FF FE starts UTF-16LE, EF BB BF starts UTF-8,
+  // anything else is the locale's encoding. Bytes that do not decode become
+  // U+FFFD, so no line is ever dropped.
+  ReadResult Read(const WideString& path);
+  // Replaces the file with the list, one "key=value\n" line per value,
+  // grouped by key in list order, in the locale's encoding. The file is
+  // replaced whole or not at all: the content goes to a new file in the same
+  // directory, is flushed to disk and renamed over the old one, which keeps
+  // its permission bits (a symbolic link keeps pointing at the new file).
+  // Throws ConfigWriteError(1) when the new file cannot be made (a missing
+  // directory), ConfigWriteError(2) when it cannot be written or put in place.
+  void Write(const WideString& path) const;
+
+  // Appends `value` to `key` unless an equal value is there; a new key goes
+  // at the end.
+  void Add(const WideString& key, const WideString& value);
+  // The values of `key`, or null when the key is absent.
+  const std::vector<WideString>* Find(const WideString& key) const;
+  // Replaces the values of `key`; an absent key is appended, and an empty
+  // sequence removes the key.
+  void Set(const WideString& key, const std::vector<WideString>& values);
+
+  const std::vector<ConfigEntry>& entries() const { return entries_; }
+
+  // Parses decoded text into the list as Read does; exposed for tests.
+  void Parse(const char16_t* units, size_t count);
+
+ private:
+  std::vector<ConfigEntry> entries_;
+};
+
+}  // namespace qorv
+
+#endif  // QORV_CONFIG_CONFIG_FILE_H_

@@ -1,0 +1,94 @@
+// Where the launcher keeps its per-user files, and the one setting the
+// installer reads and writes there: the list of template locations
+// (ConfigurationTemplatesLocation). Every other key of the user's file is
+// carried through a rewrite with its values in their order. UI thread only:
+// the home directory comes from wordexp(3).
+#ifndef QORV_CONFIG_LAUNCHER_SETTINGS_H_
+#define QORV_CONFIG_LAUNCHER_SETTINGS_H_
+
+#include <vector>
+
+#include "base/text_string.h"
+#include "config/config_file.h"
+
+namespace qorv {
+
+using LocationList = std::vector<WideString>;
+
+// Paths, computed afresh at every call.
+WideString HomeDirectory();          // the expansion of "~"; empty on failure
+WideString PlatformUserDirectory();  // home/.qorv/
+WideString UserLauncherFile();       // home/.Vexa/vexalaunch/vexalaunch.cfg
+WideString SecondaryLauncherFile();  // home/.qorv//.Vexa/vexalaunch/vexalaunch.cfg
+WideString AltLauncherFile();        // home/.Vexa/vexalauncht/vexalaunch.cfg
+WideString DefaultTemplateBase();    // home/.qorv/Vexa/vexa8/
+
+// The launcher files of one mode, loaded for one read or one write. In the
+// normal mode the user file is UserLauncherFile() and the secondary file
+// SecondaryLauncherFile(); in the alternative mode they are AltLauncherFile()
+// and UserLauncherFile(). Only the user file is ever written.
+class LauncherSettings {
+ public:
+  explicit LauncherSettings(bool alternative) : alternative_(alternative) {}
+
+  // Reads both files; a missing or unreadable file counts as empty.
+  void Load();
+  // The distinct values of `key` (ASCII case ignored), user file first.
+  std::vector<WideString> GetValues(const WideString& key) const;
+  // Writes the user list to the user file, creating its directory when the
+  // file does not exist, with one more attempt after creating it again.
+  // Throws ConfigWriteError. A user file that exists but could not be read
+  // by Load() is never overwritten (code 1): its other settings would be
+  // lost.
+  void Save();
+
+  ConfigEntryList& userList() { return user_; }
+  const ConfigEntryList& secondaryList() const { return secondary_; }
+
+ private:
+  WideString UserFile() const;
+  WideString SecondaryFile() const;
+
+  ConfigEntryList user_;
+  ConfigEntryList secondary_;
+  bool alternative_;
+  bool userUnreadable_ = false;
+};
+
+// Removes every element whose key (the element with a backslash appended
+// unless it is empty or ends in a backslash or slash) equals an earlier
+// one's, ignoring ASCII case. The first occurrence survives; order is kept.
+void RemoveDuplicateLocations(LocationList& list);
+
+// Appends the template locations of the mode's files to `out`, with
+// backslashes turned into slashes and duplicates removed.
+void ReadTemplateLocations(bool alternative, LocationList& out);
+
+// Records `list` (duplicates removed) as the mode's user file's template
+// locations. Throws ConfigWriteError.
+void WriteTemplateLocations(const LocationList& list, bool alternative);
+
+// What the installer knows of the launcher before it proposes a target.
+struct KnownLocations {
+  LocationList list;
+  bool altFileExists = false;   // AltLauncherFile() exists
+  bool fromAltFile = false;     // the list came from the alternative file
+};
+
+// Reads the locations: from the normal files when the user file exists, else
+// from the alternative files when they exist.
+KnownLocations ReadKnownLocations();
+
+// The first location that is a writable directory, else
+// DefaultTemplateBase() + "tmplts/".
+WideString ProposeTargetDirectory(const KnownLocations& known);
+
+// After a successful copy into `target`: puts it (without one trailing
+// separator) at the head of the list and writes the list to the launcher
+// files. Failures are swallowed: the installation stands either way.
+// Returns false when a write failed.
+bool RecordInstalledLocation(const KnownLocations& known, const WideString& target);
+
+}  // namespace qorv
+
+#endif  // QORV_CONFIG_LAUNCHER_SETTINGS_H_
