@@ -1,0 +1,439 @@
+#include "kit/kit_reader.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/text_convert.h"
+#include "config/config_file.h"
+#include "fs/error_codes.h"
+#include "fs/file_ops.h"
+#include "fs/fs_queries.h"
+#include "fs/sys_calls.h"
+#include "kit/kit_names.h"
+
+namespace qorv {
+
+namespace {
+
+// Inflated output is written in blocks this large: big enough that the
+// file-system calls cost nothing next to inflate itself.
+constexpr size_t kInflateBlock = 1 << 20;
+// zlib counts input in 32-bit units; a larger kit is fed in pieces.
+constexpr size_t kInputPiece = size_t{1} << 30;
+
+// Smallest entry record: size, name count, four words.
+constexpr uint32_t kMinEntryRecord = 24;
+
+uint32_t U32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+WideString TextOf(const unsigned char* p, uint32_t count) {
+  WideString text;
+  text.resize(count, u'\0');
+  char16_t* out = count == 0 ? nullptr : text.MutableData();
+  for (uint32_t i = 0; i < count; ++i) {
+    out[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+  }
+  return text;
+}
+
+std::string Quote(const WideString& text) {
+  std::string narrow = toNarrow(text).c_str();
+  return "\"" + narrow + "\"";
+}
+
+}  // namespace
+
+uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath, bool* complete) {
+  if (complete != nullptr) *complete = false;
+  int kit = -1;
+  uint32_t code = FileOpen(kitPath, kReadAccess, 0, kOpenExisting, &kit);
+  if (code != 0) return code;
+  int out = -1;
+  code = FileOpen(unpackedPath, kWriteAccess, 0, kCreateAlways, &out);
+  if (code != 0) {
+    FileClose(kit);
+    return code;
+  }
+
+  struct stat st;
+  if (Sys().fstat(kit, &st) != 0) {
+    FileClose(kit);
+    FileClose(out);
+    return kErrorInvalidHandle;
+  }
+  size_t size = static_cast<size_t>(st.st_size);
+  void* mapping = nullptr;
+  if (size != 0) {
+    mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, kit, 0);
+    if (mapping == MAP_FAILED) {
+      FileClose(kit);
+      FileClose(out);
+      return kErrorInvalidParameter;
+    }
+    ::madvise(mapping, size, MADV_SEQUENTIAL);
+  }
+  FileClose(kit);  // the mapping keeps the content reachable
+
+  z_stream stream;
+  std::memset(&stream, 0, sizeof(stream));
+  code = kErrorNone;
+  if (inflateInit2(&stream, -15) != Z_OK) code = kErrorInvalidParameter;
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[kInflateBlock]);
+  const unsigned char* input = static_cast<const unsigned char*>(mapping);
+  size_t inputLeft = size;
+  bool ended = false;
+  while (code == kErrorNone) {
+    if (stream.avail_in == 0 && inputLeft != 0) {
+      size_t piece = std::min(inputLeft, kInputPiece);
+      stream.next_in = const_cast<unsigned char*>(input);
+      stream.avail_in = static_cast<uInt>(piece);
+      input += piece;
+      inputLeft -= piece;
+    }
+    stream.next_out = buffer.get();
+    stream.avail_out = static_cast<uInt>(kInflateBlock);
+    int result = inflate(&stream, Z_NO_FLUSH);
+    size_t produced = kInflateBlock - stream.avail_out;
+    if (produced != 0) {
+      size_t written = 0;
+      uint32_t writeCode = FileWrite(out, buffer.get(), produced, &written);
+      if (writeCode != 0) {
+        code = writeCode;  // e.g. a full temporary disk: never parse a cut kit
+        break;
+      }
+    }
+    bool inputDone = stream.avail_in == 0 && inputLeft == 0;
+    if (result == Z_STREAM_END) {
+      ended = true;
+      if (complete != nullptr) *complete = inputDone;
+      break;
+    }
+    if (result == Z_BUF_ERROR && inputDone) break;  // the stream just stops
+    if (result != Z_OK && result != Z_BUF_ERROR) {
+      code = kErrorInvalidData;
+      break;
+    }
+    if (result == Z_BUF_ERROR && produced == 0) {
+      code = kErrorInvalidData;
+      break;
+    }
+    if (stream.avail_out != 0 && inputDone) break;
+  }
+  (void)ended;
+  inflateEnd(&stream);
+  if (mapping != nullptr) ::munmap(mapping, size);
+  uint32_t closeCode = FileClose(out);
+  return code != kErrorNone ? code : closeCode;
+}
+
+// Reads the head record by record, checking every count and size against
+// what is left of the unpacked kit before reading or allocating anything.
+class KitReader::HeadParser {
+ public:
+  HeadParser(KitReader* reader, uint64_t fileSize, Strictness strictness)
+      : reader_(reader), size_(fileSize), strict_(strictness == Strictness::kVerify) {}
+
+  uint32_t Run();
+
+ private:
+  uint32_t Damaged(std::string problem) {
+    if (reader_->problem_.empty()) reader_->problem_ = std::move(problem);
+    return kErrorInvalidData;
+  }
+  uint64_t Left() const { return size_ - position_; }
+  uint32_t Read(void* out, uint32_t count, const std::string& what) {
+    if (count > Left()) return Damaged("the kit ends inside " + what);
+    size_t got = 0;
+    uint32_t code = FileRead(reader_->fd_, out, count, &got);
+    if (code != 0) return code;
+    if (got != count) return Damaged("the kit ends inside " + what);
+    position_ += count;
+    return kErrorNone;
+  }
+  uint32_t ReadU32(uint32_t* value, const std::string& what) {
+    unsigned char bytes[4];
+    uint32_t code = Read(bytes, 4, what);
+    if (code == 0) *value = U32(bytes);
+    return code;
+  }
+  // A text inside a record block: count, then the units.
+  uint32_t TakeText(const std::vector<unsigned char>& block, size_t* at, WideString* text,
+                    const std::string& what) {
+    if (block.size() - *at < 4) return Damaged(what + " runs past its record");
+    int32_t count = static_cast<int32_t>(U32(block.data() + *at));
+    *at += 4;
+    if (count < 0) return Damaged(what + " has a negative length");
+    if (static_cast<uint64_t>(count) * 2 > block.size() - *at) {
+      return Damaged(what + " runs past its record");
+    }
+    *text = TextOf(block.data() + *at, static_cast<uint32_t>(count));
+    *at += static_cast<size_t>(count) * 2;
+    return kErrorNone;
+  }
+  // A text read straight from the file (the head without language table).
+  uint32_t ReadText(WideString* text, const std::string& what) {
+    uint32_t raw = 0;
+    uint32_t code = ReadU32(&raw, what);
+    if (code != 0) return code;
+    int32_t count = static_cast<int32_t>(raw);
+    if (count < 0) return Damaged(what + " has a negative length");
+    if (static_cast<uint64_t>(count) * 2 > Left()) return Damaged("the kit ends inside " + what);
+    std::vector<unsigned char> units(static_cast<size_t>(count) * 2);
+    code = Read(units.data(), static_cast<uint32_t>(units.size()), what);
+    if (code == 0) *text = TextOf(units.data(), static_cast<uint32_t>(count));
+    return code;
+  }
+  uint32_t ReadRecord(std::vector<unsigned char>* block, uint32_t minimum, const std::string& what) {
+    uint32_t recordSize = 0;
+    uint32_t code = ReadU32(&recordSize, what);
+    if (code != 0) return code;
+    if (recordSize < minimum) return Damaged(what + " is shorter than its fields");
+    if (recordSize - 4 > Left()) return Damaged(what + " runs past the end of the kit");
+    block->resize(recordSize - 4);
+    return Read(block->data(), recordSize - 4, what);
+  }
+  uint32_t ReadDescriptions();
+  uint32_t ReadEntries();
+
+  KitReader* reader_;
+  uint64_t size_;
+  uint64_t position_ = 0;
+  bool strict_;
+};
+
+uint32_t KitReader::HeadParser::ReadDescriptions() {
+  uint32_t flag = 0;
+  uint32_t code = ReadU32(&flag, "the language table flag");
+  if (code != 0) return code;
+  if (flag == 0) {
+    KitDescription description;
+    description.language = u"en";
+    if ((code = ReadText(&description.product, "the product name")) != 0 ||
+        (code = ReadText(&description.provider, "the provider name")) != 0 ||
+        (code = ReadText(&description.descriptionPath, "the description path")) != 0) {
+      return code;
+    }
+    if (!description.descriptionPath.empty() && !IsSafeEntryName(description.descriptionPath)) {
+      description.descriptionPath = WideString();
+    }
+    reader_->descriptions_.push_back(std::move(description));
+    return kErrorNone;
+  }
+  uint32_t count = 0;
+  if ((code = ReadU32(&count, "the description count")) != 0) return code;
+  // Each record takes at least its 4-byte size and four 4-byte counts.
+  if (count > Left() / 20) return Damaged("the description count is larger than the kit");
+  std::vector<unsigned char> block;
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string what = "description " + std::to_string(i + 1);
+    if ((code = ReadRecord(&block, 20, what)) != 0) return code;
+    KitDescription description;
+    size_t at = 0;
+    if ((code = TakeText(block, &at, &description.language, what + ": the language")) != 0 ||
+        (code = TakeText(block, &at, &description.product, what + ": the product name")) != 0 ||
+        (code = TakeText(block, &at, &description.provider, what + ": the provider name")) != 0 ||
+        (code = TakeText(block, &at, &description.descriptionPath,
+                         what + ": the description path")) != 0) {
+      return code;
+    }
+    if (strict_ && at != block.size()) {
+      return Damaged(what + ": the record is longer than its fields");
+    }
+    if (!description.descriptionPath.empty() && !IsSafeEntryName(description.descriptionPath)) {
+      if (strict_) {
+        return Damaged(what + ": the description path " + Quote(description.descriptionPath) +
+                       " " + UnsafeNameReason(description.descriptionPath));
+      }
+      description.descriptionPath = WideString();
+    }
+    reader_->descriptions_.push_back(std::move(description));
+  }
+  return kErrorNone;
+}
+
+uint32_t KitReader::HeadParser::ReadEntries() {
+  uint32_t count = 0;
+  uint32_t code = ReadU32(&count, "the entry count");
+  if (code != 0) return code;
+  if (count > Left() / kMinEntryRecord) return Damaged("the entry count is larger than the kit");
+  std::vector<unsigned char> block;
+  std::vector<KitEntry>& entries = reader_->entries_;
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string what = "entry " + std::to_string(i + 1);
+    if ((code = ReadRecord(&block, kMinEntryRecord, what)) != 0) return code;
+    KitEntry entry;
+    size_t at = 0;
+    if ((code = TakeText(block, &at, &entry.name, what + ": the name")) != 0) return code;
+    if (block.size() - at < 16) return Damaged(what + ": the record is shorter than its fields");
+    entry.time.low = U32(block.data() + at);
+    entry.time.high = U32(block.data() + at + 4);
+    entry.offset = U32(block.data() + at + 8);
+    entry.size = U32(block.data() + at + 12);
+    if (strict_ && at + 16 != block.size()) {
+      return Damaged(what + ": the record is longer than its fields");
+    }
+    if (const char* reason = UnsafeNameReason(entry.name)) {
+      return Damaged(what + ": the name " + Quote(entry.name) + " " + reason);
+    }
+    entries.push_back(std::move(entry));
+  }
+  // Offsets count from the data area, which starts right after the table.
+  const uint64_t dataStart = position_;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    uint64_t start = dataStart + entries[i].offset;
+    if (start + entries[i].size > size_) {
+      return Damaged("entry " + std::to_string(i + 1) + " (" + Quote(entries[i].name) +
+                     ") reaches past the end of the kit");
+    }
+    if (start >= kMaxEntryStart) {
+      return Damaged("entry " + std::to_string(i + 1) + " starts beyond 2 GiB");
+    }
+    entries[i].offset = static_cast<uint32_t>(start);
+  }
+  return kErrorNone;
+}
+
+uint32_t KitReader::HeadParser::Run() {
+  uint32_t code = ReadDescriptions();
+  if (code == 0) code = ReadEntries();
+  return code;
+}
+
+KitReader::KitReader() : buffer_(new char[kCopyBufferSize]) {}
+
+KitReader::~KitReader() { Close(); }
+
+void KitReader::Close() {
+  if (fd_ != -1) {
+    FileClose(fd_);
+    fd_ = -1;
+  }
+  if (!unpackedPath_.empty()) {
+    ShellRemoveFile(unpackedPath_);
+    unpackedPath_ = WideString();
+  }
+}
+
+uint32_t KitReader::FailOpen(uint32_t code) {
+  entries_.clear();
+  Close();
+  return code;
+}
+
+uint32_t KitReader::Open(const WideString& kitPath, Strictness strictness) {
+  Close();
+  problem_.clear();
+  uint32_t code = MakeTempFile(TempDirectory(), WideString(u"vkx"), &unpackedPath_);
+  if (code != 0) {
+    // The name handed out may belong to a file that is not ours: keep it.
+    problem_ = "cannot create a temporary file in " + std::string(toNarrow(TempDirectory()).c_str());
+    unpackedPath_ = WideString();
+    return FailOpen(code);
+  }
+  bool complete = false;
+  code = UnpackKit(kitPath, unpackedPath_, &complete);
+  if (code == kErrorInvalidData) {
+    problem_ = "not a valid compressed stream";
+    return FailOpen(code);
+  }
+  if (code != 0) {
+    problem_ = code == kErrorNotFound ? "cannot be found" : "cannot be read or unpacked";
+    return FailOpen(code);
+  }
+  if (strictness == Strictness::kVerify && !complete) {
+    problem_ = "the compressed stream is cut short or followed by other bytes";
+    return FailOpen(kErrorInvalidData);
+  }
+  WideString unpacked = unpackedPath_;
+  unpackedPath_ = WideString();  // OpenUnpacked takes it over
+  return OpenUnpacked(unpacked, strictness);
+}
+
+uint32_t KitReader::OpenUnpacked(const WideString& unpackedPath, Strictness strictness) {
+  if (!(unpackedPath == unpackedPath_)) Close();
+  unpackedPath_ = unpackedPath;
+  uint32_t code = FileOpen(unpackedPath_, kReadAccess | kWriteAccess, 0, kOpenExisting, &fd_);
+  if (code != 0) return FailOpen(code);
+  entries_.clear();
+  return ParseHead(strictness);
+}
+
+uint32_t KitReader::ParseHead(Strictness strictness) {
+  struct stat st;
+  if (Sys().fstat(fd_, &st) != 0) return FailOpen(kErrorInvalidHandle);
+  HeadParser parser(this, static_cast<uint64_t>(st.st_size), strictness);
+  uint32_t code = parser.Run();
+  if (code != 0) {
+    if (problem_.empty()) problem_ = "the unpacked kit cannot be read";
+    return FailOpen(code);
+  }
+  return kErrorNone;
+}
+
+void KitReader::GetProductAndProvider(const WideString& language, WideString* product,
+                                      WideString* provider) const {
+  for (const KitDescription& description : descriptions_) {
+    if (CompareNoCase(description.language, language) == 0) {
+      *product = description.product;
+      *provider = description.provider;
+      return;
+    }
+  }
+  *product = WideString();
+  *provider = WideString();
+}
+
+WideString KitReader::GetDescriptionPath(const WideString& language) const {
+  for (const KitDescription& description : descriptions_) {
+    if (CompareNoCase(description.language, language) == 0) {
+      if (!description.descriptionPath.empty()) return description.descriptionPath;
+      break;
+    }
+  }
+  for (const KitDescription& description : descriptions_) {
+    if (CompareNoCase(description.language, WideString(u"en")) == 0) {
+      return description.descriptionPath;
+    }
+  }
+  return WideString();
+}
+
+uint32_t KitReader::ExtractEntry(size_t index, const WideString& destination,
+                                 const std::function<bool()>& cancelled) {
+  const KitEntry& entry = entries_[index];
+  int out = -1;
+  uint32_t code = FileOpen(destination, kWriteAccess, 0, kCreateAlways, &out);
+  if (out == -1) return code != 0 ? code : kErrorInvalidHandle;
+  auto fail = [out](uint32_t failure) {
+    FileClose(out);
+    return failure;
+  };
+  FileSeek(fd_, static_cast<int32_t>(entry.offset), nullptr, kSeekBegin);
+  if (LastFileError() != 0) return fail(LastFileError());
+
+  uint32_t remaining = entry.size;
+  while (remaining > 0) {
+    if (cancelled && cancelled()) return fail(kErrorCancelled);
+    size_t want = std::min<size_t>(remaining, bufferSize_);
+    size_t got = 0;
+    code = FileRead(fd_, buffer_.get(), want, &got);
+    if (code != 0) return fail(code);
+    if (got == 0) return fail(kErrorInvalidData);  // the unpacked kit ends early
+    size_t written = 0;
+    code = FileWrite(out, buffer_.get(), got, &written);
+    if (code != 0) return fail(code);
+    remaining -= static_cast<uint32_t>(got);
+  }
+  if ((code = FileTruncate(out)) != 0) return fail(code);
+  FileSetTime(out, nullptr, nullptr, &entry.time);
+  return FileClose(out);
+}
+
+}  // namespace qorv

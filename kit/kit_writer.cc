@@ -1,0 +1,189 @@
+#include "kit/kit_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "base/text_convert.h"
+#include "kit/kit_names.h"
+
+namespace qorv {
+
+namespace {
+
+void PutU32(std::string* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void PutText(std::string* out, const WideString& text) {
+  PutU32(out, static_cast<uint32_t>(text.size()));
+  for (size_t i = 0; i < text.size(); ++i) {
+    out->push_back(static_cast<char>(text[i] & 0xFF));
+    out->push_back(static_cast<char>(text[i] >> 8));
+  }
+}
+
+std::string Narrow(const WideString& text) { return toNarrow(text).c_str(); }
+
+// Feeds bytes to a deflate stream and appends what comes out to a file.
+class DeflateSink {
+ public:
+  DeflateSink(int fd, int level) : fd_(fd), out_(new unsigned char[kBlock]) {
+    std::memset(&stream_, 0, sizeof(stream_));
+    ok_ = deflateInit2(&stream_, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) == Z_OK;
+  }
+  ~DeflateSink() { deflateEnd(&stream_); }
+
+  bool Feed(const void* data, size_t size, int flush = Z_NO_FLUSH) {
+    stream_.next_in = static_cast<unsigned char*>(const_cast<void*>(data));
+    stream_.avail_in = static_cast<uInt>(size);
+    do {
+      stream_.next_out = out_.get();
+      stream_.avail_out = kBlock;
+      int result = deflate(&stream_, flush);
+      if (result == Z_STREAM_ERROR) return ok_ = false;
+      size_t produced = kBlock - stream_.avail_out;
+      for (size_t done = 0; done < produced;) {
+        ssize_t n = ::write(fd_, out_.get() + done, produced - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return ok_ = false;
+        done += static_cast<size_t>(n);
+      }
+    } while (stream_.avail_out == 0 || (flush == Z_FINISH && stream_.avail_in != 0));
+    return ok_;
+  }
+  bool Finish() { return Feed(nullptr, 0, Z_FINISH); }
+  bool ok() const { return ok_; }
+
+ private:
+  static constexpr uInt kBlock = 1 << 20;
+  int fd_;
+  z_stream stream_;
+  std::unique_ptr<unsigned char[]> out_;
+  bool ok_ = false;
+};
+
+}  // namespace
+
+std::string BuildKitHead(const KitContent& content, std::string* error) {
+  std::string head;
+  if (!content.languageTable) {
+    KitDescription none;
+    const KitDescription& d = content.descriptions.empty() ? none : content.descriptions[0];
+    PutU32(&head, 0);
+    PutText(&head, d.product);
+    PutText(&head, d.provider);
+    PutText(&head, d.descriptionPath);
+  } else {
+    PutU32(&head, 1);
+    PutU32(&head, static_cast<uint32_t>(content.descriptions.size()));
+    for (const KitDescription& d : content.descriptions) {
+      std::string record;
+      PutText(&record, d.language);
+      PutText(&record, d.product);
+      PutText(&record, d.provider);
+      PutText(&record, d.descriptionPath);
+      PutU32(&head, static_cast<uint32_t>(record.size() + 4));
+      head += record;
+    }
+  }
+  PutU32(&head, static_cast<uint32_t>(content.files.size()));
+  uint64_t tableSize = 0;
+  for (const KitSourceFile& file : content.files) tableSize += 24 + 2 * file.name.size();
+  const uint64_t dataStart = head.size() + tableSize;
+  uint64_t offset = 0;
+  for (const KitSourceFile& file : content.files) {
+    if (const char* reason = UnsafeNameReason(file.name)) {
+      *error = "the name \"" + Narrow(file.name) + "\" " + reason;
+      return std::string();
+    }
+    if (file.size > 0xFFFFFFFFu) {
+      *error = file.diskPath + " is larger than 4 GiB, which a kit cannot hold";
+      return std::string();
+    }
+    if (dataStart + offset >= KitReader::kMaxEntryStart) {
+      *error = file.diskPath + " would start beyond 2 GiB in the unpacked kit, which the installer cannot reach";
+      return std::string();
+    }
+    PutU32(&head, static_cast<uint32_t>(24 + 2 * file.name.size()));
+    PutText(&head, file.name);
+    PutU32(&head, file.time.low);
+    PutU32(&head, file.time.high);
+    PutU32(&head, static_cast<uint32_t>(offset));
+    PutU32(&head, static_cast<uint32_t>(file.size));
+    offset += file.size;
+  }
+  return head;
+}
+
+std::string DeflateRaw(const std::string& bytes, int level) {
+  z_stream stream;
+  std::memset(&stream, 0, sizeof(stream));
+  deflateInit2(&stream, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&stream, bytes.size()) + 16, '\0');
+  stream.next_in = reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  stream.next_out = reinterpret_cast<unsigned char*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error) {
+  std::string head = BuildKitHead(content, error);
+  if (head.empty()) return false;
+  std::string temp = outPath + ".partial";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = "cannot create " + temp + ": " + std::strerror(errno);
+    return false;
+  }
+  auto fail = [&](const std::string& message) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    *error = message;
+    return false;
+  };
+  DeflateSink sink(fd, 6);
+  if (!sink.Feed(head.data(), head.size())) return fail("cannot write " + outPath);
+  std::unique_ptr<char[]> block(new char[1 << 20]);
+  for (const KitSourceFile& file : content.files) {
+    int in = ::open(file.diskPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return fail("cannot open " + file.diskPath + ": " + std::strerror(errno));
+    uint64_t total = 0;
+    for (;;) {
+      ssize_t n = ::read(in, block.get(), 1 << 20);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ::close(in);
+        return fail("cannot read " + file.diskPath + ": " + std::strerror(errno));
+      }
+      if (n == 0) break;
+      total += static_cast<uint64_t>(n);
+      if (total > file.size || !sink.Feed(block.get(), static_cast<size_t>(n))) break;
+    }
+    ::close(in);
+    if (!sink.ok()) return fail("cannot write " + outPath);
+    if (total != file.size) return fail(file.diskPath + " changed while it was packed");
+  }
+  if (!sink.Finish()) return fail("cannot write " + outPath);
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    ::unlink(temp.c_str());
+    *error = "cannot write " + outPath + ": " + std::strerror(errno);
+    return false;
+  }
+  if (::rename(temp.c_str(), outPath.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    *error = "cannot create " + outPath + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qorv

@@ -1,0 +1,47 @@
+// Makes kits: the head (descriptions and entry table) followed by the files'
+// bytes, compressed as one raw-DEFLATE stream. File contents are streamed
+// through the compressor block by block, so a kit of many gigabytes needs
+// only a few megabytes of memory. Used by the kit tool and by tests.
+#ifndef QORV_KIT_KIT_WRITER_H_
+#define QORV_KIT_KIT_WRITER_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kit/kit_reader.h"
+
+namespace qorv {
+
+struct KitSourceFile {
+  WideString name;       // relative, backslash separators
+  std::string diskPath;  // where the bytes are read from
+  FileTime time;
+  uint64_t size = 0;
+};
+
+struct KitContent {
+  // false: the head without a language table; descriptions[0] (if any)
+  // gives its product, provider and description path.
+  bool languageTable = false;
+  std::vector<KitDescription> descriptions;
+  std::vector<KitSourceFile> files;
+};
+
+// The head exactly as the reader parses it, with data offsets assigned in
+// file order. Empty with `*error` set when the content cannot be held by the
+// format (an entry starting at or beyond 2 GiB, a size beyond 32 bits, an
+// unsafe name).
+std::string BuildKitHead(const KitContent& content, std::string* error);
+
+// Compresses `bytes` as one raw-DEFLATE stream.
+std::string DeflateRaw(const std::string& bytes, int level = 6);
+
+// Writes the kit to `outPath` (through a temporary file beside it, renamed
+// into place at the end). Returns false with `*error` set on any failure,
+// including a source file whose size changed while it was packed.
+bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error);
+
+}  // namespace qorv
+
+#endif  // QORV_KIT_KIT_WRITER_H_
