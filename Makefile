@@ -4,6 +4,7 @@
 #   make check SANITIZE=thread   the same under ThreadSanitizer
 #   make demo                    build and run the installer on the demo kit
 #   make bench                   speed and memory figures
+#   make fuzz                    run the kit head fuzzer (FUZZ_SECONDS, default 60)
 
 SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
@@ -12,7 +13,7 @@ JOBS ?= $(shell nproc)
 BUILD := build$(if $(SANITIZE),-$(SANITIZE))
 CTEST_ARGS ?=
 
-.PHONY: check demo bench deps configure build clean
+.PHONY: check demo bench fuzz deps configure build clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -34,5 +35,16 @@ demo: build
 bench: build
 	@bash scripts/bench.sh $(BUILD)
 
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@bash scripts/install-deps.sh clang libclang-rt-14-dev
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQORV_SANITIZE=address -DQORV_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target kit_head_fuzzer
+	@mkdir -p build-fuzz/corpus
+	@build-fuzz/kit/kit_head_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=4096 \
+	  -rss_limit_mb=1024 build-fuzz/corpus kit/fuzz_corpus
+	@echo "fuzz: no crash in $(FUZZ_SECONDS) s; new inputs are in build-fuzz/corpus"
+
 clean:
-	rm -rf build build-address build-thread
+	rm -rf build build-address build-thread build-fuzz

@@ -4,10 +4,12 @@
 # run and fails, so that nothing half-configured follows.
 set -euo pipefail
 
+# Extra packages may be named on the command line (make fuzz adds clang).
 packages=(
   cmake g++ make pkg-config
   zlib1g-dev libgtk2.0-dev libgoogle-perftools-dev libgtest-dev
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
+  "$@"
 )
 
 missing=()

@@ -1,0 +1,336 @@
+// vkt: makes, lists, verifies and unpacks installation kits, with the same
+// kit code as the installer.
+#include <langinfo.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/text_convert.h"
+#include "fs/file_ops.h"
+#include "kit/kit_names.h"
+#include "kit/kit_reader.h"
+#include "kit/kit_writer.h"
+
+namespace qorv {
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+const char kUsageText[] =
+    "usage: vkt COMMAND [OPTIONS] ...\n"
+    "\n"
+    "Makes and checks the kits that qorv-setup installs.\n"
+    "\n"
+    "commands:\n"
+    "  pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] -o FILE DIR\n"
+    "                      pack the regular files under DIR into the kit FILE\n"
+    "  list FILE           print the descriptions and the entries of a kit\n"
+    "  verify FILE         check a kit; exit 0 when sound, 1 naming the first problem\n"
+    "  unpack FILE DIR     write the entries of a kit with their times into DIR\n"
+    "\n"
+    "'vkt COMMAND --help' describes one command. Exit status: 0 success,\n"
+    "1 failure or damaged kit, 2 wrong usage.\n";
+
+const char kPackHelp[] =
+    "usage: vkt pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] -o FILE DIR\n"
+    "\n"
+    "Packs every regular file under DIR, named relative to DIR, with its\n"
+    "modification time, in sorted order: the same tree and options give the\n"
+    "same kit. Empty directories are not kept.\n"
+    "\n"
+    "  -d LANG:PRODUCT:PROVIDER:DESCPATH\n"
+    "        one description for the language LANG (en, ru, de, ...): product and\n"
+    "        provider names shown on the welcome page, and the path, relative to\n"
+    "        the template directory, of a document the final page may open.\n"
+    "        Repeat -d for every language. Without -d the kit has no language\n"
+    "        table and empty texts; a single -d with an empty LANG\n"
+    "        (-d :PRODUCT:PROVIDER:DESCPATH) gives that form with these texts.\n"
+    "        PRODUCT and PROVIDER cannot hold ':'; DESCPATH is the rest.\n"
+    "  --follow-links\n"
+    "        pack what symbolic links point to; without it a link is refused.\n"
+    "  -o FILE\n"
+    "        the kit to write (replaced only once it is complete).\n"
+    "\n"
+    "Refused with a message: names that would leave the template directory or\n"
+    "hold control characters or backslashes, files of 4 GiB or more, and\n"
+    "files that would start beyond 2 GiB in the unpacked kit.\n";
+
+const char kListHelp[] =
+    "usage: vkt list FILE\n"
+    "\n"
+    "Prints the kit's descriptions, then one line per entry: size in bytes,\n"
+    "last-write time (ISO 8601, UTC) and name.\n";
+
+const char kVerifyHelp[] =
+    "usage: vkt verify FILE\n"
+    "\n"
+    "Checks everything the installer checks and more: the compressed stream is\n"
+    "valid and complete, every record is within bounds and exactly as long as\n"
+    "its fields, every entry lies in the data area, every name is safe.\n"
+    "Exit 0 when sound; exit 1 with one line naming the first problem.\n";
+
+const char kUnpackHelp[] =
+    "usage: vkt unpack FILE DIR\n"
+    "\n"
+    "Writes every entry of the kit FILE, with its time, below DIR (created when\n"
+    "missing). No launcher file is read or written.\n";
+
+WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
+std::string N(const WideString& s) { return toNarrow(s).c_str(); }
+
+int Usage(const char* problem) {
+  std::fprintf(stderr, "vkt: %s\n\n%s", problem, kUsageText);
+  return kUsage;
+}
+
+int Fail(const std::string& file, const std::string& problem) {
+  std::fprintf(stderr, "vkt: %s: %s\n", file.c_str(), problem.c_str());
+  return kFailed;
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  return std::find(args.begin(), args.end(), "--help") != args.end() ||
+         std::find(args.begin(), args.end(), "-h") != args.end();
+}
+
+std::string OpenProblem(const KitReader& reader, uint32_t code) {
+  if (!reader.Problem().empty()) return reader.Problem();
+  return "cannot be read (code " + std::to_string(code) + ")";
+}
+
+// --- pack -------------------------------------------------------------------
+
+bool ParseDescription(const std::string& text, KitDescription* out) {
+  size_t a = text.find(':');
+  size_t b = a == std::string::npos ? a : text.find(':', a + 1);
+  size_t c = b == std::string::npos ? b : text.find(':', b + 1);
+  if (c == std::string::npos) return false;
+  out->language = W(text.substr(0, a));
+  out->product = W(text.substr(a + 1, b - a - 1));
+  out->provider = W(text.substr(b + 1, c - b - 1));
+  out->descriptionPath = W(text.substr(c + 1));
+  replaceAll(out->descriptionPath, WideString(u"/"), WideString(u"\\"));
+  return true;
+}
+
+bool CollectFiles(const std::string& root, bool followLinks, std::vector<KitSourceFile>* files,
+                  std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  auto options = followLinks ? fs::directory_options::follow_directory_symlink
+                             : fs::directory_options::none;
+  fs::recursive_directory_iterator it(root, options, ec), end;
+  if (ec) {
+    *error = root + ": " + ec.message();
+    return false;
+  }
+  for (; it != end; it.increment(ec)) {
+    if (ec) {
+      *error = ec.message();
+      return false;
+    }
+    const std::string path = it->path().string();
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+      *error = path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      if (!followLinks) {
+        *error = path + " is a symbolic link (use --follow-links to pack what it points to)";
+        return false;
+      }
+      if (::stat(path.c_str(), &st) != 0) {
+        *error = path + " is a broken symbolic link";
+        return false;
+      }
+    }
+    if (S_ISDIR(st.st_mode)) continue;
+    if (!S_ISREG(st.st_mode)) {
+      *error = path + " is neither a regular file nor a directory";
+      return false;
+    }
+    std::string relative = fs::path(path).lexically_relative(root).string();
+    if (relative.find('\\') != std::string::npos) {
+      *error = path + " holds a backslash, which kits use as their separator";
+      return false;
+    }
+    KitSourceFile file;
+    file.name = W(relative);
+    if (!(toNarrow(file.name) == NarrowString(relative.c_str()))) {
+      *error = path + " is not valid UTF-8";
+      return false;
+    }
+    replaceAll(file.name, WideString(u"/"), WideString(u"\\"));
+    file.diskPath = path;
+    file.size = static_cast<uint64_t>(st.st_size);
+    file.time = FileTime::FromTicks(FileTimeFromUnix(st.st_mtim.tv_sec).Ticks() +
+                                    static_cast<uint64_t>(st.st_mtim.tv_nsec / 100));
+    files->push_back(std::move(file));
+  }
+  std::sort(files->begin(), files->end(),
+            [](const KitSourceFile& a, const KitSourceFile& b) { return a.name < b.name; });
+  return true;
+}
+
+int Pack(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kPackHelp, stdout);
+    return kOk;
+  }
+  KitContent content;
+  std::string output;
+  std::string root;
+  bool followLinks = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-d" || arg == "-o") {
+      if (i + 1 == args.size()) return Usage((arg + " needs a value").c_str());
+      const std::string& value = args[++i];
+      if (arg == "-o") {
+        output = value;
+        continue;
+      }
+      KitDescription description;
+      if (!ParseDescription(value, &description)) {
+        return Usage(("-d " + value + ": expected LANG:PRODUCT:PROVIDER:DESCPATH").c_str());
+      }
+      content.descriptions.push_back(description);
+    } else if (arg == "--follow-links") {
+      followLinks = true;
+    } else if (!arg.empty() && arg[0] == '-') {
+      return Usage(("unknown option " + arg).c_str());
+    } else if (root.empty()) {
+      root = arg;
+    } else {
+      return Usage("pack takes one directory");
+    }
+  }
+  if (output.empty()) return Usage("pack needs -o FILE");
+  if (root.empty()) return Usage("pack needs a directory");
+  bool singleWithoutLanguage =
+      content.descriptions.size() == 1 && content.descriptions[0].language.empty();
+  content.languageTable = !content.descriptions.empty() && !singleWithoutLanguage;
+  for (const KitDescription& d : content.descriptions) {
+    if (content.languageTable && d.language.empty()) {
+      return Usage("with several -d, every one needs a language");
+    }
+    if (!d.descriptionPath.empty() && !IsSafeEntryName(d.descriptionPath)) {
+      return Fail(output, "description path \"" + N(d.descriptionPath) + "\" " +
+                              UnsafeNameReason(d.descriptionPath));
+    }
+  }
+  std::string error;
+  if (!CollectFiles(root, followLinks, &content.files, &error)) return Fail(root, error);
+  if (!WriteKit(content, output, &error)) return Fail(output, error);
+  uint64_t total = 0;
+  for (const KitSourceFile& f : content.files) total += f.size;
+  std::printf("%s: %zu files, %llu bytes\n", output.c_str(), content.files.size(),
+              static_cast<unsigned long long>(total));
+  return kOk;
+}
+
+// --- list, verify, unpack ---------------------------------------------------
+
+std::string IsoTime(const FileTime& time) {
+  time_t seconds = static_cast<time_t>(UnixFromFileTime(time));
+  struct tm utc;
+  char text[32];
+  if (::gmtime_r(&seconds, &utc) == nullptr ||
+      std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) {
+    return "?";
+  }
+  return text;
+}
+
+int List(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kListHelp, stdout);
+    return kOk;
+  }
+  if (args.size() != 1) return Usage("list takes one kit file");
+  KitReader reader;
+  uint32_t code = reader.Open(W(args[0]));
+  if (code != 0) return Fail(args[0], OpenProblem(reader, code));
+  for (const KitDescription& d : reader.descriptions()) {
+    std::printf("description %s: product \"%s\", provider \"%s\", document \"%s\"\n",
+                N(d.language).c_str(), N(d.product).c_str(), N(d.provider).c_str(),
+                N(d.descriptionPath).c_str());
+  }
+  for (const KitEntry& e : reader.entries()) {
+    std::printf("%10u  %s  %s\n", e.size, IsoTime(e.time).c_str(), N(e.name).c_str());
+  }
+  return kOk;
+}
+
+int Verify(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kVerifyHelp, stdout);
+    return kOk;
+  }
+  if (args.size() != 1) return Usage("verify takes one kit file");
+  KitReader reader;
+  uint32_t code = reader.Open(W(args[0]), KitReader::Strictness::kVerify);
+  if (code != 0) return Fail(args[0], OpenProblem(reader, code));
+  uint64_t total = 0;
+  for (const KitEntry& e : reader.entries()) total += e.size;
+  std::printf("%s: sound, %zu entries, %llu bytes\n", args[0].c_str(), reader.EntryCount(),
+              static_cast<unsigned long long>(total));
+  return kOk;
+}
+
+int Unpack(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kUnpackHelp, stdout);
+    return kOk;
+  }
+  if (args.size() != 2) return Usage("unpack takes a kit file and a directory");
+  KitReader reader;
+  uint32_t code = reader.Open(W(args[0]));
+  if (code != 0) return Fail(args[0], OpenProblem(reader, code));
+  std::string root = args[1];
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  for (size_t i = 0; i < reader.EntryCount(); ++i) {
+    std::string path = root + "/" + N(EntryPathOf(reader.Entry(i).name));
+    std::string parent = path.substr(0, path.rfind('/'));
+    if (ShellMakeDirs(W(parent)) != 0) return Fail(parent, "cannot create this directory");
+    code = reader.ExtractEntry(i, W(path));
+    if (code != 0) return Fail(path, "cannot be written (code " + std::to_string(code) + ")");
+  }
+  std::printf("%s: %zu entries written to %s\n", args[0].c_str(), reader.EntryCount(),
+              root.c_str());
+  return kOk;
+}
+
+}  // namespace
+}  // namespace qorv
+
+int main(int argc, char** argv) {
+  using namespace qorv;
+  // Kit texts are UTF-16 and file names UTF-8: work in a UTF-8 locale even
+  // when the environment names none.
+  SelectEnvironmentLocale();
+  if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_ALL, "C.UTF-8");
+
+  if (argc < 2) return Usage("no command given");
+  std::string command = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsageText, stdout);
+    return kOk;
+  }
+  if (command == "pack") return Pack(args);
+  if (command == "list") return List(args);
+  if (command == "verify") return Verify(args);
+  if (command == "unpack") return Unpack(args);
+  return Usage(("unknown command " + command).c_str());
+}
