@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Speed figures of the installer's building blocks.
+# Speed figures of the installer's building blocks. The generated trees and
+# kits stay in the build folder between runs.
 set -euo pipefail
 build=${1:-build}
+work="$build/bench-work"
+mkdir -p "$work"
 for b in "$build"/bench/*_bench; do
-  [[ -x "$b" ]] && "$b"
+  echo "== $(basename "$b")"
+  "$b" "$work"
 done

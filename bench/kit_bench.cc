@@ -1,0 +1,145 @@
+// Speed of unpacking a kit against the floor set by zlib itself: a bare
+// raw-inflate loop writing the same output to the same disk. Two kits: many
+// small text-like files, and a few large ones.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "base/text_convert.h"
+#include "kit/kit_reader.h"
+#include "kit/kit_writer.h"
+
+namespace {
+
+using namespace qorv;
+using Clock = std::chrono::steady_clock;
+
+WideString W(const std::string& s) { return toWide(NarrowString(s.c_str())); }
+
+// Text-like bytes: words from a small vocabulary, lines of varying length.
+std::string TextLike(std::mt19937& rng, size_t size) {
+  static const char* const kWords[] = {
+      "Процедура", "Функция", "КонецПроцедуры", "Если", "Тогда", "Возврат", "document",
+      "register",  "catalog", "attribute",      "value", "Number", "Date",  "string",
+      "Query",     "Select",  "From",           "Where", "  ",     "\t",    "=",
+  };
+  std::string out;
+  out.reserve(size + 32);
+  while (out.size() < size) {
+    out += kWords[rng() % (sizeof(kWords) / sizeof(kWords[0]))];
+    out += (rng() % 9 == 0) ? '\n' : ' ';
+  }
+  out.resize(size);
+  return out;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  FILE* f = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+KitContent MakeTree(const std::string& root, size_t files, size_t fileSize) {
+  std::mt19937 rng(42);
+  KitContent content;
+  for (size_t i = 0; i < files; ++i) {
+    std::string relative = "d" + std::to_string(i / 100) + "/f" + std::to_string(i) + ".txt";
+    std::string path = root + "/" + relative;
+    if (!std::filesystem::exists(path) || std::filesystem::file_size(path) != fileSize) {
+      WriteBytes(path, TextLike(rng, fileSize));
+    }
+    KitSourceFile file;
+    file.name = W(relative);
+    replaceAll(file.name, WideString(u"/"), WideString(u"\\"));
+    file.diskPath = path;
+    file.size = fileSize;
+    file.time = FileTimeFromUnix(1600000000);
+    content.files.push_back(file);
+  }
+  return content;
+}
+
+// zlib alone: inflate the mapped kit into a 1 MiB buffer and write it out.
+double BareInflate(const std::string& kit, const std::string& out) {
+  auto start = Clock::now();
+  int in = ::open(kit.c_str(), O_RDONLY);
+  struct stat st;
+  ::fstat(in, &st);
+  void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, in, 0);
+  ::close(in);
+  int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  z_stream s;
+  std::memset(&s, 0, sizeof(s));
+  inflateInit2(&s, -15);
+  s.next_in = static_cast<unsigned char*>(map);
+  s.avail_in = static_cast<uInt>(st.st_size);
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[1 << 20]);
+  int result;
+  do {
+    s.next_out = buffer.get();
+    s.avail_out = 1 << 20;
+    result = inflate(&s, Z_NO_FLUSH);
+    if (::write(fd, buffer.get(), (1 << 20) - s.avail_out) < 0) break;
+  } while (result == Z_OK);
+  inflateEnd(&s);
+  ::munmap(map, static_cast<size_t>(st.st_size));
+  ::close(fd);
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double Unpack(const std::string& kit, const std::string& out) {
+  ::close(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+  auto start = Clock::now();
+  uint32_t code = UnpackKit(W(kit), W(out));
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (code != 0) std::fprintf(stderr, "UnpackKit failed with %u\n", code);
+  return seconds;
+}
+
+void Measure(const char* label, const std::string& work, const KitContent& content) {
+  std::string kit = work + "/" + label + ".vkt";
+  std::string error;
+  auto packStart = Clock::now();
+  if (!WriteKit(content, kit, &error)) {
+    std::fprintf(stderr, "pack failed: %s\n", error.c_str());
+    return;
+  }
+  double pack = std::chrono::duration<double>(Clock::now() - packStart).count();
+  std::string out = work + "/unpacked.bin";
+  double bare = 1e9;
+  double ours = 1e9;
+  for (int round = 0; round < 3; ++round) {  // best of three, alternating
+    bare = std::min(bare, BareInflate(kit, out));
+    ours = std::min(ours, Unpack(kit, out));
+  }
+  uintmax_t unpacked = std::filesystem::file_size(out);
+  std::printf("%-22s kit %7.1f MiB, unpacked %7.1f MiB, packed in %5.2f s\n", label,
+              std::filesystem::file_size(kit) / 1048576.0, unpacked / 1048576.0, pack);
+  std::printf("%-22s bare inflate %6.3f s, UnpackKit %6.3f s, ratio %.3f (goal <= 1.1)\n", "",
+              bare, ours, ours / bare);
+  std::filesystem::remove(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "C.UTF-8");
+  std::string work = argc > 1 ? argv[1] : "bench-work";
+  std::filesystem::create_directories(work);
+  Measure("10000-small-files", work, MakeTree(work + "/small", 10000, 4096));
+  Measure("4-files-of-128MiB", work, MakeTree(work + "/large", 4, 128u << 20));
+  return 0;
+}
