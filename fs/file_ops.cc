@@ -173,7 +173,16 @@ uint32_t ShellRemoveFile(const WideString& path) {
 
 uint32_t ShellRemoveTree(const WideString& path) {
   std::string p = Narrow(path);
-  if (!p.empty()) RemoveTree(p);
+  if (p.empty()) return kErrorNone;
+  // Like rm --preserve-root: the root directory is never removed, however
+  // it is spelled ("/", "//", "/.").
+  struct stat st;
+  struct stat root;
+  if (Sys().stat(p.c_str(), &st) == 0 && Sys().stat("/", &root) == 0 &&
+      st.st_dev == root.st_dev && st.st_ino == root.st_ino) {
+    return kErrorNone;
+  }
+  RemoveTree(p);
   return kErrorNone;
 }
 

@@ -19,7 +19,7 @@ uint32_t ShellMakeDirs(const WideString& path);
 // Removes a file or link (never a directory). Always 0.
 uint32_t ShellRemoveFile(const WideString& path);
 // Removes a file, or a directory with everything in it. Always 0; what
-// cannot be removed stays.
+// cannot be removed stays, and the root directory is never removed.
 uint32_t ShellRemoveTree(const WideString& path);
 // Moves `source` to `destination` as mv does: onto an existing directory it
 // moves into it; across file systems it copies content, permission bits and

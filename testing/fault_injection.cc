@@ -13,6 +13,7 @@ std::atomic<int> gTimes{1};
 std::atomic<int> gError{0};
 std::atomic<int> gCount{0};
 std::atomic<bool> gFired{false};
+std::function<void()> gAction;
 
 // True when this call must fail; errno is then set.
 bool Hit(SysCall call) {
@@ -21,6 +22,10 @@ bool Hit(SysCall call) {
   int nth = gNth.load();
   if (nth < 0 || index < nth || index >= nth + gTimes.load()) return false;
   gFired = true;
+  if (gAction) {
+    gAction();
+    return false;
+  }
   errno = gError.load();
   return true;
 }
@@ -82,6 +87,7 @@ const SysCalls kFaulty = MakeTable();
 }  // namespace
 
 FaultInjector::FaultInjector(SysCall call, int nth, int error, int times) {
+  gAction = nullptr;
   gTimes = times;
   gCall = static_cast<int>(call);
   gNth = nth;
@@ -91,7 +97,13 @@ FaultInjector::FaultInjector(SysCall call, int nth, int error, int times) {
   previous_ = SetSysCallsForTesting(&kFaulty);
 }
 
+FaultInjector::FaultInjector(SysCall call, int nth, std::function<void()> action)
+    : FaultInjector(call, nth, 0, 1) {
+  gAction = std::move(action);
+}
+
 FaultInjector::~FaultInjector() {
+  gAction = nullptr;
   SetSysCallsForTesting(previous_);
   gCall = -1;
 }

@@ -6,6 +6,8 @@
 #ifndef QORV_TESTING_FAULT_INJECTION_H_
 #define QORV_TESTING_FAULT_INJECTION_H_
 
+#include <functional>
+
 #include "fs/sys_calls.h"
 
 namespace qorv::testing {
@@ -18,6 +20,10 @@ class FaultInjector {
   // Calls nth .. nth + times - 1 fail; nth < 0 never fails: the injector
   // only counts.
   FaultInjector(SysCall call, int nth, int error, int times = 1);
+  // Runs `action` at the nth call instead of failing it; the call then runs
+  // for real. For doing something at an exact point of a run (a cancel in
+  // the middle of a file).
+  FaultInjector(SysCall call, int nth, std::function<void()> action);
   ~FaultInjector();
   FaultInjector(const FaultInjector&) = delete;
   FaultInjector& operator=(const FaultInjector&) = delete;

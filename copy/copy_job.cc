@@ -1,0 +1,269 @@
+#include "copy/copy_job.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <exception>
+
+#include "base/text_convert.h"
+#include "fs/error_codes.h"
+#include "fs/file_ops.h"
+#include "fs/fs_queries.h"
+#include "fs/sys_calls.h"
+#include "kit/kit_names.h"
+#include "kit/kit_reader.h"
+#include "res/string_table.h"
+
+namespace qorv {
+
+namespace {
+
+std::string Narrow(const WideString& path) { return std::string(toNarrow(path).c_str()); }
+
+// The path as a key: without final separators ("/" stays "/").
+std::string Key(const WideString& path) {
+  std::string key = Narrow(path);
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
+bool EndsWithSeparator(const WideString& path) {
+  return !path.empty() && (path[path.size() - 1] == u'/' || path[path.size() - 1] == u'\\');
+}
+
+WideString WithSlash(const WideString& path) {
+  WideString result = path;
+  if (!EndsWithSeparator(result)) result.push_back(u'/');
+  return result;
+}
+
+// `path` up to, not including, its last "/" that is not its final character;
+// empty when there is none.
+WideString ParentOf(const WideString& path) {
+  size_t end = path.size();
+  while (end > 0 && path[end - 1] == u'/') --end;
+  while (end > 0 && path[end - 1] != u'/') --end;
+  if (end == 0) return WideString();
+  return WideString(path.c_str(), end - 1 == 0 ? 1 : end - 1);
+}
+
+bool IsDirectoryAt(const std::string& path) {
+  struct stat st;
+  return Sys().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+bool IsRootPath(const WideString& path) { return path.size() == 1 && path[0] == u'/'; }
+
+bool NeedsCopy(const WideString& path, const FileTime& entryTime) {
+  // One status query answers it; a file that exists keeps its place unless
+  // it is older, even when it cannot be opened at this moment.
+  struct stat st;
+  if (Sys().stat(Narrow(path).c_str(), &st) != 0) return true;
+  FileTime written = FileTimeFromUnix(st.st_mtime);
+  if (written.high != entryTime.high) return written.high < entryTime.high;
+  return written.low < entryTime.low;
+}
+
+bool RestoreTree(const WideString& target, const WideString& backup) {
+  std::string from = Narrow(backup);
+  DIR* dir = Sys().opendir(from.c_str());
+  if (dir == nullptr) return errno == ENOENT;
+  std::vector<std::string> names;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  bool ok = true;
+  for (const std::string& name : names) {
+    WideString wideName = toWide(NarrowString(name.c_str(), name.size()));
+    WideString source = backup;
+    source.append(wideName);
+    WideString destination = target;
+    destination.append(wideName);
+    struct stat st;
+    if (Sys().lstat((from + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      ok = RestoreTree(WithSlash(destination), WithSlash(source)) && ok;
+    } else if (IsDirectoryAt(Narrow(destination))) {
+      ok = false;  // a move would land inside it, not in its place
+    } else {
+      ok = ShellMove(source, destination) == kErrorNone && ok;
+    }
+  }
+  return ok;
+}
+
+uint32_t DeleteTree(const WideString& path) {
+  if (path.empty() || IsRootPath(path)) return kErrorNone;
+  return ShellRemoveTree(path);
+}
+
+uint32_t CopyJob::BeginLevel(const WideString& target) {
+  levels_.push_back(CopyLevel{target, WideString(), {}, {}});
+  knownDirectories_.clear();
+  knownBackupDirectories_.clear();
+  createdFileSet_.clear();
+  // An empty target would put the files relative to the current directory.
+  if (target.empty()) return kErrorPathNotFound;
+
+  WideString temp = TempDirectory();
+  uint32_t code = EnsureDirectory(temp);
+  if (code != 0) return code;
+  temp = WithSlash(temp);
+  // The first free kvinsN, taken with an exclusive mkdir so that two
+  // installers running at once never share a backup tree. Only the user may
+  // read the backups of the user's files.
+  for (int32_t n = 0;; ++n) {
+    WideString candidate = temp;
+    candidate.append(WideString(u"kvins"));
+    candidate.append(fromInteger(n, 10));
+    if (Sys().mkdir(Narrow(candidate).c_str(), 0700) == 0) {
+      Top().backupRoot = WithSlash(candidate);
+      Top().createdDirectories.push_back(Top().backupRoot);
+      return kErrorNone;
+    }
+    if (errno != EEXIST || n == INT32_MAX) return kErrorPathNotFound;
+  }
+}
+
+uint32_t CopyJob::EnsureDirectory(const WideString& path) {
+  if (IsRootPath(path)) return kErrorNone;
+  std::string key = Key(path);
+  if (knownDirectories_.count(key) != 0) return kErrorNone;
+  if (IsDirectoryAt(key)) {
+    knownDirectories_.insert(key);
+    return kErrorNone;
+  }
+  WideString parent = ParentOf(path);
+  if (!parent.empty()) {
+    uint32_t code = EnsureDirectory(parent);
+    if (code != 0) return code;
+  }
+  if (ShellMakeDirs(path) != 0) return kErrorPathNotFound;
+  if (!levels_.empty()) Top().createdDirectories.push_back(path);
+  knownDirectories_.insert(key);
+  return kErrorNone;
+}
+
+uint32_t CopyJob::EnsureDirectoryQuiet(const WideString& path) {
+  if (IsRootPath(path)) return kErrorNone;
+  std::string key = Key(path);
+  if (knownBackupDirectories_.count(key) != 0) return kErrorNone;
+  if (ShellMakeDirs(path) != 0) return kErrorPathNotFound;
+  knownBackupDirectories_.insert(key);
+  return kErrorNone;
+}
+
+uint32_t CopyJob::BackupFile(const WideString& path) {
+  CopyLevel& level = Top();
+  WideString relative(path.c_str() + level.targetRoot.size(),
+                      path.size() - level.targetRoot.size());
+  WideString backup = level.backupRoot;
+  backup.append(relative);
+  std::string pathKey = Narrow(path);
+
+  // A file this run wrote already, or whose original is already saved, needs
+  // no backup: the original is what a rollback must bring back.
+  if (createdFileSet_.count(pathKey) != 0) return kErrorNone;
+  struct stat st;
+  if (Sys().lstat(Narrow(backup).c_str(), &st) == 0) return kErrorNone;
+
+  if (Sys().lstat(pathKey.c_str(), &st) != 0) {
+    // Nothing there: the run creates this file, and a rollback removes it.
+    level.createdFiles.push_back(path);
+    createdFileSet_.insert(pathKey);
+    return kErrorNone;
+  }
+  // A directory where the kit has a file cannot be replaced safely.
+  if (S_ISDIR(st.st_mode)) return kErrorInvalidParameter;
+
+  WideString backupParent = ParentOf(backup);
+  if (!backupParent.empty()) {
+    uint32_t code = EnsureDirectoryQuiet(backupParent);
+    if (code != 0) return code;
+  }
+  // Without a backup the old file could not be put back: that is a failure,
+  // never a reason to write over it anyway.
+  return ShellMove(path, backup) == kErrorNone ? kErrorNone : kErrorPathNotFound;
+}
+
+void CopyJob::Commit() {
+  if (!levels_.empty()) DeleteTree(Top().backupRoot);
+}
+
+uint32_t CopyJob::Rollback(uint32_t code) {
+  if (levels_.empty()) return code;
+  CopyLevel& level = Top();
+  bool restored = true;
+  if (!level.backupRoot.empty() && !level.targetRoot.empty()) {
+    restored = RestoreTree(level.targetRoot, level.backupRoot);
+  }
+  // Only after the restore: a file the run first created and then replaced
+  // came back from the backup tree just now.
+  for (auto it = level.createdFiles.rbegin(); it != level.createdFiles.rend(); ++it) {
+    ShellRemoveFile(*it);
+  }
+  for (const WideString& directory : level.createdDirectories) {
+    // A backup that could not be put back completely is kept, not deleted:
+    // it holds the user's only copy of those files.
+    if (!restored && directory == level.backupRoot) continue;
+    DeleteTree(directory);
+  }
+  return code;
+}
+
+uint32_t CopyJob::Fail(uint32_t code, int percent) {
+  Rollback(code);
+  channel_->Post(code, LookupText(NarrowString("IDS_INSTALL_ERROR")), percent);
+  return code;
+}
+
+uint32_t CopyJob::Cancel(int percent) {
+  Rollback(kErrorCancelled);
+  channel_->Post(kErrorCancelled, LookupText(NarrowString("IDS_CANCEL_FINISH")), percent);
+  return kErrorCancelled;
+}
+
+uint32_t CopyJob::Run(ProgressChannel& channel) {
+  channel_ = &channel;
+  KitReader* reader = nullptr;
+  WideString target;
+  channel.GetJob(&reader, &target);
+  uint32_t code = BeginLevel(target);
+  if (code != 0) return Fail(code, 0);
+  if (reader == nullptr) return Fail(kErrorInvalidParameter, 0);
+
+  const size_t count = reader->EntryCount();
+  int percent = 0;
+  try {
+    auto cancelled = [&channel] { return channel.IsCancelRequested(); };
+    for (size_t i = 0; i < count; ++i) {
+      const KitEntry& entry = reader->Entry(i);
+      percent = static_cast<int>(i * 100 / count);
+      WideString path = target;
+      path.append(EntryPathOf(entry.name));
+      channel.Post(kErrorNone, path, percent);
+      if (NeedsCopy(path, entry.time)) {
+        if ((code = BackupFile(path)) != 0) return Fail(code, percent);
+        WideString parent = ParentOf(path);
+        if (!parent.empty() && (code = EnsureDirectory(parent)) != 0) return Fail(code, percent);
+        code = reader->ExtractEntry(i, path, cancelled);
+        if (code == kErrorCancelled) return Cancel(percent);
+        if (code != 0) return Fail(code, percent);
+      }
+      if (channel.IsCancelRequested()) return Cancel(percent);
+    }
+  } catch (const std::exception&) {
+    return Fail(kErrorInvalidParameter, percent);
+  }
+  Commit();
+  channel.Post(kErrorNone, LookupText(NarrowString("IDS_INSTALL_FINISH")), 100);
+  if (finishPauseMs_ > 0) ::usleep(static_cast<useconds_t>(finishPauseMs_) * 1000);
+  return kErrorNone;
+}
+
+}  // namespace qorv

@@ -1,0 +1,87 @@
+// The installation proper: writes every kit entry that is missing or older
+// than the kit's copy into the target directory, transactionally. Before a
+// file is replaced the old one is moved into a backup tree in the temporary
+// directory; files and directories the run creates are recorded. Any failure
+// or a cancel puts the old files back, removes what the run created, and only
+// then reports, so the target directory is exactly as it was when the report
+// arrives. Success removes the backup tree.
+//
+// Runs on the copy thread; talks to the UI only through the channel.
+#ifndef QORV_COPY_COPY_JOB_H_
+#define QORV_COPY_COPY_JOB_H_
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/text_string.h"
+#include "copy/progress_channel.h"
+#include "fs/file_io.h"
+
+namespace qorv {
+
+class KitReader;
+
+struct CopyLevel {
+  WideString targetRoot;  // ends with "/"
+  WideString backupRoot;  // in the temporary directory, ends with "/"
+  std::vector<WideString> createdDirectories;  // outermost first
+  std::vector<WideString> createdFiles;        // written where no file was
+};
+
+class CopyJob {
+ public:
+  CopyJob() = default;
+  CopyJob(const CopyJob&) = delete;
+  CopyJob& operator=(const CopyJob&) = delete;
+
+  // The whole installation with the channel's kit reader and target. Reports
+  // (0, destination path, i * 100 / N) before entry i, then one final report:
+  // (0, "Copying complete...", 100) on success, (code, "Installation error",
+  // percent reached) on failure, (1223, "Installation canceled. ...", percent
+  // reached) on cancel; the last two after the rollback. Returns the code.
+  uint32_t Run(ProgressChannel& channel);
+
+  void SetFinishPauseMs(int ms) { finishPauseMs_ = ms; }
+  const std::vector<CopyLevel>& levels() const { return levels_; }
+
+  // The building blocks, public for tests.
+  uint32_t BeginLevel(const WideString& target);
+  uint32_t EnsureDirectory(const WideString& path);
+  uint32_t EnsureDirectoryQuiet(const WideString& path);
+  uint32_t BackupFile(const WideString& path);
+  void Commit();
+  uint32_t Rollback(uint32_t code);
+
+ private:
+  uint32_t Fail(uint32_t code, int percent);
+  uint32_t Cancel(int percent);
+  CopyLevel& Top() { return levels_.back(); }
+
+  std::vector<CopyLevel> levels_;
+  ProgressChannel* channel_ = nullptr;
+  // Directories known to exist during this run, so that the thousandth file
+  // of a directory costs no more checks than the first.
+  std::set<std::string> knownDirectories_;
+  std::set<std::string> knownBackupDirectories_;
+  std::set<std::string> createdFileSet_;
+  int finishPauseMs_ = 1000;
+};
+
+// Whether the file at `path` must be written: true when it does not exist or
+// its modification time (whole seconds) is before `entryTime`.
+bool NeedsCopy(const WideString& path, const FileTime& entryTime);
+
+// Moves everything under `backup` back to the same place under `target`
+// (both ending with "/"). False when something could not be moved back.
+bool RestoreTree(const WideString& target, const WideString& backup);
+
+// Removes `path` and everything in it; "/" is never removed.
+uint32_t DeleteTree(const WideString& path);
+
+bool IsRootPath(const WideString& path);
+
+}  // namespace qorv
+
+#endif  // QORV_COPY_COPY_JOB_H_

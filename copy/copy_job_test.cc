@@ -1,0 +1,490 @@
+#include "copy/copy_job.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/text_convert.h"
+#include "copy/copy_worker.h"
+#include "copy/progress_channel.h"
+#include "fs/error_codes.h"
+#include "fs/file_ops.h"
+#include "kit/kit_reader.h"
+#include "res/string_table.h"
+#include "testing/fault_injection.h"
+#include "testing/kit_builder.h"
+#include "testing/scratch_dir.h"
+
+namespace qorv {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FaultInjector;
+using testing::SysCall;
+using testing::TestEntry;
+using testing::TestKit;
+using testing::WriteFile;
+
+constexpr uint64_t kEpoch = 116444736000000000ull;
+constexpr uint64_t kSecond = 10000000ull;
+uint64_t Ticks(int64_t unix) { return kEpoch + kSecond * static_cast<uint64_t>(unix); }
+
+WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
+std::string N(const WideString& s) { return toNarrow(s).c_str(); }
+
+struct Report {
+  uint32_t code;
+  std::string message;
+  int percent;
+};
+
+// Everything a user could notice about a tree: names, types, contents,
+// modification times of files, permission bits.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  if (!fs::exists(root)) return tree;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    std::string path = it->path().string();
+    struct stat st;
+    ::lstat(path.c_str(), &st);
+    std::string description = std::to_string(st.st_mode);
+    if (S_ISREG(st.st_mode)) {
+      std::string content = testing::ReadFile(path);
+      description += " " + std::to_string(st.st_mtime) + " " +
+                     (content.size() <= 40 ? content
+                                           : std::to_string(content.size()) + " bytes #" +
+                                                 std::to_string(std::hash<std::string>{}(content)));
+    }
+    tree[path.substr(root.size())] = description;
+  }
+  return tree;
+}
+
+class CopyJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetCurrentLanguage(3);
+    const char* tmp = std::getenv("TMPDIR");
+    hadTmp_ = tmp != nullptr;
+    if (hadTmp_) savedTmp_ = tmp;
+    UseTemp(dir_ / "tmp");
+  }
+  void TearDown() override {
+    reader_.Close();
+    if (hadTmp_) ::setenv("TMPDIR", savedTmp_.c_str(), 1); else ::unsetenv("TMPDIR");
+    SetCurrentLanguage(0);
+  }
+  void UseTemp(const std::string& tmp) {
+    temp_ = tmp;
+    testing::MakeDirs(temp_);
+    ::setenv("TMPDIR", temp_.c_str(), 1);
+  }
+
+  void OpenKit(const TestKit& kit) {
+    kit.WriteTo(dir_ / "qorv.vkt");
+    ASSERT_EQ(reader_.Open(W(dir_ / "qorv.vkt")), 0u) << reader_.Problem();
+  }
+
+  // Runs one job on this thread; the reports it posted are in reports_.
+  uint32_t Run(const std::string& target, std::function<void(const Report&)> onPost = {}) {
+    reports_.clear();
+    ProgressChannel channel;
+    channel.Init();
+    channel.SetJob(&reader_, W(target));
+    channel.SetPostObserverForTesting([&](uint32_t code, const WideString& message, int percent) {
+      reports_.push_back(Report{code, N(message), percent});
+      if (onPost) onPost(reports_.back());
+      if (cancelAtPost_ >= 0 && static_cast<int>(reports_.size()) == cancelAtPost_ + 1) {
+        channel.RequestCancel();
+      }
+    });
+    channel_ = &channel;
+    CopyJob job;
+    job.SetFinishPauseMs(0);
+    uint32_t code = job.Run(channel);
+    channel_ = nullptr;
+    lastBackupRoot_ = job.levels().empty() ? std::string() : N(job.levels()[0].backupRoot);
+    return code;
+  }
+
+  // What the run left in the temporary directory besides the unpacked kit.
+  std::vector<std::string> TempLeftovers() const {
+    std::vector<std::string> names;
+    std::string unpacked = fs::path(N(reader_.UnpackedPath())).filename().string();
+    for (auto& entry : fs::directory_iterator(temp_)) {
+      std::string name = entry.path().filename().string();
+      if (name != unpacked) names.push_back(name);
+    }
+    return names;
+  }
+
+  testing::ScratchDir dir_;
+  std::string temp_;
+  KitReader reader_;
+  std::vector<Report> reports_;
+  ProgressChannel* channel_ = nullptr;
+  int cancelAtPost_ = -1;
+  std::string lastBackupRoot_;
+  std::string savedTmp_;
+  bool hadTmp_ = false;
+};
+
+TEST_F(CopyJobTest, FreshInstallReportsEveryEntryThenCompletion) {
+  TestKit kit;
+  kit.entries = {{u"a.cf", "A", Ticks(1000)}, {u"sub\\b.cf", "B", Ticks(2000)},
+                 {u"sub\\deeper\\c.cf", "C", Ticks(3000)}};
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  ASSERT_EQ(Run(target), 0u);
+  ASSERT_EQ(reports_.size(), 4u);
+  EXPECT_EQ(reports_[0].message, target + "/a.cf");
+  EXPECT_EQ(reports_[1].message, target + "/sub/b.cf");
+  EXPECT_EQ(reports_[2].message, target + "/sub/deeper/c.cf");
+  const int percents[] = {0, 33, 66, 100};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(reports_[i].code, 0u);
+    EXPECT_EQ(reports_[i].percent, percents[i]);
+  }
+  EXPECT_EQ(reports_[3].message, "Copying complete...");
+  EXPECT_EQ(testing::ReadFile(target + "/sub/deeper/c.cf"), "C");
+  EXPECT_EQ(testing::MTime(target + "/sub/b.cf"), 2000);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(CopyJobTest, EqualAndNewerFilesAreKeptOlderOnesReplaced) {
+  TestKit kit;
+  kit.entries = {{u"equal", "kit", Ticks(5000)}, {u"newer", "kit", Ticks(5000)},
+                 {u"older", "kit", Ticks(5000)}, {u"subsecond", "kit", Ticks(5000) + 4000000}};
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  for (const char* name : {"equal", "newer", "older", "subsecond"}) {
+    WriteFile(target + "/" + name, "mine");
+  }
+  testing::SetMTime(target + "/equal", 5000);
+  testing::SetMTime(target + "/newer", 6000);
+  testing::SetMTime(target + "/older", 4999);
+  testing::SetMTime(target + "/subsecond", 5000);  // a copy made earlier, time truncated
+  ASSERT_EQ(Run(target), 0u);
+  EXPECT_EQ(testing::ReadFile(target + "/equal"), "mine");
+  EXPECT_EQ(testing::ReadFile(target + "/newer"), "mine");
+  EXPECT_EQ(testing::MTime(target + "/newer"), 6000);
+  EXPECT_EQ(testing::ReadFile(target + "/older"), "kit");
+  EXPECT_EQ(testing::MTime(target + "/older"), 5000);
+  EXPECT_EQ(testing::ReadFile(target + "/subsecond"), "kit");
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(CopyJobTest, EmptyEntryTableStillMakesAndRemovesTheBackupTree) {
+  OpenKit(TestKit{});
+  ASSERT_EQ(Run(dir_ / "target"), 0u);
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(reports_[0].percent, 100);
+  EXPECT_EQ(lastBackupRoot_, temp_ + "/kvins0/");
+  EXPECT_FALSE(testing::Exists(temp_ + "/kvins0"));
+}
+
+TEST_F(CopyJobTest, TakenBackupNameGivesTheNextNumber) {
+  OpenKit(TestKit{});
+  testing::MakeDirs(temp_ + "/kvins0");
+  WriteFile(temp_ + "/kvins1", "a file of that name");
+  ASSERT_EQ(Run(dir_ / "target"), 0u);
+  EXPECT_EQ(lastBackupRoot_, temp_ + "/kvins2/");
+  EXPECT_TRUE(testing::Exists(temp_ + "/kvins0"));
+  struct stat st;
+  ASSERT_EQ(::stat(temp_.c_str(), &st), 0);
+}
+
+TEST_F(CopyJobTest, EmptyTargetIsRefused) {
+  TestKit kit;
+  kit.entries = {{u"stray.cf", "x"}};
+  OpenKit(kit);
+  std::string cwd = fs::current_path();
+  ASSERT_EQ(Run(""), kErrorPathNotFound);
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(reports_[0].code, kErrorPathNotFound);
+  EXPECT_EQ(reports_[0].message, "Installation error");
+  EXPECT_EQ(reports_[0].percent, 0);
+  EXPECT_FALSE(testing::Exists(cwd + "/stray.cf"));
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(CopyJobTest, RootIsNeverRecordedNorRemoved) {
+  EXPECT_TRUE(IsRootPath(W("/")));
+  EXPECT_FALSE(IsRootPath(W("//")));
+  EXPECT_FALSE(IsRootPath(W("/tmp")));
+  CopyJob job;
+  ASSERT_EQ(job.BeginLevel(W(dir_ / "t/")), 0u);
+  size_t recorded = job.levels()[0].createdDirectories.size();
+  EXPECT_EQ(job.EnsureDirectory(W("/")), 0u);
+  EXPECT_EQ(job.levels()[0].createdDirectories.size(), recorded);
+  EXPECT_EQ(DeleteTree(W("/")), 0u);
+  EXPECT_EQ(DeleteTree(W("//")), 0u);
+  EXPECT_EQ(DeleteTree(W("/.")), 0u);
+  job.Rollback(1);
+  EXPECT_TRUE(fs::exists("/tmp"));
+}
+
+// --- Rollback -----------------------------------------------------------------
+
+TEST_F(CopyJobTest, RollbackRemovesCreatedAncestorsAndKeepsExistingParents) {
+  TestKit kit;
+  kit.entries = {{u"existing\\new.cf", "n"}, {u"a\\b\\c\\f.cf", "f"}, {u"last", "l"}};
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  testing::MakeDirs(target + "/existing");
+  WriteFile(target + "/existing/keep", "keep");
+  auto before = Snapshot(target);
+  // The third entry fails: the first two were written.
+  FaultInjector full(SysCall::kWrite, 2, ENOSPC);
+  EXPECT_EQ(Run(target), kErrorInvalidParameter);
+  EXPECT_EQ(Snapshot(target), before);
+  EXPECT_FALSE(testing::Exists(target + "/a"));
+  EXPECT_TRUE(TempLeftovers().empty());
+  EXPECT_EQ(reports_.back().code, kErrorInvalidParameter);
+  EXPECT_EQ(reports_.back().message, "Installation error");
+  EXPECT_EQ(reports_.back().percent, 66);
+}
+
+TEST_F(CopyJobTest, ReplacedFilesComeBackWithContentAndTime) {
+  TestKit kit;
+  kit.entries = {{u"d\\e\\old.cf", "new", Ticks(9000)}, {u"x", "x"}};
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  WriteFile(target + "/d/e/old.cf", "old content");
+  testing::SetMTime(target + "/d/e/old.cf", 100);
+  ::chmod((target + "/d/e/old.cf").c_str(), 0604);
+  auto before = Snapshot(target);
+  FaultInjector full(SysCall::kWrite, 1, ENOSPC);
+  EXPECT_NE(Run(target), 0u);
+  EXPECT_EQ(Snapshot(target), before);
+}
+
+// The transactional promise: whichever file-layer call fails, the target is
+// exactly as it was and nothing is left in the temporary directory.
+class CopyJobFaultTest : public CopyJobTest, public ::testing::WithParamInterface<bool> {
+ public:
+  // Older, newer and unrelated files, some nested.
+  static void MakeTarget(const std::string& target) {
+    testing::RemoveAll(target);
+    WriteFile(target + "/older.cf", "old older");
+    testing::SetMTime(target + "/older.cf", 1000);
+    WriteFile(target + "/newer.cf", "newer than the kit");
+    testing::SetMTime(target + "/newer.cf", 999999);
+    WriteFile(target + "/unrelated.txt", "not in the kit");
+    testing::SetMTime(target + "/unrelated.txt", 5);
+    WriteFile(target + "/dir/older2.cf", "old nested");
+    testing::SetMTime(target + "/dir/older2.cf", 1000);
+    ::chmod((target + "/dir/older2.cf").c_str(), 0640);
+    WriteFile(target + "/dir/sub/unrelated", "u");
+    testing::SetMTime(target + "/dir/sub/unrelated", 7);
+  }
+  static TestKit Kit() {
+    TestKit kit;
+    kit.entries = {
+        {u"older.cf", "new older", Ticks(2000)},
+        {u"newer.cf", "kit newer", Ticks(2000)},
+        {u"dir\\older2.cf", "new nested", Ticks(2000)},
+        {u"dir\\fresh.cf", "fresh in an existing directory", Ticks(2000)},
+        {u"new\\deep\\tree\\f.cf", "fresh in new directories", Ticks(2000)},
+        {u"new\\big.bin", std::string(KitReader::kCopyBufferSize * 2 + 123, 'b'), Ticks(2000)},
+        {u"dir\\sub\\last.cf", "last", Ticks(2000)},
+    };
+    return kit;
+  }
+};
+
+TEST_P(CopyJobFaultTest, EveryFailurePointLeavesTheTargetAsItWas) {
+  if (GetParam()) {
+    // Backups on another file system: moves become copies.
+    struct stat a, b;
+    if (::stat("/dev/shm", &a) != 0 || ::stat(dir_.path().c_str(), &b) != 0 ||
+        a.st_dev == b.st_dev) {
+      GTEST_SKIP() << "no second file system for the temporary directory";
+    }
+    char pattern[] = "/dev/shm/qorv-copy-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    UseTemp(pattern);
+  }
+  OpenKit(Kit());
+  std::string target = dir_ / "target";
+  MakeTarget(target);
+  const auto before = Snapshot(target);
+  ASSERT_EQ(Run(target), 0u);
+  const auto installed = Snapshot(target);
+
+  int failedRuns = 0;
+  for (SysCall call : {SysCall::kOpen, SysCall::kWrite, SysCall::kRename, SysCall::kMkdir,
+                       SysCall::kTruncate, SysCall::kUtimes, SysCall::kRead, SysCall::kFsync}) {
+    for (int k = 0;; ++k) {
+      SCOPED_TRACE("call " + std::to_string(static_cast<int>(call)) + ", k " + std::to_string(k));
+      MakeTarget(target);
+      uint32_t code;
+      bool fired;
+      {
+        FaultInjector fault(call, k, EIO);
+        code = Run(target);
+        fired = fault.Fired();
+      }
+      if (code == 0) {
+        // The failed call did not matter (a time that could not be set is
+        // not a failure; a file that could not be opened is simply written).
+        auto result = Snapshot(target);
+        if (call != SysCall::kUtimes) {
+          EXPECT_EQ(result, installed);
+        }
+        EXPECT_EQ(result.size(), installed.size());
+      } else {
+        ++failedRuns;
+        EXPECT_EQ(Snapshot(target), before);
+        ASSERT_FALSE(reports_.empty());
+        EXPECT_EQ(reports_.back().code, code);
+        EXPECT_EQ(reports_.back().message, "Installation error");
+        int reached = reports_.size() >= 2 ? reports_[reports_.size() - 2].percent : 0;
+        EXPECT_EQ(reports_.back().percent, reached);
+      }
+      EXPECT_TRUE(TempLeftovers().empty());
+      if (!fired) break;  // the run made fewer such calls than k
+    }
+  }
+  EXPECT_GT(failedRuns, 20);
+  if (GetParam()) testing::RemoveAll(temp_);
+}
+
+INSTANTIATE_TEST_SUITE_P(SameAndOtherFileSystem, CopyJobFaultTest, ::testing::Bool());
+
+TEST_F(CopyJobTest, CancelAtEveryEntryRollsBackThenReports) {
+  OpenKit(CopyJobFaultTest::Kit());
+  std::string target = dir_ / "target";
+  CopyJobFaultTest::MakeTarget(target);
+  const auto before = Snapshot(target);
+  const size_t entries = CopyJobFaultTest::Kit().entries.size();
+  for (size_t i = 0; i < entries; ++i) {
+    SCOPED_TRACE(i);
+    CopyJobFaultTest::MakeTarget(target);
+    cancelAtPost_ = static_cast<int>(i);
+    EXPECT_EQ(Run(target), kErrorCancelled);
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_TRUE(TempLeftovers().empty());
+    ASSERT_EQ(reports_.size(), i + 2);
+    EXPECT_EQ(reports_.back().code, kErrorCancelled);
+    EXPECT_EQ(reports_.back().message,
+              "Installation canceled. Template directory has not been changed.");
+    EXPECT_EQ(reports_.back().percent, static_cast<int>(i * 100 / entries));
+  }
+}
+
+TEST_F(CopyJobTest, CancelInTheMiddleOfALargeEntry) {
+  TestKit kit;
+  kit.entries = {{u"small", "s"}, {u"big", std::string(KitReader::kCopyBufferSize * 3, 'b')}};
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  WriteFile(target + "/big", "the old big file");
+  testing::SetMTime(target + "/big", 10);
+  const auto before = Snapshot(target);
+  // Writes: "small", then the first block of "big"; cancel there.
+  FaultInjector midway(SysCall::kWrite, 1, [this] { channel_->RequestCancel(); });
+  EXPECT_EQ(Run(target), kErrorCancelled);
+  EXPECT_TRUE(midway.Fired());
+  EXPECT_EQ(Snapshot(target), before);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(CopyJobTest, FileWrittenTwiceByOneKitIsRemovedOnRollback) {
+  TestKit kit;
+  kit.entries = {{u"twice", "first", Ticks(100)}, {u"twice", "second", Ticks(200)}, {u"end", "e"}};
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  testing::MakeDirs(target);
+  FaultInjector full(SysCall::kWrite, 2, ENOSPC);
+  EXPECT_NE(Run(target), 0u);
+  EXPECT_TRUE(Snapshot(target).empty());
+}
+
+TEST_F(CopyJobTest, ADirectoryWhereTheKitHasAFileFailsTheRun) {
+  TestKit kit;
+  kit.entries = {{u"a", "a"}, {u"clash", "file"}};
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  WriteFile(target + "/clash/inside", "mine");
+  testing::SetMTime(target + "/clash", 1);
+  const auto before = Snapshot(target);
+  EXPECT_EQ(Run(target), kErrorInvalidParameter);
+  EXPECT_EQ(Snapshot(target), before);
+}
+
+// --- The worker thread ---------------------------------------------------------
+
+TEST_F(CopyJobTest, WorkerRunsTheJobOnceOnItsThread) {
+  TestKit kit;
+  kit.entries = {{u"a", "a"}, {u"b", "b"}};
+  OpenKit(kit);
+  ProgressChannel channel;
+  channel.Init();
+  channel.Post(0, WideString(u"Preparing to copy..."), 0);
+  channel.SetJob(&reader_, W(dir_ / "target"));
+  CopyWorker worker;
+  worker.Reset();
+  worker.SetFinishPauseMs(0);
+  ASSERT_EQ(worker.Start(channel), 0);
+  uint32_t code = 0;
+  WideString message;
+  int percent = 0;
+  do {
+    channel.Read(&code, &message, &percent);
+  } while (code == 0 && percent <= 99);
+  worker.Join();
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(percent, 100);
+  EXPECT_TRUE(message.equals(u"Copying complete..."));
+  EXPECT_EQ(testing::ReadFile(dir_ / "target/b"), "b");
+
+  // A stop asked before the thread gets going keeps the job from running.
+  testing::RemoveAll(dir_ / "target");
+  channel.SetJob(&reader_, W(dir_ / "other"));
+  worker.RequestStop();
+  EXPECT_TRUE(worker.StopRequested());
+}
+
+TEST_F(CopyJobTest, CancelFromTheUiThreadWhileTheWorkerCopies) {
+  TestKit kit;
+  for (int i = 0; i < 200; ++i) {
+    kit.entries.push_back({u"f" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+                               std::u16string(1, static_cast<char16_t>(u'a' + i / 26)),
+                           std::string(20000, 'x')});
+  }
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  testing::MakeDirs(target);
+  ProgressChannel channel;
+  channel.Init();
+  channel.SetJob(&reader_, W(target));
+  CopyWorker worker;
+  worker.SetFinishPauseMs(0);
+  ASSERT_EQ(worker.Start(channel), 0);
+  channel.RequestCancel();
+  uint32_t code = 0;
+  WideString message;
+  int percent = 0;
+  do {
+    channel.Read(&code, &message, &percent);
+  } while (code == 0 && percent <= 99);
+  worker.Join();
+  // Either the cancel came in time, and nothing is left, or the copy had
+  // already finished.
+  if (code == kErrorCancelled) {
+    EXPECT_TRUE(Snapshot(target).empty());
+  } else {
+    EXPECT_EQ(percent, 100);
+  }
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+}  // namespace
+}  // namespace qorv

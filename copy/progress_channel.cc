@@ -1,0 +1,75 @@
+#include "copy/progress_channel.h"
+
+#include <cerrno>
+
+namespace qorv {
+
+// Holds the semaphore for one operation; released on every way out.
+class ProgressChannel::Lock {
+ public:
+  explicit Lock(sem_t* semaphore) : semaphore_(semaphore) {
+    while (sem_wait(semaphore_) != 0 && errno == EINTR) {
+    }
+  }
+  ~Lock() { sem_post(semaphore_); }
+
+ private:
+  sem_t* semaphore_;
+};
+
+ProgressChannel::~ProgressChannel() {
+  if (initialised_) sem_destroy(&lock_);
+}
+
+void ProgressChannel::Init() {
+  target_ = WideString();
+  message_ = WideString();
+  if (!initialised_) sem_init(&lock_, 0, 1);
+  initialised_ = true;
+}
+
+void ProgressChannel::SetJob(KitReader* reader, const WideString& target) {
+  Lock lock(&lock_);
+  cancel_ = false;
+  code_ = 0;
+  percent_ = 0;
+  reader_ = reader;
+  target_ = target;
+  size_t n = target_.size();
+  if (n != 0 && target_[n - 1] != u'/' && target_[n - 1] != u'\\') target_.push_back(u'/');
+}
+
+void ProgressChannel::GetJob(KitReader** reader, WideString* target) {
+  Lock lock(&lock_);
+  *reader = reader_;
+  *target = target_;
+}
+
+void ProgressChannel::RequestCancel() {
+  Lock lock(&lock_);
+  cancel_ = true;
+}
+
+bool ProgressChannel::IsCancelRequested() {
+  Lock lock(&lock_);
+  return cancel_;
+}
+
+void ProgressChannel::Post(uint32_t code, const WideString& message, int percent) {
+  {
+    Lock lock(&lock_);
+    code_ = code;
+    message_ = message;
+    percent_ = percent;
+  }
+  if (observer_) observer_(code, message, percent);
+}
+
+void ProgressChannel::Read(uint32_t* code, WideString* message, int* percent) {
+  Lock lock(&lock_);
+  *code = code_;
+  *message = message_;
+  *percent = percent_;
+}
+
+}  // namespace qorv

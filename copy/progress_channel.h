@@ -1,0 +1,63 @@
+// The one piece of state the UI thread and the copy thread share: the job's
+// inputs, a cancel flag, and the job's latest report (error code, message,
+// percent). An unnamed semaphore of value 1 serialises every access, and a
+// report is always written and read whole, so the UI never pairs one post's
+// code with another's message. A post replaces the previous report: the UI
+// sees the latest state when it polls.
+#ifndef QORV_COPY_PROGRESS_CHANNEL_H_
+#define QORV_COPY_PROGRESS_CHANNEL_H_
+
+#include <semaphore.h>
+
+#include <cstdint>
+#include <functional>
+
+#include "base/text_string.h"
+
+namespace qorv {
+
+class KitReader;
+
+class ProgressChannel {
+ public:
+  ProgressChannel() = default;
+  ProgressChannel(const ProgressChannel&) = delete;
+  ProgressChannel& operator=(const ProgressChannel&) = delete;
+  ~ProgressChannel();
+
+  // Empties target and message and creates the semaphore. Call once, before
+  // any other operation.
+  void Init();
+  // Clears cancel flag, error and percent; keeps the message. The target gets
+  // a final "/" unless it is empty or ends in "/" or a backslash.
+  void SetJob(KitReader* reader, const WideString& target);
+  void GetJob(KitReader** reader, WideString* target);
+  // Asks the running job to stop; it rolls back and then reports 1223.
+  void RequestCancel();
+  bool IsCancelRequested();
+  void Post(uint32_t code, const WideString& message, int percent);
+  void Read(uint32_t* code, WideString* message, int* percent);
+
+  // Tests only: called after every Post, outside the lock, on the posting
+  // thread.
+  void SetPostObserverForTesting(std::function<void(uint32_t, const WideString&, int)> observer) {
+    observer_ = std::move(observer);
+  }
+
+ private:
+  class Lock;
+
+  sem_t lock_;
+  bool initialised_ = false;
+  KitReader* reader_ = nullptr;
+  WideString target_;
+  bool cancel_ = false;
+  uint32_t code_ = 0;
+  WideString message_;
+  int percent_ = 0;
+  std::function<void(uint32_t, const WideString&, int)> observer_;
+};
+
+}  // namespace qorv
+
+#endif  // QORV_COPY_PROGRESS_CHANNEL_H_
