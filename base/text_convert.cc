@@ -1,6 +1,9 @@
 #include "base/text_convert.h"
 
+#include <langinfo.h>
+
 #include <clocale>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
@@ -33,7 +36,52 @@ size_t MultiByteToUtf16(const char* source, char16_t* out, long limit) {
   return count;
 }
 
+namespace {
+
+bool LocaleIsUtf8() { return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0; }
+
+// What wcrtomb does under a UTF-8 locale, without a library call per unit:
+// every path of the copy goes through here several times. A surrogate unit
+// is unconvertible, as it is for the C library.
+size_t EncodeUtf8Length(char16_t unit) {
+  if (unit < 0x80) return 1;
+  if (unit < 0x800) return 2;
+  if (unit >= 0xD800 && unit <= 0xDFFF) return 0;
+  return 3;
+}
+
+char* PutUtf8(char16_t unit, char* out) {
+  if (unit < 0x80) {
+    *out++ = static_cast<char>(unit);
+  } else if (unit < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (unit >> 6));
+    *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xE0 | (unit >> 12));
+    *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+  }
+  return out;
+}
+
+size_t Utf16ToUtf8(const char16_t* source, size_t length, char* out, size_t size) {
+  size_t total = 0;
+  size_t count = 0;
+  for (; count < length && source[count] != 0; ++count) {
+    size_t n = EncodeUtf8Length(source[count]);
+    if (n == 0 || total + n > size) break;
+    total += n;
+  }
+  if (total == 0) return 0;
+  std::memset(out, 0, size);
+  for (size_t i = 0; i < count; ++i) out = PutUtf8(source[i], out);
+  return total;
+}
+
+}  // namespace
+
 size_t Utf16ToMultiByte(const char16_t* source, size_t length, char* out, size_t size) {
+  if (LocaleIsUtf8()) return Utf16ToUtf8(source, length, out, size);
   std::mbstate_t state{};
   char piece[MB_LEN_MAX];
   size_t total = 0;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstring>
+#include <cwchar>
 #include <thread>
 
 namespace qorv {
@@ -89,6 +91,28 @@ TEST(TextConvertTest, ConversionsOnTwoThreadsLeaveTheLocaleAlone) {
   t1.join();
   t2.join();
   EXPECT_TRUE(NarrowString(std::setlocale(LC_ALL, nullptr)) == expected);
+}
+
+}  // namespace
+}  // namespace qorv
+
+namespace qorv {
+namespace {
+
+// The UTF-8 encoder used under UTF-8 locales agrees with the C library for
+// every UTF-16 unit, surrogates (unconvertible) included.
+TEST(TextConvertTest, Utf8EncoderAgreesWithTheCLibrary) {
+  for (uint32_t unit = 1; unit <= 0xFFFF; ++unit) {
+    char16_t text[3] = {u'a', static_cast<char16_t>(unit), 0};
+    char ours[16];
+    size_t n = Utf16ToMultiByte(text, 2, ours, sizeof(ours));
+    std::mbstate_t state{};
+    char theirs[16] = {'a'};
+    size_t m = std::wcrtomb(theirs + 1, static_cast<wchar_t>(unit), &state);
+    size_t expected = m == static_cast<size_t>(-1) ? 1 : m + 1;
+    ASSERT_EQ(n, expected) << unit;
+    ASSERT_EQ(std::memcmp(ours, theirs, n), 0) << unit;
+  }
 }
 
 }  // namespace

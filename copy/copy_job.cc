@@ -58,14 +58,32 @@ bool IsDirectoryAt(const std::string& path) {
 
 bool IsRootPath(const WideString& path) { return path.size() == 1 && path[0] == u'/'; }
 
-bool NeedsCopy(const WideString& path, const FileTime& entryTime) {
-  // One status query answers it; a file that exists keeps its place unless
-  // it is older, even when it cannot be opened at this moment.
+namespace {
+
+// What is at a destination, from one status query (two for a link).
+struct Destination {
+  bool exists = false;   // anything, a dangling link included
+  bool older = true;     // no time to compare counts as older
+};
+
+Destination Inspect(const std::string& path, const FileTime& entryTime) {
+  Destination d;
   struct stat st;
-  if (Sys().stat(Narrow(path).c_str(), &st) != 0) return true;
+  if (Sys().lstat(path.c_str(), &st) != 0) return d;
+  d.exists = true;
+  if (S_ISLNK(st.st_mode) && Sys().stat(path.c_str(), &st) != 0) return d;
   FileTime written = FileTimeFromUnix(st.st_mtime);
-  if (written.high != entryTime.high) return written.high < entryTime.high;
-  return written.low < entryTime.low;
+  d.older = written.high != entryTime.high ? written.high < entryTime.high
+                                           : written.low < entryTime.low;
+  return d;
+}
+
+}  // namespace
+
+bool NeedsCopy(const WideString& path, const FileTime& entryTime) {
+  // A file that exists keeps its place unless it is older, even when it
+  // cannot be opened at this moment.
+  return Inspect(Narrow(path), entryTime).older;
 }
 
 bool RestoreTree(const WideString& target, const WideString& backup) {
@@ -159,27 +177,30 @@ uint32_t CopyJob::EnsureDirectoryQuiet(const WideString& path) {
 }
 
 uint32_t CopyJob::BackupFile(const WideString& path) {
+  std::string narrow = Narrow(path);
+  struct stat st;
+  return BackupFile(path, narrow, Sys().lstat(narrow.c_str(), &st) == 0);
+}
+
+uint32_t CopyJob::BackupFile(const WideString& path, const std::string& narrow, bool exists) {
   CopyLevel& level = Top();
+  if (!exists) {
+    // Nothing there: the run creates this file, and a rollback removes it.
+    if (createdFileSet_.insert(narrow).second) level.createdFiles.push_back(path);
+    return kErrorNone;
+  }
+  // A file this run wrote already, or whose original is already saved, needs
+  // no backup: the original is what a rollback must bring back.
+  if (createdFileSet_.count(narrow) != 0) return kErrorNone;
   WideString relative(path.c_str() + level.targetRoot.size(),
                       path.size() - level.targetRoot.size());
   WideString backup = level.backupRoot;
   backup.append(relative);
-  std::string pathKey = Narrow(path);
-
-  // A file this run wrote already, or whose original is already saved, needs
-  // no backup: the original is what a rollback must bring back.
-  if (createdFileSet_.count(pathKey) != 0) return kErrorNone;
   struct stat st;
   if (Sys().lstat(Narrow(backup).c_str(), &st) == 0) return kErrorNone;
-
-  if (Sys().lstat(pathKey.c_str(), &st) != 0) {
-    // Nothing there: the run creates this file, and a rollback removes it.
-    level.createdFiles.push_back(path);
-    createdFileSet_.insert(pathKey);
-    return kErrorNone;
+  if (Sys().lstat(narrow.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    return kErrorInvalidParameter;  // a directory where the kit has a file
   }
-  // A directory where the kit has a file cannot be replaced safely.
-  if (S_ISDIR(st.st_mode)) return kErrorInvalidParameter;
 
   WideString backupParent = ParentOf(backup);
   if (!backupParent.empty()) {
@@ -247,8 +268,10 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
       WideString path = target;
       path.append(EntryPathOf(entry.name));
       channel.Post(kErrorNone, path, percent);
-      if (NeedsCopy(path, entry.time)) {
-        if ((code = BackupFile(path)) != 0) return Fail(code, percent);
+      std::string narrow = Narrow(path);
+      Destination destination = Inspect(narrow, entry.time);
+      if (destination.older) {
+        if ((code = BackupFile(path, narrow, destination.exists)) != 0) return Fail(code, percent);
         WideString parent = ParentOf(path);
         if (!parent.empty() && (code = EnsureDirectory(parent)) != 0) return Fail(code, percent);
         code = reader->ExtractEntry(i, path, cancelled);

@@ -55,6 +55,7 @@ class CopyJob {
   uint32_t Rollback(uint32_t code);
 
  private:
+  uint32_t BackupFile(const WideString& path, const std::string& narrow, bool exists);
   uint32_t Fail(uint32_t code, int percent);
   uint32_t Cancel(int percent);
   CopyLevel& Top() { return levels_.back(); }

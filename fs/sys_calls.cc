@@ -18,7 +18,7 @@ int RealFstat(int fd, struct stat* st) { return ::fstat(fd, st); }
 int RealStatvfs(const char* path, struct statvfs* st) { return ::statvfs(path, st); }
 
 const SysCalls kReal = {
-    RealOpen,  ::read,    ::write,  ::close,  ::lseek64,    RealFstat,   RealStat,
+    RealOpen,  ::read,    ::pread64, ::write,  ::close,  ::lseek64,    RealFstat,   RealStat,
     RealLstat, ::futimens, ::utimensat, ::ftruncate64, ::fsync, ::fchmod, ::mkdir,
     ::rmdir,   ::unlink,  ::rename, ::symlink, ::readlink, ::opendir,   RealStatvfs,
 };

@@ -16,6 +16,7 @@ namespace qorv {
 struct SysCalls {
   int (*open)(const char* path, int flags, mode_t mode);
   ssize_t (*read)(int fd, void* buffer, size_t count);
+  ssize_t (*pread)(int fd, void* buffer, size_t count, off64_t offset);
   ssize_t (*write)(int fd, const void* buffer, size_t count);
   int (*close)(int fd);
   off64_t (*lseek)(int fd, off64_t offset, int whence);

@@ -34,6 +34,9 @@ const SysCalls& Real() { return RealSysCalls(); }
 
 int Open(const char* p, int f, mode_t m) { return Hit(SysCall::kOpen) ? -1 : Real().open(p, f, m); }
 ssize_t Read(int fd, void* b, size_t n) { return Hit(SysCall::kRead) ? -1 : Real().read(fd, b, n); }
+ssize_t Pread(int fd, void* b, size_t n, off64_t o) {
+  return Hit(SysCall::kRead) ? -1 : Real().pread(fd, b, n, o);
+}
 ssize_t Write(int fd, const void* b, size_t n) {
   return Hit(SysCall::kWrite) ? -1 : Real().write(fd, b, n);
 }
@@ -67,6 +70,7 @@ SysCalls MakeTable() {
   SysCalls table = RealSysCalls();
   table.open = Open;
   table.read = Read;
+  table.pread = Pread;
   table.write = Write;
   table.close = Close;
   table.rename = Rename;
