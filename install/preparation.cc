@@ -1,0 +1,94 @@
+#include "install/preparation.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+
+#include "base/text_convert.h"
+#include "fs/file_ops.h"
+#include "fs/fs_queries.h"
+
+namespace qorv {
+
+namespace {
+
+std::u16string_view View(const WideString& text) { return {text.c_str(), text.size()}; }
+
+WideString Narrowed(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
+
+}  // namespace
+
+WideString LocateKit(bool usecwd) {
+  std::string directory;
+  if (usecwd) {
+    std::string buffer(4096, '\0');
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+      if (errno != ERANGE) return WideString();
+      buffer.resize(buffer.size() * 2);
+    }
+    directory = buffer.c_str();
+  } else {
+    // Any length: the buffer grows until the whole link fits.
+    std::string buffer(256, '\0');
+    for (;;) {
+      ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+      if (n <= 0) return WideString();
+      if (static_cast<size_t>(n) < buffer.size()) {
+        buffer.resize(static_cast<size_t>(n));
+        break;
+      }
+      buffer.resize(buffer.size() * 2);
+    }
+    size_t slash = buffer.rfind('/');
+    directory = slash == std::string::npos ? buffer : buffer.substr(0, slash);
+  }
+  return Narrowed(directory + "/qorv.vkt");
+}
+
+WideString CleanTarget(const WideString& target) {
+  WideString result = target;
+  for (const char16_t* scheme : {u"http://", u"https://", u"ftp://"}) {
+    if (View(result).find(scheme) != std::u16string_view::npos) result = WideString();
+  }
+  size_t file = View(result).find(u"file://");
+  if (file != std::u16string_view::npos) result.erase(file, 7);
+  replaceAll(result, WideString(u"\n"), WideString());
+  replaceAll(result, WideString(u"\r"), WideString());
+  return result;
+}
+
+const char* MessageKeyOf(PrepareFailure failure) {
+  switch (failure) {
+    case PrepareFailure::kNoSource:
+      return "IDS_ERROR_NOSOURCE";
+    case PrepareFailure::kNoSpace:
+      return "IDS_ERROR_NOSPACE";
+    case PrepareFailure::kDamagedSource:
+      return "IDS_ERROR_DAMAGEDSOURCE";
+    case PrepareFailure::kNone:
+      break;
+  }
+  return "";
+}
+
+PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader,
+                       Preparation* out) {
+  out->kitPath = kitPath.empty() ? LocateKit(usecwd) : kitPath;
+  if (out->kitPath.empty() || !PathExists(out->kitPath)) return PrepareFailure::kNoSource;
+
+  out->locations = ReadKnownLocations();
+  out->target = CleanTarget(ProposeTargetDirectory(out->locations));
+
+  uint64_t size = 0;
+  if (FileSize(out->kitPath, &size)) {
+    // Three times the kit: the unpacked kit and the backups of what it
+    // replaces both live in the temporary directory.
+    if (size > UINT64_MAX / 3 || size * 3 > FreeSpaceInTemp()) return PrepareFailure::kNoSpace;
+  }
+  if (reader.Open(out->kitPath) != 0) return PrepareFailure::kDamagedSource;
+  return PrepareFailure::kNone;
+}
+
+}  // namespace qorv

@@ -1,0 +1,49 @@
+// The checks before any window exists: where the kit is, whether the
+// temporary directory has room to unpack it, whether it opens, and which
+// template directory to propose. The wizard and the text front end call the
+// same preparation; it shows nothing itself and answers with the message
+// key to show when it fails.
+#ifndef QORV_INSTALL_PREPARATION_H_
+#define QORV_INSTALL_PREPARATION_H_
+
+#include "base/text_string.h"
+#include "config/launcher_settings.h"
+#include "kit/kit_reader.h"
+
+namespace qorv {
+
+// The kit file: "qorv.vkt" in the current directory with `usecwd`, else
+// beside the executable. Empty when that directory cannot be found.
+WideString LocateKit(bool usecwd);
+
+// Empties a target holding "http://", "https://" or "ftp://" anywhere, turns
+// the first "file://" into nothing, and removes line feeds and carriage
+// returns.
+WideString CleanTarget(const WideString& target);
+
+struct Preparation {
+  WideString kitPath;
+  KnownLocations locations;  // the launcher's list and its two flags
+  WideString target;         // proposed, cleaned
+};
+
+enum class PrepareFailure {
+  kNone,
+  kNoSource,       // IDS_ERROR_NOSOURCE
+  kNoSpace,        // IDS_ERROR_NOSPACE
+  kDamagedSource,  // IDS_ERROR_DAMAGEDSOURCE
+};
+
+// The message key of a failure ("IDS_ERROR_NOSOURCE", ...).
+const char* MessageKeyOf(PrepareFailure failure);
+
+// Locates the kit (or takes `kitPath` when it is not empty), reads the
+// launcher's locations, proposes and cleans the target, checks that the
+// temporary directory has three times the kit's size free, and opens the
+// kit with `reader`. The first failure ends it.
+PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader,
+                       Preparation* out);
+
+}  // namespace qorv
+
+#endif  // QORV_INSTALL_PREPARATION_H_
