@@ -1,0 +1,385 @@
+#include "ui/installer_dlg.h"
+
+#include <gdk/gdkkeysyms.h>
+
+#include "base/text_convert.h"
+#include "fs/error_codes.h"
+#include "fs/file_ops.h"
+#include "install/preparation.h"
+#include "kit/kit_names.h"
+#include "res/string_table.h"
+#include "ui/pictures.h"
+
+namespace qorv {
+
+namespace {
+
+WideString Text(const char* key) { return LookupText(NarrowString(key)); }
+NarrowString NarrowText(const char* key) { return toNarrow(Text(key)); }
+
+// Keeps the poll loop moving when nothing else happens, without spinning:
+// gtk_main_iteration() sleeps until this fires or an event arrives.
+constexpr guint kPollIntervalMs = 15;
+
+gboolean KeepPolling(gpointer) { return TRUE; }
+
+void QuitMainLoop(GtkWidget*, gpointer) {
+  if (gtk_main_level() > 0) gtk_main_quit();
+}
+
+}  // namespace
+
+int ShowMessage(const CWnd* owner, const WideString& text, uint32_t flags) {
+  GtkMessageType type = GTK_MESSAGE_OTHER;
+  if ((flags >> 24) == 1) type = GTK_MESSAGE_ERROR;
+  if ((flags >> 24) == 2) type = GTK_MESSAGE_QUESTION;
+  GtkButtonsType buttons = (flags & 0xFF) == 2 ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK;
+  GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type, buttons, "%s",
+                                          toNarrow(text).c_str());
+  if (owner != nullptr) {
+    gtk_window_set_title(GTK_WINDOW(box), toNarrow(owner->GetTitle()).c_str());
+  }
+  gint response = gtk_dialog_run(GTK_DIALOG(box));
+  gtk_widget_destroy(box);
+  switch (response) {
+    case GTK_RESPONSE_YES:
+      return 1;
+    case GTK_RESPONSE_NO:
+      return 2;
+    case GTK_RESPONSE_OK:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const NarrowString& title,
+                             const WideString& language, bool usecwd)
+    : silent_(silent), language_(language), usecwd_(usecwd), argc_(argc), argv_(argv),
+      title_(title) {
+  channel_.Init();
+  worker_.Reset();
+  // Without a display there is nothing to show; the caller says so and ends.
+  toolkitReady_ = gtk_init_check(&argc_, &argv_) != FALSE;
+  channel_.Post(kErrorNone, Text("IDS_PREPARECOPY"), 0);
+}
+
+CInstallerDlg::~CInstallerDlg() {
+  RequestCopyStop();
+  worker_.Join();
+  reader_.Close();  // the unpacked kit goes on every way out
+  if (sidePicture_ != nullptr) g_object_unref(sidePicture_);
+  if (icon_ != nullptr) g_object_unref(icon_);
+}
+
+WideString CInstallerDlg::GetTitle() const { return toWide(title_); }
+
+void CInstallerDlg::Run() {
+  if (!Prepare()) return;
+  CreateMainWindow();
+  ShowWelcomePage();
+  if (silent_) {
+    StartCopying();
+  } else {
+    gtk_main();
+  }
+}
+
+bool CInstallerDlg::Prepare() {
+  Preparation prepared;
+  PrepareFailure failure = qorv::Prepare(usecwd_, kitPath_, reader_, &prepared);
+  kitPath_ = prepared.kitPath;
+  if (failure != PrepareFailure::kNone) {
+    ShowMessage(this, Text(MessageKeyOf(failure)), kMessageError);
+    return false;
+  }
+  locations_ = prepared.locations;
+  target_ = prepared.target;
+  return true;
+}
+
+void CInstallerDlg::InitWindow() {
+  gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+  GdkGeometry geometry{};
+  geometry.min_width = geometry.max_width = geometry.base_width = width_;
+  geometry.min_height = geometry.max_height = geometry.base_height = height_;
+  gtk_window_set_geometry_hints(
+      GTK_WINDOW(window_), nullptr, &geometry,
+      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE | GDK_HINT_BASE_SIZE));
+  gtk_window_set_modal(GTK_WINDOW(window_), TRUE);
+  gtk_window_set_type_hint(GTK_WINDOW(window_), GDK_WINDOW_TYPE_HINT_MENU);
+  icon_ = LoadIconPicture();
+  gtk_window_set_icon(GTK_WINDOW(window_), icon_);
+  fixed_ = gtk_fixed_new();
+  gtk_container_add(GTK_CONTAINER(window_), fixed_);
+  g_signal_connect(window_, "destroy", G_CALLBACK(QuitMainLoop), nullptr);
+  g_signal_connect(window_, "key_press_event", G_CALLBACK(&CInstallerDlg::OnKeyPress), this);
+  g_signal_connect(window_, "delete_event", G_CALLBACK(&CInstallerDlg::OnDeleteEvent), this);
+}
+
+void CInstallerDlg::CreateMainWindow() {
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  InitWindow();
+  gtk_window_set_title(GTK_WINDOW(window_), title_.c_str());
+
+  GtkWidget* separator = gtk_hseparator_new();
+  gtk_widget_set_size_request(separator, width_ - 20, 5);
+  gtk_fixed_put(GTK_FIXED(fixed_), separator, 10, 310);
+
+  back_ = gtk_button_new_with_label(NarrowText("IDS_WIZARD_BACK").c_str());
+  gtk_widget_set_size_request(back_, 80, 30);
+  gtk_fixed_put(GTK_FIXED(fixed_), back_, 230, 320);
+
+  next_ = gtk_button_new_with_label(NarrowText("IDS_WIZARD_NEXT").c_str());
+  gtk_widget_set_size_request(next_, 80, 30);
+  gtk_widget_set_can_default(next_, TRUE);
+  gtk_window_set_default(GTK_WINDOW(window_), next_);
+  gtk_fixed_put(GTK_FIXED(fixed_), next_, 310, 320);
+
+  cancel_ = gtk_button_new_with_label(NarrowText("IDS_WIZARD_CANCEL").c_str());
+  gtk_widget_set_size_request(cancel_, 80, 30);
+  gtk_fixed_put(GTK_FIXED(fixed_), cancel_, 410, 320);
+
+  g_signal_connect(back_, "clicked", G_CALLBACK(&CInstallerDlg::OnBackClicked), this);
+  g_signal_connect(next_, "clicked", G_CALLBACK(&CInstallerDlg::OnNextClicked), this);
+  g_signal_connect(cancel_, "clicked", G_CALLBACK(&CInstallerDlg::OnCancelClicked), this);
+
+  gtk_widget_show_all(fixed_);
+  sidePicture_ = LoadSidePicture();
+  gtk_widget_show(window_);
+}
+
+void CInstallerDlg::ShowPage(WizardDialogPage* page) {
+  if (current_ != nullptr) {
+    for (GtkWidget* widget : current_->widgets()) gtk_widget_hide(widget);
+  }
+  current_ = page;
+  if (page == nullptr) return;
+  for (GtkWidget* widget : page->widgets()) gtk_widget_show(widget);
+  page->OnShow();
+}
+
+void CInstallerDlg::ShowWelcomePage() {
+  WideString product;
+  WideString provider;
+  reader_.GetProductAndProvider(language_, &product, &provider);
+  if (product.empty()) product = Text("IDS_DEFPRODUCT");
+  if (provider.empty()) provider = Text("IDS_DEFPROVIDER");
+  WideString message = Text("IDS_WELCOME_TITLE");
+  message.append(WideString(u" "));
+  message.append(product);
+  message.append(WideString(u" ("));
+  message.append(provider);
+  message.append(WideString(u")."));
+  if (!welcome_) welcome_ = std::make_unique<MessagePage>(fixed_, sidePicture_, message);
+  if (silent_) {
+    gtk_widget_set_visible(back_, FALSE);
+    gtk_widget_set_visible(next_, FALSE);
+  } else {
+    gtk_widget_set_sensitive(back_, FALSE);
+  }
+  state_ = kWelcome;
+  ShowPage(welcome_.get());
+}
+
+void CInstallerDlg::ShowDirSelectPage() {
+  state_ = kDirectory;
+  if (!dirPage_) dirPage_ = std::make_unique<DirSelectPage>(fixed_, sidePicture_);
+  dirPage_->SetPath(target_);
+  gtk_widget_set_sensitive(back_, TRUE);
+  gtk_widget_set_sensitive(next_, TRUE);
+  ShowPage(dirPage_.get());
+}
+
+void CInstallerDlg::StartCopying() {
+  if (!progress_) progress_ = std::make_unique<ProgressPage>(fixed_, width_ - 20);
+  gtk_widget_set_sensitive(back_, FALSE);
+  gtk_widget_set_sensitive(next_, FALSE);
+  channel_.SetJob(&reader_, target_);
+  ShowPage(progress_.get());
+  state_ = kCopying;
+  if (worker_.Start(channel_) != 0) {
+    channel_.Post(kErrorInvalidParameter, Text("IDS_INSTALL_ERROR"), 0);
+  }
+
+  guint timer = g_timeout_add(kPollIntervalMs, KeepPolling, nullptr);
+  for (;;) {
+    uint32_t code = 0;
+    WideString message;
+    int percent = 0;
+    channel_.Read(&code, &message, &percent);
+    progress_->SetProgress(percent);
+    gtk_main_iteration();
+    if (code == kErrorCancelled) {
+      ShowCancelPage();
+      break;
+    }
+    if (code != 0) {
+      ShowMessage(this, message, kMessageError);
+      ShowErrorPage();
+      break;
+    }
+    if (percent > 99) {
+      ShowSuccessPage();
+      RecordLocation();
+      break;
+    }
+  }
+  g_source_remove(timer);
+}
+
+void CInstallerDlg::RecordLocation() {
+  // Failures to write the launcher files are not shown: the templates are
+  // installed either way.
+  RecordInstalledLocation(locations_, target_);
+}
+
+void CInstallerDlg::SetFinishButtons() {
+  gtk_widget_set_sensitive(next_, TRUE);
+  gtk_widget_set_sensitive(cancel_, FALSE);
+  gtk_widget_set_visible(back_, FALSE);
+  gtk_widget_set_visible(next_, TRUE);
+  gtk_button_set_label(GTK_BUTTON(next_), NarrowText("IDS_WIZARD_FINISH").c_str());
+  gtk_widget_set_can_default(next_, TRUE);
+  gtk_window_set_default(GTK_WINDOW(window_), next_);
+}
+
+void CInstallerDlg::ShowErrorPage() {
+  if (!error_) error_ = std::make_unique<MessagePage>(fixed_, sidePicture_, Text("IDS_ERROR_FINISH"));
+  state_ = kFailed;
+  SetFinishButtons();
+  ShowPage(error_.get());
+}
+
+void CInstallerDlg::ShowCancelPage() {
+  if (!cancelled_) {
+    cancelled_ = std::make_unique<MessagePage>(fixed_, sidePicture_, Text("IDS_CANCEL_FINISH"));
+  }
+  state_ = kFailed;
+  SetFinishButtons();
+  ShowPage(cancelled_.get());
+}
+
+void CInstallerDlg::ShowSuccessPage() {
+  state_ = kSucceeded;
+  if (!success_) {
+    success_ =
+        std::make_unique<SuccessFinalPage>(fixed_, sidePicture_, Text("IDS_SUCCESS_FINISH"));
+  }
+  SetFinishButtons();
+  ShowPage(success_.get());
+}
+
+void CInstallerDlg::OnFinish() {
+  if (state_ == kSucceeded) {
+    WideString description = reader_.GetDescriptionPath(language_);
+    if (!description.empty() && success_ && success_->GetOpenDescr()) {
+      // Exactly one "/" between the target and the document.
+      WideString full = target_;
+      while (!full.empty() && (full[full.size() - 1] == u'/' || full[full.size() - 1] == u'\\')) {
+        full.resize(full.size() - 1);
+      }
+      full.push_back(u'/');
+      full.append(description);
+      replaceAll(full, WideString(u"\\"), WideString(u"/"));
+      if (PathExists(full)) {
+        // No shell: the path is one argument, whatever characters it holds.
+        NarrowString path = toNarrow(full);
+        gchar* args[] = {const_cast<gchar*>("xdg-open"), const_cast<gchar*>(path.c_str()),
+                         nullptr};
+        g_spawn_async(nullptr, args, nullptr,
+                      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                               G_SPAWN_STDERR_TO_DEV_NULL),
+                      nullptr, nullptr, nullptr, nullptr);
+      }
+    }
+  }
+  if (state_ == kSucceeded || state_ == kFailed) gtk_widget_destroy(window_);
+}
+
+void CInstallerDlg::RequestCancel() {
+  if (confirmCancel_ && ShowMessage(this, Text("IDS_ACCEPT_CANCEL"), kMessageQuestion) != 1) {
+    return;
+  }
+  gtk_widget_destroy(window_);
+}
+
+void CInstallerDlg::RequestCopyStop() {
+  worker_.RequestStop();
+  channel_.RequestCancel();
+}
+
+void CInstallerDlg::OnBackClicked(GtkWidget*, gpointer data) {
+  try {
+    auto* dialog = static_cast<CInstallerDlg*>(data);
+    if (dialog->state_ == kDirectory) dialog->ShowWelcomePage();
+  } catch (...) {
+  }
+}
+
+void CInstallerDlg::OnNextClicked(GtkWidget*, gpointer data) {
+  try {
+    auto* dialog = static_cast<CInstallerDlg*>(data);
+    switch (dialog->state_) {
+      case kWelcome:
+        dialog->ShowDirSelectPage();
+        break;
+      case kDirectory: {
+        WideString path = dialog->dirPage_->GetPath();
+        replaceAll(path, WideString(u"\\"), WideString(u"/"));
+        if (path.empty()) {
+          ShowMessage(dialog, Text("IDS_SETUP_EMPTYTARGET"), kMessagePlain);
+        } else {
+          dialog->target_ = path;
+          dialog->StartCopying();
+        }
+        break;
+      }
+      case kSucceeded:
+      case kFailed:
+        dialog->OnFinish();
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+  }
+}
+
+void CInstallerDlg::OnCancelClicked(GtkWidget*, gpointer data) {
+  try {
+    auto* dialog = static_cast<CInstallerDlg*>(data);
+    if (dialog->state_ == kCopying) {
+      // The page stays until the copy reports that it has rolled back.
+      dialog->RequestCopyStop();
+    } else {
+      dialog->RequestCancel();
+    }
+  } catch (...) {
+  }
+}
+
+gboolean CInstallerDlg::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
+  try {
+    auto* dialog = static_cast<CInstallerDlg*>(data);
+    if (event->keyval != GDK_Escape || dialog == nullptr) return FALSE;
+    if (dialog->state_ == kCopying) {
+      dialog->RequestCopyStop();
+    } else {
+      dialog->RequestCancel();
+    }
+    return TRUE;
+  } catch (...) {
+    return TRUE;
+  }
+}
+
+gboolean CInstallerDlg::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
+  auto* dialog = static_cast<CInstallerDlg*>(data);
+  if (dialog->state_ != kCopying) return FALSE;  // the toolkit destroys the window
+  // During the copy the window stays until the copy has rolled back.
+  dialog->RequestCopyStop();
+  return TRUE;
+}
+
+}  // namespace qorv
