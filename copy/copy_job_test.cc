@@ -445,11 +445,36 @@ TEST_F(CopyJobTest, WorkerRunsTheJobOnceOnItsThread) {
   EXPECT_TRUE(message.equals(u"Copying complete..."));
   EXPECT_EQ(testing::ReadFile(dir_ / "target/b"), "b");
 
-  // A stop asked before the thread gets going keeps the job from running.
-  testing::RemoveAll(dir_ / "target");
-  channel.SetJob(&reader_, W(dir_ / "other"));
+}
+
+TEST_F(CopyJobTest, StopBeforeTheJobStartsStillReports) {
+  TestKit kit;
+  kit.entries = {{u"a", "a"}};
+  OpenKit(kit);
+  ProgressChannel channel;
+  channel.Init();
+  channel.SetJob(&reader_, W(dir_ / "target"));
+  CopyWorker worker;
   worker.RequestStop();
-  EXPECT_TRUE(worker.StopRequested());
+  // Start clears the stop; ask again at once, as a quick Cancel does.
+  ASSERT_EQ(worker.Start(channel), 0);
+  worker.RequestStop();
+  channel.RequestCancel();
+  worker.Join();
+  uint32_t code = 0;
+  WideString message;
+  int percent = -1;
+  channel.Read(&code, &message, &percent);
+  // However the race goes, the thread ends with a final report, never with
+  // the UI left waiting: the cancel with nothing left, or a finished copy.
+  if (code == kErrorCancelled) {
+    EXPECT_TRUE(
+        message.equals(u"Installation canceled. Template directory has not been changed."));
+    EXPECT_FALSE(testing::Exists(dir_ / "target/a"));
+  } else {
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(percent, 100);
+  }
 }
 
 TEST_F(CopyJobTest, CancelFromTheUiThreadWhileTheWorkerCopies) {

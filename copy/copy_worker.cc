@@ -28,7 +28,12 @@ void CopyWorker::Join() {
 
 void* CopyWorker::WorkerMain(void* argument) {
   auto* worker = static_cast<CopyWorker*>(argument);
-  if (worker->stop_.load()) return nullptr;
+  if (worker->stop_.load()) {
+    // Stopped before the job began: nothing was changed, and the UI waits
+    // for a final report all the same.
+    worker->channel_->Post(kErrorCancelled, LookupText(NarrowString("IDS_CANCEL_FINISH")), 0);
+    return nullptr;
+  }
   // One run only: a second run would rewrite files while the final page is
   // shown, and could be cut short by the end of the process.
   try {

@@ -25,7 +25,8 @@ class CopyWorker {
   void Reset() { stop_.store(false); }
   // Starts the thread. Returns pthread_create's result (0 on success).
   int Start(ProgressChannel& channel);
-  // A stop asked for before the thread runs its job keeps it from running.
+  // A stop asked for before the thread runs its job keeps it from running;
+  // the thread then reports the cancel (1223) at once.
   void RequestStop() { stop_.store(true); }
   bool StopRequested() const { return stop_.load(); }
   // Waits for the thread, if one was started and not yet joined.

@@ -1,0 +1,356 @@
+#include "ui/installer_dlg.h"
+
+#include <gtest/gtest.h>
+#include <gdk/gdkkeysyms.h>
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/text_convert.h"
+#include "fs/error_codes.h"
+#include "res/string_table.h"
+#include "testing/kit_builder.h"
+#include "testing/scratch_dir.h"
+
+namespace qorv {
+namespace {
+
+using testing::WriteFile;
+
+WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
+std::string N(const WideString& s) { return toNarrow(s).c_str(); }
+
+std::string LabelOf(GtkWidget* widget) {
+  if (GTK_IS_BUTTON(widget)) return gtk_button_get_label(GTK_BUTTON(widget));
+  return gtk_label_get_text(GTK_LABEL(widget));
+}
+
+bool Visible(GtkWidget* w) { return gtk_widget_get_visible(w) != FALSE; }
+bool Sensitive(GtkWidget* w) { return gtk_widget_get_sensitive(w) != FALSE; }
+
+// Answers the next modal box (message box or folder chooser) from inside its
+// own loop: `answer` gets the box and returns the response to give, or 0 to
+// look again at the next tick.
+class ModalAnswerer {
+ public:
+  explicit ModalAnswerer(std::function<gint(GtkWidget*)> answer) : answer_(std::move(answer)) {
+    source_ = g_timeout_add(100, &ModalAnswerer::Tick, this);
+  }
+  ~ModalAnswerer() {
+    if (source_ != 0) g_source_remove(source_);
+  }
+  const std::vector<std::string>& texts() const { return texts_; }
+
+ private:
+  static gboolean Tick(gpointer data) {
+    auto* self = static_cast<ModalAnswerer*>(data);
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* it = windows; it != nullptr; it = it->next) {
+      GtkWidget* w = GTK_WIDGET(it->data);
+      if (!GTK_IS_DIALOG(w) || !gtk_widget_get_mapped(w)) continue;
+      if (GTK_IS_MESSAGE_DIALOG(w)) {
+        gchar* text = nullptr;
+        g_object_get(w, "text", &text, nullptr);
+        self->texts_.push_back(text != nullptr ? text : "");
+        g_free(text);
+      }
+      gint response = self->answer_(w);
+      if (response != 0) gtk_dialog_response(GTK_DIALOG(w), response);
+      break;
+    }
+    g_list_free(windows);
+    return TRUE;  // again: a folder chooser still loading may ignore one
+  }
+
+  std::function<gint(GtkWidget*)> answer_;
+  guint source_ = 0;
+  std::vector<std::string> texts_;
+};
+
+class InstallerDlgTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::MakeDirs(dir_ / "home");
+    testing::MakeDirs(dir_ / "tmp");
+    ::setenv("HOME", (dir_ / "home").c_str(), 1);
+    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+    testing::TestKit kit;
+    kit.descriptions = {testing::Description(u"en", u"Trade", u"Acme", u"doc\\readme.txt"),
+                        testing::Description(u"ru", u"Торговля", u"Акме", u"")};
+    kit.entries = {{u"a.cf", "A"}, {u"doc\\readme.txt", "read me"}};
+    kit.WriteTo(dir_ / "qorv.vkt");
+  }
+  void TearDown() override {
+    if (dialog_ && destroyed_ == false && dialog_->window() != nullptr) {
+      gtk_widget_destroy(dialog_->window());
+    }
+    dialog_.reset();
+    SetCurrentLanguage(0);
+  }
+
+  // The dialog after preparation, its window built and the welcome shown.
+  CInstallerDlg& Open(int language = 3, const char16_t* code = u"en", bool silent = false) {
+    SetCurrentLanguage(language);
+    dialog_ = std::make_unique<CInstallerDlg>(0, nullptr, silent,
+                                              toNarrow(LookupText(NarrowString("IDR_MAINFRAME"))),
+                                              WideString(code), false);
+    dialog_->SetKitPath(W(dir_ / "qorv.vkt"));
+    dialog_->SetFinishPauseMsForTesting(0);
+    EXPECT_TRUE(dialog_->Prepare());
+    dialog_->CreateMainWindow();
+    g_signal_connect(dialog_->window(), "destroy", G_CALLBACK(+[](GtkWidget*, gpointer flag) {
+                       *static_cast<bool*>(flag) = true;
+                     }), &destroyed_);
+    dialog_->ShowWelcomePage();
+    return *dialog_;
+  }
+  void Click(GtkWidget* button) { gtk_button_clicked(GTK_BUTTON(button)); }
+  void PressEscape() {
+    GdkEventKey event{};
+    event.type = GDK_KEY_PRESS;
+    event.keyval = GDK_Escape;
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(dialog_->window(), "key_press_event", &event, &handled);
+    EXPECT_TRUE(handled);
+  }
+
+  testing::ScratchDir dir_;
+  std::unique_ptr<CInstallerDlg> dialog_;
+  bool destroyed_ = false;
+};
+
+TEST_F(InstallerDlgTest, WizardHappyPathButtonStatesAndTexts) {
+  CInstallerDlg& d = Open();
+  // Welcome: Back visible and insensitive, Next "Next >", Cancel sensitive.
+  EXPECT_EQ(d.state(), kWelcome);
+  EXPECT_TRUE(Visible(d.backButton()));
+  EXPECT_FALSE(Sensitive(d.backButton()));
+  EXPECT_EQ(LabelOf(d.nextButton()), "Next >");
+  EXPECT_TRUE(Sensitive(d.nextButton()));
+  EXPECT_TRUE(Sensitive(d.cancelButton()));
+  EXPECT_EQ(LabelOf(d.welcomePage()->label()),
+            "Welcome to the product installation program Trade (Acme).");
+  std::string proposed = dir_ / "home/.qorv/Vexa/vexa8/tmplts/";
+
+  Click(d.nextButton());  // directory page
+  EXPECT_EQ(d.state(), kDirectory);
+  EXPECT_TRUE(Sensitive(d.backButton()));
+  EXPECT_TRUE(Sensitive(d.nextButton()));
+  EXPECT_EQ(N(d.dirPage()->GetPath()), proposed);
+  EXPECT_TRUE(Visible(d.dirPage()->entry()));
+  EXPECT_FALSE(Visible(d.welcomePage()->label()));
+
+  // Back loses an edit; Next shows the target again.
+  d.dirPage()->SetPath(W("/elsewhere"));
+  Click(d.backButton());
+  EXPECT_EQ(d.state(), kWelcome);
+  Click(d.nextButton());
+  EXPECT_EQ(N(d.dirPage()->GetPath()), proposed);
+
+  // An empty directory is refused with a plain notice.
+  d.dirPage()->SetPath(WideString());
+  {
+    ModalAnswerer ok([](GtkWidget*) { return GTK_RESPONSE_OK; });
+    Click(d.nextButton());
+    ASSERT_EQ(ok.texts().size(), 1u);
+    EXPECT_EQ(ok.texts()[0], "Specify correct path to template directory.");
+  }
+  EXPECT_EQ(d.state(), kDirectory);
+
+  // Backslashes become slashes; the copy runs and the success page follows.
+  std::string target = dir_ / "my templates\\Шаблоны";
+  d.dirPage()->SetPath(W(target));
+  Click(d.nextButton());
+  EXPECT_EQ(d.state(), kSucceeded);
+  EXPECT_EQ(N(d.target()), dir_ / "my templates/Шаблоны");
+  EXPECT_EQ(testing::ReadFile(dir_ / "my templates/Шаблоны/a.cf"), "A");
+  EXPECT_FALSE(Visible(d.backButton()));
+  EXPECT_TRUE(Visible(d.nextButton()));
+  EXPECT_TRUE(Sensitive(d.nextButton()));
+  EXPECT_EQ(LabelOf(d.nextButton()), "Finish");
+  EXPECT_FALSE(Sensitive(d.cancelButton()));
+  EXPECT_TRUE(gtk_widget_has_default(d.nextButton()));
+  EXPECT_EQ(LabelOf(d.successPage()->label()), "Configuration installed successfully.");
+  EXPECT_TRUE(d.successPage()->GetOpenDescr());
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(d.successPage()->checkButton()), FALSE);
+  EXPECT_FALSE(d.successPage()->GetOpenDescr());
+  EXPECT_EQ(testing::ReadFile(dir_ / "home/.Vexa/vexalaunch/vexalaunch.cfg"),
+            "ConfigurationTemplatesLocation=" + dir_ / "my templates/Шаблоны\n");
+
+  Click(d.nextButton());  // Finish
+  EXPECT_TRUE(destroyed_);
+}
+
+TEST_F(InstallerDlgTest, TextsInRussianAndGerman) {
+  CInstallerDlg& ru = Open(1, u"ru");
+  EXPECT_EQ(LabelOf(ru.backButton()), "< Назад");
+  EXPECT_EQ(LabelOf(ru.nextButton()), "Далее >");
+  EXPECT_EQ(LabelOf(ru.cancelButton()), "Отмена");
+  EXPECT_EQ(LabelOf(ru.welcomePage()->label()),
+            "Добро пожаловать в программу установки продукта Торговля (Акме).");
+  Click(ru.nextButton());
+  EXPECT_EQ(LabelOf(ru.dirPage()->widgets()[2]), "Каталог шаблонов:");
+  TearDown();
+  destroyed_ = false;
+
+  CInstallerDlg& de = Open(7, u"de");
+  EXPECT_EQ(LabelOf(de.nextButton()), "Weiter >");
+  // No German description in the kit: the default names.
+  EXPECT_EQ(LabelOf(de.welcomePage()->label()),
+            "Willkommen beim Installationsprogramm des Produkts <Produkt> (<Lieferant>).");
+}
+
+TEST_F(InstallerDlgTest, ProgressPageAndPaths) {
+  CInstallerDlg& d = Open();
+  Click(d.nextButton());
+  DirSelectPage* page = d.dirPage();
+  for (const char* path : {"  /with blanks/  ", "/Шаблоны/テンプレート", "rel\\dir"}) {
+    page->SetPath(W(path));
+    EXPECT_EQ(N(page->GetPath()), path);
+  }
+  ProgressPage progress(gtk_bin_get_child(GTK_BIN(d.window())), 480);
+  EXPECT_EQ(LabelOf(progress.statusLabel()), "Files being copied...");
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progress.progressBar())), 0.0);
+  progress.SetProgress(99);
+  EXPECT_EQ(LabelOf(progress.statusLabel()), "Files being copied...");
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progress.progressBar())), 0.99);
+  progress.SetProgress(100);
+  EXPECT_EQ(LabelOf(progress.statusLabel()), "Copying complete...");
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progress.progressBar())), 1.0);
+}
+
+TEST_F(InstallerDlgTest, ShowMessageMapsResponses) {
+  CInstallerDlg& d = Open();
+  struct Case {
+    gint response;
+    int result;
+  } cases[] = {{GTK_RESPONSE_YES, 1}, {GTK_RESPONSE_NO, 2}, {GTK_RESPONSE_OK, 3},
+               {GTK_RESPONSE_DELETE_EVENT, 0}};
+  for (const Case& c : cases) {
+    ModalAnswerer answer([&](GtkWidget* box) {
+      EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(box)), "Installing configuration");
+      return c.response;
+    });
+    EXPECT_EQ(ShowMessage(&d, WideString(u"100% sure?"), kMessageQuestion), c.result);
+    EXPECT_EQ(answer.texts().back(), "100% sure?");
+  }
+}
+
+TEST_F(InstallerDlgTest, EscapeAsksAndNoKeepsTheWizard) {
+  CInstallerDlg& d = Open();
+  {
+    ModalAnswerer no([](GtkWidget*) { return GTK_RESPONSE_NO; });
+    PressEscape();
+    EXPECT_EQ(no.texts().at(0), "Do you really want to cancel installation?");
+  }
+  EXPECT_FALSE(destroyed_);
+  EXPECT_EQ(d.state(), kWelcome);
+  {
+    ModalAnswerer yes([](GtkWidget*) { return GTK_RESPONSE_YES; });
+    PressEscape();
+  }
+  EXPECT_TRUE(destroyed_);
+}
+
+TEST_F(InstallerDlgTest, FolderChooserAcceptedAndCancelled) {
+  CInstallerDlg& d = Open();
+  Click(d.nextButton());
+  testing::MakeDirs(dir_ / "chosen");
+  d.dirPage()->SetPath(W("/before"));
+  {
+    ModalAnswerer cancel([](GtkWidget*) { return GTK_RESPONSE_CANCEL; });
+    Click(d.dirPage()->browseButton());
+  }
+  EXPECT_EQ(N(d.dirPage()->GetPath()), "/before");
+  {
+    std::string chosen = dir_ / "chosen";
+    ModalAnswerer accept([&](GtkWidget* chooser) -> gint {
+      gchar* current = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(chooser));
+      bool there = current != nullptr && chosen == current;
+      g_free(current);
+      if (there) return GTK_RESPONSE_ACCEPT;
+      gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), chosen.c_str());
+      return 0;
+    });
+    Click(d.dirPage()->browseButton());
+  }
+  EXPECT_EQ(N(d.dirPage()->GetPath()), dir_ / "chosen");
+}
+
+TEST_F(InstallerDlgTest, CopyFailureShowsTheErrorBoxThenTheErrorPage) {
+  CInstallerDlg& d = Open();
+  WriteFile(dir_ / "blocker", "a file where the target directory should be");
+  Click(d.nextButton());
+  d.dirPage()->SetPath(W(dir_ / "blocker/sub"));
+  {
+    ModalAnswerer ok([](GtkWidget*) { return GTK_RESPONSE_OK; });
+    Click(d.nextButton());
+    ASSERT_EQ(ok.texts().size(), 1u);
+    EXPECT_EQ(ok.texts()[0], "Installation error");
+  }
+  EXPECT_EQ(d.state(), kFailed);
+  EXPECT_TRUE(Visible(d.errorPage()->label()));
+  EXPECT_EQ(LabelOf(d.errorPage()->label()),
+            "An error occurred during the installation process. Installation canceled. "
+            "Template directory has not been changed.");
+  EXPECT_EQ(LabelOf(d.nextButton()), "Finish");
+  EXPECT_EQ(testing::ReadFile(dir_ / "blocker"), "a file where the target directory should be");
+  Click(d.nextButton());
+  EXPECT_TRUE(destroyed_);
+}
+
+TEST_F(InstallerDlgTest, CancelDuringTheCopyRollsBackAndSaysSo) {
+  testing::TestKit big;
+  for (int i = 0; i < 400; ++i) {
+    big.entries.push_back({u"f" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+                               std::u16string(1, static_cast<char16_t>(u'a' + i / 26)),
+                           std::string(200000, 'x')});
+  }
+  big.WriteTo(dir_ / "qorv.vkt");
+  CInstallerDlg& d = Open();
+  Click(d.nextButton());
+  std::string target = dir_ / "target";
+  d.dirPage()->SetPath(W(target));
+  // Cancel as soon as the copy runs; then a close request, which must not
+  // destroy the window while the copy rolls back.
+  struct Hook {
+    CInstallerDlg* dialog;
+    bool fired = false;
+  } hook{&d};
+  guint source = g_timeout_add(1, +[](gpointer data) -> gboolean {
+    auto* hook = static_cast<Hook*>(data);
+    auto* dialog = hook->dialog;
+    if (dialog->state() != kCopying) return TRUE;
+    hook->fired = true;
+    gtk_button_clicked(GTK_BUTTON(dialog->cancelButton()));
+    GdkEvent* close = gdk_event_new(GDK_DELETE);
+    close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(dialog->window())));
+    gtk_main_do_event(close);
+    gdk_event_free(close);
+    return FALSE;
+  }, &hook);
+  Click(d.nextButton());
+  if (!hook.fired) g_source_remove(source);
+  EXPECT_TRUE(hook.fired);
+  EXPECT_FALSE(destroyed_);
+  EXPECT_EQ(d.state(), kFailed);
+  ASSERT_NE(d.cancelPage(), nullptr);
+  EXPECT_EQ(LabelOf(d.cancelPage()->label()),
+            "Installation canceled. Template directory has not been changed.");
+  EXPECT_FALSE(testing::Exists(target));
+}
+
+TEST_F(InstallerDlgTest, SilentModeHidesBackAndNext) {
+  CInstallerDlg& d = Open(3, u"en", true);
+  EXPECT_FALSE(Visible(d.backButton()));
+  EXPECT_FALSE(Visible(d.nextButton()));
+  d.StartCopying();
+  EXPECT_EQ(d.state(), kSucceeded);
+  EXPECT_EQ(testing::ReadFile(dir_ / "home/.qorv/Vexa/vexa8/tmplts/a.cf"), "A");
+}
+
+}  // namespace
+}  // namespace qorv
