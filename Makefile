@@ -29,8 +29,9 @@ check: build
 	@cd $(BUILD) && if ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS) >ctest.log 2>&1; then \
 	  tail -n 3 ctest.log; else cat ctest.log; echo "full log: $(BUILD)/ctest.log"; exit 1; fi
 
+ARGS ?=
 demo: build
-	@bash scripts/demo.sh $(BUILD)
+	@bash scripts/demo.sh $(BUILD) $(ARGS)
 
 bench: build
 	@bash scripts/bench.sh $(BUILD)

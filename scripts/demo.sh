@@ -1,6 +1,14 @@
 #!/usr/bin/env bash
-# Runs the freshly built installer on the bundled demo kit.
+# Packs the demo kit beside the freshly built installer and runs it on the
+# user's display. Extra arguments go to the installer (make demo ARGS=-Lru).
 set -euo pipefail
 build=${1:-build}
-"$build/bin/qorv-setup" -Len
-echo "demo: still missing before a real run: the kit reader, the copy engine and the wizard window."
+shift || true
+bash demo/make_demo_kit.sh "$build/bin/vkt" "$build/bin/qorv.vkt" >/dev/null
+ln -sf bin/qorv-setup "$build/qorv-setup"
+ln -sf bin/qorv.vkt "$build/qorv.vkt"
+echo "demo: kit $build/qorv.vkt; running $build/qorv-setup $*"
+if [[ -z "${DISPLAY:-}" ]]; then
+  echo "demo: no DISPLAY here; the installer will say so and end." >&2
+fi
+exec "$build/bin/qorv-setup" "$@"

@@ -144,9 +144,30 @@ void CInstallerDlg::CreateMainWindow() {
   g_signal_connect(next_, "clicked", G_CALLBACK(&CInstallerDlg::OnNextClicked), this);
   g_signal_connect(cancel_, "clicked", G_CALLBACK(&CInstallerDlg::OnCancelClicked), this);
 
+  LayoutButtons();
   gtk_widget_show_all(fixed_);
   sidePicture_ = LoadSidePicture();
   gtk_widget_show(window_);
+}
+
+void CInstallerDlg::LayoutButtons() {
+  // 80 x 30 buttons ending at x = 490, Back beside Next, 20 pixels before
+  // Cancel. A label that needs more room widens its button towards the left
+  // instead of being cut (Armenian, Vietnamese, German texts need it).
+  auto widthOf = [](GtkWidget* button) {
+    gtk_widget_set_size_request(button, -1, -1);
+    GtkRequisition natural;
+    gtk_widget_size_request(button, &natural);
+    int width = natural.width > 80 ? natural.width : 80;
+    gtk_widget_set_size_request(button, width, 30);
+    return width;
+  };
+  int cancelX = width_ - 10 - widthOf(cancel_);
+  int nextX = cancelX - 20 - widthOf(next_);
+  int backX = nextX - widthOf(back_);
+  gtk_fixed_move(GTK_FIXED(fixed_), cancel_, cancelX, 320);
+  gtk_fixed_move(GTK_FIXED(fixed_), next_, nextX, 320);
+  gtk_fixed_move(GTK_FIXED(fixed_), back_, backX, 320);
 }
 
 void CInstallerDlg::ShowPage(WizardDialogPage* page) {
@@ -240,6 +261,7 @@ void CInstallerDlg::SetFinishButtons() {
   gtk_widget_set_visible(back_, FALSE);
   gtk_widget_set_visible(next_, TRUE);
   gtk_button_set_label(GTK_BUTTON(next_), NarrowText("IDS_WIZARD_FINISH").c_str());
+  LayoutButtons();
   gtk_widget_set_can_default(next_, TRUE);
   gtk_window_set_default(GTK_WINDOW(window_), next_);
 }

@@ -102,6 +102,7 @@ class CInstallerDlg : public CWnd {
   void InitWindow();
   void ShowPage(WizardDialogPage* page);
   void SetFinishButtons();
+  void LayoutButtons();
   void RequestCopyStop();
   void RecordLocation();
 

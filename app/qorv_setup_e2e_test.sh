@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# End-to-end: the real qorv-setup under an X server, driven with xdotool as a
+# user would drive it. Run through testing/with_xvfb.sh (DISPLAY and a
+# private HOME are set). Screenshots and logs go to $ART.
+#   app/qorv_setup_e2e_test.sh BUILD_DIR
+set -uo pipefail
+build=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/.." && pwd)
+ART=${ART:-$build/e2e}
+rm -rf "$ART" && mkdir -p "$ART"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export TMPDIR=$work/tmp
+# Without a window manager xdotool complains about the input focus; quiet.
+xdotool() { command xdotool "$@" 2>/dev/null; }
+mkdir -p "$TMPDIR"
+
+fails=0
+ok() { echo "ok   $*"; }
+bad() { echo "FAIL $*"; fails=$((fails + 1)); }
+check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+
+# A kit directory with the installer and a stub xdg-open that records what
+# it was asked to open.
+setup_kit() {  # dir kitfile
+  mkdir -p "$1/bin"
+  cp "$build/bin/qorv-setup" "$1/"
+  cp "$2" "$1/qorv.vkt"
+  cat > "$1/bin/xdg-open" <<STUB
+#!/bin/sh
+printf '%s\n' "\$@" > "$1/opened"
+STUB
+  chmod +x "$1/bin/xdg-open"
+}
+
+main_window() {  # pid -> window id of the 500x360 wizard, waiting for it
+  local pid=$1 id
+  for _ in $(seq 1 100); do
+    for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+      if xdotool getwindowgeometry "$id" 2>/dev/null | grep -q 'Geometry: 500x360'; then
+        echo "$id"; return 0
+      fi
+    done
+    sleep 0.1
+  done
+  return 1
+}
+
+message_box() {  # pid -> a visible window of the pid that is not the wizard
+  local pid=$1 id
+  for _ in $(seq 1 100); do
+    for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+      if ! xdotool getwindowgeometry "$id" 2>/dev/null | grep -q 'Geometry: 500x360'; then
+        echo "$id"; return 0
+      fi
+    done
+    sleep 0.1
+  done
+  return 1
+}
+
+click() {  # window x y (window-relative)
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+  sleep 0.3
+}
+next() { click "$1" 350 335; }
+cancel() { click "$1" 450 335; }
+shot() { /usr/bin/import -window root "$ART/$1.png"; }
+
+wait_exit() {  # pid -> exit status, or 124 after 30 s
+  for _ in $(seq 1 300); do
+    if ! kill -0 "$1" 2>/dev/null; then wait "$1"; return $?; fi
+    sleep 0.1
+  done
+  kill "$1"; return 124
+}
+
+launcher_file() { cat "$HOME/.Vexa/vexalaunch/vexalaunch.cfg" 2>/dev/null || echo "<missing>"; }
+
+bash "$src/demo/make_demo_kit.sh" "$build/bin/vkt" "$work/demo.vkt" >/dev/null
+
+# --- The wizard's happy path --------------------------------------------------
+kit=$work/happy
+setup_kit "$kit" "$work/demo.vkt"
+target="$work/my templates/Шаблоны"
+(cd "$kit" && PATH="$kit/bin:$PATH" ./qorv-setup -Len) & app=$!
+wid=$(main_window $app) || bad "wizard window appears"
+shot happy-1-welcome
+next "$wid"
+shot happy-2-directory
+click "$wid" 300 290                        # the path entry
+xdotool key --window "$wid" ctrl+a
+xdotool type --window "$wid" --delay 5 "$target"
+next "$wid"
+sleep 1.5
+shot happy-3-finished
+next "$wid"                                   # Finish, the check box on
+status=0; wait_exit $app || status=$?
+check "happy path ends with status 0" test "$status" -eq 0
+check "templates installed" test -f "$target/Trade/1.0/1Cv8.cf"
+check "description opened with one argument" \
+  test "$(cat "$kit/opened" 2>/dev/null)" = "$target/Trade/doc/description_en.html"
+check "launcher file, byte for byte" \
+  test "$(launcher_file)" = "ConfigurationTemplatesLocation=$target"
+check "no unpacked kit or backup left" test -z "$(ls -A "$TMPDIR")"
+
+# --- Silent mode ----------------------------------------------------------------
+rm -rf "$HOME/.Vexa" "$HOME/.qorv"
+(cd "$kit" && ./qorv-setup -S -Lru) & app=$!
+status=0; wait_exit $app || status=$?
+check "silent run ends with status 0" test "$status" -eq 0
+check "silent run installs into the default directory" \
+  test -f "$HOME/.qorv/Vexa/vexa8/tmplts/Payroll/2.3/1Cv8.cf"
+check "silent run records the location" \
+  test "$(launcher_file)" = "ConfigurationTemplatesLocation=$HOME/.qorv/Vexa/vexa8/tmplts"
+
+# --- Escape answered No, then Yes -------------------------------------------------
+(cd "$kit" && ./qorv-setup) & app=$!
+wid=$(main_window $app)
+xdotool windowfocus --sync "$wid"; xdotool key Escape
+box=$(message_box $app) && ok "Escape asks" || bad "Escape asks"
+shot escape-question
+xdotool windowfocus --sync "$box"; xdotool key alt+n
+sleep 0.5
+check "No keeps the wizard" kill -0 $app
+xdotool windowfocus --sync "$wid"; xdotool key Escape
+box=$(message_box $app)
+xdotool windowfocus --sync "$box"; xdotool key alt+y
+status=0; wait_exit $app || status=$?
+check "Yes ends with status 0" test "$status" -eq 0
+
+# --- Cancel during a long copy leaves the target unchanged -------------------------
+mkdir -p "$work/big/data"
+for i in $(seq -w 1 32); do head -c 8M /dev/zero > "$work/big/data/part$i.bin"; done
+"$build/bin/vkt" pack -o "$work/big.vkt" "$work/big" >/dev/null
+kit2=$work/bigkit
+setup_kit "$kit2" "$work/big.vkt"
+rm -rf "$work/big"
+target2=$work/target2
+mkdir -p "$target2/data" && echo mine > "$target2/data/part01.bin" && touch -d 2000-01-01 "$target2/data/part01.bin"
+# Names and types of everything, sizes and times of the files.
+tree() { (cd "$1" && find . -printf '%p %y\n' -type f -printf '%p %s %T@\n' | sort); }
+before=$(tree "$target2")
+(cd "$kit2" && ./qorv-setup) & app=$!
+wid=$(main_window $app)
+next "$wid"
+click "$wid" 300 290; xdotool key --window "$wid" ctrl+a
+xdotool type --window "$wid" --delay 2 "$target2"
+xdotool mousemove --window "$wid" 350 335 click 1 mousemove --window "$wid" 450 335 click 1
+sleep 3
+shot cancel-finished
+after=$(tree "$target2")
+check "cancel leaves the target as it was" test "$before" = "$after"
+next "$wid"
+status=0; wait_exit $app || status=$?
+check "cancelled run ends with status 0" test "$status" -eq 0
+check "nothing left in the temporary directory" test -z "$(ls -A "$TMPDIR")"
+
+# --- A damaged kit: one error box, no wizard, status 0 ------------------------------
+kit3=$work/damaged
+printf 'not a kit at all' > "$work/damaged.vkt"
+setup_kit "$kit3" "$work/damaged.vkt"
+(cd "$kit3" && ./qorv-setup) & app=$!
+box=$(message_box $app) && ok "damaged kit: a message box" || bad "damaged kit: a message box"
+shot damaged-kit
+windows=$(xdotool search --onlyvisible --pid $app | wc -l)
+check "damaged kit: no wizard window" test "$windows" -eq 1
+xdotool windowfocus --sync "$box"; xdotool key Return
+status=0; wait_exit $app || status=$?
+check "damaged kit ends with status 0" test "$status" -eq 0
+
+[[ $fails -eq 0 ]] || { echo "$fails check(s) failed; screenshots in $ART"; exit 1; }
