@@ -9,3 +9,5 @@ for b in "$build"/bench/*_bench; do
   echo "== $(basename "$b")"
   "$b" "$work"
 done
+echo "== welcome page"
+testing/with_xvfb.sh bench/welcome_time.sh "$build"
