@@ -293,6 +293,9 @@ void CInstallerDlg::ShowSuccessPage() {
 }
 
 void CInstallerDlg::OnFinish() {
+  // The copy thread has reported its end; let it finish its last pause
+  // before anything forks (the viewer below) or the window goes.
+  worker_.Join();
   if (state_ == kSucceeded) {
     WideString description = reader_.GetDescriptionPath(language_);
     if (!description.empty() && success_ && success_->GetOpenDescr()) {
