@@ -52,6 +52,7 @@ uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t /*share*/,
     flags = O_RDONLY;
   }
   if (disposition == kCreateAlways) flags |= O_CREAT;
+  if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == kTruncateExisting) flags |= O_TRUNC;
   int result = Sys().open(toNarrow(path).c_str(), flags, 0660);
   if (result < 0) return Fail(CodeFromErrno(errno));

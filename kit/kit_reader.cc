@@ -427,8 +427,12 @@ WideString KitReader::GetDescriptionPath(const WideString& language) const {
 uint32_t KitReader::ExtractEntry(size_t index, const WideString& destination,
                                  const std::function<bool()>& cancelled) {
   const KitEntry& entry = entries_[index];
+  // Usually the destination is new (the copy moved any old file away): then
+  // there is no old tail to cut. An existing file is opened as it is.
   int out = -1;
-  uint32_t code = FileOpen(destination, kWriteAccess, 0, kCreateAlways, &out);
+  uint32_t code = FileOpen(destination, kWriteAccess, 0, kCreateNew, &out);
+  bool fresh = code == 0;
+  if (!fresh && errno == EEXIST) code = FileOpen(destination, kWriteAccess, 0, kCreateAlways, &out);
   if (out == -1) return code != 0 ? code : kErrorInvalidHandle;
   auto fail = [out](uint32_t failure) {
     FileClose(out);
@@ -452,7 +456,7 @@ uint32_t KitReader::ExtractEntry(size_t index, const WideString& destination,
     remaining -= static_cast<uint32_t>(got);
   }
   // A longer old file loses its tail; the position is the entry's size.
-  if (Sys().ftruncate(out, entry.size) != 0) return fail(CodeFromErrno(errno));
+  if (!fresh && Sys().ftruncate(out, entry.size) != 0) return fail(CodeFromErrno(errno));
   FileSetTime(out, nullptr, nullptr, &entry.time);
   return FileClose(out);
 }
