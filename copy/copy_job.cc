@@ -176,12 +176,6 @@ uint32_t CopyJob::EnsureDirectoryQuiet(const WideString& path) {
   return kErrorNone;
 }
 
-uint32_t CopyJob::BackupFile(const WideString& path) {
-  std::string narrow = Narrow(path);
-  struct stat st;
-  return BackupFile(path, narrow, Sys().lstat(narrow.c_str(), &st) == 0);
-}
-
 uint32_t CopyJob::BackupFile(const WideString& path, const std::string& narrow, bool exists) {
   CopyLevel& level = Top();
   if (!exists) {

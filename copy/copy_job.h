@@ -50,11 +50,12 @@ class CopyJob {
   uint32_t BeginLevel(const WideString& target);
   uint32_t EnsureDirectory(const WideString& path);
   uint32_t EnsureDirectoryQuiet(const WideString& path);
-  uint32_t BackupFile(const WideString& path);
   void Commit();
   uint32_t Rollback(uint32_t code);
 
  private:
+  // Moves the file at `path` (`narrow` in the locale's bytes) into the backup
+  // tree, or records it as created when nothing `exists` there yet.
   uint32_t BackupFile(const WideString& path, const std::string& narrow, bool exists);
   uint32_t Fail(uint32_t code, int percent);
   uint32_t Cancel(int percent);

@@ -89,7 +89,6 @@ uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath, bo
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kInflateBlock]);
   const unsigned char* input = static_cast<const unsigned char*>(mapping);
   size_t inputLeft = size;
-  bool ended = false;
   while (code == kErrorNone) {
     if (stream.avail_in == 0 && inputLeft != 0) {
       size_t piece = std::min(inputLeft, kInputPiece);
@@ -112,7 +111,6 @@ uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath, bo
     }
     bool inputDone = stream.avail_in == 0 && inputLeft == 0;
     if (result == Z_STREAM_END) {
-      ended = true;
       if (complete != nullptr) *complete = inputDone;
       break;
     }
@@ -127,7 +125,6 @@ uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath, bo
     }
     if (stream.avail_out != 0 && inputDone) break;
   }
-  (void)ended;
   inflateEnd(&stream);
   if (mapping != nullptr) ::munmap(mapping, size);
   uint32_t closeCode = FileClose(out);
