@@ -23,17 +23,12 @@ std::string N(const WideString& s) { return toNarrow(s).c_str(); }
 // Every test runs against a HOME of its own.
 class LauncherTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr) savedHome_ = home;
-    SetHome(scratch_.path());
-  }
-  void TearDown() override { ::setenv("HOME", savedHome_.c_str(), 1); }
+  void SetUp() override { SetHome(scratch_.path()); }
 
   void SetHome(const std::string& home) {
     home_ = home;
     testing::MakeDirs(home_);
-    ::setenv("HOME", home_.c_str(), 1);
+    homeVariable_.Set(home_);
   }
   std::string UserFile() const { return home_ + "/.Vexa/vexalaunch/vexalaunch.cfg"; }
   std::string AltFile() const { return home_ + "/.Vexa/vexalauncht/vexalaunch.cfg"; }
@@ -50,7 +45,7 @@ class LauncherTest : public ::testing::Test {
 
   testing::ScratchDir scratch_;
   std::string home_;
-  std::string savedHome_;
+  testing::ScopedEnv homeVariable_{"HOME", scratch_.path()};
 };
 
 TEST_F(LauncherTest, PathsFollowHome) {

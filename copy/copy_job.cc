@@ -49,11 +49,6 @@ WideString ParentOf(const WideString& path) {
   return WideString(path.c_str(), end - 1 == 0 ? 1 : end - 1);
 }
 
-bool IsDirectoryAt(const std::string& path) {
-  struct stat st;
-  return Sys().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 bool IsRootPath(const WideString& path) { return path.size() == 1 && path[0] == u'/'; }
@@ -106,7 +101,7 @@ bool RestoreTree(const WideString& target, const WideString& backup) {
     struct stat st;
     if (Sys().lstat((from + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       ok = RestoreTree(WithSlash(destination), WithSlash(source)) && ok;
-    } else if (IsDirectoryAt(Narrow(destination))) {
+    } else if (IsDirectoryPath(Narrow(destination))) {
       ok = false;  // a move would land inside it, not in its place
     } else {
       ok = ShellMove(source, destination) == kErrorNone && ok;
@@ -152,7 +147,7 @@ uint32_t CopyJob::EnsureDirectory(const WideString& path) {
   if (IsRootPath(path)) return kErrorNone;
   std::string key = Key(path);
   if (knownDirectories_.count(key) != 0) return kErrorNone;
-  if (IsDirectoryAt(key)) {
+  if (IsDirectoryPath(key)) {
     knownDirectories_.insert(key);
     return kErrorNone;
   }

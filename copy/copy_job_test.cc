@@ -71,20 +71,16 @@ class CopyJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetCurrentLanguage(3);
-    const char* tmp = std::getenv("TMPDIR");
-    hadTmp_ = tmp != nullptr;
-    if (hadTmp_) savedTmp_ = tmp;
     UseTemp(dir_ / "tmp");
   }
   void TearDown() override {
     reader_.Close();
-    if (hadTmp_) ::setenv("TMPDIR", savedTmp_.c_str(), 1); else ::unsetenv("TMPDIR");
     SetCurrentLanguage(0);
   }
   void UseTemp(const std::string& tmp) {
     temp_ = tmp;
     testing::MakeDirs(temp_);
-    ::setenv("TMPDIR", temp_.c_str(), 1);
+    tmpdir_.Set(temp_);
   }
 
   void OpenKit(const TestKit& kit) {
@@ -132,8 +128,7 @@ class CopyJobTest : public ::testing::Test {
   ProgressChannel* channel_ = nullptr;
   int cancelAtPost_ = -1;
   std::string lastBackupRoot_;
-  std::string savedTmp_;
-  bool hadTmp_ = false;
+  testing::ScopedEnv tmpdir_{"TMPDIR", "/tmp"};
 };
 
 TEST_F(CopyJobTest, FreshInstallReportsEveryEntryThenCompletion) {

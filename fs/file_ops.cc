@@ -18,11 +18,6 @@ namespace qorv {
 
 namespace {
 
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return Sys().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::string Narrow(const WideString& path) { return std::string(toNarrow(path).c_str()); }
 
 // The names in a directory except "." and "..", or false when it cannot be
@@ -160,7 +155,7 @@ uint32_t ShellMakeDirs(const WideString& path) {
   }
   for (size_t i = first; i < levels.size(); ++i) {
     if (Sys().mkdir(levels[i].c_str(), 0777) == 0) continue;
-    if (errno != EEXIST || !IsDirectory(levels[i])) return kErrorNotFound;
+    if (errno != EEXIST || !IsDirectoryPath(levels[i])) return kErrorNotFound;
   }
   return kErrorNone;
 }
@@ -191,7 +186,7 @@ uint32_t ShellMove(const WideString& source, const WideString& destination) {
   std::string to = Narrow(destination);
   struct stat st;
   if (from.empty() || to.empty() || Sys().lstat(from.c_str(), &st) != 0) return kErrorNotFound;
-  if (IsDirectory(to)) {
+  if (IsDirectoryPath(to)) {
     // As with mv, an existing directory receives the source inside it.
     struct stat target;
     if (Sys().stat(to.c_str(), &target) == 0 && st.st_dev == target.st_dev &&
@@ -221,9 +216,9 @@ uint32_t ShellMove(const WideString& source, const WideString& destination) {
 uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, WideString* path) {
   std::string dir;
   const char* env = std::getenv("TMPDIR");
-  if (env != nullptr && *env != '\0' && IsDirectory(env)) {
+  if (env != nullptr && *env != '\0' && IsDirectoryPath(env)) {
     dir = env;
-  } else if (std::string given = Narrow(directory); !given.empty() && IsDirectory(given)) {
+  } else if (std::string given = Narrow(directory); !given.empty() && IsDirectoryPath(given)) {
     dir = given;
   } else {
     dir = "/tmp";
@@ -245,6 +240,11 @@ uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, Wid
   }
   if (path != nullptr) *path = toWide(NarrowString(name.c_str(), name.size()));
   return kErrorCannotMakeTemp;
+}
+
+bool IsDirectoryPath(const std::string& path) {
+  struct stat st;
+  return Sys().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 int RunShell(const NarrowString& command) { return std::system(command.c_str()); }

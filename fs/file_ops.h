@@ -8,6 +8,7 @@
 #define QORV_FS_FILE_OPS_H_
 
 #include <cstdint>
+#include <string>
 
 #include "base/text_string.h"
 
@@ -33,6 +34,10 @@ uint32_t ShellMove(const WideString& source, const WideString& destination);
 uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, WideString* path);
 // Runs a command line through /bin/sh; the status word of system().
 int RunShell(const NarrowString& command);
+// True when `path` (in the locale's bytes) is an existing directory, or a
+// link to one.
+bool IsDirectoryPath(const std::string& path);
+
 // True when `path` names an existing entry (links followed). Exact: no
 // character of the name has a special meaning. False for an empty path or
 // one ending in "/".

@@ -196,10 +196,8 @@ TEST(FileOpsTest, MakeTempFilePrefersTmpdirAndReportsFailure) {
   ScratchDir dir;
   testing::MakeDirs(dir / "given");
   testing::MakeDirs(dir / "env");
-  const char* saved = std::getenv("TMPDIR");
-  std::string savedValue = saved != nullptr ? saved : "";
-
-  ::unsetenv("TMPDIR");
+  testing::ScopedEnv tmpdir("TMPDIR", dir / "env");
+  tmpdir.Unset();
   WideString path;
   ASSERT_EQ(MakeTempFile(W(dir / "given"), W("vkxlonger"), &path), 0u);
   std::string p = toNarrow(path).c_str();
@@ -207,7 +205,7 @@ TEST(FileOpsTest, MakeTempFilePrefersTmpdirAndReportsFailure) {
   EXPECT_EQ(p.size(), (dir / "given/vkxlo").size() + 6);
   EXPECT_EQ(ReadFile(p), "");
 
-  ::setenv("TMPDIR", (dir / "env").c_str(), 1);
+  tmpdir.Set(dir / "env");
   ASSERT_EQ(MakeTempFile(W(dir / "given"), W("vkx"), &path), 0u);
   EXPECT_EQ(std::string(toNarrow(path).c_str()).rfind(dir / "env/vkx", 0), 0u);
 
@@ -216,7 +214,6 @@ TEST(FileOpsTest, MakeTempFilePrefersTmpdirAndReportsFailure) {
     EXPECT_EQ(MakeTempFile(W(dir / "given"), W("vkx"), &path), kErrorCannotMakeTemp);
     EXPECT_FALSE(path.empty());
   }
-  if (saved != nullptr) ::setenv("TMPDIR", savedValue.c_str(), 1); else ::unsetenv("TMPDIR");
 }
 
 }  // namespace

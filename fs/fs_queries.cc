@@ -9,16 +9,12 @@
 #include <string>
 
 #include "base/text_convert.h"
+#include "fs/file_ops.h"
 #include "fs/sys_calls.h"
 
 namespace qorv {
 
 namespace {
-
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return Sys().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 std::string Parent(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -47,7 +43,7 @@ bool ProbeWritable(const std::string& dir) {
 WideString TempDirectory() {
   std::string dir = "/tmp";
   const char* env = std::getenv("TMPDIR");
-  if (env != nullptr && *env != '\0' && IsDirectory(env)) dir = env;
+  if (env != nullptr && *env != '\0' && IsDirectoryPath(env)) dir = env;
   if (dir.back() != '/') dir += "/";
   return toWide(NarrowString(dir.c_str(), dir.size()));
 }

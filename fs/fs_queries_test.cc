@@ -18,33 +18,19 @@ using testing::ScratchDir;
 WideString W(const std::string& s) { return toWide(NarrowString(s.c_str())); }
 std::string N(const WideString& s) { return toNarrow(s).c_str(); }
 
-class TmpdirGuard {
- public:
-  TmpdirGuard() : had_(std::getenv("TMPDIR") != nullptr) {
-    if (had_) value_ = std::getenv("TMPDIR");
-  }
-  ~TmpdirGuard() {
-    if (had_) ::setenv("TMPDIR", value_.c_str(), 1); else ::unsetenv("TMPDIR");
-  }
-
- private:
-  bool had_;
-  std::string value_;
-};
-
 TEST(FsQueriesTest, TempDirectory) {
-  TmpdirGuard guard;
   ScratchDir dir;
+  testing::ScopedEnv tmpdir("TMPDIR", dir.path());
   testing::WriteFile(dir / "file", "");
-  ::setenv("TMPDIR", (dir / "file").c_str(), 1);
+  tmpdir.Set(dir / "file");
   EXPECT_EQ(N(TempDirectory()), "/tmp/");
-  ::setenv("TMPDIR", (dir / "missing").c_str(), 1);
+  tmpdir.Set(dir / "missing");
   EXPECT_EQ(N(TempDirectory()), "/tmp/");
-  ::setenv("TMPDIR", "/var/tmp", 1);
+  tmpdir.Set("/var/tmp");
   EXPECT_EQ(N(TempDirectory()), "/var/tmp/");
-  ::setenv("TMPDIR", (dir.path() + "/").c_str(), 1);
+  tmpdir.Set(dir.path() + "/");
   EXPECT_EQ(N(TempDirectory()), dir.path() + "/");
-  ::unsetenv("TMPDIR");
+  tmpdir.Unset();
   EXPECT_EQ(N(TempDirectory()), "/tmp/");
 }
 
@@ -62,12 +48,12 @@ TEST(FsQueriesTest, FileSizeAndFreeSpace) {
 }
 
 TEST(FsQueriesTest, WritableDirectoryIsProbedWhereAsked) {
-  TmpdirGuard guard;
   ScratchDir dir;
+  testing::ScopedEnv tmpdir("TMPDIR", dir.path());
   testing::MakeDirs(dir / "target");
   testing::WriteFile(dir / "plain", "");
   // TMPDIR has no say in the answer.
-  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  tmpdir.Set(dir.path());
   EXPECT_TRUE(IsWritableDirectory(W(dir / "target")));
   EXPECT_TRUE(IsWritableDirectory(W(dir / "target/")));
   EXPECT_TRUE(IsWritableDirectory(W(dir / "target/not/yet/there")));

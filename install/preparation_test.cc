@@ -26,27 +26,18 @@ std::string N(const WideString& s) { return toNarrow(s).c_str(); }
 class PreparationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"HOME", "TMPDIR"}) {
-      const char* value = std::getenv(name);
-      saved_.emplace_back(name, value ? value : "");
-    }
-    home_ = dir_ / "home";
     testing::MakeDirs(home_);
     testing::MakeDirs(dir_ / "tmp");
-    ::setenv("HOME", home_.c_str(), 1);
-    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
     testing::TestKit kit;
     kit.entries = {{u"a.cf", "a"}};
     kit.WriteTo(dir_ / "qorv.vkt");
   }
-  void TearDown() override {
-    for (auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
-  }
   std::string UserFile() const { return home_ + "/.Vexa/vexalaunch/vexalaunch.cfg"; }
 
   testing::ScratchDir dir_;
-  std::string home_;
-  std::vector<std::pair<std::string, std::string>> saved_;
+  std::string home_ = dir_ / "home";
+  testing::ScopedEnv homeVariable_{"HOME", home_};
+  testing::ScopedEnv tmpdir_{"TMPDIR", dir_ / "tmp"};
 };
 
 TEST_F(PreparationTest, DefaultTargetWithoutLauncherFiles) {

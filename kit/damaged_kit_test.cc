@@ -49,16 +49,7 @@ TestKit SoundKit() {
 
 class DamagedKitTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    hadTmp_ = tmp != nullptr;
-    if (hadTmp_) savedTmp_ = tmp;
-    testing::MakeDirs(dir_ / "tmp");
-    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
-  }
-  void TearDown() override {
-    if (hadTmp_) ::setenv("TMPDIR", savedTmp_.c_str(), 1); else ::unsetenv("TMPDIR");
-  }
+  void SetUp() override { testing::MakeDirs(dir_ / "tmp"); }
 
   // Opens a kit whose unpacked form is `unpacked`; the code, and checks
   // that a failure left nothing behind.
@@ -84,8 +75,7 @@ class DamagedKitTest : public ::testing::Test {
   }
 
   testing::ScratchDir dir_;
-  std::string savedTmp_;
-  bool hadTmp_ = false;
+  testing::ScopedEnv tmpdir_{"TMPDIR", dir_ / "tmp"};
 };
 
 TEST_F(DamagedKitTest, SoundKitLayoutIsAsAssumed) {

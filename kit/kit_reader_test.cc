@@ -30,16 +30,7 @@ WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.siz
 // see that none is left behind.
 class KitReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    if (tmp != nullptr) savedTmp_ = tmp;
-    hadTmp_ = tmp != nullptr;
-    testing::MakeDirs(dir_ / "tmp");
-    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
-  }
-  void TearDown() override {
-    if (hadTmp_) ::setenv("TMPDIR", savedTmp_.c_str(), 1); else ::unsetenv("TMPDIR");
-  }
+  void SetUp() override { testing::MakeDirs(dir_ / "tmp"); }
   size_t TempFiles() const {
     size_t n = 0;
     for (auto& entry : std::filesystem::directory_iterator(dir_ / "tmp")) {
@@ -54,8 +45,7 @@ class KitReaderTest : public ::testing::Test {
   }
 
   testing::ScratchDir dir_;
-  std::string savedTmp_;
-  bool hadTmp_ = false;
+  testing::ScopedEnv tmpdir_{"TMPDIR", dir_ / "tmp"};
 };
 
 TestKit ThreeFiles() {

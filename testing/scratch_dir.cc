@@ -25,6 +25,25 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() { RemoveAll(path_); }
 
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  const char* old = std::getenv(name);
+  had_ = old != nullptr;
+  if (had_) saved_ = old;
+  Set(value);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_) {
+    ::setenv(name_.c_str(), saved_.c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
+void ScopedEnv::Set(const std::string& value) { ::setenv(name_.c_str(), value.c_str(), 1); }
+
+void ScopedEnv::Unset() { ::unsetenv(name_.c_str()); }
+
 void WriteFile(const std::string& path, const std::string& content) {
   fs::path p(path);
   if (p.has_parent_path()) fs::create_directories(p.parent_path());

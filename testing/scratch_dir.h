@@ -24,6 +24,23 @@ class ScratchDir {
   std::string path_;
 };
 
+// Sets an environment variable for the life of the object, then puts back
+// what was there (or unsets it).
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  void Set(const std::string& value);
+  void Unset();
+
+ private:
+  std::string name_;
+  bool had_;
+  std::string saved_;
+};
+
 // Writes `content` to `path`, creating missing parents.
 void WriteFile(const std::string& path, const std::string& content);
 // The whole content of `path`, or "<missing>" when it cannot be read.
