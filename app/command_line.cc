@@ -13,6 +13,13 @@ constexpr int kEnglish = 3;
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+bool IsHelp(const char* arg) {
+  for (const char* help : {"-h", "-H", "/h", "/H", "-?", "/?", "--help"}) {
+    if (std::strcmp(arg, help) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 CommandLine ScanCommandLine(int argc, const char* const* argv, const char* localeName) {
@@ -21,17 +28,43 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
   result.firstOptionIndex = result.usecwd ? 2 : 1;
   result.languageName = u"en";
 
+  const char* languageOption = nullptr;  // the first -L, once seen
   for (int i = result.firstOptionIndex; i < argc; ++i) {
     const char* arg = argv[i];
     if (arg == nullptr || (arg[0] != '-' && arg[0] != '/')) continue;
+    if (IsHelp(arg)) {
+      result.help = true;
+      continue;
+    }
     char option = Upper(arg[1]);
-    if (option == 'S') {
-      result.silent = true;
-    } else if (option == 'L') {
-      NarrowString code(arg + 2);
-      result.languageNumber = LanguageNumberOf(code);
-      if (result.languageNumber != 0) result.languageName = toWide(code);
-      break;  // the first language option ends the scan, known or not
+    if (option == 'D') {
+      result.hasTarget = true;
+      result.target = toWide(NarrowString(arg + 2));
+      if (arg[2] == '\0') result.problems.push_back(std::string(arg) + " needs a directory: -D<dir>");
+      continue;
+    }
+    if (option == 'S' || option == 'L') {
+      if (languageOption != nullptr) {
+        // The first language option ends the reading of S and L.
+        result.problems.push_back(std::string(arg) + " after " + languageOption +
+                                  " is not read: put -L<code> last");
+      } else if (option == 'S') {
+        result.silent = true;
+      } else {
+        languageOption = arg;
+        NarrowString code(arg + 2);
+        result.languageNumber = LanguageNumberOf(code);
+        if (result.languageNumber != 0) {
+          result.languageName = toWide(code);
+        } else {
+          result.problems.push_back(std::string("unknown language code in ") + arg);
+        }
+      }
+      continue;
+    }
+    // Options of the toolkit begin with "--"; a path may begin with '/'.
+    if (arg[0] == '-' && arg[1] != '-') {
+      result.problems.push_back(std::string("unknown option ") + arg);
     }
   }
 
@@ -46,6 +79,31 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
     result.languageName = u"en";
   }
   return result;
+}
+
+const char* UsageText() {
+  return "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [-L<code>]\n"
+         "       qorv-setup -h | -? | --help\n"
+         "\n"
+         "Installs the templates of qorv.vkt into a template directory and adds\n"
+         "that directory to the launcher's list. With a display it runs a wizard;\n"
+         "without one it asks on the terminal.\n"
+         "\n"
+         "  usecwd     (first argument only) take qorv.vkt from the current\n"
+         "             directory instead of the executable's directory\n"
+         "  -S         silent: ask nothing, install into the proposed directory\n"
+         "             or the one -D gives, end when the copy ends\n"
+         "  -D<dir>    install into <dir> (the wizard shows it on its directory\n"
+         "             page; the terminal question offers it as the answer)\n"
+         "  -L<code>   language: ru uk en lv lt bg de ro ka kk vi tr el es hy it;\n"
+         "             ends the reading of -S and -L (put it last). Default:\n"
+         "             the locale's language, else English\n"
+         "  -h, -?, --help  print this text and end\n"
+         "\n"
+         "Options may also begin with '/' (/S, /D<dir>, /L<code>).\n"
+         "Exit status without a display: 0 installed, 1 failed, 2 cancelled,\n"
+         "3 wrong command line or no terminal to ask on (use -S). With a\n"
+         "display the status is 0.\n";
 }
 
 }  // namespace qorv

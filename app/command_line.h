@@ -2,14 +2,22 @@
 // it touches neither the toolkit nor the process locale, so the caller
 // passes the locale name it selected at start-up.
 //
-//   qorv-setup [usecwd] [-S | /S] [-L<code> | /L<code>]
+//   qorv-setup [usecwd] [-S] [-D<dir>] [-L<code>]
+//   qorv-setup -h | -? | --help
 //
 // "usecwd" counts only as the very first argument. An option begins with '-'
 // or '/'; its second byte, in either case, selects it: S makes the run
 // silent, L takes the rest of the argument as a language code and ends the
-// scan, whatever the code. Everything else is ignored.
+// scan for S and L, whatever the code. D takes the rest of the argument as
+// the target directory and, like the help options, is read wherever it
+// stands (the last -D counts). The wizard ignores everything else; the text
+// front end, which reports a wrong command line by its exit status, refuses
+// what `problems` lists.
 #ifndef QORV_APP_COMMAND_LINE_H_
 #define QORV_APP_COMMAND_LINE_H_
+
+#include <string>
+#include <vector>
 
 #include "base/text_string.h"
 
@@ -21,11 +29,21 @@ struct CommandLine {
   int languageNumber = 0;   // never 0 once scanned: English is the default
   WideString languageName;  // the code of that language, e.g. "en"
   int firstOptionIndex = 1;
+  bool help = false;        // -h, -?, --help: print the usage and end
+  bool hasTarget = false;   // -D<dir> given
+  WideString target;        // its directory, as written
+  // What a strict reading refuses, one English sentence each: an unknown
+  // option, an empty -D, an unknown language code, S or L after the first
+  // language option. Toolkit options ("--display" and the like) pass.
+  std::vector<std::string> problems;
 };
 
 // `localeName` is what setlocale(LC_ALL, "") answered (may be null); its
 // first two bytes choose the language when no -L option chose one.
 CommandLine ScanCommandLine(int argc, const char* const* argv, const char* localeName);
+
+// The usage text, one option per line, ending with a line feed.
+const char* UsageText();
 
 }  // namespace qorv
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace qorv {
@@ -87,6 +88,57 @@ TEST(CommandLineTest, OtherArgumentsAreIgnored) {
   EXPECT_FALSE(line.silent);
   ExpectLanguage(line, 3, u"en");
   EXPECT_FALSE(Scan({"-", "/"}).silent);
+}
+
+TEST(CommandLineTest, TargetDirectoryIsReadWhereverItStandsAndTheLastCounts) {
+  CommandLine line = Scan({"-S", "-Lru", "-D/srv/t\u043e\u0432 1"}, "C.UTF-8");
+  EXPECT_TRUE(line.hasTarget);
+  EXPECT_TRUE(line.target.equals(u"/srv/t\u043e\u0432 1"));
+  EXPECT_TRUE(line.problems.empty());
+
+  CommandLine twice = Scan({"/dfirst", "-Dsecond"});
+  EXPECT_TRUE(twice.target.equals(u"second"));
+  EXPECT_FALSE(Scan({"-S"}).hasTarget);
+
+  // A -D without a directory is kept as given, and refused by a strict reading.
+  CommandLine empty = Scan({"-D"});
+  EXPECT_TRUE(empty.hasTarget);
+  EXPECT_TRUE(empty.target.empty());
+  ASSERT_EQ(empty.problems.size(), 1u);
+  EXPECT_NE(empty.problems[0].find("-D"), std::string::npos);
+}
+
+TEST(CommandLineTest, HelpSpellings) {
+  for (const char* option : {"-h", "-H", "/h", "/?", "-?", "--help"}) {
+    CommandLine line = Scan({"-Lde", option});
+    EXPECT_TRUE(line.help) << option;
+    EXPECT_TRUE(line.problems.empty()) << option;
+  }
+  for (const char* option : {"-help", "--HELP", "/home/me", "-hx"}) {
+    EXPECT_FALSE(Scan({option}).help) << option;
+  }
+  EXPECT_NE(std::string(UsageText()).find("-D<dir>"), std::string::npos);
+}
+
+TEST(CommandLineTest, ProblemsListWhatTheWizardIgnores) {
+  // The wizard's reading is unchanged: these still choose what they did.
+  CommandLine late = Scan({"-Lru", "-S", "-Lde"});
+  EXPECT_FALSE(late.silent);
+  ExpectLanguage(late, 1, u"ru");
+  ASSERT_EQ(late.problems.size(), 2u);
+  EXPECT_EQ(late.problems[0], "-S after -Lru is not read: put -L<code> last");
+
+  CommandLine unknown = Scan({"-Lxx"}, "de_DE.UTF-8");
+  ExpectLanguage(unknown, 7, u"de");
+  ASSERT_EQ(unknown.problems.size(), 1u);
+  EXPECT_EQ(unknown.problems[0], "unknown language code in -Lxx");
+
+  CommandLine stray = Scan({"-x", "-", "--display=:1", "--sync", "/tmp/kit", "file.txt"});
+  ASSERT_EQ(stray.problems.size(), 2u);
+  EXPECT_EQ(stray.problems[0], "unknown option -x");
+  EXPECT_EQ(stray.problems[1], "unknown option -");
+
+  EXPECT_TRUE(Scan({"usecwd", "-s", "-D/t", "-Lhy"}).problems.empty());
 }
 
 }  // namespace

@@ -1,13 +1,41 @@
 #include "app/installer_app.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <string>
 
 #include "app/command_line.h"
 #include "base/text_convert.h"
+#include "copy/run_journal.h"
+#include "fs/fs_queries.h"
+#include "install/interrupts.h"
+#include "install/preparation.h"
 #include "res/string_table.h"
+#include "term/text_installer.h"
 #include "ui/installer_dlg.h"
 
 namespace qorv {
+
+namespace {
+
+// Rolls back the runs an earlier installer left unfinished (it was killed,
+// or the machine went down) before anything else touches their targets.
+void RecoverEarlierRuns() {
+  for (const RecoveredRun& run : RecoverInterruptedRuns(TempDirectory())) {
+    std::string line = "qorv-setup: ";
+    line += toNarrow(run.target).c_str();
+    line += ": ";
+    line += run.restored ? toNarrow(LookupText(NarrowString("IDS_CANCEL_FINISH"))).c_str()
+                         : "an interrupted installation could not be rolled back completely; "
+                           "its backup stays in ";
+    if (!run.restored) line += run.runDirectory;
+    line += "\n";
+    std::fputs(line.c_str(), stderr);
+  }
+}
+
+}  // namespace
 
 int CInstallerApp::Run() {
   languageNumber_ = 0;
@@ -15,20 +43,49 @@ int CInstallerApp::Run() {
   // text conversion of the run uses it.
   const char* locale = SelectEnvironmentLocale();
   CommandLine line = ScanCommandLine(argc_, argv_, locale);
+  if (line.help) {
+    std::fputs(UsageText(), stdout);
+    return 0;
+  }
   languageNumber_ = line.languageNumber;
   SetCurrentLanguage(languageNumber_);
   title_ = LookupText(NarrowString("IDR_MAINFRAME"));
+  RecoverEarlierRuns();
 
-  CInstallerDlg dialog(argc_, argv_, line.silent, toNarrow(title_), line.languageName,
-                       line.usecwd);
-  if (!dialog.ToolkitReady()) {
-    std::fprintf(stderr,
-                 "qorv-setup: cannot open the display; start it in a desktop session "
-                 "(DISPLAY is not set or not reachable).\n");
-    return 0;
+  int interruptedBy = 0;
+  bool wizard = false;
+  {
+    CInstallerDlg dialog(argc_, argv_, line.silent, toNarrow(title_), line.languageName,
+                         line.usecwd);
+    if (dialog.ToolkitReady()) {
+      wizard = true;
+      if (line.hasTarget) dialog.SetRequestedTarget(ResolveTypedDirectory(line.target));
+      dialog.Run();
+      interruptedBy = dialog.interruptedBy();
+    }
   }
-  dialog.Run();
-  return 0;
+  // The dialog is gone, and with it the unpacked kit; the process ends as
+  // the signal would have ended it.
+  if (interruptedBy != 0) InterruptWatch::EndBySignal(interruptedBy);
+  if (wizard) return 0;
+
+  // No display: the same installation on the terminal.
+  if (!line.problems.empty()) {
+    for (const std::string& problem : line.problems) {
+      std::fprintf(stderr, "qorv-setup: %s\n", problem.c_str());
+    }
+    std::fputs(UsageText(), stderr);
+    return kTextWrongCommandLine;
+  }
+  TextOptions options;
+  options.silent = line.silent;
+  options.usecwd = line.usecwd;
+  options.hasTarget = line.hasTarget;
+  options.target = line.target;
+  options.language = line.languageName;
+  TextInstaller installer(options, STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO,
+                          InterruptWatch::fd());
+  return installer.Run();
 }
 
 }  // namespace qorv

@@ -3,8 +3,12 @@
 #include <gdk/gdk.h>
 
 #include "app/installer_app.h"
+#include "install/interrupts.h"
 
 int main(int argc, char** argv) {
+  // Before any thread exists: interrupts become events every thread leaves
+  // to the front end, so that a copy is rolled back before the process ends.
+  qorv::InterruptWatch::Start();
   // Thread support first: the copy runs on a second thread.
   g_thread_init(nullptr);
   gdk_threads_init();

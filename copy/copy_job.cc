@@ -1,6 +1,7 @@
 #include "copy/copy_job.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,13 @@ WideString ParentOf(const WideString& path) {
 }  // namespace
 
 bool IsRootPath(const WideString& path) { return path.size() == 1 && path[0] == u'/'; }
+
+namespace {
+
+// Entries announced in the journal with one flush to disk.
+constexpr size_t kPlanBatch = 1024;
+
+}  // namespace
 
 namespace {
 
@@ -116,31 +124,103 @@ uint32_t DeleteTree(const WideString& path) {
 }
 
 uint32_t CopyJob::BeginLevel(const WideString& target) {
-  levels_.push_back(CopyLevel{target, WideString(), {}, {}});
+  levels_.push_back(CopyLevel{target, WideString(), WideString(), {}, {}});
   knownDirectories_.clear();
   knownBackupDirectories_.clear();
   createdFileSet_.clear();
+  writtenFiles_.clear();
+  plannedDirectories_.clear();
+  journal_.Close();
   // An empty target would put the files relative to the current directory.
   if (target.empty()) return kErrorPathNotFound;
 
+  // The temporary directory itself is not the run's to remove again.
   WideString temp = TempDirectory();
-  uint32_t code = EnsureDirectory(temp);
-  if (code != 0) return code;
+  if (!IsDirectoryPath(Narrow(temp)) && ShellMakeDirs(temp) != 0) return kErrorPathNotFound;
   temp = WithSlash(temp);
   // The first free kvinsN, taken with an exclusive mkdir so that two
-  // installers running at once never share a backup tree. Only the user may
-  // read the backups of the user's files.
+  // installers running at once never share a run directory. Only the user
+  // may read the backups of the user's files.
   for (int32_t n = 0;; ++n) {
     WideString candidate = temp;
     candidate.append(WideString(u"kvins"));
     candidate.append(fromInteger(n, 10));
     if (Sys().mkdir(Narrow(candidate).c_str(), 0700) == 0) {
-      Top().backupRoot = WithSlash(candidate);
-      Top().createdDirectories.push_back(Top().backupRoot);
+      WideString runRoot = WithSlash(candidate);
+      // The journal and its target are on disk before anything changes.
+      if (!journal_.Create(Narrow(runRoot), Narrow(WithSlash(target)))) {
+        RemoveRunDirectory(Narrow(runRoot));
+        return kErrorPathNotFound;
+      }
+      Top().runRoot = runRoot;
+      Top().backupRoot = runRoot;
+      Top().backupRoot.append(WideString(u"files/"));
       return kErrorNone;
     }
     if (errno != EEXIST || n == INT32_MAX) return kErrorPathNotFound;
   }
+}
+
+void CopyJob::PlanDirectories(const WideString& parent) {
+  std::vector<std::string> missing;  // innermost first
+  for (WideString directory = parent; !directory.empty() && !IsRootPath(directory);
+       directory = ParentOf(directory)) {
+    std::string key = Key(directory);
+    if (knownDirectories_.count(key) != 0 || plannedDirectories_.count(key) != 0) break;
+    if (IsDirectoryPath(key)) {
+      knownDirectories_.insert(key);
+      break;
+    }
+    missing.push_back(key);
+    plannedDirectories_.insert(key);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) journal_.Add('D', *it);
+}
+
+uint32_t CopyJob::PlanSteps(KitReader& reader, const WideString& target, size_t first,
+                            size_t end) {
+  steps_.resize(end - first);
+  for (size_t i = first; i < end; ++i) {
+    const KitEntry& entry = reader.Entry(i);
+    Step& step = steps_[i - first];
+    step.path = target;
+    step.path.append(EntryPathOf(entry.name));
+    step.narrow = Narrow(step.path);
+    Destination destination = Inspect(step.narrow, entry.time);
+    step.exists = destination.exists;
+    step.older = destination.older;
+    // A path the run has written already was announced before that write.
+    if (!step.older || writtenFiles_.count(step.narrow) != 0) continue;
+    journal_.Add(step.exists ? 'B' : 'F', step.narrow);
+    WideString parent = ParentOf(step.path);
+    if (!parent.empty()) PlanDirectories(parent);
+  }
+  if (journal_.HasQueued() && !journal_.Flush()) return kErrorPathNotFound;
+  return kErrorNone;
+}
+
+uint32_t CopyJob::FlushWritten() {
+  if (!durable_ || levels_.empty()) return kErrorNone;
+  const CopyLevel& level = Top();
+  if (writtenFiles_.empty() && level.createdDirectories.empty()) return kErrorNone;
+  // One flush per file system holding the run's files and the entries of
+  // its new directories: far cheaper than a flush per file.
+  std::vector<std::string> places{Narrow(level.targetRoot)};
+  if (!level.createdDirectories.empty()) {
+    WideString outer = ParentOf(level.createdDirectories.front());
+    if (!outer.empty()) places.push_back(Narrow(outer));
+  }
+  std::set<dev_t> flushed;
+  for (const std::string& place : places) {
+    int fd = Sys().open(place.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) return kErrorPathNotFound;
+    struct stat st;
+    bool ok = Sys().fstat(fd, &st) == 0;
+    if (ok && flushed.insert(st.st_dev).second) ok = Sys().syncfs(fd) == 0;
+    Sys().close(fd);
+    if (!ok) return kErrorPathNotFound;
+  }
+  return kErrorNone;
 }
 
 uint32_t CopyJob::EnsureDirectory(const WideString& path) {
@@ -202,7 +282,12 @@ uint32_t CopyJob::BackupFile(const WideString& path, const std::string& narrow, 
 }
 
 void CopyJob::Commit() {
-  if (!levels_.empty()) DeleteTree(Top().backupRoot);
+  if (levels_.empty()) return;
+  // Once the commit record is on disk nothing of the run is undone, even if
+  // the process ends before the run directory is gone.
+  journal_.Commit();
+  if (!Top().runRoot.empty()) RemoveRunDirectory(Narrow(Top().runRoot));
+  journal_.Close();
 }
 
 uint32_t CopyJob::Rollback(uint32_t code) {
@@ -217,12 +302,13 @@ uint32_t CopyJob::Rollback(uint32_t code) {
   for (auto it = level.createdFiles.rbegin(); it != level.createdFiles.rend(); ++it) {
     ShellRemoveFile(*it);
   }
-  for (const WideString& directory : level.createdDirectories) {
-    // A backup that could not be put back completely is kept, not deleted:
-    // it holds the user's only copy of those files.
-    if (!restored && directory == level.backupRoot) continue;
-    DeleteTree(directory);
-  }
+  for (const WideString& directory : level.createdDirectories) DeleteTree(directory);
+  // The journal goes last: if the process ends in the middle of this, the
+  // next start finishes the work. A backup that could not be put back
+  // completely is kept, journal and all: it holds the user's only copy of
+  // those files, and the next start tries again.
+  if (restored && !level.runRoot.empty()) RemoveRunDirectory(Narrow(level.runRoot));
+  journal_.Close();
   return code;
 }
 
@@ -251,27 +337,41 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   int percent = 0;
   try {
     auto cancelled = [&channel] { return channel.IsCancelRequested(); };
+    size_t batchStart = 0;
+    size_t batchEnd = 0;
     for (size_t i = 0; i < count; ++i) {
-      const KitEntry& entry = reader->Entry(i);
       percent = static_cast<int>(i * 100 / count);
-      WideString path = target;
-      path.append(EntryPathOf(entry.name));
-      channel.Post(kErrorNone, path, percent);
-      std::string narrow = Narrow(path);
-      Destination destination = Inspect(narrow, entry.time);
+      if (i == batchEnd) {
+        batchStart = i;
+        batchEnd = count - i > kPlanBatch ? i + kPlanBatch : count;
+        if ((code = PlanSteps(*reader, target, batchStart, batchEnd)) != 0) {
+          return Fail(code, percent);
+        }
+      }
+      const KitEntry& entry = reader->Entry(i);
+      const Step& step = steps_[i - batchStart];
+      channel.Post(kErrorNone, step.path, percent);
+      Destination destination{step.exists, step.older};
+      // Named twice by the kit: the first copy is there now.
+      if (writtenFiles_.count(step.narrow) != 0) destination = Inspect(step.narrow, entry.time);
       if (destination.older) {
-        if ((code = BackupFile(path, narrow, destination.exists)) != 0) return Fail(code, percent);
-        WideString parent = ParentOf(path);
+        if ((code = BackupFile(step.path, step.narrow, destination.exists)) != 0) {
+          return Fail(code, percent);
+        }
+        WideString parent = ParentOf(step.path);
         if (!parent.empty() && (code = EnsureDirectory(parent)) != 0) return Fail(code, percent);
-        code = reader->ExtractEntry(i, path, cancelled);
+        code = reader->ExtractEntry(i, step.path, cancelled);
         if (code == kErrorCancelled) return Cancel(percent);
         if (code != 0) return Fail(code, percent);
+        writtenFiles_.insert(step.narrow);
       }
       if (channel.IsCancelRequested()) return Cancel(percent);
     }
   } catch (const std::exception&) {
     return Fail(kErrorInvalidParameter, percent);
   }
+  // Success is reported only once a power cut can no longer take it back.
+  if ((code = FlushWritten()) != 0) return Fail(code, percent);
   Commit();
   channel.Post(kErrorNone, LookupText(NarrowString("IDS_INSTALL_FINISH")), 100);
   if (finishPauseMs_ > 0) ::usleep(static_cast<useconds_t>(finishPauseMs_) * 1000);

@@ -4,7 +4,12 @@
 // directory; files and directories the run creates are recorded. Any failure
 // or a cancel puts the old files back, removes what the run created, and only
 // then reports, so the target directory is exactly as it was when the report
-// arrives. Success removes the backup tree.
+// arrives. Success flushes the written files to disk, then removes the backup
+// tree.
+//
+// Every change is announced in the run's journal (copy/run_journal.h) and on
+// disk before it is made, a batch of entries at a time, so that a run the
+// process did not live to finish or roll back is undone at the next start.
 //
 // Runs on the copy thread; talks to the UI only through the channel.
 #ifndef QORV_COPY_COPY_JOB_H_
@@ -17,6 +22,7 @@
 
 #include "base/text_string.h"
 #include "copy/progress_channel.h"
+#include "copy/run_journal.h"
 #include "fs/file_io.h"
 
 namespace qorv {
@@ -25,7 +31,8 @@ class KitReader;
 
 struct CopyLevel {
   WideString targetRoot;  // ends with "/"
-  WideString backupRoot;  // in the temporary directory, ends with "/"
+  WideString runRoot;     // kvinsN in the temporary directory, ends with "/"
+  WideString backupRoot;  // runRoot + "files/"
   std::vector<WideString> createdDirectories;  // outermost first
   std::vector<WideString> createdFiles;        // written where no file was
 };
@@ -44,6 +51,8 @@ class CopyJob {
   uint32_t Run(ProgressChannel& channel);
 
   void SetFinishPauseMs(int ms) { finishPauseMs_ = ms; }
+  // Whether success waits until the written files are on disk (default).
+  void SetDurable(bool durable) { durable_ = durable; }
   const std::vector<CopyLevel>& levels() const { return levels_; }
 
   // The building blocks, public for tests.
@@ -57,6 +66,18 @@ class CopyJob {
   // Moves the file at `path` (`narrow` in the locale's bytes) into the backup
   // tree, or records it as created when nothing `exists` there yet.
   uint32_t BackupFile(const WideString& path, const std::string& narrow, bool exists);
+  // What entries [first, end) will change, announced in the journal and
+  // flushed before any of them is made.
+  struct Step {
+    WideString path;
+    std::string narrow;
+    bool exists = false;
+    bool older = true;
+  };
+  uint32_t PlanSteps(KitReader& reader, const WideString& target, size_t first, size_t end);
+  void PlanDirectories(const WideString& parent);
+  // Flushes the file systems holding what the run wrote.
+  uint32_t FlushWritten();
   uint32_t Fail(uint32_t code, int percent);
   uint32_t Cancel(int percent);
   CopyLevel& Top() { return levels_.back(); }
@@ -68,7 +89,12 @@ class CopyJob {
   std::set<std::string> knownDirectories_;
   std::set<std::string> knownBackupDirectories_;
   std::set<std::string> createdFileSet_;
+  std::set<std::string> writtenFiles_;
+  std::set<std::string> plannedDirectories_;
+  std::vector<Step> steps_;  // the current batch
+  RunJournal journal_;
   int finishPauseMs_ = 1000;
+  bool durable_ = true;
 };
 
 // Whether the file at `path` must be written: true when it does not exist or

@@ -181,7 +181,7 @@ TEST_F(CopyJobTest, EmptyEntryTableStillMakesAndRemovesTheBackupTree) {
   ASSERT_EQ(Run(dir_ / "target"), 0u);
   ASSERT_EQ(reports_.size(), 1u);
   EXPECT_EQ(reports_[0].percent, 100);
-  EXPECT_EQ(lastBackupRoot_, temp_ + "/kvins0/");
+  EXPECT_EQ(lastBackupRoot_, temp_ + "/kvins0/files/");
   EXPECT_FALSE(testing::Exists(temp_ + "/kvins0"));
 }
 
@@ -190,7 +190,7 @@ TEST_F(CopyJobTest, TakenBackupNameGivesTheNextNumber) {
   testing::MakeDirs(temp_ + "/kvins0");
   WriteFile(temp_ + "/kvins1", "a file of that name");
   ASSERT_EQ(Run(dir_ / "target"), 0u);
-  EXPECT_EQ(lastBackupRoot_, temp_ + "/kvins2/");
+  EXPECT_EQ(lastBackupRoot_, temp_ + "/kvins2/files/");
   EXPECT_TRUE(testing::Exists(temp_ + "/kvins0"));
   struct stat st;
   ASSERT_EQ(::stat(temp_.c_str(), &st), 0);
@@ -236,8 +236,9 @@ TEST_F(CopyJobTest, RollbackRemovesCreatedAncestorsAndKeepsExistingParents) {
   testing::MakeDirs(target + "/existing");
   WriteFile(target + "/existing/keep", "keep");
   auto before = Snapshot(target);
-  // The third entry fails: the first two were written.
-  FaultInjector full(SysCall::kWrite, 2, ENOSPC);
+  // The third entry fails: the first two were written (after the journal's
+  // header and its first batch).
+  FaultInjector full(SysCall::kWrite, 4, ENOSPC);
   EXPECT_EQ(Run(target), kErrorInvalidParameter);
   EXPECT_EQ(Snapshot(target), before);
   EXPECT_FALSE(testing::Exists(target + "/a"));

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -77,6 +78,8 @@ bool CopyFileContent(const std::string& from, const std::string& to, const struc
     if (!ok) break;
   }
   ok = ok && Sys().fchmod(out, st.st_mode & 07777) == 0;
+  // The source goes once the copy is in place: the copy must be on disk.
+  ok = ok && Sys().fsync(out) == 0;
   ok = Sys().close(out) == 0 && ok;
   Sys().close(in);
   return ok && CopyTimes(to, st);
@@ -120,6 +123,15 @@ std::string BaseName(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int fd = Sys().open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd < 0) return;
+  Sys().fsync(fd);
+  Sys().close(fd);
 }
 
 std::string RandomSuffix() {
@@ -181,6 +193,22 @@ uint32_t ShellRemoveTree(const WideString& path) {
   return kErrorNone;
 }
 
+std::string MoveStagingPath(const std::string& destination) {
+  std::string path = destination;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  size_t slash = path.rfind('/');
+  std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  // One name per destination (FNV-1a of its last component), short enough
+  // for any directory.
+  uint64_t hash = 14695981039346656037ull;
+  for (size_t i = slash == std::string::npos ? 0 : slash + 1; i < path.size(); ++i) {
+    hash = (hash ^ static_cast<unsigned char>(path[i])) * 1099511628211ull;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, ".qorv-move-%016llx", static_cast<unsigned long long>(hash));
+  return directory + name;
+}
+
 uint32_t ShellMove(const WideString& source, const WideString& destination) {
   std::string from = Narrow(source);
   std::string to = Narrow(destination);
@@ -198,17 +226,21 @@ uint32_t ShellMove(const WideString& source, const WideString& destination) {
   if (Sys().rename(from.c_str(), to.c_str()) == 0) return kErrorNone;
   if (errno != EXDEV) return kErrorNotFound;
 
-  // Another file system: copy beside the destination, put the copy in place
-  // with one rename, and only then remove the source.
+  // Another file system: copy beside the destination under a name of our
+  // own, flush it, put it in place with one rename, and only then remove the
+  // source. A crash at any point leaves the source whole; at worst the
+  // staging copy stays, under a name MoveStagingPath() knows.
   struct stat existing;
   bool replacing = Sys().lstat(to.c_str(), &existing) == 0;
   if (replacing && S_ISDIR(existing.st_mode) != S_ISDIR(st.st_mode)) return kErrorNotFound;
-  std::string staging = replacing ? to + ".qorv-move-" + RandomSuffix() : to;
+  std::string staging = MoveStagingPath(to);
+  RemoveTree(staging);  // a copy an earlier, interrupted move left
   if (!CopyEntry(from, staging)) return kErrorNotFound;
-  if (replacing && Sys().rename(staging.c_str(), to.c_str()) != 0) {
+  if (Sys().rename(staging.c_str(), to.c_str()) != 0) {
     RemoveTree(staging);
     return kErrorNotFound;
   }
+  SyncDirectoryOf(to);
   RemoveTree(from);
   return kErrorNone;
 }

@@ -27,6 +27,9 @@ uint32_t ShellRemoveTree(const WideString& path);
 // times (a directory with everything in it) and then removes the source.
 // Returns 0, or 2 when nothing was moved.
 uint32_t ShellMove(const WideString& source, const WideString& destination);
+// Where ShellMove keeps its copy across file systems until the copy is
+// complete: ".qorv-move-<hash of the name>" beside `destination`.
+std::string MoveStagingPath(const std::string& destination);
 // Creates a new, empty file whose name starts with the first five
 // characters of `prefix`, in $TMPDIR when that names a directory, else in
 // `directory` when it is one, else in /tmp. *path receives the name even on

@@ -21,6 +21,7 @@ const SysCalls kReal = {
     RealOpen,  ::read,    ::pread64, ::write,  ::close,  ::lseek64,    RealFstat,   RealStat,
     RealLstat, ::futimens, ::utimensat, ::ftruncate64, ::fsync, ::fchmod, ::mkdir,
     ::rmdir,   ::unlink,  ::rename, ::symlink, ::readlink, ::opendir,   RealStatvfs,
+    ::syncfs,
 };
 
 std::atomic<const SysCalls*> gActive{&kReal};

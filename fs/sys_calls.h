@@ -36,6 +36,7 @@ struct SysCalls {
   ssize_t (*readlink)(const char* path, char* buffer, size_t size);
   DIR* (*opendir)(const char* path);
   int (*statvfs)(const char* path, struct statvfs* st);
+  int (*syncfs)(int fd);
 };
 
 // The table in use. Thread-safe to call.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,41 @@ WideString CleanTarget(const WideString& target) {
   replaceAll(result, WideString(u"\n"), WideString());
   replaceAll(result, WideString(u"\r"), WideString());
   return result;
+}
+
+WideString PathUnderTarget(const WideString& target, const WideString& relative) {
+  WideString full = target;
+  while (!full.empty() && (full[full.size() - 1] == u'/' || full[full.size() - 1] == u'\\')) {
+    full.resize(full.size() - 1);
+  }
+  full.push_back(u'/');
+  full.append(relative);
+  replaceAll(full, WideString(u"\\"), WideString(u"/"));
+  return full;
+}
+
+WideString ResolveTypedDirectory(const WideString& typed) {
+  WideString path = typed;
+  replaceAll(path, WideString(u"\\"), WideString(u"/"));
+  if (path.empty()) return path;
+  if (path[0] == u'~' && (path.size() == 1 || path[1] == u'/')) {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') {
+      WideString resolved = Narrowed(home);
+      resolved.append(WideString(path.c_str() + 1, path.size() - 1));
+      return resolved;
+    }
+  }
+  if (path[0] == u'/') return path;
+  std::string buffer(4096, '\0');
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return path;
+    buffer.resize(buffer.size() * 2);
+  }
+  WideString resolved = Narrowed(buffer.c_str());
+  if (resolved.empty() || resolved[resolved.size() - 1] != u'/') resolved.push_back(u'/');
+  resolved.append(path);
+  return resolved;
 }
 
 const char* MessageKeyOf(PrepareFailure failure) {

@@ -21,6 +21,15 @@ WideString LocateKit(bool usecwd);
 // returns.
 WideString CleanTarget(const WideString& target);
 
+// `relative` (a kit's description path) under `target`, joined with exactly
+// one "/", backslashes turned into "/".
+WideString PathUnderTarget(const WideString& target, const WideString& relative);
+
+// A directory as the user typed it, made absolute: "~" and "~/..." from
+// HOME, a relative one from the current directory, backslashes as "/".
+// Empty stays empty.
+WideString ResolveTypedDirectory(const WideString& typed);
+
 struct Preparation {
   WideString kitPath;
   KnownLocations locations;  // the launcher's list and its two flags

@@ -65,6 +65,7 @@ int Statvfs(const char* p, struct statvfs* s) {
   return Hit(SysCall::kStatvfs) ? -1 : Real().statvfs(p, s);
 }
 int Fchmod(int fd, mode_t m) { return Hit(SysCall::kFchmod) ? -1 : Real().fchmod(fd, m); }
+int Syncfs(int fd) { return Hit(SysCall::kSyncfs) ? -1 : Real().syncfs(fd); }
 
 SysCalls MakeTable() {
   SysCalls table = RealSysCalls();
@@ -83,6 +84,7 @@ SysCalls MakeTable() {
   table.rmdir = Rmdir;
   table.statvfs = Statvfs;
   table.fchmod = Fchmod;
+  table.syncfs = Syncfs;
   return table;
 }
 

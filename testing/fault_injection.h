@@ -13,7 +13,7 @@
 namespace qorv::testing {
 
 enum class SysCall { kOpen, kRead, kWrite, kClose, kRename, kMkdir, kTruncate, kUtimes, kFsync,
-                     kUnlink, kRmdir, kStatvfs, kFchmod };
+                     kUnlink, kRmdir, kStatvfs, kFchmod, kSyncfs };
 
 class FaultInjector {
  public:

@@ -5,6 +5,7 @@
 #include "base/text_convert.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
+#include "install/interrupts.h"
 #include "install/preparation.h"
 #include "kit/kit_names.h"
 #include "res/string_table.h"
@@ -61,10 +62,16 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const NarrowStr
   worker_.Reset();
   // Without a display there is nothing to show; the caller says so and ends.
   toolkitReady_ = gtk_init_check(&argc_, &argv_) != FALSE;
+  if (toolkitReady_ && InterruptWatch::fd() >= 0) {
+    GIOChannel* interrupts = g_io_channel_unix_new(InterruptWatch::fd());
+    interruptWatch_ = g_io_add_watch(interrupts, G_IO_IN, &CInstallerDlg::OnInterrupt, this);
+    g_io_channel_unref(interrupts);
+  }
   channel_.Post(kErrorNone, Text("IDS_PREPARECOPY"), 0);
 }
 
 CInstallerDlg::~CInstallerDlg() {
+  if (interruptWatch_ != 0) g_source_remove(interruptWatch_);
   RequestCopyStop();
   worker_.Join();
   reader_.Close();  // the unpacked kit goes on every way out
@@ -94,7 +101,8 @@ bool CInstallerDlg::Prepare() {
     return false;
   }
   locations_ = prepared.locations;
-  target_ = prepared.target;
+  // A directory given on the command line is taken as it is, uncleaned.
+  target_ = requestedTarget_.empty() ? prepared.target : requestedTarget_;
   return true;
 }
 
@@ -219,6 +227,7 @@ void CInstallerDlg::StartCopying() {
   channel_.SetJob(&reader_, target_);
   ShowPage(progress_.get());
   state_ = kCopying;
+  copyRunning_ = true;
   if (worker_.Start(channel_) != 0) {
     channel_.Post(kErrorInvalidParameter, Text("IDS_INSTALL_ERROR"), 0);
   }
@@ -231,6 +240,7 @@ void CInstallerDlg::StartCopying() {
     channel_.Read(&code, &message, &percent);
     progress_->SetProgress(percent);
     gtk_main_iteration();
+    copyRunning_ = code == 0 && percent <= 99;
     if (code == kErrorCancelled) {
       ShowCancelPage();
       break;
@@ -247,6 +257,13 @@ void CInstallerDlg::StartCopying() {
     }
   }
   g_source_remove(timer);
+  copyRunning_ = false;
+  if (interruptedBy_ != 0) {
+    // Rolled back (or, when the signal came too late, installed and
+    // recorded): the run ends without waiting for Finish.
+    worker_.Join();
+    if (gtk_main_level() > 0) gtk_main_quit();
+  }
 }
 
 void CInstallerDlg::RecordLocation() {
@@ -299,14 +316,7 @@ void CInstallerDlg::OnFinish() {
   if (state_ == kSucceeded) {
     WideString description = reader_.GetDescriptionPath(language_);
     if (!description.empty() && success_ && success_->GetOpenDescr()) {
-      // Exactly one "/" between the target and the document.
-      WideString full = target_;
-      while (!full.empty() && (full[full.size() - 1] == u'/' || full[full.size() - 1] == u'\\')) {
-        full.resize(full.size() - 1);
-      }
-      full.push_back(u'/');
-      full.append(description);
-      replaceAll(full, WideString(u"\\"), WideString(u"/"));
+      WideString full = PathUnderTarget(target_, description);
       if (PathExists(full)) {
         // No shell: the path is one argument, whatever characters it holds.
         NarrowString path = toNarrow(full);
@@ -405,6 +415,22 @@ gboolean CInstallerDlg::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
   // During the copy the window stays until the copy has rolled back.
   dialog->RequestCopyStop();
   return TRUE;
+}
+
+gboolean CInstallerDlg::OnInterrupt(GIOChannel*, GIOCondition, gpointer data) {
+  auto* dialog = static_cast<CInstallerDlg*>(data);
+  int signal = InterruptWatch::Take();
+  if (signal == 0) return TRUE;
+  dialog->interruptedBy_ = signal;
+  if (dialog->copyRunning_) {
+    // The poll loop ends the run once the job has rolled back.
+    dialog->RequestCopyStop();
+    return TRUE;
+  }
+  // Nothing is being changed: end now, as the signal would have, without
+  // leaving the unpacked kit behind.
+  dialog->reader_.Close();
+  InterruptWatch::EndBySignal(signal);
 }
 
 }  // namespace qorv

@@ -78,10 +78,17 @@ class CInstallerDlg : public CWnd {
   static void OnCancelClicked(GtkWidget* button, gpointer dialog);
   static gboolean OnKeyPress(GtkWidget* window, GdkEventKey* event, gpointer dialog);
   static gboolean OnDeleteEvent(GtkWidget* window, GdkEvent* event, gpointer dialog);
+  static gboolean OnInterrupt(GIOChannel* source, GIOCondition condition, gpointer dialog);
 
   // For the preparation, tools and tests.
   void SetKitPath(const WideString& path) { kitPath_ = path; }
   void SetTarget(const WideString& target) { target_ = target; }
+  // The directory the command line asked for; Prepare() takes it instead of
+  // the proposed one when it is not empty.
+  void SetRequestedTarget(const WideString& target) { requestedTarget_ = target; }
+  // The interrupt (SIGINT, SIGTERM, SIGHUP) that ended the run, 0 if none.
+  // During the copy it asks the job to roll back; Run() returns once it has.
+  int interruptedBy() const { return interruptedBy_; }
   const WideString& target() const { return target_; }
   int state() const { return state_; }
   GtkWidget* window() const { return window_; }
@@ -110,6 +117,7 @@ class CInstallerDlg : public CWnd {
   bool silent_;
   ProgressChannel channel_;
   WideString target_;
+  WideString requestedTarget_;
   WideString kitPath_;
   KitReader reader_;
   WideString language_;
@@ -136,6 +144,9 @@ class CInstallerDlg : public CWnd {
   GtkWidget* fixed_ = nullptr;
   GdkPixbuf* icon_ = nullptr;
   bool toolkitReady_ = false;
+  bool copyRunning_ = false;  // from the start of the copy to its final report
+  int interruptedBy_ = 0;
+  guint interruptWatch_ = 0;
   // Last: destroyed first, so a running copy ends before the reader it
   // reads from goes away.
   CopyWorker worker_;

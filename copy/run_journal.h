@@ -1,0 +1,88 @@
+// What a copy run is about to change, written down before it changes it, so
+// that a later start of the installer can undo a run that was killed or cut
+// off by a crash. Each run has its own run directory, kvinsN in the
+// temporary directory (mode 0700):
+//
+//   journal   the records below
+//   files/    the backup tree: the files the run replaced, at their paths
+//             relative to the target
+//
+// A record is "<kind> <length>:<bytes>\n", so any path fits:
+//   V  the format, "qorv-journal 1"
+//   P  the process id, for people reading the journal
+//   T  the target root, ending with "/"
+//   B  a file about to be moved into the backup tree (absolute path)
+//   F  a file about to be written where there is none (absolute path)
+//   D  a directory about to be created (absolute path)
+//   C  the run succeeded; there is nothing to undo
+// A record is on disk before the change it announces. The running job holds
+// an exclusive flock on its journal: a journal nobody holds belongs to a run
+// that is no longer alive.
+#ifndef QORV_COPY_RUN_JOURNAL_H_
+#define QORV_COPY_RUN_JOURNAL_H_
+
+#include <string>
+#include <vector>
+
+#include "base/text_string.h"
+
+namespace qorv {
+
+class RunJournal {
+ public:
+  RunJournal() = default;
+  RunJournal(const RunJournal&) = delete;
+  RunJournal& operator=(const RunJournal&) = delete;
+  ~RunJournal() { Close(); }
+
+  // Creates `runDirectory`/journal (the directory ends with "/"), locks it,
+  // writes V, P and T and flushes the file and the directories holding it.
+  bool Create(const std::string& runDirectory, const std::string& targetRoot);
+  // Queues a record; Flush() writes what is queued and flushes it to disk.
+  void Add(char kind, const std::string& path);
+  bool HasQueued() const { return !queued_.empty(); }
+  bool Flush();
+  // Writes C and flushes it.
+  bool Commit();
+  // Closes the journal, which lets go of the lock.
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+  std::string queued_;
+};
+
+struct JournalRecord {
+  char kind;
+  std::string path;
+};
+
+// The records of an open journal, up to the first one that is cut short or
+// malformed: a record the crash cut was never acted on. The first record is
+// V when the journal is one this installer wrote.
+std::vector<JournalRecord> ReadJournal(int fd);
+
+// Removes a run directory that has nothing left to undo: the backup tree
+// first, the journal last, so that a crash halfway leaves either a journal
+// to act on or an empty directory.
+void RemoveRunDirectory(const std::string& runDirectory);
+
+struct RecoveredRun {
+  WideString target;         // the interrupted run's target root
+  std::string runDirectory;  // its run directory
+  bool restored = false;     // target as before the run; directory removed
+};
+
+// For every run directory of this user in `tempDirectory` whose journal no
+// process holds: when the run had not succeeded, puts the files it moved to
+// the backup tree back, removes the files and directories it created, then
+// removes the run directory. A run whose files cannot all be put back keeps
+// its directory, for the next start to try again. The launcher file is not
+// touched: a run records its location only after it has succeeded. Answers
+// the runs that were undone or kept; committed runs are only cleaned away.
+std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory);
+
+}  // namespace qorv
+
+#endif  // QORV_COPY_RUN_JOURNAL_H_

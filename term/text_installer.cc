@@ -1,0 +1,348 @@
+#include "term/text_installer.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/text_convert.h"
+#include "copy/copy_worker.h"
+#include "copy/progress_channel.h"
+#include "fs/error_codes.h"
+#include "fs/file_ops.h"
+#include "install/preparation.h"
+#include "res/string_table.h"
+
+namespace qorv {
+
+namespace {
+
+WideString Text(const char* key) { return LookupText(NarrowString(key)); }
+
+void WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the output is gone; the run goes on
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+void WriteText(int fd, const WideString& text) {
+  NarrowString narrow = toNarrow(text);
+  WriteAll(fd, narrow.c_str(), narrow.size());
+}
+
+void WriteText(int fd, const char* text) { WriteAll(fd, text, std::strlen(text)); }
+
+// How often the copy's report is read when nothing else happens.
+constexpr int kPollMs = 50;
+
+// The first letters of "yes" besides y and Y, by language code.
+struct YesLetters {
+  const char16_t* code;
+  const char16_t* letters;
+};
+constexpr YesLetters kYes[] = {
+    {u"ru", u"дД"}, {u"uk", u"тТ"}, {u"lv", u"jJ"}, {u"lt", u"tT"}, {u"bg", u"дД"},
+    {u"de", u"jJ"}, {u"ro", u"dD"}, {u"ka", u"კ"},  {u"kk", u"иИ"}, {u"vi", u"cC"},
+    {u"tr", u"eE"}, {u"el", u"νΝ"}, {u"es", u"sS"}, {u"hy", u"աԱ"}, {u"it", u"sS"},
+};
+
+int TerminalColumns(int fd) {
+  struct winsize size {};
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 10) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+TextInstaller::TextInstaller(const TextOptions& options, int in, int out, int err, int interrupts)
+    : options_(options), in_(in), out_(out), err_(err), interrupts_(interrupts),
+      outIsTerminal_(::isatty(out) == 1) {}
+
+int TextInstaller::TakeInterrupt() {
+  if (interrupts_ < 0) return 0;
+  unsigned char byte = 0;
+  ssize_t n;
+  while ((n = ::read(interrupts_, &byte, 1)) < 0 && errno == EINTR) {
+  }
+  return n == 1 ? byte : 0;
+}
+
+void TextInstaller::Say(const WideString& text) {
+  EndProgressLine();
+  WriteText(err_, text);
+  WriteText(err_, "\n");
+}
+
+void TextInstaller::SayKey(const char* key) { Say(Text(key)); }
+
+void TextInstaller::Prompt(const WideString& text) {
+  EndProgressLine();
+  WriteText(err_, text);
+}
+
+TextInstaller::Input TextInstaller::ReadLine(std::string* line, int* signal) {
+  *signal = 0;
+  for (;;) {
+    size_t end = pending_.find('\n');
+    if (end != std::string::npos) {
+      *line = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      if (!line->empty() && line->back() == '\r') line->pop_back();
+      return Input::kLine;
+    }
+    struct pollfd fds[2] = {{in_, POLLIN, 0}, {interrupts_, POLLIN, 0}};
+    int count = interrupts_ >= 0 ? 2 : 1;
+    if (::poll(fds, static_cast<nfds_t>(count), -1) < 0) {
+      if (errno == EINTR) continue;
+      return Input::kEnd;
+    }
+    if (count == 2 && (fds[1].revents & POLLIN) != 0) {
+      if ((*signal = TakeInterrupt()) != 0) {
+        pending_.clear();  // the terminal drops the half-typed line too
+        return Input::kInterrupt;
+      }
+    }
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    char buffer[4096];
+    ssize_t n = ::read(in_, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) {
+      if (pending_.empty()) return Input::kEnd;
+      *line = pending_;  // a last line without its line feed
+      pending_.clear();
+      return Input::kLine;
+    }
+    pending_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+bool TextInstaller::IsYes(const std::string& answer) const {
+  WideString wide = toWide(NarrowString(answer.c_str(), answer.size()));
+  size_t i = 0;
+  while (i < wide.size() && (wide[i] == u' ' || wide[i] == u'\t')) ++i;
+  if (i == wide.size()) return false;
+  char16_t first = wide[i];
+  if (first == u'y' || first == u'Y') return true;
+  for (const YesLetters& yes : kYes) {
+    if (options_.language.equals(yes.code)) {
+      return std::u16string_view(yes.letters).find(first) != std::u16string_view::npos;
+    }
+  }
+  return false;
+}
+
+bool TextInstaller::ConfirmCancel() {
+  WideString question = Text("IDS_ACCEPT_CANCEL");
+  question.append(WideString(u" [y/N] "));
+  Prompt(question);
+  std::string answer;
+  int signal = 0;
+  Input input = ReadLine(&answer, &signal);
+  if (input != Input::kLine) {
+    // A second interrupt, or nobody left to answer: cancel.
+    WriteText(err_, "\n");
+    return true;
+  }
+  return IsYes(answer);
+}
+
+bool TextInstaller::AskTarget(WideString* target) {
+  SayKey("IDS_DESTINATION_PROMPT");
+  for (;;) {
+    WideString prompt = Text("IDS_TEMPLATE_CATALOG");
+    prompt.append(WideString(u" ["));
+    prompt.append(*target);
+    prompt.append(WideString(u"] "));
+    Prompt(prompt);
+    std::string line;
+    int signal = 0;
+    Input input = ReadLine(&line, &signal);
+    if (input == Input::kEnd) {
+      WriteText(err_, "\n");
+      return false;
+    }
+    if (input == Input::kInterrupt) {
+      WriteText(err_, "\n");
+      if (signal != SIGINT || ConfirmCancel()) return false;
+      continue;
+    }
+    WideString answer = toWide(NarrowString(line.c_str(), line.size()));
+    bool blank = true;
+    for (size_t i = 0; i < answer.size(); ++i) blank = blank && (answer[i] == u' ' || answer[i] == u'\t');
+    if (!blank) {
+      *target = ResolveTypedDirectory(answer);
+      return true;
+    }
+    if (!target->empty()) return true;
+    SayKey("IDS_SETUP_EMPTYTARGET");
+  }
+}
+
+void TextInstaller::DrawProgress(int percent, const WideString& path, const WideString& target) {
+  WideString name = path;
+  if (name.size() > target.size() && std::memcmp(name.c_str(), target.c_str(),
+                                                  target.size() * sizeof(char16_t)) == 0) {
+    name = WideString(path.c_str() + target.size(), path.size() - target.size());
+  }
+  WideString line = fromInteger(percent, 10);
+  while (line.size() < 3) {
+    const char16_t* blank = u" ";
+    line.insert(0, blank, blank + 1);
+  }
+  line.append(WideString(u"% "));
+  if (!outIsTerminal_) {
+    if (percent / 10 <= lastTenth_) return;
+    lastTenth_ = percent / 10;
+    line.append(name);
+    line.push_back(u'\n');
+    WriteText(out_, line);
+    return;
+  }
+  // One line that never wraps, so that "\r" finds its start again: a long
+  // name keeps its end.
+  size_t room = static_cast<size_t>(TerminalColumns(out_) - 1);
+  if (line.size() + name.size() > room) {
+    size_t keep = room > line.size() + 1 ? room - line.size() - 1 : 0;
+    line.append(WideString(u"…"));
+    line.append(WideString(name.c_str() + name.size() - keep, keep));
+  } else {
+    line.append(name);
+  }
+  if (line == drawn_) return;
+  WideString shown = WideString(u"\r");
+  shown.append(line);
+  for (size_t i = line.size(); i < drawn_.size(); ++i) shown.push_back(u' ');
+  WriteText(out_, shown);
+  drawn_ = line;
+}
+
+void TextInstaller::EndProgressLine() {
+  if (!drawn_.empty()) WriteText(out_, "\n");
+  drawn_ = WideString();
+}
+
+int TextInstaller::Copy(const WideString& target) {
+  ProgressChannel channel;
+  channel.Init();
+  channel.Post(kErrorNone, Text("IDS_PREPARECOPY"), 0);
+  channel.SetJob(&reader_, target);
+  CopyWorker worker;  // joined on every way out, before the channel goes
+  worker.SetFinishPauseMs(0);
+  SayKey("IDS_PROGRESS_START");
+  if (worker.Start(channel) != 0) {
+    SayKey("IDS_INSTALL_ERROR");
+    SayKey("IDS_ERROR_FINISH");
+    return kTextFailed;
+  }
+  for (;;) {
+    struct pollfd fds[1] = {{interrupts_, POLLIN, 0}};
+    ::poll(fds, interrupts_ >= 0 ? 1 : 0, kPollMs);
+    if (int signal = TakeInterrupt(); signal != 0) {
+      // The copy goes on while the question waits for its answer.
+      bool cancel = signal != SIGINT || options_.silent || ConfirmCancel();
+      if (cancel) {
+        worker.RequestStop();
+        channel.RequestCancel();
+      }
+    }
+    uint32_t code = 0;
+    WideString message;
+    int percent = 0;
+    channel.Read(&code, &message, &percent);
+    if (code == kErrorCancelled) {
+      worker.Join();
+      Say(message);
+      return kTextCancelled;
+    }
+    if (code != 0) {
+      worker.Join();
+      Say(message);
+      SayKey("IDS_ERROR_FINISH");
+      return kTextFailed;
+    }
+    if (percent > 99) {
+      worker.Join();
+      DrawProgress(100, WideString(), target);
+      EndProgressLine();
+      return kTextInstalled;
+    }
+    DrawProgress(percent, message, target);
+  }
+}
+
+int TextInstaller::Run() {
+  if (!options_.silent && ::isatty(in_) != 1) {
+    WriteText(err_,
+              "qorv-setup: no display, and no terminal on the input to ask where to install;\n"
+              "run it with -S to install without questions (into -D<dir> or the proposed "
+              "directory).\n");
+    return kTextWrongCommandLine;
+  }
+  SayKey("IDR_MAINFRAME");
+  Preparation prepared;
+  PrepareFailure failure = Prepare(options_.usecwd, options_.kitPath, reader_, &prepared);
+  if (failure != PrepareFailure::kNone) {
+    SayKey(MessageKeyOf(failure));
+    return kTextFailed;
+  }
+  locations_ = prepared.locations;
+
+  WideString product;
+  WideString provider;
+  reader_.GetProductAndProvider(options_.language, &product, &provider);
+  if (product.empty()) product = Text("IDS_DEFPRODUCT");
+  if (provider.empty()) provider = Text("IDS_DEFPROVIDER");
+  WideString welcome = Text("IDS_WELCOME_TITLE");
+  welcome.append(WideString(u" "));
+  welcome.append(product);
+  welcome.append(WideString(u" ("));
+  welcome.append(provider);
+  welcome.append(WideString(u")."));
+  Say(welcome);
+
+  // An interrupt while the kit was unpacked: nothing has changed yet.
+  if (int signal = TakeInterrupt(); signal != 0) {
+    if (signal != SIGINT || options_.silent || ConfirmCancel()) {
+      SayKey("IDS_CANCEL_FINISH");
+      return kTextCancelled;
+    }
+  }
+
+  WideString target = options_.hasTarget ? ResolveTypedDirectory(options_.target) : prepared.target;
+  if (!options_.silent && !AskTarget(&target)) {
+    SayKey("IDS_CANCEL_FINISH");
+    return kTextCancelled;
+  }
+  if (target.empty()) {
+    SayKey("IDS_SETUP_EMPTYTARGET");
+    return kTextFailed;
+  }
+
+  int outcome = Copy(target);
+  if (outcome != kTextInstalled) return outcome;
+  if (!RecordInstalledLocation(locations_, target)) {
+    WriteText(err_, "qorv-setup: the launcher's list of template locations could not be updated.\n");
+  }
+  SayKey("IDS_SUCCESS_FINISH");
+  WideString description = reader_.GetDescriptionPath(options_.language);
+  if (!description.empty()) {
+    WideString full = PathUnderTarget(target, description);
+    if (PathExists(full)) {
+      WideString line = Text("IDS_SUCCESS_OPENDESCR");
+      line.append(WideString(u": "));
+      line.append(full);
+      line.push_back(u'\n');
+      WriteText(out_, line);
+    }
+  }
+  return kTextInstalled;
+}
+
+}  // namespace qorv

@@ -1,0 +1,77 @@
+// The installer without a display: the same preparation, copy and recording
+// of the location as the wizard, on a terminal. Messages go to the error
+// output in the chosen language; the progress line (percent and current
+// file) goes to the standard output, redrawn in place on a terminal and one
+// line per tenth otherwise. The template directory is asked on the input
+// with the proposed one as the answer Enter gives; an interrupt asks before
+// it cancels. Silent, nothing is asked. The exit status tells the outcome.
+#ifndef QORV_TERM_TEXT_INSTALLER_H_
+#define QORV_TERM_TEXT_INSTALLER_H_
+
+#include <string>
+
+#include "base/text_string.h"
+#include "config/launcher_settings.h"
+#include "kit/kit_reader.h"
+
+namespace qorv {
+
+enum TextOutcome : int {
+  kTextInstalled = 0,
+  kTextFailed = 1,
+  kTextCancelled = 2,
+  kTextWrongCommandLine = 3,  // also: nobody to ask and no -S
+};
+
+struct TextOptions {
+  bool silent = false;
+  bool usecwd = false;
+  WideString kitPath;       // empty: found as the wizard finds it
+  bool hasTarget = false;   // -D given
+  WideString target;        // -D's directory, as given
+  WideString language;      // the chosen language's code, for the kit's texts
+};
+
+class TextInstaller {
+ public:
+  // `in`, `out` and `err` are the terminal's three descriptors; `interrupts`
+  // is the interrupt watch's pipe (-1: none). None of them is closed.
+  TextInstaller(const TextOptions& options, int in, int out, int err, int interrupts);
+  TextInstaller(const TextInstaller&) = delete;
+  TextInstaller& operator=(const TextInstaller&) = delete;
+
+  // The whole run; answers a TextOutcome.
+  int Run();
+
+ private:
+  enum class Input { kLine, kEnd, kInterrupt };
+
+  bool AskTarget(WideString* target);
+  bool ConfirmCancel();
+  int Copy(const WideString& target);
+  Input ReadLine(std::string* line, int* signal);
+  int TakeInterrupt();
+  void Say(const WideString& text);
+  void SayKey(const char* key);
+  void Prompt(const WideString& text);
+  void DrawProgress(int percent, const WideString& path, const WideString& target);
+  void EndProgressLine();
+  bool IsYes(const std::string& answer) const;
+
+  TextOptions options_;
+  int in_;
+  int out_;
+  int err_;
+  int interrupts_;
+  bool outIsTerminal_;
+  std::string pending_;  // input read past the last line
+  KitReader reader_;
+  KnownLocations locations_;
+  // The progress line on a terminal: its text and length in characters.
+  WideString drawn_;
+  int lastTenth_ = -1;
+};
+
+}  // namespace qorv
+
+#endif  // QORV_TERM_TEXT_INSTALLER_H_
