@@ -196,7 +196,8 @@ void TextInstaller::DrawProgress(int percent, const WideString& path, const Wide
     const char16_t* blank = u" ";
     line.insert(0, blank, blank + 1);
   }
-  line.append(WideString(u"% "));
+  line.push_back(u'%');
+  if (!name.empty()) line.push_back(u' ');
   if (!outIsTerminal_) {
     if (percent / 10 <= lastTenth_) return;
     lastTenth_ = percent / 10;
