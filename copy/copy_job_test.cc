@@ -44,28 +44,7 @@ struct Report {
   int percent;
 };
 
-// Everything a user could notice about a tree: names, types, contents,
-// modification times of files, permission bits.
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> tree;
-  if (!fs::exists(root)) return tree;
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-       ++it) {
-    std::string path = it->path().string();
-    struct stat st;
-    ::lstat(path.c_str(), &st);
-    std::string description = std::to_string(st.st_mode);
-    if (S_ISREG(st.st_mode)) {
-      std::string content = testing::ReadFile(path);
-      description += " " + std::to_string(st.st_mtime) + " " +
-                     (content.size() <= 40 ? content
-                                           : std::to_string(content.size()) + " bytes #" +
-                                                 std::to_string(std::hash<std::string>{}(content)));
-    }
-    tree[path.substr(root.size())] = description;
-  }
-  return tree;
-}
+using testing::Snapshot;
 
 class CopyJobTest : public ::testing::Test {
  protected:

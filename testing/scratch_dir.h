@@ -5,6 +5,7 @@
 #define QORV_TESTING_SCRATCH_DIR_H_
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace qorv::testing {
@@ -50,6 +51,9 @@ int64_t MTime(const std::string& path);
 void SetMTime(const std::string& path, int64_t seconds);
 void MakeDirs(const std::string& path);
 void RemoveAll(const std::string& path);
+// Everything a user could notice about a tree: names, types, contents,
+// modification times of files, permission bits; keyed by path below `root`.
+std::map<std::string, std::string> Snapshot(const std::string& root);
 
 }  // namespace qorv::testing
 

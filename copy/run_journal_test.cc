@@ -1,0 +1,306 @@
+#include "copy/run_journal.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/text_convert.h"
+#include "copy/copy_job.h"
+#include "copy/progress_channel.h"
+#include "kit/kit_reader.h"
+#include "res/string_table.h"
+#include "testing/fault_injection.h"
+#include "testing/kit_builder.h"
+#include "testing/scratch_dir.h"
+
+namespace qorv {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FaultInjector;
+using testing::Snapshot;
+using testing::SysCall;
+using testing::TestKit;
+using testing::WriteFile;
+
+constexpr uint64_t kEpoch = 116444736000000000ull;
+constexpr uint64_t kSecond = 10000000ull;
+uint64_t Ticks(int64_t unix) { return kEpoch + kSecond * static_cast<uint64_t>(unix); }
+
+WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
+
+class RunJournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetCurrentLanguage(3);
+    testing::MakeDirs(temp_);
+  }
+  void TearDown() override {
+    reader_.Close();
+    SetCurrentLanguage(0);
+  }
+
+  std::vector<std::string> RunDirectories() const {
+    std::vector<std::string> names;
+    for (auto& entry : fs::directory_iterator(temp_)) {
+      std::string name = entry.path().filename().string();
+      if (name.rfind("kvins", 0) == 0) names.push_back(name);
+    }
+    return names;
+  }
+
+  // The kit replaces two older files (one of 3 MiB, written in blocks, over
+  // an original of 1 MiB), keeps a newer one, and creates files in new
+  // directories. With `failAtEnd` its last entry meets an old directory
+  // standing where it has a file, so the run always ends in a rollback.
+  void OpenScene(bool failAtEnd) {
+    failAtEnd_ = failAtEnd;
+    TestKit kit;
+    kit.entries = {
+        {u"old.cf", "new content", Ticks(2000000000)},
+        {u"deep\\new\\a.cf", "a"},
+        {u"big.bin", std::string(3 << 20, 'b')},
+        {u"sub\\old2.cf", std::string(3 << 20, 'n'), Ticks(2000000000)},
+        {u"newer.cf", "kit", Ticks(1000000000)},
+        {u"deep\\new\\b.cf", "b"},
+    };
+    if (failAtEnd) kit.entries.push_back({u"blocked", "x", Ticks(2000000000)});
+    kit.WriteTo(dir_ / "qorv.vkt");
+    ASSERT_EQ(reader_.Open(W(dir_ / "qorv.vkt")), 0u) << reader_.Problem();
+  }
+  void MakeTarget() {
+    testing::RemoveAll(target_);
+    WriteFile(target_ + "/old.cf", "original");
+    testing::SetMTime(target_ + "/old.cf", 1500000000);
+    WriteFile(target_ + "/sub/old2.cf", std::string(1 << 20, 'o'));
+    testing::SetMTime(target_ + "/sub/old2.cf", 1500000000);
+    WriteFile(target_ + "/newer.cf", "mine");
+    testing::SetMTime(target_ + "/newer.cf", 1900000000);
+    WriteFile(target_ + "/keep.txt", "keep");
+    testing::SetMTime(target_ + "/keep.txt", 1400000000);
+    if (failAtEnd_) {
+      testing::MakeDirs(target_ + "/blocked");
+      testing::SetMTime(target_ + "/blocked", 1000000000);
+    }
+    for (const char* directory : {"", "/sub"}) testing::SetMTime(target_ + directory, 1300000000);
+  }
+
+  uint32_t RunJob() {
+    ProgressChannel channel;
+    channel.Init();
+    channel.SetJob(&reader_, W(target_));
+    CopyJob job;
+    job.SetFinishPauseMs(0);
+    return job.Run(channel);
+  }
+
+  // Runs the job in a child process that kills itself (SIGKILL) right before
+  // the nth call of `call`. True when the child was killed, false when its
+  // run ended before that call came.
+  bool RunKilledAt(SysCall call, int nth) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      FaultInjector kill(call, nth, [] { ::raise(SIGKILL); });
+      RunJob();
+      ::_exit(0);  // no destructor: the unpacked kit belongs to the parent
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  }
+
+  // Kills the failing run at every rename (originals to the backup tree and
+  // back), unlink and rmdir (removal of what it created) and write: after
+  // each, the next start must find the target exactly as it was.
+  void ExpectEveryKillUndone() {
+    MakeTarget();
+    const auto before = Snapshot(target_);
+    ASSERT_NE(RunJob(), 0u);
+    ASSERT_EQ(Snapshot(target_), before);
+    for (SysCall call : {SysCall::kRename, SysCall::kUnlink, SysCall::kRmdir, SysCall::kWrite}) {
+      int kills = 0;
+      for (int k = 0;; ++k) {
+        ASSERT_LT(k, 500);
+        MakeTarget();
+        bool killed = RunKilledAt(call, k);
+        RecoverInterruptedRuns(W(temp_));
+        EXPECT_EQ(Snapshot(target_), before) << static_cast<int>(call) << " at " << k;
+        EXPECT_TRUE(RunDirectories().empty()) << static_cast<int>(call) << " at " << k;
+        if (!killed) break;
+        ++kills;
+      }
+      EXPECT_GT(kills, 2) << static_cast<int>(call);
+    }
+  }
+
+  testing::ScratchDir dir_;
+  std::string temp_ = dir_ / "tmp";
+  std::string target_ = dir_ / "target";
+  testing::ScopedEnv tmpdir_{"TMPDIR", temp_};
+  KitReader reader_;
+  bool failAtEnd_ = false;
+};
+
+TEST_F(RunJournalTest, RecordsRoundTripAndACutRecordEndsTheReading) {
+  testing::MakeDirs(temp_ + "/kvins0");
+  RunJournal journal;
+  ASSERT_TRUE(journal.Create(temp_ + "/kvins0/", "/t/"));
+  journal.Add('F', "/t/a\nb:c");
+  journal.Add('D', "/t/d");
+  ASSERT_TRUE(journal.Flush());
+  journal.Close();
+  std::string path = temp_ + "/kvins0/journal";
+  std::string bytes = testing::ReadFile(path);
+  WriteFile(path, bytes + "B 9:/t/abc");  // the crash cut the last record
+
+  int fd = ::open(path.c_str(), O_RDONLY);
+  std::vector<JournalRecord> records = ReadJournal(fd);
+  ::close(fd);
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(records[0].kind, 'V');
+  EXPECT_EQ(records[0].path, "qorv-journal 1");
+  EXPECT_EQ(records[1].path, std::to_string(::getpid()));
+  EXPECT_EQ(records[2].kind, 'T');
+  EXPECT_EQ(records[2].path, "/t/");
+  EXPECT_EQ(records[3].kind, 'F');
+  EXPECT_EQ(records[3].path, "/t/a\nb:c");
+  EXPECT_EQ(records[4].path, "/t/d");
+
+  for (const char* damaged : {"", "V", "V 99:qorv", "V x:1\n", "V 3:abcd\n"}) {
+    WriteFile(path, damaged);
+    fd = ::open(path.c_str(), O_RDONLY);
+    EXPECT_TRUE(ReadJournal(fd).empty()) << damaged;
+    ::close(fd);
+  }
+}
+
+TEST_F(RunJournalTest, KilledAnywhereInASuccessfulRunEndsAsBeforeOrInstalled) {
+  OpenScene(false);
+  MakeTarget();
+  const auto before = Snapshot(target_);
+  ASSERT_EQ(RunJob(), 0u);
+  const auto installed = Snapshot(target_);
+  ASSERT_NE(installed, before);
+
+  for (SysCall call : {SysCall::kOpen, SysCall::kWrite, SysCall::kFsync, SysCall::kRename,
+                       SysCall::kMkdir, SysCall::kUtimes, SysCall::kSyncfs, SysCall::kUnlink}) {
+    int undone = 0;
+    for (int k = 0;; ++k) {
+      ASSERT_LT(k, 500) << "the run never ends";
+      MakeTarget();
+      bool killed = RunKilledAt(call, k);
+      std::vector<RecoveredRun> runs = RecoverInterruptedRuns(W(temp_));
+      auto after = Snapshot(target_);
+      EXPECT_TRUE(RunDirectories().empty()) << static_cast<int>(call) << " at " << k;
+      if (!killed) {
+        EXPECT_EQ(after, installed);
+        break;
+      }
+      // Before the commit record: undone. After it: installed, and only
+      // the run directory is cleaned away.
+      if (after == before) {
+        ++undone;
+        for (const RecoveredRun& run : runs) EXPECT_TRUE(run.restored);
+      } else {
+        EXPECT_EQ(after, installed) << static_cast<int>(call) << " at " << k;
+        EXPECT_TRUE(runs.empty());
+      }
+    }
+    if (call != SysCall::kSyncfs && call != SysCall::kUnlink) {
+      EXPECT_GT(undone, 0) << static_cast<int>(call);
+    }
+  }
+}
+
+TEST_F(RunJournalTest, KilledDuringTheRollbackIsFinishedAtTheNextStart) {
+  OpenScene(true);
+  ExpectEveryKillUndone();
+}
+
+TEST_F(RunJournalTest, KilledWhileMovingAcrossFileSystemsLosesNothing) {
+  // Backups on another file system are copies: a kill in the middle of one
+  // must leave the original whole.
+  struct stat shm;
+  struct stat here;
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(dir_.path().c_str(), &here) != 0 ||
+      shm.st_dev == here.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  char pattern[] = "/dev/shm/qorv-crash-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  temp_ = pattern;
+  tmpdir_.Set(temp_);
+  OpenScene(true);
+  ExpectEveryKillUndone();
+  reader_.Close();
+  testing::RemoveAll(pattern);
+}
+
+TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {
+  OpenScene(false);
+  MakeTarget();
+  const auto before = Snapshot(target_);
+
+  // A run that holds its journal is alive, whatever its records say.
+  testing::MakeDirs(temp_ + "/kvins0");
+  RunJournal live;
+  ASSERT_TRUE(live.Create(temp_ + "/kvins0/", target_ + "/"));
+  live.Add('F', target_ + "/keep.txt");
+  ASSERT_TRUE(live.Flush());
+  EXPECT_TRUE(RecoverInterruptedRuns(W(temp_)).empty());
+  EXPECT_TRUE(testing::Exists(target_ + "/keep.txt"));
+  EXPECT_TRUE(testing::Exists(temp_ + "/kvins0/journal"));
+
+  // Committed: nothing is undone.
+  ASSERT_TRUE(live.Commit());
+  live.Close();
+  EXPECT_TRUE(RecoverInterruptedRuns(W(temp_)).empty());
+  EXPECT_EQ(Snapshot(target_), before);
+  EXPECT_TRUE(RunDirectories().empty());
+
+  // An empty run directory (killed before its journal existed) goes; one
+  // without a journal this installer wrote, and other users' names, stay.
+  testing::MakeDirs(temp_ + "/kvins3");
+  WriteFile(temp_ + "/kvins4/journal", "X 1:y\n");
+  WriteFile(temp_ + "/kvins5x/journal", "");
+  RecoverInterruptedRuns(W(temp_));
+  EXPECT_FALSE(testing::Exists(temp_ + "/kvins3"));
+  EXPECT_TRUE(testing::Exists(temp_ + "/kvins4/journal"));
+  EXPECT_TRUE(testing::Exists(temp_ + "/kvins5x/journal"));
+}
+
+TEST_F(RunJournalTest, ARunThatCannotBePutBackIsKeptAndTriedAgain) {
+  OpenScene(false);
+  MakeTarget();
+  const auto before = Snapshot(target_);
+  // Killed after old.cf went to the backup tree and its new copy was written.
+  ASSERT_TRUE(RunKilledAt(SysCall::kOpen, 8));
+  ASSERT_EQ(testing::ReadFile(target_ + "/old.cf"), "new content");
+  // Something now stands where the original must go back.
+  testing::RemoveAll(target_ + "/old.cf");
+  testing::MakeDirs(target_ + "/old.cf/in-the-way");
+
+  std::vector<RecoveredRun> runs = RecoverInterruptedRuns(W(temp_));
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_FALSE(runs[0].restored);
+  EXPECT_TRUE(runs[0].target == W(target_ + "/"));
+  ASSERT_EQ(RunDirectories().size(), 1u);  // the only copy of the original
+
+  testing::RemoveAll(target_ + "/old.cf");
+  runs = RecoverInterruptedRuns(W(temp_));
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_TRUE(runs[0].restored);
+  EXPECT_EQ(Snapshot(target_), before);
+  EXPECT_TRUE(RunDirectories().empty());
+}
+
+}  // namespace
+}  // namespace qorv
