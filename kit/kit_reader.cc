@@ -369,7 +369,14 @@ uint32_t KitReader::Open(const WideString& kitPath, Strictness strictness) {
   }
   WideString unpacked = unpackedPath_;
   unpackedPath_ = WideString();  // OpenUnpacked takes it over
-  return OpenUnpacked(unpacked, strictness);
+  code = OpenUnpacked(unpacked, strictness);
+  if (code == 0) {
+    // Read through the open descriptor from now on: without a name the
+    // unpacked kit goes with the process, however the process ends.
+    ShellRemoveFile(unpackedPath_);
+    unpackedPath_ = WideString();
+  }
+  return code;
 }
 
 uint32_t KitReader::OpenUnpacked(const WideString& unpackedPath, Strictness strictness) {

@@ -69,6 +69,8 @@ class KitReader {
   // file cannot be opened or read; 13 when the stream is not raw DEFLATE or
   // the head is damaged (see Problem()). On failure the unpacked kit is
   // removed and the entry table is empty; descriptions read so far stay.
+  // On success its name is removed at once and it is read through the open
+  // descriptor, so that it goes with the process however the process ends.
   uint32_t Open(const WideString& kitPath, Strictness strictness = Strictness::kInstaller);
   // Reads the head of an already unpacked kit, which the reader then owns
   // and removes. For tools and the fuzz target.
@@ -100,6 +102,8 @@ class KitReader {
   const std::vector<KitEntry>& entries() const { return entries_; }
   size_t EntryCount() const { return entries_.size(); }
   const KitEntry& Entry(size_t index) const { return entries_[index]; }
+  // The unpacked kit's name while it has one (OpenUnpacked); empty after a
+  // successful Open().
   const WideString& UnpackedPath() const { return unpackedPath_; }
 
  private:
