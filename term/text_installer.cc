@@ -189,7 +189,9 @@ void TextInstaller::DrawProgress(int percent, const WideString& path, const Wide
   WideString name = path;
   if (name.size() > target.size() && std::memcmp(name.c_str(), target.c_str(),
                                                   target.size() * sizeof(char16_t)) == 0) {
-    name = WideString(path.c_str() + target.size(), path.size() - target.size());
+    size_t skip = target.size();
+    if (skip < path.size() && path[skip] == u'/') ++skip;
+    name = WideString(path.c_str() + skip, path.size() - skip);
   }
   WideString line = fromInteger(percent, 10);
   while (line.size() < 3) {

@@ -1,0 +1,313 @@
+#!/usr/bin/env python3
+"""End to end: the real qorv-setup without a display, driven as an
+administrator drives it: on a pseudo-terminal, from scripts, interrupted by
+signals and killed outright, then started again.
+
+    app/text_mode_e2e_test.py BUILD_DIR
+"""
+import hashlib
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+BUILD = os.path.abspath(sys.argv[1])
+SETUP = os.path.join(BUILD, "bin", "qorv-setup")
+VKT = os.path.join(BUILD, "bin", "vkt")
+WORK = tempfile.mkdtemp(prefix="qorv-text-")
+HOME = os.path.join(WORK, "home")
+TMP = os.path.join(WORK, "tmp")
+LAUNCHER = os.path.join(HOME, ".Vexa/vexalaunch/vexalaunch.cfg")
+ENV = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+ENV.update(HOME=HOME, TMPDIR=TMP, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+failures = 0
+
+
+def check(condition, what, detail=""):
+    global failures
+    print(("ok   " if condition else "FAIL ") + what)
+    if not condition:
+        failures += 1
+        if detail:
+            print("     " + str(detail)[-2000:].replace("\n", "\n     "))
+
+
+def reset_home():
+    for path in (HOME, TMP):
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+
+
+def make_kit(name, files):
+    """A directory holding qorv.vkt packed from `files` (path -> bytes)."""
+    source = os.path.join(WORK, name + "-src")
+    for rel, data in files.items():
+        path = os.path.join(source, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.utime(path, (1700000000, 1700000000))
+    kit_dir = os.path.join(WORK, name)
+    os.makedirs(kit_dir)
+    subprocess.run([VKT, "pack", "-d", "en:Trade:Vendor:doc/about.html", "-o",
+                    os.path.join(kit_dir, "qorv.vkt"), source], check=True,
+                   stdout=subprocess.DEVNULL)
+    return kit_dir
+
+
+def snapshot(root):
+    tree = {}
+    for directory, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(directory, name)
+            st = os.lstat(path)
+            entry = (st.st_mode, int(st.st_mtime) if not os.path.isdir(path) else 0)
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    entry += (hashlib.sha1(f.read()).hexdigest(),)
+            tree[os.path.relpath(path, root)] = entry
+    return tree
+
+
+def differences(*trees):
+    """The first few paths where the trees differ, for a failure's message."""
+    paths = sorted(set().union(*trees))
+    return "\n".join("%s: %s" % (p, [t.get(p) for t in trees])
+                     for p in paths if len(set(t.get(p) for t in trees)) > 1)[:1500]
+
+
+def run(args, cwd, **kw):
+    return subprocess.run([SETUP] + args, cwd=cwd, env=ENV, capture_output=True, text=True,
+                          stdin=kw.pop("stdin", subprocess.DEVNULL), timeout=300, **kw)
+
+
+class Terminal:
+    """qorv-setup on a pseudo-terminal: what it shows, and keys typed into it."""
+
+    def __init__(self, args, cwd):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.chdir(cwd)
+            os.execve(SETUP, [SETUP] + args, ENV)
+        self.shown = b""
+
+    def read(self, timeout):
+        ready, _, _ = select.select([self.fd], [], [], timeout)
+        if not ready:
+            return False
+        try:
+            data = os.read(self.fd, 65536)
+        except OSError:
+            data = b""
+        self.shown += data
+        return bool(data)
+
+    def expect(self, text, start=0, timeout=60):
+        """Waits until `text` is shown after offset `start`; its end offset."""
+        deadline = time.time() + timeout
+        needle = text.encode()
+        while self.shown.find(needle, start) < 0:
+            if time.time() > deadline or not self.read(deadline - time.time()):
+                if self.shown.find(needle, start) < 0:
+                    raise AssertionError("never shown: %r\n%s" % (text, self.text()))
+        return self.shown.find(needle, start) + len(needle)
+
+    def type(self, keys):
+        os.write(self.fd, keys.encode())
+
+    def finish(self):
+        while self.read(60):
+            pass
+        _, status = os.waitpid(self.pid, 0)
+        os.close(self.fd)
+        return os.waitstatus_to_exitcode(status)
+
+    def text(self):
+        return self.shown.decode("utf-8", "replace")
+
+
+def run_dirs():
+    return [n for n in os.listdir(TMP) if n.startswith("kvins")]
+
+
+def wait_for_percent(process, percent):
+    """Reads the progress lines of `process` until one shows `percent` or more."""
+    while True:
+        line = process.stdout.readline()
+        if not line or ("%" in line and int(line.split("%")[0]) >= percent):
+            return line
+
+
+small = make_kit("small", {"doc/about.html": b"<p>about</p>",
+                           **{"lib/part%02d.cf" % i: bytes([65 + i % 26]) * 30000
+                              for i in range(40)}})
+# Slow enough to be caught in the middle: 160 files of 2 MiB that differ.
+big_files = {"doc/about.html": b"<p>about</p>"}
+for i in range(160):
+    big_files["data/d%d/f%03d.bin" % (i % 8, i)] = hashlib.sha256(b"%d" % i).digest() * 65536
+big = make_kit("big", big_files)
+empty_dir = os.path.join(WORK, "empty")
+os.makedirs(empty_dir)
+
+
+def older_target(root):
+    """A target holding older copies of some of big's files, and a file of its own."""
+    shutil.rmtree(root, ignore_errors=True)
+    for i in range(0, 160, 3):
+        path = os.path.join(root, "data/d%d/f%03d.bin" % (i % 8, i))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(b"old %d" % i)
+        os.utime(path, (1500000000, 1500000000))
+    with open(os.path.join(root, "mine.txt"), "w") as f:
+        f.write("mine")
+    os.utime(os.path.join(root, "mine.txt"), (1600000000, 1600000000))
+    return snapshot(root)
+
+
+# --- Options ------------------------------------------------------------------
+reset_home()
+r = run(["--help"], small)
+check(r.returncode == 0 and "Usage: qorv-setup" in r.stdout and "-D<dir>" in r.stdout,
+      "--help prints the usage and ends with 0", r)
+for option in ("-h", "-?", "/?"):
+    check(run([option], small).returncode == 0, option + " is help too")
+
+r = run(["usecwd"], small)
+check(r.returncode == 3 and "run it with -S" in r.stderr and not os.listdir(TMP),
+      "no terminal and no -S: says why, ends with 3, unpacks nothing", r)
+r = run(["usecwd", "-S", "-x"], small)
+check(r.returncode == 3 and "unknown option -x" in r.stderr and "Usage:" in r.stderr,
+      "a wrong command line ends with 3 and the usage", r)
+r = run(["usecwd", "-S", "-Lru", "-S"], small)
+check(r.returncode == 3 and "-S after -Lru is not read" in r.stderr,
+      "an option the language option hides is refused", r)
+
+# --- Silent, scripted ---------------------------------------------------------
+r = run(["usecwd", "-S", "-Dinstalled here"], small)
+target = os.path.join(small, "installed here")
+lines = r.stdout.splitlines()
+tenths = [int(line.split("%")[0]) // 10 for line in lines if "%" in line]
+check(r.returncode == 0 and os.path.isfile(os.path.join(target, "doc/about.html")),
+      "-S -D<relative dir> installs below the current directory", r)
+check(tenths == sorted(set(tenths)) and tenths[-1:] == [10] and not any("\r" in l for l in lines),
+      "progress on a pipe: one line per tenth at most, ending at 100%", r.stdout)
+check("Configuration installed successfully." in r.stderr, "the outcome is said on stderr", r)
+with open(LAUNCHER) as f:
+    check(f.read().startswith("ConfigurationTemplatesLocation=" + target),
+          "the directory heads the launcher's list")
+
+r = run(["usecwd", "-S"], empty_dir)
+check(r.returncode == 1 and "Distribution kit file qorv.vkt not found." in r.stderr,
+      "no kit: the message, status 1", r)
+
+# --- On a terminal ------------------------------------------------------------
+reset_home()
+proposed = os.path.join(HOME, ".qorv/Vexa/vexa8/tmplts/")
+t = Terminal(["usecwd", "-Lde"], small)
+at = t.expect("[" + proposed + "] ")
+t.type("\r")
+t.expect("Konfiguration erfolgreich installiert.", at)
+status = t.finish()
+check(status == 0 and os.path.isfile(os.path.join(proposed, "doc/about.html")),
+      "Enter takes the proposed directory; texts in the chosen language", t.text())
+check("\r100%" in t.text(), "on a terminal the progress line is redrawn in place", t.text())
+
+reset_home()
+t = Terminal(["usecwd"], small)
+at = t.expect("Template directory: [")
+t.type("\x03")  # Ctrl-C
+at = t.expect("Do you really want to cancel installation? [y/N] ", at)
+t.type("n\r")
+at = t.expect("Template directory: [", at)
+t.type("\x04")  # Ctrl-D
+status = t.finish()
+check(status == 2 and "Installation canceled." in t.text() and not os.path.exists(proposed),
+      "Ctrl-C asks first; No goes back to the question; end of input cancels (2)", t.text())
+
+target = os.path.join(WORK, "pty-target")
+before = older_target(target)
+t = Terminal(["usecwd", "-D" + target], big)
+at = t.expect("Template directory: [" + target + "] ")
+t.type("\r")
+t.expect("% data/", at)
+t.type("\x03")
+t.expect("[y/N] ", at)
+t.type("y\r")
+status = t.finish()
+check(status == 2 and snapshot(target) == before and not os.listdir(TMP),
+      "Ctrl-C and yes during the copy: rolled back, status 2, nothing left in TMPDIR", t.text())
+
+# --- Signals ------------------------------------------------------------------
+for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+    reset_home()
+    before = older_target(target)
+    p = subprocess.Popen([SETUP, "usecwd", "-S", "-D" + target], cwd=big, env=ENV,
+                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
+    wait_for_percent(p, 10)
+    p.send_signal(sig)
+    out, err = p.communicate(timeout=120)
+    check(p.returncode == 2 and snapshot(target) == before and not os.listdir(TMP),
+          "%s during a silent copy: rolled back, status 2" % sig.name, err)
+
+# --- Killed outright, then started again ---------------------------------------
+reset_home()
+before = older_target(target)
+r = run(["usecwd", "-S", "-D" + target], big)
+check(r.returncode == 0, "the big kit installs", r)
+installed = snapshot(target)
+full = r  # for the timings below
+caught = 0
+for delay in (0.0, 0.02, 0.05, 0.1, 0.15, 0.2, 0.3, 0.4, 0.6, 0.8):
+    reset_home()
+    older_target(target)
+    p = subprocess.Popen([SETUP, "usecwd", "-S", "-D" + target], cwd=big, env=ENV,
+                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, text=True)
+    wait_for_percent(p, 0)
+    time.sleep(delay)
+    p.kill()
+    p.wait()
+    p.stdout.close()
+    r = run(["usecwd", "-S"], empty_dir)  # no kit here: it only cleans up, then says so
+    after = snapshot(target)
+    # A run killed before its commit record is rolled back, and the start
+    # says so; one killed after it stays installed.
+    rolled_back = "Installation canceled." in r.stderr and target in r.stderr
+    caught += rolled_back
+    if rolled_back:
+        as_expected = after == before and not os.path.exists(LAUNCHER)
+    else:
+        as_expected = after in (before, installed)
+    check(r.returncode == 1 and not run_dirs() and as_expected,
+          "kill -9 %.2f s into the copy, started again: as before, or installed after the commit"
+          % delay, r.stderr + differences(before, installed, after))
+check(caught >= 5, "at least half of the kills landed inside a copy (%d of 10)" % caught)
+
+# In the rollback itself: SIGTERM starts it, kill -9 cuts it short.
+for delay in (0.0, 0.005, 0.01, 0.02, 0.05):
+    reset_home()
+    before = older_target(target)
+    p = subprocess.Popen([SETUP, "usecwd", "-S", "-D" + target], cwd=big, env=ENV,
+                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, text=True)
+    wait_for_percent(p, 50)
+    p.terminate()
+    time.sleep(delay)
+    p.kill()
+    p.wait()
+    p.stdout.close()
+    r = run(["usecwd", "-S"], empty_dir)
+    check(snapshot(target) == before and not run_dirs(),
+          "kill -9 %.3f s into the rollback, started again: the target is as before" % delay,
+          r.stderr)
+
+shutil.rmtree(WORK, ignore_errors=True)
+print("%d failure(s)" % failures)
+sys.exit(1 if failures else 0)
