@@ -156,6 +156,46 @@ status=0; wait_exit $app || status=$?
 check "cancelled run ends with status 0" test "$status" -eq 0
 check "nothing left in the temporary directory" test -z "$(ls -A "$TMPDIR")"
 
+# --- Signals: during the copy they roll it back before the process ends ------------
+signum() { case $1 in TERM) echo 15 ;; HUP) echo 1 ;; INT) echo 2 ;; esac; }
+for sig in TERM HUP INT; do
+  before=$(tree "$target2")
+  (cd "$kit2" && exec ./qorv-setup -S "-D$target2") & app=$!
+  # A few of the 32 parts are written: the copy is well under way.
+  for _ in $(seq 1 300); do
+    [[ $(ls "$target2/data" 2>/dev/null | wc -l) -ge 4 ]] && break
+    sleep 0.02
+  done
+  kill -$sig $app
+  status=0; wait_exit $app || status=$?
+  check "SIG$sig during the copy ends the process by that signal" \
+    test "$status" -eq $((128 + $(signum $sig)))
+  check "SIG$sig during the copy: the target as it was" test "$before" = "$(tree "$target2")"
+  check "SIG$sig during the copy: nothing left in TMPDIR" test -z "$(ls -A "$TMPDIR")"
+done
+# Outside the copy there is nothing to undo: the process ends at once.
+(cd "$kit2" && exec ./qorv-setup) & app=$!
+main_window $app >/dev/null
+kill -TERM $app
+status=0; wait_exit $app || status=$?
+check "SIGTERM on the welcome page ends the process" test "$status" -eq 143
+check "SIGTERM on the welcome page: nothing left in TMPDIR" test -z "$(ls -A "$TMPDIR")"
+
+# --- -D<dir>: the wizard proposes that directory ---------------------------------
+rm -rf "$HOME/.Vexa" "$HOME/.qorv"
+(cd "$kit" && exec ./qorv-setup "-D$work/from option") & app=$!
+wid=$(main_window $app)
+next "$wid"
+sleep 0.5
+shot option-directory
+next "$wid"                                   # copy into the directory shown
+sleep 2.5
+next "$wid"                                   # Finish
+status=0; wait_exit $app || status=$?
+check "-D: installed into that directory" test -f "$work/from option/Trade/1.0/1Cv8.cf"
+check "-D: the launcher records it" \
+  test "$(launcher_file)" = "ConfigurationTemplatesLocation=$work/from option"
+
 # --- A damaged kit: one error box, no wizard, status 0 ------------------------------
 kit3=$work/damaged
 printf 'not a kit at all' > "$work/damaged.vkt"

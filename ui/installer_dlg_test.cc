@@ -92,13 +92,15 @@ class InstallerDlgTest : public ::testing::Test {
   }
 
   // The dialog after preparation, its window built and the welcome shown.
-  CInstallerDlg& Open(int language = 3, const char16_t* code = u"en", bool silent = false) {
+  CInstallerDlg& Open(int language = 3, const char16_t* code = u"en", bool silent = false,
+                      const std::string& requested = std::string()) {
     SetCurrentLanguage(language);
     dialog_ = std::make_unique<CInstallerDlg>(0, nullptr, silent,
                                               toNarrow(LookupText(NarrowString("IDR_MAINFRAME"))),
                                               WideString(code), false);
     dialog_->SetKitPath(W(dir_ / "qorv.vkt"));
     dialog_->SetFinishPauseMsForTesting(0);
+    dialog_->SetRequestedTarget(W(requested));
     EXPECT_TRUE(dialog_->Prepare());
     dialog_->CreateMainWindow();
     g_signal_connect(dialog_->window(), "destroy", G_CALLBACK(+[](GtkWidget*, gpointer flag) {
@@ -182,6 +184,16 @@ TEST_F(InstallerDlgTest, WizardHappyPathButtonStatesAndTexts) {
 
   Click(d.nextButton());  // Finish
   EXPECT_TRUE(destroyed_);
+}
+
+TEST_F(InstallerDlgTest, RequestedDirectoryIsShownUncleaned) {
+  // The command line's directory replaces the proposal, URL-like text and
+  // all: the cleaning is for what the launcher's file proposes.
+  std::string requested = dir_ / "http://not-a-url\nline";
+  CInstallerDlg& d = Open(3, u"en", false, requested);
+  Click(d.nextButton());
+  EXPECT_EQ(N(d.dirPage()->GetPath()), requested);
+  EXPECT_EQ(N(d.target()), requested);
 }
 
 TEST_F(InstallerDlgTest, TextsInRussianAndGerman) {
