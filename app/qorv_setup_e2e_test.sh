@@ -29,6 +29,7 @@ setup_kit() {  # dir kitfile
   cat > "$1/bin/xdg-open" <<STUB
 #!/bin/sh
 printf '%s\n' "\$@" > "$1/opened"
+sed -n 's/^SigBlk:[[:space:]]*//p' /proc/\$\$/status > "$1/blocked"
 STUB
   chmod +x "$1/bin/xdg-open"
 }
@@ -100,6 +101,9 @@ check "happy path ends with status 0" test "$status" -eq 0
 check "templates installed" test -f "$target/Trade/1.0/1Cv8.cf"
 check "description opened with one argument" \
   test "$(cat "$kit/opened" 2>/dev/null)" = "$target/Trade/doc/description_en.html"
+# The viewer must take SIGINT, SIGTERM and SIGHUP as usual (bits 1, 2, 15).
+check "the viewer starts with those signals unblocked" \
+  test $(( 0x$(cat "$kit/blocked" 2>/dev/null || echo 4003) & 0x4003 )) -eq 0
 check "launcher file, byte for byte" \
   test "$(launcher_file)" = "ConfigurationTemplatesLocation=$target"
 check "no unpacked kit or backup left" test -z "$(ls -A "$TMPDIR")"

@@ -61,6 +61,11 @@ bool InterruptWatch::Start() {
 
 int InterruptWatch::fd() { return g_pipe[0]; }
 
+void InterruptWatch::UnblockInChild() {
+  sigset_t set = WatchedSignals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 int InterruptWatch::Take() {
   if (g_pipe[0] < 0) return 0;
   unsigned char byte = 0;

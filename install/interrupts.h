@@ -22,6 +22,9 @@ class InterruptWatch {
   static int fd();
   // One signal number taken from the pipe; 0 when none is waiting.
   static int Take();
+  // For a child process, between fork and exec: unblocks the three signals,
+  // which a program started from here must receive as usual.
+  static void UnblockInChild();
   // Ends the process as `signal` would have ended it: its default action,
   // unblocked, delivered to this thread.
   [[noreturn]] static void EndBySignal(int signal);

@@ -325,7 +325,8 @@ void CInstallerDlg::OnFinish() {
         g_spawn_async(nullptr, args, nullptr,
                       static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
                                                G_SPAWN_STDERR_TO_DEV_NULL),
-                      nullptr, nullptr, nullptr, nullptr);
+                      +[](gpointer) { InterruptWatch::UnblockInChild(); }, nullptr, nullptr,
+                      nullptr);
       }
     }
   }
