@@ -30,6 +30,22 @@ std::string Key(const WideString& path) {
   return key;
 }
 
+// A relative target made absolute from the current directory, so that the
+// journal names the same files wherever the next start runs from.
+WideString Absolute(const WideString& path) {
+  if (path.empty() || path[0] == u'/') return path;
+  std::string buffer(4096, '\0');
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return path;
+    buffer.resize(buffer.size() * 2);
+  }
+  std::string cwd = buffer.c_str();
+  if (cwd.back() != '/') cwd.push_back('/');
+  WideString result = toWide(NarrowString(cwd.c_str(), cwd.size()));
+  result.append(path);
+  return result;
+}
+
 bool EndsWithSeparator(const WideString& path) {
   return !path.empty() && (path[path.size() - 1] == u'/' || path[path.size() - 1] == u'\\');
 }
@@ -329,6 +345,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   KitReader* reader = nullptr;
   WideString target;
   channel.GetJob(&reader, &target);
+  target = Absolute(target);
   uint32_t code = BeginLevel(target);
   if (code != 0) return Fail(code, 0);
   if (reader == nullptr) return Fail(kErrorInvalidParameter, 0);

@@ -96,7 +96,7 @@ class RunJournalTest : public ::testing::Test {
   uint32_t RunJob() {
     ProgressChannel channel;
     channel.Init();
-    channel.SetJob(&reader_, W(target_));
+    channel.SetJob(&reader_, W(jobTarget_.empty() ? target_ : jobTarget_));
     CopyJob job;
     job.SetFinishPauseMs(0);
     return job.Run(channel);
@@ -145,6 +145,7 @@ class RunJournalTest : public ::testing::Test {
   std::string temp_ = dir_ / "tmp";
   std::string target_ = dir_ / "target";
   testing::ScopedEnv tmpdir_{"TMPDIR", temp_};
+  std::string jobTarget_;  // the target as the job is given it, if not target_
   KitReader reader_;
   bool failAtEnd_ = false;
 };
@@ -275,6 +276,24 @@ TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {
   EXPECT_FALSE(testing::Exists(temp_ + "/kvins3"));
   EXPECT_TRUE(testing::Exists(temp_ + "/kvins4/journal"));
   EXPECT_TRUE(testing::Exists(temp_ + "/kvins5x/journal"));
+}
+
+TEST_F(RunJournalTest, ARelativeTargetIsUndoneFromAnyDirectory) {
+  OpenScene(false);
+  MakeTarget();
+  const auto before = Snapshot(target_);
+  std::string cwd = fs::current_path();
+  fs::current_path(dir_.path());
+  jobTarget_ = "target";
+  bool killed = RunKilledAt(SysCall::kOpen, 8);
+  fs::current_path("/");
+  std::vector<RecoveredRun> runs = RecoverInterruptedRuns(W(temp_));
+  fs::current_path(cwd);
+  ASSERT_TRUE(killed);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_TRUE(runs[0].restored);
+  EXPECT_TRUE(runs[0].target == W(target_ + "/"));
+  EXPECT_EQ(Snapshot(target_), before);
 }
 
 TEST_F(RunJournalTest, ARunThatCannotBePutBackIsKeptAndTriedAgain) {
