@@ -308,6 +308,60 @@ for delay in (0.0, 0.005, 0.01, 0.02, 0.05):
           "kill -9 %.3f s into the rollback, started again: the target is as before" % delay,
           r.stderr)
 
+# --- Killed at exact points, under the debugger -----------------------------------
+def gdb_kill(kit_dir, target, commands):
+    """Runs a silent install under gdb, which runs `commands` then kills it
+    (SIGKILL). True when the kill came before the run ended."""
+    args = ["gdb", "-q", "-batch", "-nx", "-ex", "set breakpoint pending on",
+            "-ex", "set startup-with-shell off", "-ex", "handle SIGPIPE nostop noprint"]
+    for command in commands + ["kill"]:
+        args += ["-ex", command]
+    args += ["--args", SETUP, "usecwd", "-S", "-D" + target]
+    r = subprocess.run(args, cwd=kit_dir, env=ENV, capture_output=True, text=True, timeout=300)
+    return "exited" not in r.stdout, r.stdout + r.stderr
+
+
+def expect_undone(what, before, commands, kit_dir):
+    reset_home()
+    killed, log = gdb_kill(kit_dir, target, commands)
+    # Stopped where it was meant to: at the last breakpoint set.
+    last = sum(command.startswith("break ") for command in commands)
+    killed = killed and ("Breakpoint %d," % last) in log
+    journaled = bool(run_dirs())
+    r = run(["usecwd", "-S"], empty_dir)
+    check(killed and journaled and snapshot(target) == before and not run_dirs() and
+          "Installation canceled." in r.stderr and not os.path.exists(LAUNCHER),
+          "killed %s, started again: the target is as before" % what, log + r.stderr)
+
+
+if shutil.which("gdb"):
+    entry = "qorv::KitReader::ExtractEntry"
+    for k in (0, 1, 7, 53, 159):
+        before = older_target(target)
+        expect_undone("before entry %d of 161" % (k + 1), before,
+                      ["break " + entry, "ignore 1 %d" % k, "run"], big)
+    for k in (2, 90):
+        before = older_target(target)
+        # Stopped at the entry, then at its second block's write.
+        expect_undone("in the middle of entry %d" % (k + 1), before,
+                      ["break " + entry, "ignore 1 %d" % k, "run", "delete 1",
+                       "break write", "ignore 2 1", "continue"], big)
+    # A run that fails at its last entry rolls back; killed in the middle of it.
+    failing_files = dict(big_files)
+    failing_files["zz-last.cf"] = b"last"
+    failing = make_kit("failing", failing_files)
+    for call, k in (("rename", 0), ("rename", 9), ("rename", 40), ("unlink", 0), ("unlink", 30),
+                    ("rmdir", 1)):
+        before = older_target(target)
+        os.makedirs(os.path.join(target, "zz-last.cf"))  # an old directory where the kit has a file
+        os.utime(os.path.join(target, "zz-last.cf"), (1000000000, 1000000000))
+        before = snapshot(target)
+        expect_undone("during the rollback, at its %s no. %d" % (call, k + 1), before,
+                      ["break qorv::CopyJob::Rollback", "run", "delete 1",
+                       "break " + call, "ignore 2 %d" % k, "continue"], failing)
+else:
+    check(False, "gdb is installed (the exact kill points need it)")
+
 shutil.rmtree(WORK, ignore_errors=True)
 print("%d failure(s)" % failures)
 sys.exit(1 if failures else 0)
