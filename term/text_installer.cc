@@ -213,6 +213,11 @@ void TextInstaller::DrawProgress(int percent, const WideString& path, const Wide
   size_t room = static_cast<size_t>(TerminalColumns(out_) - 1);
   if (line.size() + name.size() > room) {
     size_t keep = room > line.size() + 1 ? room - line.size() - 1 : 0;
+    // Never half a character: a kept tail does not start inside a pair.
+    if (keep > 0 && keep < name.size() && name[name.size() - keep] >= 0xDC00 &&
+        name[name.size() - keep] <= 0xDFFF) {
+      --keep;
+    }
     line.append(WideString(u"…"));
     line.append(WideString(name.c_str() + name.size() - keep, keep));
   } else {
