@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/text_convert.h"
+#include "fs/file_ops.h"
 #include "fs/sys_calls.h"
 
 namespace qorv {
@@ -228,14 +229,7 @@ void ConfigEntryList::Write(const WideString& path) const {
     Sys().unlink(temp.c_str());
     throw ConfigWriteError(2);
   }
-  // Make the rename itself durable.
-  size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-  int dirFd = Sys().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (dirFd >= 0) {
-    Sys().fsync(dirFd);
-    Sys().close(dirFd);
-  }
+  SyncDirectoryOf(target);  // the rename itself made durable
 }
 
 }  // namespace qorv

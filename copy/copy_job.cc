@@ -34,12 +34,8 @@ std::string Key(const WideString& path) {
 // journal names the same files wherever the next start runs from.
 WideString Absolute(const WideString& path) {
   if (path.empty() || path[0] == u'/') return path;
-  std::string buffer(4096, '\0');
-  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return path;
-    buffer.resize(buffer.size() * 2);
-  }
-  std::string cwd = buffer.c_str();
+  std::string cwd = CurrentDirectory();
+  if (cwd.empty()) return path;
   if (cwd.back() != '/') cwd.push_back('/');
   WideString result = toWide(NarrowString(cwd.c_str(), cwd.size()));
   result.append(path);

@@ -22,21 +22,6 @@ constexpr char kFormat[] = "qorv-journal 1";
 constexpr char kJournalName[] = "journal";
 constexpr char kBackupName[] = "files/";
 
-std::string Parent(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool SyncDirectory(const std::string& path) {
-  int fd = Sys().open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool ok = Sys().fsync(fd) == 0;
-  Sys().close(fd);
-  return ok;
-}
-
 bool WriteAll(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -150,7 +135,7 @@ bool RunJournal::Create(const std::string& runDirectory, const std::string& targ
   AppendRecord(&queued_, 'V', kFormat);
   AppendRecord(&queued_, 'P', std::to_string(::getpid()));
   AppendRecord(&queued_, 'T', targetRoot);
-  if (!Flush() || !SyncDirectory(runDirectory) || !SyncDirectory(Parent(runDirectory))) {
+  if (!Flush() || !SyncDirectory(runDirectory) || !SyncDirectoryOf(runDirectory)) {
     Close();
     return false;
   }

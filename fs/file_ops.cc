@@ -125,15 +125,6 @@ std::string BaseName(std::string path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void SyncDirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  int fd = Sys().open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (fd < 0) return;
-  Sys().fsync(fd);
-  Sys().close(fd);
-}
-
 std::string RandomSuffix() {
   static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937_64 engine{std::random_device{}()};
@@ -191,6 +182,21 @@ uint32_t ShellRemoveTree(const WideString& path) {
   }
   RemoveTree(p);
   return kErrorNone;
+}
+
+bool SyncDirectory(const std::string& directory) {
+  int fd = Sys().open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool ok = Sys().fsync(fd) == 0;
+  Sys().close(fd);
+  return ok;
+}
+
+bool SyncDirectoryOf(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  size_t slash = p.rfind('/');
+  return SyncDirectory(slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash));
 }
 
 std::string MoveStagingPath(const std::string& destination) {

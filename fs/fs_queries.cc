@@ -40,6 +40,15 @@ bool ProbeWritable(const std::string& dir) {
 
 }  // namespace
 
+std::string CurrentDirectory() {
+  std::string buffer(4096, '\0');
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.c_str();
+}
+
 WideString TempDirectory() {
   std::string dir = "/tmp";
   const char* env = std::getenv("TMPDIR");

@@ -5,11 +5,14 @@
 #define QORV_FS_FS_QUERIES_H_
 
 #include <cstdint>
+#include <string>
 
 #include "base/text_string.h"
 
 namespace qorv {
 
+// The current directory (any length); empty when it cannot be found.
+std::string CurrentDirectory();
 // $TMPDIR when it names an existing directory, else "/tmp"; always ends in
 // "/".
 WideString TempDirectory();

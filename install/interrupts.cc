@@ -66,11 +66,11 @@ void InterruptWatch::UnblockInChild() {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-int InterruptWatch::Take() {
-  if (g_pipe[0] < 0) return 0;
+int InterruptWatch::TakeFrom(int fd) {
+  if (fd < 0) return 0;
   unsigned char byte = 0;
   ssize_t n;
-  while ((n = ::read(g_pipe[0], &byte, 1)) < 0 && errno == EINTR) {
+  while ((n = ::read(fd, &byte, 1)) < 0 && errno == EINTR) {
   }
   return n == 1 ? byte : 0;
 }

@@ -21,7 +21,9 @@ class InterruptWatch {
   // The pipe's read end (non-blocking); -1 before Start.
   static int fd();
   // One signal number taken from the pipe; 0 when none is waiting.
-  static int Take();
+  static int Take() { return TakeFrom(fd()); }
+  // The same from any such pipe (tests give the front ends their own).
+  static int TakeFrom(int fd);
   // For a child process, between fork and exec: unblocks the three signals,
   // which a program started from here must receive as usual.
   static void UnblockInChild();

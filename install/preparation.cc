@@ -10,6 +10,7 @@
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
 #include "fs/fs_queries.h"
+#include "res/string_table.h"
 
 namespace qorv {
 
@@ -24,12 +25,8 @@ WideString Narrowed(const std::string& s) { return toWide(NarrowString(s.c_str()
 WideString LocateKit(bool usecwd) {
   std::string directory;
   if (usecwd) {
-    std::string buffer(4096, '\0');
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-      if (errno != ERANGE) return WideString();
-      buffer.resize(buffer.size() * 2);
-    }
-    directory = buffer.c_str();
+    directory = CurrentDirectory();
+    if (directory.empty()) return WideString();
   } else {
     // Any length: the buffer grows until the whole link fits.
     std::string buffer(256, '\0');
@@ -84,15 +81,27 @@ WideString ResolveTypedDirectory(const WideString& typed) {
     }
   }
   if (path[0] == u'/') return path;
-  std::string buffer(4096, '\0');
-  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return path;
-    buffer.resize(buffer.size() * 2);
-  }
-  WideString resolved = Narrowed(buffer.c_str());
+  std::string cwd = CurrentDirectory();
+  if (cwd.empty()) return path;
+  WideString resolved = Narrowed(cwd);
   if (resolved.empty() || resolved[resolved.size() - 1] != u'/') resolved.push_back(u'/');
   resolved.append(path);
   return resolved;
+}
+
+WideString WelcomeText(const KitReader& reader, const WideString& language) {
+  WideString product;
+  WideString provider;
+  reader.GetProductAndProvider(language, &product, &provider);
+  if (product.empty()) product = LookupText(NarrowString("IDS_DEFPRODUCT"));
+  if (provider.empty()) provider = LookupText(NarrowString("IDS_DEFPROVIDER"));
+  WideString message = LookupText(NarrowString("IDS_WELCOME_TITLE"));
+  message.append(WideString(u" "));
+  message.append(product);
+  message.append(WideString(u" ("));
+  message.append(provider);
+  message.append(WideString(u")."));
+  return message;
 }
 
 const char* MessageKeyOf(PrepareFailure failure) {

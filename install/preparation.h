@@ -30,6 +30,10 @@ WideString PathUnderTarget(const WideString& target, const WideString& relative)
 // Empty stays empty.
 WideString ResolveTypedDirectory(const WideString& typed);
 
+// "Welcome to the product installation program <product> (<provider>)."
+// with the kit's texts in `language`, or the default ones.
+WideString WelcomeText(const KitReader& reader, const WideString& language);
+
 struct Preparation {
   WideString kitPath;
   KnownLocations locations;  // the launcher's list and its two flags

@@ -13,6 +13,7 @@
 #include "copy/progress_channel.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
+#include "install/interrupts.h"
 #include "install/preparation.h"
 #include "res/string_table.h"
 
@@ -65,14 +66,7 @@ TextInstaller::TextInstaller(const TextOptions& options, int in, int out, int er
     : options_(options), in_(in), out_(out), err_(err), interrupts_(interrupts),
       outIsTerminal_(::isatty(out) == 1) {}
 
-int TextInstaller::TakeInterrupt() {
-  if (interrupts_ < 0) return 0;
-  unsigned char byte = 0;
-  ssize_t n;
-  while ((n = ::read(interrupts_, &byte, 1)) < 0 && errno == EINTR) {
-  }
-  return n == 1 ? byte : 0;
-}
+int TextInstaller::TakeInterrupt() { return InterruptWatch::TakeFrom(interrupts_); }
 
 void TextInstaller::Say(const WideString& text) {
   EndProgressLine();
@@ -302,18 +296,7 @@ int TextInstaller::Run() {
   }
   locations_ = prepared.locations;
 
-  WideString product;
-  WideString provider;
-  reader_.GetProductAndProvider(options_.language, &product, &provider);
-  if (product.empty()) product = Text("IDS_DEFPRODUCT");
-  if (provider.empty()) provider = Text("IDS_DEFPROVIDER");
-  WideString welcome = Text("IDS_WELCOME_TITLE");
-  welcome.append(WideString(u" "));
-  welcome.append(product);
-  welcome.append(WideString(u" ("));
-  welcome.append(provider);
-  welcome.append(WideString(u")."));
-  Say(welcome);
+  Say(WelcomeText(reader_, options_.language));
 
   // An interrupt while the kit was unpacked: nothing has changed yet.
   if (int signal = TakeInterrupt(); signal != 0) {

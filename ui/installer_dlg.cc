@@ -189,18 +189,9 @@ void CInstallerDlg::ShowPage(WizardDialogPage* page) {
 }
 
 void CInstallerDlg::ShowWelcomePage() {
-  WideString product;
-  WideString provider;
-  reader_.GetProductAndProvider(language_, &product, &provider);
-  if (product.empty()) product = Text("IDS_DEFPRODUCT");
-  if (provider.empty()) provider = Text("IDS_DEFPROVIDER");
-  WideString message = Text("IDS_WELCOME_TITLE");
-  message.append(WideString(u" "));
-  message.append(product);
-  message.append(WideString(u" ("));
-  message.append(provider);
-  message.append(WideString(u")."));
-  if (!welcome_) welcome_ = std::make_unique<MessagePage>(fixed_, sidePicture_, message);
+  if (!welcome_) {
+    welcome_ = std::make_unique<MessagePage>(fixed_, sidePicture_, WelcomeText(reader_, language_));
+  }
   if (silent_) {
     gtk_widget_set_visible(back_, FALSE);
     gtk_widget_set_visible(next_, FALSE);
