@@ -60,7 +60,7 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const NarrowStr
       title_(title) {
   channel_.Init();
   worker_.Reset();
-  // Without a display there is nothing to show; the caller says so and ends.
+  // Without a display the caller runs the installation on the terminal.
   toolkitReady_ = gtk_init_check(&argc_, &argv_) != FALSE;
   if (toolkitReady_ && InterruptWatch::fd() >= 0) {
     GIOChannel* interrupts = g_io_channel_unix_new(InterruptWatch::fd());
