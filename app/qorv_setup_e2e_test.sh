@@ -28,8 +28,8 @@ setup_kit() {  # dir kitfile
   cp "$2" "$1/qorv.vkt"
   cat > "$1/bin/xdg-open" <<STUB
 #!/bin/sh
-printf '%s\n' "\$@" > "$1/opened"
 sed -n 's/^SigBlk:[[:space:]]*//p' /proc/\$\$/status > "$1/blocked"
+printf '%s\n' "\$@" > "$1/opened.part" && mv "$1/opened.part" "$1/opened"
 STUB
   chmod +x "$1/bin/xdg-open"
 }
@@ -98,6 +98,8 @@ shot happy-3-finished
 next "$wid"                                   # Finish, the check box on
 status=0; wait_exit $app || status=$?
 check "happy path ends with status 0" test "$status" -eq 0
+# The viewer runs on its own: give it a moment to write down what it got.
+for _ in $(seq 1 50); do [[ -f "$kit/opened" ]] && break; sleep 0.1; done
 check "templates installed" test -f "$target/Trade/1.0/1Cv8.cf"
 check "description opened with one argument" \
   test "$(cat "$kit/opened" 2>/dev/null)" = "$target/Trade/doc/description_en.html"
