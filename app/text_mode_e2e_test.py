@@ -136,6 +136,13 @@ def run_dirs():
     return [n for n in os.listdir(TMP) if n.startswith("kvins")]
 
 
+def start_silent(kit_dir, target, stderr=subprocess.DEVNULL):
+    """A silent install into `target`, its progress lines readable from stdout."""
+    return subprocess.Popen([SETUP, "usecwd", "-S", "-D" + target], cwd=kit_dir, env=ENV,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=stderr,
+                            text=True)
+
+
 def wait_for_percent(process, percent):
     """Reads the progress lines of `process` until one shows `percent` or more."""
     while True:
@@ -248,9 +255,7 @@ check(status == 2 and snapshot(target) == before and not os.listdir(TMP),
 for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
     reset_home()
     before = older_target(target)
-    p = subprocess.Popen([SETUP, "usecwd", "-S", "-D" + target], cwd=big, env=ENV,
-                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, text=True)
+    p = start_silent(big, target, subprocess.PIPE)
     wait_for_percent(p, 10)
     p.send_signal(sig)
     out, err = p.communicate(timeout=120)
@@ -268,9 +273,7 @@ caught = 0
 for delay in (0.0, 0.02, 0.05, 0.1, 0.15, 0.2, 0.3, 0.4, 0.6, 0.8):
     reset_home()
     older_target(target)
-    p = subprocess.Popen([SETUP, "usecwd", "-S", "-D" + target], cwd=big, env=ENV,
-                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL, text=True)
+    p = start_silent(big, target)
     wait_for_percent(p, 0)
     time.sleep(delay)
     p.kill()
@@ -295,9 +298,7 @@ check(caught >= 5, "at least half of the kills landed inside a copy (%d of 10)" 
 for delay in (0.0, 0.005, 0.01, 0.02, 0.05):
     reset_home()
     before = older_target(target)
-    p = subprocess.Popen([SETUP, "usecwd", "-S", "-D" + target], cwd=big, env=ENV,
-                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL, text=True)
+    p = start_silent(big, target)
     wait_for_percent(p, 50)
     p.terminate()
     time.sleep(delay)

@@ -31,9 +31,7 @@ using testing::TestEntry;
 using testing::TestKit;
 using testing::WriteFile;
 
-constexpr uint64_t kEpoch = 116444736000000000ull;
-constexpr uint64_t kSecond = 10000000ull;
-uint64_t Ticks(int64_t unix) { return kEpoch + kSecond * static_cast<uint64_t>(unix); }
+using testing::Ticks;
 
 WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
 std::string N(const WideString& s) { return toNarrow(s).c_str(); }
@@ -278,14 +276,9 @@ class CopyJobFaultTest : public CopyJobTest, public ::testing::WithParamInterfac
 TEST_P(CopyJobFaultTest, EveryFailurePointLeavesTheTargetAsItWas) {
   if (GetParam()) {
     // Backups on another file system: moves become copies.
-    struct stat a, b;
-    if (::stat("/dev/shm", &a) != 0 || ::stat(dir_.path().c_str(), &b) != 0 ||
-        a.st_dev == b.st_dev) {
-      GTEST_SKIP() << "no second file system for the temporary directory";
-    }
-    char pattern[] = "/dev/shm/qorv-copy-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    UseTemp(pattern);
+    std::string other = testing::MakeDirOnOtherFileSystem(dir_.path());
+    if (other.empty()) GTEST_SKIP() << "no second file system for the temporary directory";
+    UseTemp(other);
   }
   OpenKit(Kit());
   std::string target = dir_ / "target";

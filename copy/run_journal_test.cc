@@ -31,9 +31,7 @@ using testing::SysCall;
 using testing::TestKit;
 using testing::WriteFile;
 
-constexpr uint64_t kEpoch = 116444736000000000ull;
-constexpr uint64_t kSecond = 10000000ull;
-uint64_t Ticks(int64_t unix) { return kEpoch + kSecond * static_cast<uint64_t>(unix); }
+using testing::Ticks;
 
 WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
 
@@ -229,20 +227,14 @@ TEST_F(RunJournalTest, KilledDuringTheRollbackIsFinishedAtTheNextStart) {
 TEST_F(RunJournalTest, KilledWhileMovingAcrossFileSystemsLosesNothing) {
   // Backups on another file system are copies: a kill in the middle of one
   // must leave the original whole.
-  struct stat shm;
-  struct stat here;
-  if (::stat("/dev/shm", &shm) != 0 || ::stat(dir_.path().c_str(), &here) != 0 ||
-      shm.st_dev == here.st_dev) {
-    GTEST_SKIP() << "no second file system at /dev/shm";
-  }
-  char pattern[] = "/dev/shm/qorv-crash-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  temp_ = pattern;
+  std::string other = testing::MakeDirOnOtherFileSystem(dir_.path());
+  if (other.empty()) GTEST_SKIP() << "no second file system at /dev/shm";
+  temp_ = other;
   tmpdir_.Set(temp_);
   OpenScene(true);
   ExpectEveryKillUndone();
   reader_.Close();
-  testing::RemoveAll(pattern);
+  testing::RemoveAll(other);
 }
 
 TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {

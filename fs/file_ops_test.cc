@@ -137,15 +137,8 @@ TEST(FileOpsTest, MoveAsMvDoes) {
 class CrossDeviceMoveTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    struct stat a;
-    struct stat b;
-    if (::stat("/dev/shm", &a) != 0 || ::stat(work_.path().c_str(), &b) != 0 ||
-        a.st_dev == b.st_dev) {
-      GTEST_SKIP() << "/dev/shm and the build tree are on one file system here";
-    }
-    char pattern[] = "/dev/shm/qorv-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    other_ = pattern;
+    other_ = testing::MakeDirOnOtherFileSystem(work_.path());
+    if (other_.empty()) GTEST_SKIP() << "/dev/shm and the build tree are on one file system here";
   }
   void TearDown() override {
     if (!other_.empty()) testing::RemoveAll(other_);

@@ -29,6 +29,11 @@ struct TestKit {
   void WriteTo(const std::string& path) const;
 };
 
+// An entry time (FileTime ticks) for a time in Unix seconds.
+constexpr uint64_t Ticks(int64_t unixSeconds) {
+  return 116444736000000000ull + 10000000ull * static_cast<uint64_t>(unixSeconds);
+}
+
 KitDescription Description(const char16_t* language, const char16_t* product,
                            const char16_t* provider, const char16_t* path);
 

@@ -110,4 +110,15 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
   return tree;
 }
 
+std::string MakeDirOnOtherFileSystem(const std::string& near) {
+  struct stat shm;
+  struct stat here;
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(near.c_str(), &here) != 0 ||
+      shm.st_dev == here.st_dev) {
+    return std::string();
+  }
+  char pattern[] = "/dev/shm/qorv-XXXXXX";
+  return ::mkdtemp(pattern) == nullptr ? std::string() : std::string(pattern);
+}
+
 }  // namespace qorv::testing

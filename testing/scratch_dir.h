@@ -51,6 +51,9 @@ int64_t MTime(const std::string& path);
 void SetMTime(const std::string& path, int64_t seconds);
 void MakeDirs(const std::string& path);
 void RemoveAll(const std::string& path);
+// A new, empty directory under /dev/shm when that is another file system
+// than the one holding `near`; empty when there is none here.
+std::string MakeDirOnOtherFileSystem(const std::string& near);
 // Everything a user could notice about a tree: names, types, contents,
 // modification times of files, permission bits; keyed by path below `root`.
 std::map<std::string, std::string> Snapshot(const std::string& root);
