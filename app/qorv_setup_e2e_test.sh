@@ -28,7 +28,9 @@ setup_kit() {  # dir kitfile
   cp "$2" "$1/qorv.vkt"
   cat > "$1/bin/xdg-open" <<STUB
 #!/bin/sh
-sed -n 's/^SigBlk:[[:space:]]*//p' /proc/\$\$/status > "$1/blocked"
+# Builtins only: while dash forks a command it blocks every signal, and a
+# child reading this shell's mask could catch it in that moment.
+while read -r key value; do [ "\$key" = SigBlk: ] && echo "\$value" > "$1/blocked"; done < /proc/\$\$/status
 printf '%s\n' "\$@" > "$1/opened.part" && mv "$1/opened.part" "$1/opened"
 STUB
   chmod +x "$1/bin/xdg-open"
