@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "base/text_convert.h"
+#include "config/launcher_settings.h"
 #include "copy/run_journal.h"
 #include "fs/fs_queries.h"
 #include "install/interrupts.h"
@@ -20,9 +21,13 @@ namespace qorv {
 namespace {
 
 // Rolls back the runs an earlier installer left unfinished (it was killed,
-// or the machine went down) before anything else touches their targets.
+// or the machine went down) before anything else touches their targets, and
+// finishes the recording of a run that died right after it had succeeded.
 void RecoverEarlierRuns() {
-  for (const RecoveredRun& run : RecoverInterruptedRuns(TempDirectory())) {
+  auto record = [](const WideString& target) {
+    RecordInstalledLocation(ReadKnownLocations(), target);
+  };
+  for (const RecoveredRun& run : RecoverInterruptedRuns(TempDirectory(), record)) {
     std::string line = "qorv-setup: ";
     line += toNarrow(run.target).c_str();
     line += ": ";

@@ -132,6 +132,17 @@ class Terminal:
         return self.shown.decode("utf-8", "replace")
 
 
+def recorded_location():
+    """The head of the launcher's list of template locations, or None."""
+    if not os.path.exists(LAUNCHER):
+        return None
+    with open(LAUNCHER) as f:
+        for line in f:
+            if line.startswith("ConfigurationTemplatesLocation="):
+                return line.rstrip("\n").split("=", 1)[1]
+    return None
+
+
 def run_dirs():
     return [n for n in os.listdir(TMP) if n.startswith("kvins")]
 
@@ -288,9 +299,10 @@ for delay in (0.0, 0.02, 0.05, 0.1, 0.15, 0.2, 0.3, 0.4, 0.6, 0.8):
     if rolled_back:
         as_expected = after == before and not os.path.exists(LAUNCHER)
     else:
-        as_expected = after in (before, installed)
+        # Installed means recorded too, by the run or by this start.
+        as_expected = after == before or (after == installed and recorded_location() == target)
     check(r.returncode == 1 and not run_dirs() and as_expected,
-          "kill -9 %.2f s into the copy, started again: as before, or installed after the commit"
+          "kill -9 %.2f s into the copy, started again: as before, or installed and recorded"
           % delay, r.stderr + differences(before, installed, after))
 check(caught >= 5, "at least half of the kills landed inside a copy (%d of 10)" % caught)
 
@@ -361,6 +373,19 @@ if shutil.which("gdb"):
         expect_undone("during the rollback, at its %s no. %d" % (call, k + 1), before,
                       ["break qorv::CopyJob::Rollback", "run", "delete 1",
                        "break " + call, "ignore 2 %d" % k, "continue"], failing)
+    # Killed after the commit record, before the location is recorded: the
+    # next start records it, and the templates stay.
+    reset_home()
+    older_target(target)
+    killed, log = gdb_kill(big, target, ["break qorv::RecordInstalledLocation", "run"])
+    killed = killed and re.search(r"Breakpoint 1[.,]", log) is not None
+    journaled = bool(run_dirs())
+    missing = not os.path.exists(LAUNCHER)
+    r = run(["usecwd", "-S"], empty_dir)
+    check(killed and journaled and missing and snapshot(target) == installed and
+          not run_dirs() and recorded_location() == target,
+          "killed between the commit and the recording, started again: installed and recorded",
+          log + r.stderr)
 else:
     check(False, "gdb is installed (the exact kill points need it)")
 

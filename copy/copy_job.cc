@@ -293,13 +293,17 @@ uint32_t CopyJob::BackupFile(const WideString& path, const std::string& narrow, 
   return ShellMove(path, backup) == kErrorNone ? kErrorNone : kErrorPathNotFound;
 }
 
-void CopyJob::Commit() {
-  if (levels_.empty()) return;
+uint32_t CopyJob::Commit() {
+  if (levels_.empty()) return kErrorNone;
   // Once the commit record is on disk nothing of the run is undone, even if
-  // the process ends before the run directory is gone.
-  journal_.Commit();
+  // the process ends before the run directory is gone. Without it, a crash
+  // while the backups are removed below would have the next start undo a
+  // finished run with half its backups gone: so that is a failure.
+  if (journal_.IsOpen() && !journal_.Commit()) return kErrorPathNotFound;
+  if (onCommitted_) onCommitted_(Top().targetRoot);
   if (!Top().runRoot.empty()) RemoveRunDirectory(Narrow(Top().runRoot));
   journal_.Close();
+  return kErrorNone;
 }
 
 uint32_t CopyJob::Rollback(uint32_t code) {
@@ -384,8 +388,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
     return Fail(kErrorInvalidParameter, percent);
   }
   // Success is reported only once a power cut can no longer take it back.
-  if ((code = FlushWritten()) != 0) return Fail(code, percent);
-  Commit();
+  if ((code = FlushWritten()) != 0 || (code = Commit()) != 0) return Fail(code, percent);
   channel.Post(kErrorNone, LookupText(NarrowString("IDS_INSTALL_FINISH")), 100);
   if (finishPauseMs_ > 0) ::usleep(static_cast<useconds_t>(finishPauseMs_) * 1000);
   return kErrorNone;

@@ -4,8 +4,9 @@
 // directory; files and directories the run creates are recorded. Any failure
 // or a cancel puts the old files back, removes what the run created, and only
 // then reports, so the target directory is exactly as it was when the report
-// arrives. Success flushes the written files to disk, then removes the backup
-// tree.
+// arrives. Success flushes the written files to disk, writes the commit
+// record, runs the committed action (the front ends record the location
+// there), then removes the backup tree.
 //
 // Every change is announced in the run's journal (copy/run_journal.h) and on
 // disk before it is made, a batch of entries at a time, so that a run the
@@ -16,8 +17,10 @@
 #define QORV_COPY_COPY_JOB_H_
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/text_string.h"
@@ -53,13 +56,18 @@ class CopyJob {
   void SetFinishPauseMs(int ms) { finishPauseMs_ = ms; }
   // Whether success waits until the written files are on disk (default).
   void SetDurable(bool durable) { durable_ = durable; }
+  // Runs on the copy thread once the run is committed and before its journal
+  // goes, so that a start after a crash in between runs it again (see
+  // RecoverInterruptedRuns). Gets the target root, ending with "/".
+  using CommittedAction = std::function<void(const WideString& targetRoot)>;
+  void SetOnCommitted(CommittedAction action) { onCommitted_ = std::move(action); }
   const std::vector<CopyLevel>& levels() const { return levels_; }
 
   // The building blocks, public for tests.
   uint32_t BeginLevel(const WideString& target);
   uint32_t EnsureDirectory(const WideString& path);
   uint32_t EnsureDirectoryQuiet(const WideString& path);
-  void Commit();
+  uint32_t Commit();
   uint32_t Rollback(uint32_t code);
 
  private:
@@ -95,6 +103,7 @@ class CopyJob {
   RunJournal journal_;
   int finishPauseMs_ = 1000;
   bool durable_ = true;
+  CommittedAction onCommitted_;
 };
 
 // Whether the file at `path` must be written: true when it does not exist or

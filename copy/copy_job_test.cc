@@ -81,6 +81,10 @@ class CopyJobTest : public ::testing::Test {
     channel_ = &channel;
     CopyJob job;
     job.SetFinishPauseMs(0);
+    committed_.clear();
+    job.SetOnCommitted([this](const WideString& root) {
+      committed_.push_back({N(root), reports_.size(), !TempLeftovers().empty()});
+    });
     uint32_t code = job.Run(channel);
     channel_ = nullptr;
     lastBackupRoot_ = job.levels().empty() ? std::string() : N(job.levels()[0].backupRoot);
@@ -105,6 +109,14 @@ class CopyJobTest : public ::testing::Test {
   ProgressChannel* channel_ = nullptr;
   int cancelAtPost_ = -1;
   std::string lastBackupRoot_;
+  // Each call of the committed action: the root it got, the reports posted
+  // by then, and whether the run directory was still there.
+  struct Commit {
+    std::string root;
+    size_t reportsBefore;
+    bool runDirectoryThere;
+  };
+  std::vector<Commit> committed_;
   testing::ScopedEnv tmpdir_{"TMPDIR", "/tmp"};
 };
 
@@ -128,6 +140,11 @@ TEST_F(CopyJobTest, FreshInstallReportsEveryEntryThenCompletion) {
   EXPECT_EQ(testing::ReadFile(target + "/sub/deeper/c.cf"), "C");
   EXPECT_EQ(testing::MTime(target + "/sub/b.cf"), 2000);
   EXPECT_TRUE(TempLeftovers().empty());
+  // Committed once, before the success report and before the journal went.
+  ASSERT_EQ(committed_.size(), 1u);
+  EXPECT_EQ(committed_[0].root, target + "/");
+  EXPECT_EQ(committed_[0].reportsBefore, 3u);
+  EXPECT_TRUE(committed_[0].runDirectoryThere);
 }
 
 TEST_F(CopyJobTest, EqualAndNewerFilesAreKeptOlderOnesReplaced) {
@@ -318,6 +335,7 @@ TEST_P(CopyJobFaultTest, EveryFailurePointLeavesTheTargetAsItWas) {
         EXPECT_EQ(reports_.back().percent, reached);
       }
       EXPECT_TRUE(TempLeftovers().empty());
+      EXPECT_EQ(committed_.size(), code == 0 ? 1u : 0u);
       if (!fired) break;  // the run made fewer such calls than k
     }
   }
@@ -326,6 +344,31 @@ TEST_P(CopyJobFaultTest, EveryFailurePointLeavesTheTargetAsItWas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SameAndOtherFileSystem, CopyJobFaultTest, ::testing::Bool());
+
+TEST_F(CopyJobTest, ACommitRecordThatCannotBeWrittenFailsTheRun) {
+  OpenKit(CopyJobFaultTest::Kit());
+  std::string target = dir_ / "target";
+  CopyJobFaultTest::MakeTarget(target);
+  const auto before = Snapshot(target);
+  int fsyncs;
+  {
+    FaultInjector count(SysCall::kFsync, -1, 0);
+    ASSERT_EQ(Run(target), 0u);
+    fsyncs = count.Count();
+  }
+  ASSERT_GT(fsyncs, 1);
+  // The last flush of a run is its commit record's.
+  CopyJobFaultTest::MakeTarget(target);
+  {
+    FaultInjector full(SysCall::kFsync, fsyncs - 1, ENOSPC);
+    EXPECT_NE(Run(target), 0u);
+    EXPECT_TRUE(full.Fired());
+  }
+  EXPECT_EQ(reports_.back().message, "Installation error");
+  EXPECT_EQ(Snapshot(target), before);
+  EXPECT_TRUE(committed_.empty());
+  EXPECT_TRUE(TempLeftovers().empty());
+}
 
 TEST_F(CopyJobTest, CancelAtEveryEntryRollsBackThenReports) {
   OpenKit(CopyJobFaultTest::Kit());
@@ -345,6 +388,7 @@ TEST_F(CopyJobTest, CancelAtEveryEntryRollsBackThenReports) {
     EXPECT_EQ(reports_.back().message,
               "Installation canceled. Template directory has not been changed.");
     EXPECT_EQ(reports_.back().percent, static_cast<int>(i * 100 / entries));
+    EXPECT_TRUE(committed_.empty());
   }
 }
 

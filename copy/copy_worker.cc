@@ -1,6 +1,5 @@
 #include "copy/copy_worker.h"
 
-#include "copy/copy_job.h"
 #include "fs/error_codes.h"
 #include "res/string_table.h"
 
@@ -39,6 +38,7 @@ void* CopyWorker::WorkerMain(void* argument) {
   try {
     CopyJob job;
     job.SetFinishPauseMs(worker->finishPauseMs_);
+    job.SetOnCommitted(worker->onCommitted_);
     job.Run(*worker->channel_);
   } catch (...) {
     // Out of memory in the middle of a run: report it rather than let the

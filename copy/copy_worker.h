@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+#include "copy/copy_job.h"
+
 #include "copy/progress_channel.h"
 
 namespace qorv {
@@ -33,6 +35,8 @@ class CopyWorker {
   void Join();
   // Pause after a successful run, before the thread ends (ms).
   void SetFinishPauseMs(int ms) { finishPauseMs_ = ms; }
+  // Given to the job (CopyJob::SetOnCommitted); set before Start.
+  void SetOnCommitted(CopyJob::CommittedAction action) { onCommitted_ = std::move(action); }
 
  private:
   static void* WorkerMain(void* worker);
@@ -42,6 +46,7 @@ class CopyWorker {
   pthread_t thread_{};
   int startResult_ = -1;
   int finishPauseMs_ = 1000;
+  CopyJob::CommittedAction onCommitted_;
 };
 
 }  // namespace qorv

@@ -201,7 +201,9 @@ void RemoveRunDirectory(const std::string& runDirectory) {
   Sys().rmdir(runDirectory.c_str());
 }
 
-std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory) {
+std::vector<RecoveredRun> RecoverInterruptedRuns(
+    const WideString& tempDirectory,
+    const std::function<void(const WideString& targetRoot)>& onCommitted) {
   std::vector<RecoveredRun> recovered;
   std::string temp = toNarrow(tempDirectory).c_str();
   if (temp.empty()) return recovered;
@@ -255,6 +257,7 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory
     if (committed || !targeted) {
       // Nothing to undo: finished, or stopped before its header was on
       // disk, so before it changed anything.
+      if (committed && targeted && onCommitted) onCommitted(run.target);
       RemoveRunDirectory(runDirectory);
     } else {
       run.restored = Undo(runDirectory, records);

@@ -14,13 +14,15 @@
 //   B  a file about to be moved into the backup tree (absolute path)
 //   F  a file about to be written where there is none (absolute path)
 //   D  a directory about to be created (absolute path)
-//   C  the run succeeded; there is nothing to undo
+//   C  the run succeeded; there is nothing to undo (its location may still
+//      have to be recorded)
 // A record is on disk before the change it announces. The running job holds
 // an exclusive flock on its journal: a journal nobody holds belongs to a run
 // that is no longer alive.
 #ifndef QORV_COPY_RUN_JOURNAL_H_
 #define QORV_COPY_RUN_JOURNAL_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -79,9 +81,13 @@ struct RecoveredRun {
 // the backup tree back, removes the files and directories it created, then
 // removes the run directory. A run whose files cannot all be put back keeps
 // its directory, for the next start to try again. The launcher file is not
-// touched: a run records its location only after it has succeeded. Answers
-// the runs that were undone or kept; committed runs are only cleaned away.
-std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory);
+// touched: a run records its location only after it has succeeded. A run
+// that died after its commit record is complete: `onCommitted` gets its
+// target root (it may not have recorded its location yet), then the run
+// directory goes. Answers the runs that were undone or kept.
+std::vector<RecoveredRun> RecoverInterruptedRuns(
+    const WideString& tempDirectory,
+    const std::function<void(const WideString& targetRoot)>& onCommitted = {});
 
 }  // namespace qorv
 

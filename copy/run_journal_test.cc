@@ -97,7 +97,13 @@ class RunJournalTest : public ::testing::Test {
     channel.SetJob(&reader_, W(jobTarget_.empty() ? target_ : jobTarget_));
     CopyJob job;
     job.SetFinishPauseMs(0);
+    job.SetOnCommitted(Recorder());
     return job.Run(channel);
+  }
+
+  // Stands for the recording of the location: the target root, in a file.
+  CopyJob::CommittedAction Recorder() {
+    return [this](const WideString& root) { WriteFile(recorded_, toNarrow(root).c_str()); };
   }
 
   // Runs the job in a child process that kills itself (SIGKILL) right before
@@ -144,6 +150,7 @@ class RunJournalTest : public ::testing::Test {
   std::string target_ = dir_ / "target";
   testing::ScopedEnv tmpdir_{"TMPDIR", temp_};
   std::string jobTarget_;  // the target as the job is given it, if not target_
+  std::string recorded_ = dir_ / "recorded";
   KitReader reader_;
   bool failAtEnd_ = false;
 };
@@ -181,7 +188,7 @@ TEST_F(RunJournalTest, RecordsRoundTripAndACutRecordEndsTheReading) {
   }
 }
 
-TEST_F(RunJournalTest, KilledAnywhereInASuccessfulRunEndsAsBeforeOrInstalled) {
+TEST_F(RunJournalTest, KilledAnywhereInASuccessfulRunEndsAsBeforeOrInstalledAndRecorded) {
   OpenScene(false);
   MakeTarget();
   const auto before = Snapshot(target_);
@@ -189,16 +196,22 @@ TEST_F(RunJournalTest, KilledAnywhereInASuccessfulRunEndsAsBeforeOrInstalled) {
   const auto installed = Snapshot(target_);
   ASSERT_NE(installed, before);
 
+  int recordedByRecovery = 0;  // killed between the commit record and the recording
   for (SysCall call : {SysCall::kOpen, SysCall::kWrite, SysCall::kFsync, SysCall::kRename,
                        SysCall::kMkdir, SysCall::kUtimes, SysCall::kSyncfs, SysCall::kUnlink}) {
     int undone = 0;
     for (int k = 0;; ++k) {
       ASSERT_LT(k, 500) << "the run never ends";
       MakeTarget();
+      testing::RemoveAll(recorded_);
       bool killed = RunKilledAt(call, k);
-      std::vector<RecoveredRun> runs = RecoverInterruptedRuns(W(temp_));
+      bool recordedByRun = testing::Exists(recorded_);
+      std::vector<RecoveredRun> runs = RecoverInterruptedRuns(W(temp_), Recorder());
       auto after = Snapshot(target_);
       EXPECT_TRUE(RunDirectories().empty()) << static_cast<int>(call) << " at " << k;
+      // Recorded exactly when installed, by the run or by the next start.
+      EXPECT_EQ(testing::Exists(recorded_), after == installed)
+          << static_cast<int>(call) << " at " << k;
       if (!killed) {
         EXPECT_EQ(after, installed);
         break;
@@ -211,12 +224,17 @@ TEST_F(RunJournalTest, KilledAnywhereInASuccessfulRunEndsAsBeforeOrInstalled) {
       } else {
         EXPECT_EQ(after, installed) << static_cast<int>(call) << " at " << k;
         EXPECT_TRUE(runs.empty());
+        if (!recordedByRun) {
+          ++recordedByRecovery;
+          EXPECT_EQ(testing::ReadFile(recorded_), target_ + "/");
+        }
       }
     }
     if (call != SysCall::kSyncfs && call != SysCall::kUnlink) {
       EXPECT_GT(undone, 0) << static_cast<int>(call);
     }
   }
+  EXPECT_GT(recordedByRecovery, 0);
 }
 
 TEST_F(RunJournalTest, KilledDuringTheRollbackIsFinishedAtTheNextStart) {

@@ -237,6 +237,10 @@ int TextInstaller::Copy(const WideString& target) {
   channel.SetJob(&reader_, target);
   CopyWorker worker;  // joined on every way out, before the channel goes
   worker.SetFinishPauseMs(0);
+  // Part of the run: recorded before the run's journal goes.
+  recorded_ = false;
+  worker.SetOnCommitted(
+      [this, target](const WideString&) { recorded_ = RecordInstalledLocation(locations_, target); });
   SayKey("IDS_PROGRESS_START");
   if (worker.Start(channel) != 0) {
     SayKey("IDS_INSTALL_ERROR");
@@ -318,7 +322,7 @@ int TextInstaller::Run() {
 
   int outcome = Copy(target);
   if (outcome != kTextInstalled) return outcome;
-  if (!RecordInstalledLocation(locations_, target)) {
+  if (!recorded_) {
     WriteText(err_, "qorv-setup: the launcher's list of template locations could not be updated.\n");
   }
   SayKey("IDS_SUCCESS_FINISH");

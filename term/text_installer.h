@@ -67,6 +67,8 @@ class TextInstaller {
   std::string pending_;  // input read past the last line
   KitReader reader_;
   KnownLocations locations_;
+  // Set on the copy thread once the run is committed; read after the join.
+  bool recorded_ = false;
   // The progress line on a terminal: its text and length in characters.
   WideString drawn_;
   int lastTenth_ = -1;

@@ -219,6 +219,9 @@ void CInstallerDlg::StartCopying() {
   ShowPage(progress_.get());
   state_ = kCopying;
   copyRunning_ = true;
+  // Recorded as part of the run, before its journal goes: a crash right
+  // after the commit cannot leave the templates installed but unrecorded.
+  worker_.SetOnCommitted([this](const WideString&) { RecordLocation(); });
   if (worker_.Start(channel_) != 0) {
     channel_.Post(kErrorInvalidParameter, Text("IDS_INSTALL_ERROR"), 0);
   }
@@ -243,7 +246,6 @@ void CInstallerDlg::StartCopying() {
     }
     if (percent > 99) {
       ShowSuccessPage();
-      RecordLocation();
       break;
     }
   }

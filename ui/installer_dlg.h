@@ -111,6 +111,7 @@ class CInstallerDlg : public CWnd {
   void SetFinishButtons();
   void LayoutButtons();
   void RequestCopyStop();
+  // On the copy thread, once the run is committed.
   void RecordLocation();
 
   KnownLocations locations_;  // the list and its two flags
