@@ -77,8 +77,8 @@ namespace {
 
 // What is at a destination, from one status query (two for a link).
 struct Destination {
-  bool exists = false;   // anything, a dangling link included
-  bool older = true;     // no time to compare counts as older
+  bool exists = false;  // anything, a dangling link included
+  bool older = true;    // no time to compare counts as older
 };
 
 Destination Inspect(const std::string& path, const FileTime& entryTime) {
@@ -88,8 +88,8 @@ Destination Inspect(const std::string& path, const FileTime& entryTime) {
   d.exists = true;
   if (S_ISLNK(st.st_mode) && Sys().stat(path.c_str(), &st) != 0) return d;
   FileTime written = FileTimeFromUnix(st.st_mtime);
-  d.older = written.high != entryTime.high ? written.high < entryTime.high
-                                           : written.low < entryTime.low;
+  d.older =
+      written.high != entryTime.high ? written.high < entryTime.high : written.low < entryTime.low;
   return d;
 }
 
@@ -189,8 +189,7 @@ void CopyJob::PlanDirectories(const WideString& parent) {
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) journal_.Add('D', *it);
 }
 
-uint32_t CopyJob::PlanSteps(KitReader& reader, const WideString& target, size_t first,
-                            size_t end) {
+uint32_t CopyJob::PlanSteps(KitReader& reader, const WideString& target, size_t first, size_t end) {
   steps_.resize(end - first);
   for (size_t i = first; i < end; ++i) {
     const KitEntry& entry = reader.Entry(i);

@@ -33,9 +33,9 @@ namespace qorv {
 class KitReader;
 
 struct CopyLevel {
-  WideString targetRoot;  // ends with "/"
-  WideString runRoot;     // kvinsN in the temporary directory, ends with "/"
-  WideString backupRoot;  // runRoot + "files/"
+  WideString targetRoot;                       // ends with "/"
+  WideString runRoot;                          // kvinsN in the temporary directory, ends with "/"
+  WideString backupRoot;                       // runRoot + "files/"
   std::vector<WideString> createdDirectories;  // outermost first
   std::vector<WideString> createdFiles;        // written where no file was
 };

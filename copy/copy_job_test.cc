@@ -122,7 +122,8 @@ class CopyJobTest : public ::testing::Test {
 
 TEST_F(CopyJobTest, FreshInstallReportsEveryEntryThenCompletion) {
   TestKit kit;
-  kit.entries = {{u"a.cf", "A", Ticks(1000)}, {u"sub\\b.cf", "B", Ticks(2000)},
+  kit.entries = {{u"a.cf", "A", Ticks(1000)},
+                 {u"sub\\b.cf", "B", Ticks(2000)},
                  {u"sub\\deeper\\c.cf", "C", Ticks(3000)}};
   OpenKit(kit);
   std::string target = dir_ / "target";
@@ -149,8 +150,10 @@ TEST_F(CopyJobTest, FreshInstallReportsEveryEntryThenCompletion) {
 
 TEST_F(CopyJobTest, EqualAndNewerFilesAreKeptOlderOnesReplaced) {
   TestKit kit;
-  kit.entries = {{u"equal", "kit", Ticks(5000)}, {u"newer", "kit", Ticks(5000)},
-                 {u"older", "kit", Ticks(5000)}, {u"subsecond", "kit", Ticks(5000) + 4000000}};
+  kit.entries = {{u"equal", "kit", Ticks(5000)},
+                 {u"newer", "kit", Ticks(5000)},
+                 {u"older", "kit", Ticks(5000)},
+                 {u"subsecond", "kit", Ticks(5000) + 4000000}};
   OpenKit(kit);
   std::string target = dir_ / "target";
   for (const char* name : {"equal", "newer", "older", "subsecond"}) {
@@ -456,7 +459,6 @@ TEST_F(CopyJobTest, WorkerRunsTheJobOnceOnItsThread) {
   EXPECT_EQ(percent, 100);
   EXPECT_TRUE(message.equals(u"Copying complete..."));
   EXPECT_EQ(testing::ReadFile(dir_ / "target/b"), "b");
-
 }
 
 TEST_F(CopyJobTest, StopBeforeTheJobStartsStillReports) {
@@ -480,8 +482,7 @@ TEST_F(CopyJobTest, StopBeforeTheJobStartsStillReports) {
   // However the race goes, the thread ends with a final report, never with
   // the UI left waiting: the cancel with nothing left, or a finished copy.
   if (code == kErrorCancelled) {
-    EXPECT_TRUE(
-        message.equals(u"Installation canceled. Template directory has not been changed."));
+    EXPECT_TRUE(message.equals(u"Installation canceled. Template directory has not been changed."));
     EXPECT_FALSE(testing::Exists(dir_ / "target/a"));
   } else {
     EXPECT_EQ(code, 0u);

@@ -10,7 +10,6 @@
 #include <atomic>
 
 #include "copy/copy_job.h"
-
 #include "copy/progress_channel.h"
 
 namespace qorv {

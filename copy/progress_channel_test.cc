@@ -16,8 +16,10 @@ TEST(ProgressChannelTest, SetJobKeepsTheMessageAndEndsTargetsWithASlash) {
   struct Case {
     const char16_t* given;
     const char16_t* stored;
-  } cases[] = {{u"/t/tmplts", u"/t/tmplts/"}, {u"/t/tmplts/", u"/t/tmplts/"},
-               {u"C:\\t\\", u"C:\\t\\"},      {u"", u""}};
+  } cases[] = {{u"/t/tmplts", u"/t/tmplts/"},
+               {u"/t/tmplts/", u"/t/tmplts/"},
+               {u"C:\\t\\", u"C:\\t\\"},
+               {u"", u""}};
   for (const Case& c : cases) {
     channel.SetJob(nullptr, WideString(c.given));
     KitReader* reader = reinterpret_cast<KitReader*>(1);

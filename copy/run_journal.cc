@@ -105,8 +105,8 @@ bool Undo(const std::string& runDirectory, const std::vector<JournalRecord>& rec
   }
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     struct stat st;
-    if (it->kind == 'F' && IsPlainAbsolute(it->path) &&
-        Sys().lstat(it->path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (it->kind == 'F' && IsPlainAbsolute(it->path) && Sys().lstat(it->path.c_str(), &st) == 0 &&
+        !S_ISDIR(st.st_mode)) {
       Sys().unlink(it->path.c_str());
     }
   }
@@ -224,8 +224,7 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(
         st.st_uid != ::geteuid()) {
       continue;  // not ours to judge
     }
-    int fd = Sys().open((runDirectory + kJournalName).c_str(),
-                        O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0);
+    int fd = Sys().open((runDirectory + kJournalName).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0);
     if (fd < 0) {
       // Created a moment before its journal, or emptied after its run: an
       // empty directory. Anything else is left as it is.

@@ -63,7 +63,11 @@ int TerminalColumns(int fd) {
 }  // namespace
 
 TextInstaller::TextInstaller(const TextOptions& options, int in, int out, int err, int interrupts)
-    : options_(options), in_(in), out_(out), err_(err), interrupts_(interrupts),
+    : options_(options),
+      in_(in),
+      out_(out),
+      err_(err),
+      interrupts_(interrupts),
       outIsTerminal_(::isatty(out) == 1) {}
 
 int TextInstaller::TakeInterrupt() { return InterruptWatch::TakeFrom(interrupts_); }
@@ -169,7 +173,8 @@ bool TextInstaller::AskTarget(WideString* target) {
     }
     WideString answer = toWide(NarrowString(line.c_str(), line.size()));
     bool blank = true;
-    for (size_t i = 0; i < answer.size(); ++i) blank = blank && (answer[i] == u' ' || answer[i] == u'\t');
+    for (size_t i = 0; i < answer.size(); ++i)
+      blank = blank && (answer[i] == u' ' || answer[i] == u'\t');
     if (!blank) {
       *target = ResolveTypedDirectory(answer);
       return true;
@@ -181,8 +186,8 @@ bool TextInstaller::AskTarget(WideString* target) {
 
 void TextInstaller::DrawProgress(int percent, const WideString& path, const WideString& target) {
   WideString name = path;
-  if (name.size() > target.size() && std::memcmp(name.c_str(), target.c_str(),
-                                                  target.size() * sizeof(char16_t)) == 0) {
+  if (name.size() > target.size() &&
+      std::memcmp(name.c_str(), target.c_str(), target.size() * sizeof(char16_t)) == 0) {
     size_t skip = target.size();
     if (skip < path.size() && path[skip] == u'/') ++skip;
     name = WideString(path.c_str() + skip, path.size() - skip);
@@ -239,8 +244,9 @@ int TextInstaller::Copy(const WideString& target) {
   worker.SetFinishPauseMs(0);
   // Part of the run: recorded before the run's journal goes.
   recorded_ = false;
-  worker.SetOnCommitted(
-      [this, target](const WideString&) { recorded_ = RecordInstalledLocation(locations_, target); });
+  worker.SetOnCommitted([this, target](const WideString&) {
+    recorded_ = RecordInstalledLocation(locations_, target);
+  });
   SayKey("IDS_PROGRESS_START");
   if (worker.Start(channel) != 0) {
     SayKey("IDS_INSTALL_ERROR");
@@ -323,7 +329,8 @@ int TextInstaller::Run() {
   int outcome = Copy(target);
   if (outcome != kTextInstalled) return outcome;
   if (!recorded_) {
-    WriteText(err_, "qorv-setup: the launcher's list of template locations could not be updated.\n");
+    WriteText(err_,
+              "qorv-setup: the launcher's list of template locations could not be updated.\n");
   }
   SayKey("IDS_SUCCESS_FINISH");
   WideString description = reader_.GetDescriptionPath(options_.language);

@@ -26,10 +26,10 @@ enum TextOutcome : int {
 struct TextOptions {
   bool silent = false;
   bool usecwd = false;
-  WideString kitPath;       // empty: found as the wizard finds it
-  bool hasTarget = false;   // -D given
-  WideString target;        // -D's directory, as given
-  WideString language;      // the chosen language's code, for the kit's texts
+  WideString kitPath;      // empty: found as the wizard finds it
+  bool hasTarget = false;  // -D given
+  WideString target;       // -D's directory, as given
+  WideString language;     // the chosen language's code, for the kit's texts
 };
 
 class TextInstaller {

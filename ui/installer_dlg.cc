@@ -56,7 +56,11 @@ int ShowMessage(const CWnd* owner, const WideString& text, uint32_t flags) {
 
 CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const NarrowString& title,
                              const WideString& language, bool usecwd)
-    : silent_(silent), language_(language), usecwd_(usecwd), argc_(argc), argv_(argv),
+    : silent_(silent),
+      language_(language),
+      usecwd_(usecwd),
+      argc_(argc),
+      argv_(argv),
       title_(title) {
   channel_.Init();
   worker_.Reset();
@@ -277,7 +281,8 @@ void CInstallerDlg::SetFinishButtons() {
 }
 
 void CInstallerDlg::ShowErrorPage() {
-  if (!error_) error_ = std::make_unique<MessagePage>(fixed_, sidePicture_, Text("IDS_ERROR_FINISH"));
+  if (!error_)
+    error_ = std::make_unique<MessagePage>(fixed_, sidePicture_, Text("IDS_ERROR_FINISH"));
   state_ = kFailed;
   SetFinishButtons();
   ShowPage(error_.get());
@@ -295,8 +300,7 @@ void CInstallerDlg::ShowCancelPage() {
 void CInstallerDlg::ShowSuccessPage() {
   state_ = kSucceeded;
   if (!success_) {
-    success_ =
-        std::make_unique<SuccessFinalPage>(fixed_, sidePicture_, Text("IDS_SUCCESS_FINISH"));
+    success_ = std::make_unique<SuccessFinalPage>(fixed_, sidePicture_, Text("IDS_SUCCESS_FINISH"));
   }
   SetFinishButtons();
   ShowPage(success_.get());
@@ -313,13 +317,12 @@ void CInstallerDlg::OnFinish() {
       if (PathExists(full)) {
         // No shell: the path is one argument, whatever characters it holds.
         NarrowString path = toNarrow(full);
-        gchar* args[] = {const_cast<gchar*>("xdg-open"), const_cast<gchar*>(path.c_str()),
-                         nullptr};
-        g_spawn_async(nullptr, args, nullptr,
-                      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
-                                               G_SPAWN_STDERR_TO_DEV_NULL),
-                      +[](gpointer) { InterruptWatch::UnblockInChild(); }, nullptr, nullptr,
-                      nullptr);
+        gchar* args[] = {const_cast<gchar*>("xdg-open"), const_cast<gchar*>(path.c_str()), nullptr};
+        g_spawn_async(
+            nullptr, args, nullptr,
+            static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                     G_SPAWN_STDERR_TO_DEV_NULL),
+            +[](gpointer) { InterruptWatch::UnblockInChild(); }, nullptr, nullptr, nullptr);
       }
     }
   }
