@@ -25,7 +25,11 @@ namespace {
 // finishes the recording of a run that died right after it had succeeded.
 void RecoverEarlierRuns() {
   auto record = [](const WideString& target) {
-    RecordInstalledLocation(ReadKnownLocations(), target);
+    try {
+      RecordInstalledLocation(ReadKnownLocations(), target);
+    } catch (...) {
+      // As after a run: the templates are installed either way.
+    }
   };
   for (const RecoveredRun& run : RecoverInterruptedRuns(TempDirectory(), record)) {
     std::string line = "qorv-setup: ";
