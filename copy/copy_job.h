@@ -17,7 +17,6 @@
 #define QORV_COPY_COPY_JOB_H_
 
 #include <cstdint>
-#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -58,8 +57,7 @@ class CopyJob {
   void SetDurable(bool durable) { durable_ = durable; }
   // Runs on the copy thread once the run is committed and before its journal
   // goes, so that a start after a crash in between runs it again (see
-  // RecoverInterruptedRuns). Gets the target root, ending with "/".
-  using CommittedAction = std::function<void(const WideString& targetRoot)>;
+  // RecoverInterruptedRuns).
   void SetOnCommitted(CommittedAction action) { onCommitted_ = std::move(action); }
   const std::vector<CopyLevel>& levels() const { return levels_; }
 

@@ -1,5 +1,6 @@
 #include "copy/copy_worker.h"
 
+#include "copy/copy_job.h"
 #include "fs/error_codes.h"
 #include "res/string_table.h"
 

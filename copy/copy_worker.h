@@ -8,9 +8,10 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <utility>
 
-#include "copy/copy_job.h"
 #include "copy/progress_channel.h"
+#include "copy/run_journal.h"
 
 namespace qorv {
 
@@ -35,7 +36,7 @@ class CopyWorker {
   // Pause after a successful run, before the thread ends (ms).
   void SetFinishPauseMs(int ms) { finishPauseMs_ = ms; }
   // Given to the job (CopyJob::SetOnCommitted); set before Start.
-  void SetOnCommitted(CopyJob::CommittedAction action) { onCommitted_ = std::move(action); }
+  void SetOnCommitted(CommittedAction action) { onCommitted_ = std::move(action); }
 
  private:
   static void* WorkerMain(void* worker);
@@ -45,7 +46,7 @@ class CopyWorker {
   pthread_t thread_{};
   int startResult_ = -1;
   int finishPauseMs_ = 1000;
-  CopyJob::CommittedAction onCommitted_;
+  CommittedAction onCommitted_;
 };
 
 }  // namespace qorv

@@ -201,9 +201,8 @@ void RemoveRunDirectory(const std::string& runDirectory) {
   Sys().rmdir(runDirectory.c_str());
 }
 
-std::vector<RecoveredRun> RecoverInterruptedRuns(
-    const WideString& tempDirectory,
-    const std::function<void(const WideString& targetRoot)>& onCommitted) {
+std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory,
+                                                 const CommittedAction& onCommitted) {
   std::vector<RecoveredRun> recovered;
   std::string temp = toNarrow(tempDirectory).c_str();
   if (temp.empty()) return recovered;

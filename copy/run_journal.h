@@ -70,6 +70,10 @@ std::vector<JournalRecord> ReadJournal(int fd);
 // to act on or an empty directory.
 void RemoveRunDirectory(const std::string& runDirectory);
 
+// What is done once a run has succeeded (the front ends record its
+// location); gets the run's target root, ending with "/".
+using CommittedAction = std::function<void(const WideString& targetRoot)>;
+
 struct RecoveredRun {
   WideString target;         // the interrupted run's target root
   std::string runDirectory;  // its run directory
@@ -85,9 +89,8 @@ struct RecoveredRun {
 // that died after its commit record is complete: `onCommitted` gets its
 // target root (it may not have recorded its location yet), then the run
 // directory goes. Answers the runs that were undone or kept.
-std::vector<RecoveredRun> RecoverInterruptedRuns(
-    const WideString& tempDirectory,
-    const std::function<void(const WideString& targetRoot)>& onCommitted = {});
+std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory,
+                                                 const CommittedAction& onCommitted = {});
 
 }  // namespace qorv
 

@@ -102,7 +102,7 @@ class RunJournalTest : public ::testing::Test {
   }
 
   // Stands for the recording of the location: the target root, in a file.
-  CopyJob::CommittedAction Recorder() {
+  CommittedAction Recorder() {
     return [this](const WideString& root) { WriteFile(recorded_, toNarrow(root).c_str()); };
   }
 
