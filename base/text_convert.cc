@@ -8,10 +8,47 @@
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
+#include <string>
 
 namespace qorv {
 
-const char* SelectEnvironmentLocale() { return std::setlocale(LC_ALL, ""); }
+namespace {
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// The code point that starts at source[i] (a surrogate pair counts as one),
+// and in *units how many units it takes; a lone surrogate is answered as it
+// is, which no encoding can represent.
+char32_t CodePointAt(const char16_t* source, size_t length, size_t i, size_t* units) {
+  char16_t unit = source[i];
+  if (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(source[i + 1])) {
+    *units = 2;
+    return 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+           (static_cast<char32_t>(source[i + 1]) - 0xDC00);
+  }
+  *units = 1;
+  return unit;
+}
+
+bool IsPlainC(const char* name) {
+  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+}
+
+}  // namespace
+
+const char* SelectEnvironmentLocale() {
+  static std::string chosen;
+  const char* name = std::setlocale(LC_ALL, "");
+  if (name != nullptr) chosen = name;
+  // The plain C locale knows only ASCII: under it (cron, systemd units, many
+  // ssh sessions) a Cyrillic name would be refused and a Russian text
+  // printed blank. As other runtimes do, take UTF-8 for the character type
+  // then, and only then; the messages' locale, and so the language chosen
+  // from it, stays what the environment says.
+  if (IsPlainC(std::setlocale(LC_CTYPE, nullptr))) std::setlocale(LC_CTYPE, "C.UTF-8");
+  return name == nullptr ? nullptr : chosen.c_str();
+}
 
 // Both primitives walk the text one character at a time with their own
 // conversion state (mbrtowc/wcrtomb) rather than asking mbstowcs/wcstombs for
@@ -22,14 +59,22 @@ size_t MultiByteToUtf16(const char* source, char16_t* out, long limit) {
   std::mbstate_t state{};
   size_t remaining = std::strlen(source);
   size_t count = 0;
+  auto put = [&](char16_t unit) {
+    if (limit > 0 && count < static_cast<size_t>(limit)) out[count] = unit;
+    ++count;
+  };
   while (remaining != 0) {
     wchar_t wc = 0;
     size_t used = std::mbrtowc(&wc, source, remaining, &state);
     if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2) || used == 0) break;
-    if (limit > 0 && count < static_cast<size_t>(limit)) {
-      out[count] = static_cast<char16_t>(static_cast<uint32_t>(wc) & 0xFFFFu);
+    uint32_t point = static_cast<uint32_t>(wc);
+    if (point > 0xFFFF && point <= 0x10FFFF) {
+      point -= 0x10000;
+      put(static_cast<char16_t>(0xD800 + (point >> 10)));
+      put(static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
+    } else {
+      put(static_cast<char16_t>(point & 0xFFFFu));
     }
-    ++count;
     source += used;
     remaining -= used;
   }
@@ -41,25 +86,30 @@ namespace {
 bool LocaleIsUtf8() { return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0; }
 
 // What wcrtomb does under a UTF-8 locale, without a library call per unit:
-// every path of the copy goes through here several times. A surrogate unit
+// every path of the copy goes through here several times. A lone surrogate
 // is unconvertible, as it is for the C library.
-size_t EncodeUtf8Length(char16_t unit) {
-  if (unit < 0x80) return 1;
-  if (unit < 0x800) return 2;
-  if (unit >= 0xD800 && unit <= 0xDFFF) return 0;
-  return 3;
+size_t EncodeUtf8Length(char32_t point) {
+  if (point < 0x80) return 1;
+  if (point < 0x800) return 2;
+  if (point >= 0xD800 && point <= 0xDFFF) return 0;
+  return point < 0x10000 ? 3 : 4;
 }
 
-char* PutUtf8(char16_t unit, char* out) {
-  if (unit < 0x80) {
-    *out++ = static_cast<char>(unit);
-  } else if (unit < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (unit >> 6));
-    *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+char* PutUtf8(char32_t point, char* out) {
+  if (point < 0x80) {
+    *out++ = static_cast<char>(point);
+  } else if (point < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (point >> 6));
+    *out++ = static_cast<char>(0x80 | (point & 0x3F));
+  } else if (point < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (point >> 12));
+    *out++ = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (point & 0x3F));
   } else {
-    *out++ = static_cast<char>(0xE0 | (unit >> 12));
-    *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+    *out++ = static_cast<char>(0xF0 | (point >> 18));
+    *out++ = static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (point & 0x3F));
   }
   return out;
 }
@@ -67,14 +117,20 @@ char* PutUtf8(char16_t unit, char* out) {
 size_t Utf16ToUtf8(const char16_t* source, size_t length, char* out, size_t size) {
   size_t total = 0;
   size_t count = 0;
-  for (; count < length && source[count] != 0; ++count) {
-    size_t n = EncodeUtf8Length(source[count]);
+  while (count < length && source[count] != 0) {
+    size_t units = 1;
+    size_t n = EncodeUtf8Length(CodePointAt(source, length, count, &units));
     if (n == 0 || total + n > size) break;
     total += n;
+    count += units;
   }
   if (total == 0) return 0;
   std::memset(out, 0, size);
-  for (size_t i = 0; i < count; ++i) out = PutUtf8(source[i], out);
+  for (size_t i = 0; i < count;) {
+    size_t units = 1;
+    out = PutUtf8(CodePointAt(source, length, i, &units), out);
+    i += units;
+  }
   return total;
 }
 
@@ -86,18 +142,23 @@ size_t Utf16ToMultiByte(const char16_t* source, size_t length, char* out, size_t
   char piece[MB_LEN_MAX];
   size_t total = 0;
   // First pass: how long the encoding is, up to what fits and converts.
-  for (size_t i = 0; i < length && source[i] != 0; ++i) {
-    size_t n = std::wcrtomb(piece, static_cast<wchar_t>(source[i]), &state);
+  for (size_t i = 0; i < length && source[i] != 0;) {
+    size_t units = 1;
+    wchar_t wc = static_cast<wchar_t>(CodePointAt(source, length, i, &units));
+    size_t n = std::wcrtomb(piece, wc, &state);
     if (n == static_cast<size_t>(-1) || total + n > size) break;
     total += n;
+    i += units;
   }
   if (total == 0) return 0;
   std::memset(out, 0, size);
   state = std::mbstate_t{};
   size_t written = 0;
-  for (size_t i = 0; written < total; ++i) {
-    size_t n = std::wcrtomb(out + written, static_cast<wchar_t>(source[i]), &state);
-    written += n;
+  for (size_t i = 0; written < total;) {
+    size_t units = 1;
+    wchar_t wc = static_cast<wchar_t>(CodePointAt(source, length, i, &units));
+    written += std::wcrtomb(out + written, wc, &state);
+    i += units;
   }
   return total;
 }

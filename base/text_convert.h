@@ -16,18 +16,21 @@ namespace qorv {
 
 // Selects the locale the environment names (LC_ALL, LANG, ...) for the whole
 // process and returns its name, or null when the environment names a locale
-// the system lacks (the C locale stays then). Call once, before any thread
+// the system lacks (the C locale stays then). When the character type ends
+// up the plain C/POSIX one, it becomes C.UTF-8, so that names and texts are
+// UTF-8 whatever the messages' locale is. Call once, before any thread
 // starts.
 const char* SelectEnvironmentLocale();
 
 // Decodes the terminated bytes `source` (read up to the first zero byte).
-// Returns the number of characters decoded; stores at most `limit` of them
-// in `out`, each as the low 16 bits of its code point, and no terminator.
-// Decoding stops at the first invalid or incomplete sequence.
+// Returns the number of UTF-16 units decoded (a character beyond U+FFFF is
+// a surrogate pair); stores at most `limit` of them in `out`, and no
+// terminator. Decoding stops at the first invalid or incomplete sequence.
 size_t MultiByteToUtf16(const char* source, char16_t* out, long limit);
 
 // Encodes `source` (read up to the first zero unit or `length` units) into
-// `out`. Each unit is one character; surrogates are not combined. Returns the
+// `out`. A surrogate pair is one character; a lone surrogate is a character
+// no encoding can represent. Returns the
 // number of bytes of the encoding; when that is not 0, `out` is zeroed and
 // filled with it. Encoding stops at the first unit the locale cannot
 // represent, and never writes a character that does not fit `size`.

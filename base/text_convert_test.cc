@@ -33,13 +33,16 @@ TEST(TextConvertTest, EmptyAndEmbeddedZero) {
   EXPECT_TRUE(toWide(NarrowString(bytes, 3)).equals(u"x"));
 }
 
-TEST(TextConvertTest, CodePointAboveBmpBecomesItsLow16Bits) {
-  // U+1F600 as UTF-8: one character, one unit holding 0xF600.
+TEST(TextConvertTest, CodePointAboveBmpIsASurrogatePairBothWays) {
+  // U+1F600 as UTF-8: one character, two units.
   WideString w = toWide(NarrowString("a\xf0\x9f\x98\x80z"));
-  ASSERT_EQ(w.size(), 3u);
+  ASSERT_EQ(w.size(), 4u);
   EXPECT_EQ(w[0], u'a');
-  EXPECT_EQ(w[1], static_cast<char16_t>(0xF600));
-  EXPECT_EQ(w[2], u'z');
+  EXPECT_EQ(w[1], static_cast<char16_t>(0xD83D));
+  EXPECT_EQ(w[2], static_cast<char16_t>(0xDE00));
+  EXPECT_EQ(w[3], u'z');
+  EXPECT_TRUE(toNarrow(w).equals("a\xf0\x9f\x98\x80z"));
+  EXPECT_TRUE(toNarrow(WideString(u"\U0010FFFF\U00010000")).equals("\xf4\x8f\xbf\xbf\xf0\x90\x80\x80"));
 }
 
 // --- Text the locale cannot convert ----------------------------------------
@@ -55,9 +58,11 @@ TEST(TextConvertTest, InvalidBytesConvertUpToTheFirstBadSequence) {
 TEST(TextConvertTest, UnpairedSurrogateStopsNarrowing) {
   const char16_t text[] = {u'a', u'b', 0xD800, u'c', 0};
   EXPECT_TRUE(toNarrow(WideString(text)).equals("ab"));
-  // A proper pair is not combined either: each half is a character of its
-  // own, which UTF-8 cannot encode.
-  EXPECT_TRUE(toNarrow(WideString(u"x\U0001F600")).equals("x"));
+  // Halves in the wrong order, or a high one at the end, are lone too.
+  const char16_t reversed[] = {u'x', 0xDE00, 0xD83D, 0};
+  EXPECT_TRUE(toNarrow(WideString(reversed)).equals("x"));
+  const char16_t cut[] = {u'y', 0xD83D, 0};
+  EXPECT_TRUE(toNarrow(WideString(cut)).equals("y"));
 }
 
 TEST(TextConvertTest, PrimitivesReportCountsAndRespectLimits) {

@@ -77,8 +77,9 @@ namespace {
 
 // What is at a destination, from one status query (two for a link).
 struct Destination {
-  bool exists = false;  // anything, a dangling link included
-  bool older = true;    // no time to compare counts as older
+  bool exists = false;   // anything, a dangling link included
+  bool older = true;     // no time to compare counts as older
+  int permissions = -1;  // the bits a replacement keeps; -1: none to keep
 };
 
 Destination Inspect(const std::string& path, const FileTime& entryTime) {
@@ -87,9 +88,11 @@ Destination Inspect(const std::string& path, const FileTime& entryTime) {
   if (Sys().lstat(path.c_str(), &st) != 0) return d;
   d.exists = true;
   if (S_ISLNK(st.st_mode) && Sys().stat(path.c_str(), &st) != 0) return d;
-  FileTime written = FileTimeFromUnix(st.st_mtime);
-  d.older =
-      written.high != entryTime.high ? written.high < entryTime.high : written.low < entryTime.low;
+  d.permissions = static_cast<int>(st.st_mode & 0777);
+  // Compared at the precision a copy sets, whole seconds: a file installed
+  // from this very entry is equal to it, not older, whatever fraction of a
+  // second the kit's time carries.
+  d.older = st.st_mtime < UnixFromFileTime(entryTime);
   return d;
 }
 
@@ -200,6 +203,7 @@ uint32_t CopyJob::PlanSteps(KitReader& reader, const WideString& target, size_t 
     Destination destination = Inspect(step.narrow, entry.time);
     step.exists = destination.exists;
     step.older = destination.older;
+    step.permissions = destination.permissions;
     // A path the run has written already was announced before that write.
     if (!step.older || writtenFiles_.count(step.narrow) != 0) continue;
     journal_.Add(step.exists ? 'B' : 'F', step.narrow);
@@ -367,7 +371,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
       const KitEntry& entry = reader->Entry(i);
       const Step& step = steps_[i - batchStart];
       channel.Post(kErrorNone, step.path, percent);
-      Destination destination{step.exists, step.older};
+      Destination destination{step.exists, step.older, step.permissions};
       // Named twice by the kit: the first copy is there now.
       if (writtenFiles_.count(step.narrow) != 0) destination = Inspect(step.narrow, entry.time);
       if (destination.older) {
@@ -376,7 +380,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
         }
         WideString parent = ParentOf(step.path);
         if (!parent.empty() && (code = EnsureDirectory(parent)) != 0) return Fail(code, percent);
-        code = reader->ExtractEntry(i, step.path, cancelled);
+        code = reader->ExtractEntry(i, step.path, cancelled, destination.permissions);
         if (code == kErrorCancelled) return Cancel(percent);
         if (code != 0) return Fail(code, percent);
         writtenFiles_.insert(step.narrow);

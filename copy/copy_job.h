@@ -79,6 +79,7 @@ class CopyJob {
     std::string narrow;
     bool exists = false;
     bool older = true;
+    int permissions = -1;
   };
   uint32_t PlanSteps(KitReader& reader, const WideString& target, size_t first, size_t end);
   void PlanDirectories(const WideString& parent);
@@ -105,7 +106,7 @@ class CopyJob {
 };
 
 // Whether the file at `path` must be written: true when it does not exist or
-// its modification time (whole seconds) is before `entryTime`.
+// its modification time is before `entryTime`, both in whole seconds.
 bool NeedsCopy(const WideString& path, const FileTime& entryTime);
 
 // Moves everything under `backup` back to the same place under `target`

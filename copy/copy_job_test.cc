@@ -162,15 +162,45 @@ TEST_F(CopyJobTest, EqualAndNewerFilesAreKeptOlderOnesReplaced) {
   testing::SetMTime(target + "/equal", 5000);
   testing::SetMTime(target + "/newer", 6000);
   testing::SetMTime(target + "/older", 4999);
-  testing::SetMTime(target + "/subsecond", 5000);  // a copy made earlier, time truncated
+  // A copy made earlier from this entry: the time it got is the entry's,
+  // cut to whole seconds, so it is up to date.
+  testing::SetMTime(target + "/subsecond", 5000);
   ASSERT_EQ(Run(target), 0u);
   EXPECT_EQ(testing::ReadFile(target + "/equal"), "mine");
   EXPECT_EQ(testing::ReadFile(target + "/newer"), "mine");
   EXPECT_EQ(testing::MTime(target + "/newer"), 6000);
   EXPECT_EQ(testing::ReadFile(target + "/older"), "kit");
   EXPECT_EQ(testing::MTime(target + "/older"), 5000);
-  EXPECT_EQ(testing::ReadFile(target + "/subsecond"), "kit");
+  EXPECT_EQ(testing::ReadFile(target + "/subsecond"), "mine");
   EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(CopyJobTest, NewFilesFollowTheUmaskReplacedOnesKeepTheirBits) {
+  TestKit kit;
+  kit.entries = {{u"new.cf", "kit", Ticks(5000)}, {u"old.cf", "kit", Ticks(5000)}};
+  OpenKit(kit);
+  struct Case {
+    mode_t umask;
+    mode_t oldBits;
+    mode_t newFileBits;
+  };
+  for (const Case& c : {Case{022, 0640, 0644}, Case{077, 0664, 0600}, Case{022, 0600, 0644}}) {
+    SCOPED_TRACE("umask " + std::to_string(c.umask) + ", old " + std::to_string(c.oldBits));
+    std::string target = dir_ / ("target" + std::to_string(c.umask) + std::to_string(c.oldBits));
+    WriteFile(target + "/old.cf", "mine");
+    ::chmod((target + "/old.cf").c_str(), c.oldBits);
+    testing::SetMTime(target + "/old.cf", 4000);
+    mode_t saved = ::umask(c.umask);
+    uint32_t code = Run(target);
+    ::umask(saved);
+    ASSERT_EQ(code, 0u);
+    struct stat st;
+    ASSERT_EQ(::stat((target + "/new.cf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.newFileBits);
+    ASSERT_EQ(::stat((target + "/old.cf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.oldBits);
+    EXPECT_EQ(testing::ReadFile(target + "/old.cf"), "kit");
+  }
 }
 
 TEST_F(CopyJobTest, EmptyEntryTableStillMakesAndRemovesTheBackupTree) {

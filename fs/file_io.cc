@@ -39,7 +39,7 @@ uint32_t CodeFromErrno(int error) {
 uint32_t LastFileError() { return tLastError; }
 
 uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t /*share*/,
-                  uint32_t disposition, int* fd) {
+                  uint32_t disposition, int* fd, mode_t permissions) {
   tLastError = kErrorNone;
   if (fd == nullptr) return Fail(kErrorInvalidParameter);
   *fd = -1;
@@ -54,7 +54,7 @@ uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t /*share*/,
   if (disposition == kCreateAlways) flags |= O_CREAT;
   if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == kTruncateExisting) flags |= O_TRUNC;
-  int result = Sys().open(toNarrow(path).c_str(), flags, 0660);
+  int result = Sys().open(toNarrow(path).c_str(), flags, permissions);
   if (result < 0) return Fail(CodeFromErrno(errno));
   *fd = result;
   return kErrorNone;

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <sys/types.h>
+
 #include "base/text_string.h"
 
 namespace qorv {
@@ -40,11 +42,11 @@ inline constexpr uint32_t kSeekBegin = 0;
 inline constexpr uint32_t kSeekCurrent = 1;
 inline constexpr uint32_t kSeekEnd = 2;
 
-// Opens `path`; a new file gets the bits 0660 before the umask. The share
-// mode is ignored. Returns 0, 2 (ENOENT), or 87 (any other failure, or no
-// output); *fd is -1 on failure.
+// Opens `path`; a new file gets `permissions` (0660 unless given) before
+// the umask. The share mode is ignored. Returns 0, 2 (ENOENT), or 87 (any
+// other failure, or no output); *fd is -1 on failure.
 uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t share, uint32_t disposition,
-                  int* fd);
+                  int* fd, mode_t permissions = 0660);
 // Reads until `count` bytes or the end of the file; a short count is not an
 // error. Returns 0, 2 (ENOENT) or 87.
 uint32_t FileRead(int fd, void* buffer, size_t count, size_t* countRead);

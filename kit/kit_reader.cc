@@ -429,19 +429,25 @@ WideString KitReader::GetDescriptionPath(const WideString& language) const {
 }
 
 uint32_t KitReader::ExtractEntry(size_t index, const WideString& destination,
-                                 const std::function<bool()>& cancelled) {
+                                 const std::function<bool()>& cancelled, int permissions) {
   const KitEntry& entry = entries_[index];
   // Usually the destination is new (the copy moved any old file away): then
   // there is no old tail to cut. An existing file is opened as it is.
+  // Templates are for everybody the umask lets read them, as with cp or tar.
   int out = -1;
-  uint32_t code = FileOpen(destination, kWriteAccess, 0, kCreateNew, &out);
+  uint32_t code = FileOpen(destination, kWriteAccess, 0, kCreateNew, &out, 0666);
   bool fresh = code == 0;
-  if (!fresh && errno == EEXIST) code = FileOpen(destination, kWriteAccess, 0, kCreateAlways, &out);
+  if (!fresh && errno == EEXIST) {
+    code = FileOpen(destination, kWriteAccess, 0, kCreateAlways, &out, 0666);
+  }
   if (out == -1) return code != 0 ? code : kErrorInvalidHandle;
   auto fail = [out](uint32_t failure) {
     FileClose(out);
     return failure;
   };
+  if (permissions >= 0 && Sys().fchmod(out, static_cast<mode_t>(permissions) & 07777) != 0) {
+    return fail(CodeFromErrno(errno));
+  }
   // Positioned reads: the unpacked kit's position is never moved, and each
   // block costs one call.
   uint64_t position = entry.offset;

@@ -90,13 +90,15 @@ class KitReader {
   // path of the first "en" description; empty when neither exists.
   WideString GetDescriptionPath(const WideString& language) const;
 
-  // Writes entry `index` to `destination`: created when missing, cut to the
-  // entry's length, its times set to the entry's (whole seconds). Returns 0,
-  // a file-layer code, 13 when the unpacked kit ends early, or 1223 when
-  // `cancelled` answers true between two 1 MiB blocks. A failure leaves a
-  // partly written destination; undoing it is the caller's business.
+  // Writes entry `index` to `destination`: created when missing (0666 less
+  // the umask, or exactly `permissions` when that is not -1: the bits of
+  // the file it replaces), cut to the entry's length, its times set to the
+  // entry's (whole seconds). Returns 0, a file-layer code, 13 when the
+  // unpacked kit ends early, or 1223 when `cancelled` answers true between
+  // two 1 MiB blocks. A failure leaves a partly written destination; undoing
+  // it is the caller's business.
   uint32_t ExtractEntry(size_t index, const WideString& destination,
-                        const std::function<bool()>& cancelled = {});
+                        const std::function<bool()>& cancelled = {}, int permissions = -1);
 
   const std::vector<KitDescription>& descriptions() const { return descriptions_; }
   const std::vector<KitEntry>& entries() const { return entries_; }
