@@ -1,6 +1,7 @@
 // Entry of qorv-setup.
 #include <glib.h>
 #include <gdk/gdk.h>
+#include <gtk/gtk.h>
 
 #include "app/installer_app.h"
 #include "install/interrupts.h"
@@ -11,6 +12,9 @@ int main(int argc, char** argv) {
   qorv::InterruptWatch::Start();
   // Thread support first: the copy runs on a second thread.
   g_thread_init(nullptr);
+  // The installer chooses the locale itself (a plain C character type
+  // becomes C.UTF-8); the toolkit must not choose it again.
+  gtk_disable_setlocale();
   gdk_threads_init();
   qorv::CInstallerApp app(argc, argv);
   return app.Run();

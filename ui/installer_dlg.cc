@@ -64,9 +64,6 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const NarrowStr
       title_(title) {
   channel_.Init();
   worker_.Reset();
-  // The locale was chosen at start-up (a plain C character type became
-  // C.UTF-8 there); the toolkit must not choose it again.
-  gtk_disable_setlocale();
   // Without a display the caller runs the installation on the terminal.
   toolkitReady_ = gtk_init_check(&argc_, &argv_) != FALSE;
   if (toolkitReady_ && InterruptWatch::fd() >= 0) {

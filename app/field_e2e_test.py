@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""End to end: the real qorv-setup in the conditions of the field: a C
+locale, sub-second file times, umasks, full disks, two installers at once,
+odd launcher files and kills while the kit is unpacked.
+
+    app/field_e2e_test.py BUILD_DIR     (as root: it mounts small tmpfs)
+"""
+import os
+import random
+import shutil
+import subprocess
+import time
+
+from e2e_support import *  # noqa: F401,F403
+
+
+def install(kit_dir, target, env=None, umask=None, extra=()):
+    """A silent install into `target`; the completed process."""
+    return subprocess.run([SETUP, "usecwd", "-S", "-D" + target, *extra], cwd=kit_dir,
+                          env=env or ENV, stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=300, preexec_fn=(lambda: os.umask(umask)) if umask else None)
+
+
+def inodes(root):
+    return {os.path.relpath(os.path.join(d, n), root): os.lstat(os.path.join(d, n))[1:2] +
+            (os.lstat(os.path.join(d, n)).st_ctime_ns,)
+            for d, _, files in os.walk(root) for n in files}
+
+
+def mode_of(path):
+    return os.stat(path).st_mode & 0o7777
+
+
+# --- The C locale ---------------------------------------------------------------
+# Cyrillic names and a name beyond U+FFFF, packed and installed under the
+# plain C locale: the names arrive exactly, the Russian texts are readable.
+reset_home()
+names = {"Шаблоны/Торговля.cf": b"trade", "emoji-\U0001F600/\U0001F4C4 report.txt": b"report",
+         "plain.txt": b"plain"}
+for locale in ("C", "POSIX"):
+    c_env = dict(ENV, LC_ALL=locale, LANG=locale)
+    source = os.path.join(WORK, "c-src")
+    shutil.rmtree(source, ignore_errors=True)
+    for rel, data in names.items():
+        path = os.path.join(source, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    kit_dir = os.path.join(WORK, "c-kit-" + locale)
+    os.makedirs(kit_dir, exist_ok=True)
+    packed = subprocess.run([VKT, "pack", "-o", os.path.join(kit_dir, "qorv.vkt"), source],
+                            env=c_env, capture_output=True, text=True)
+    check(packed.returncode == 0, "LC_ALL=%s: vkt pack takes Cyrillic and emoji names" % locale,
+          packed.stderr)
+    target = os.path.join(WORK, "c-target-" + locale)
+    r = install(kit_dir, target, env=c_env, extra=("-Lru",))
+    err = r.stderr.decode("utf-8", "replace")
+    installed = {os.path.relpath(os.path.join(d, n), target)
+                 for d, _, files in os.walk(target) for n in files}
+    check(r.returncode == 0 and installed == set(names),
+          "LC_ALL=%s: every name installed exactly" % locale, (installed, err))
+    check("Конфигурация успешно установлена." in err,
+          "LC_ALL=%s: the Russian texts are printed in UTF-8" % locale, err)
+
+# --- Fractions of a second --------------------------------------------------------
+# Files with sub-second times, installed twice: the second run writes nothing.
+reset_home()
+source = os.path.join(WORK, "ns-src")
+for i in range(20):
+    path = os.path.join(source, "d%d" % (i % 3), "f%02d.cf" % i)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(b"x" * (i + 1))
+    os.utime(path, ns=(1700000000_123456789 + i, 1700000000_987654321 + i * 1000))
+ns_kit = os.path.join(WORK, "ns-kit")
+os.makedirs(ns_kit)
+subprocess.run([VKT, "pack", "-o", os.path.join(ns_kit, "qorv.vkt"), source], check=True,
+               stdout=subprocess.DEVNULL)
+target = os.path.join(WORK, "ns-target")
+first = install(ns_kit, target)
+before = inodes(target)
+time.sleep(0.05)
+second = install(ns_kit, target)
+check(first.returncode == 0 and second.returncode == 0 and len(before) == 20 and
+      inodes(target) == before,
+      "sub-second times: a second install leaves every file alone (same inode, same ctime)",
+      (first.stderr, second.stderr))
+
+# --- Permission bits ----------------------------------------------------------------
+# New files get 0666 less the umask; a replaced file keeps its bits.
+perm_kit = make_kit("perm", {"new.cf": b"new", "old.cf": b"kit copy", "sub/deep.cf": b"deep"})
+for umask, new_bits in ((0o022, 0o644), (0o077, 0o600)):
+    reset_home()
+    target = os.path.join(WORK, "perm-target-%o" % umask)
+    os.makedirs(target)
+    with open(os.path.join(target, "old.cf"), "w") as f:
+        f.write("old")
+    os.chmod(os.path.join(target, "old.cf"), 0o640)
+    os.utime(os.path.join(target, "old.cf"), (1000000000, 1000000000))
+    r = install(perm_kit, target, umask=umask)
+    check(r.returncode == 0 and mode_of(os.path.join(target, "new.cf")) == new_bits and
+          mode_of(os.path.join(target, "sub/deep.cf")) == new_bits,
+          "umask %03o: new files are %03o" % (umask, new_bits), r.stderr)
+    check(open(os.path.join(target, "old.cf")).read() == "kit copy" and
+          mode_of(os.path.join(target, "old.cf")) == 0o640,
+          "umask %03o: a replaced file keeps its 640" % umask)
+
+finish()
