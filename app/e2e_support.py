@@ -6,10 +6,13 @@ the real vkt, snapshots of trees, and the way each check is reported.
 """
 import hashlib
 import os
+import pty
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 BUILD = os.path.abspath(sys.argv[1])
 SETUP = os.path.join(BUILD, "bin", "qorv-setup")
