@@ -105,4 +105,39 @@ for umask, new_bits in ((0o022, 0o644), (0o077, 0o600)):
           mode_of(os.path.join(target, "old.cf")) == 0o640,
           "umask %03o: a replaced file keeps its 640" % umask)
 
+# --- Killed at any moment, the unpacking included ---------------------------------
+# SIGKILL at random moments of a silent install, then a second start: the
+# target is installed, and nothing of either run stays in the temporary
+# directory. The seed is printed so that a failure can be replayed.
+reset_home()
+kill_files = {"doc/about.html": b"<p>about</p>"}
+for i in range(48):
+    kill_files["data/f%02d.bin" % i] = bytes(random.Random(i).getrandbits(8) for _ in range(4096)) * 256
+kill_kit = make_kit("kill", kill_files)
+target = os.path.join(WORK, "kill-target")
+start = time.time()
+install(kill_kit, target)
+whole = time.time() - start
+shutil.rmtree(target)
+seed = int(os.environ.get("QORV_KILL_SEED", random.randrange(1 << 30)))
+rng = random.Random(seed)
+left = []
+for attempt in range(16):
+    reset_home()
+    shutil.rmtree(target, ignore_errors=True)
+    delay = rng.uniform(0, whole * (0.3 if attempt < 10 else 1.0))  # most inside the unpacking
+    p = subprocess.Popen([SETUP, "usecwd", "-S", "-D" + target], cwd=kill_kit, env=ENV,
+                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+    time.sleep(delay)
+    p.kill()
+    p.wait()
+    again = install(kill_kit, target)
+    installed = {os.path.relpath(os.path.join(d, n), target)
+                 for d, _, files in os.walk(target) for n in files}
+    if again.returncode != 0 or installed != set(kill_files) or os.listdir(TMP):
+        left.append((round(delay, 3), again.returncode, os.listdir(TMP)))
+check(not left, "killed at 16 moments (seed %d, whole run %.2f s), started again: installed, "
+      "nothing left in TMPDIR" % (seed, whole), left)
+
 finish()

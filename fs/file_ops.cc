@@ -280,6 +280,25 @@ uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, Wid
   return kErrorCannotMakeTemp;
 }
 
+int OpenNamelessFile(const char* directory) {
+  int fd = Sys().open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // No O_TMPFILE here: a name for the moment between open and unlink.
+  std::string stem = directory;
+  if (stem.empty() || stem.back() != '/') stem += "/";
+  stem += ".vkx" + std::to_string(::getpid()) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = stem + RandomSuffix();
+    fd = Sys().open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      Sys().unlink(name.c_str());
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
 bool IsDirectoryPath(const std::string& path) {
   struct stat st;
   return Sys().stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

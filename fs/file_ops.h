@@ -39,6 +39,11 @@ std::string MoveStagingPath(const std::string& destination);
 // `directory` when it is one, else in /tmp. *path receives the name even on
 // failure. Returns 0, or 1013 when no file could be created.
 uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, WideString* path);
+// Opens a new file for reading and writing, mode 0600, that has no name in
+// `directory`: O_TMPFILE where the file system has it, else a unique name
+// that is removed at once. It goes with its last descriptor. Returns the
+// descriptor, or -1 with errno set.
+int OpenNamelessFile(const char* directory);
 // Runs a command line through /bin/sh; the status word of system().
 int RunShell(const NarrowString& command);
 // True when `path` (in the locale's bytes) is an existing directory, or a

@@ -53,20 +53,23 @@ std::string Quote(const WideString& text) {
 
 uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath, bool* complete) {
   if (complete != nullptr) *complete = false;
+  int out = -1;
+  uint32_t code = FileOpen(unpackedPath, kWriteAccess, 0, kCreateAlways, &out);
+  if (code != 0) return code;
+  code = UnpackKitInto(kitPath, out, complete);
+  uint32_t closeCode = FileClose(out);
+  return code != kErrorNone ? code : closeCode;
+}
+
+uint32_t UnpackKitInto(const WideString& kitPath, int out, bool* complete) {
+  if (complete != nullptr) *complete = false;
   int kit = -1;
   uint32_t code = FileOpen(kitPath, kReadAccess, 0, kOpenExisting, &kit);
   if (code != 0) return code;
-  int out = -1;
-  code = FileOpen(unpackedPath, kWriteAccess, 0, kCreateAlways, &out);
-  if (code != 0) {
-    FileClose(kit);
-    return code;
-  }
 
   struct stat st;
   if (Sys().fstat(kit, &st) != 0) {
     FileClose(kit);
-    FileClose(out);
     return kErrorInvalidHandle;
   }
   size_t size = static_cast<size_t>(st.st_size);
@@ -75,7 +78,6 @@ uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath, bo
     mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, kit, 0);
     if (mapping == MAP_FAILED) {
       FileClose(kit);
-      FileClose(out);
       return kErrorInvalidParameter;
     }
     ::madvise(mapping, size, MADV_SEQUENTIAL);
@@ -127,8 +129,7 @@ uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath, bo
   }
   inflateEnd(&stream);
   if (mapping != nullptr) ::munmap(mapping, size);
-  uint32_t closeCode = FileClose(out);
-  return code != kErrorNone ? code : closeCode;
+  return code;
 }
 
 // Reads the head record by record, checking every count and size against
@@ -346,15 +347,17 @@ uint32_t KitReader::FailOpen(uint32_t code) {
 uint32_t KitReader::Open(const WideString& kitPath, Strictness strictness) {
   Close();
   problem_.clear();
-  uint32_t code = MakeTempFile(TempDirectory(), WideString(u"vkx"), &unpackedPath_);
-  if (code != 0) {
-    // The name handed out may belong to a file that is not ours: keep it.
+  // Nameless from the start: however the process ends, even killed in the
+  // middle of the unpacking, nothing of the kit stays in the temporary
+  // directory.
+  int unpacked = OpenNamelessFile(toNarrow(TempDirectory()).c_str());
+  if (unpacked < 0) {
     problem_ = "cannot create a temporary file in " + std::string(toNarrow(TempDirectory()).c_str());
-    unpackedPath_ = WideString();
-    return FailOpen(code);
+    return FailOpen(kErrorCannotMakeTemp);
   }
   bool complete = false;
-  code = UnpackKit(kitPath, unpackedPath_, &complete);
+  uint32_t code = UnpackKitInto(kitPath, unpacked, &complete);
+  if (code != 0) FileClose(unpacked);
   if (code == kErrorInvalidData) {
     problem_ = "not a valid compressed stream";
     return FailOpen(code);
@@ -364,19 +367,14 @@ uint32_t KitReader::Open(const WideString& kitPath, Strictness strictness) {
     return FailOpen(code);
   }
   if (strictness == Strictness::kVerify && !complete) {
+    FileClose(unpacked);
     problem_ = "the compressed stream is cut short or followed by other bytes";
     return FailOpen(kErrorInvalidData);
   }
-  WideString unpacked = unpackedPath_;
-  unpackedPath_ = WideString();  // OpenUnpacked takes it over
-  code = OpenUnpacked(unpacked, strictness);
-  if (code == 0) {
-    // Read through the open descriptor from now on: without a name the
-    // unpacked kit goes with the process, however the process ends.
-    ShellRemoveFile(unpackedPath_);
-    unpackedPath_ = WideString();
-  }
-  return code;
+  fd_ = unpacked;
+  entries_.clear();
+  if (Sys().lseek(fd_, 0, SEEK_SET) != 0) return FailOpen(CodeFromErrno(errno));
+  return ParseHead(strictness);
 }
 
 uint32_t KitReader::OpenUnpacked(const WideString& unpackedPath, Strictness strictness) {

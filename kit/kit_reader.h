@@ -47,6 +47,8 @@ struct KitEntry {
 // reached its end marker and nothing followed it.
 uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath,
                    bool* complete = nullptr);
+// The same into the open descriptor `out`, at its position; `out` stays open.
+uint32_t UnpackKitInto(const WideString& kitPath, int out, bool* complete = nullptr);
 
 class KitReader {
  public:
@@ -64,13 +66,13 @@ class KitReader {
   KitReader(const KitReader&) = delete;
   KitReader& operator=(const KitReader&) = delete;
 
-  // Unpacks the kit into the temporary directory and reads its head.
-  // Returns 0; 1013 when the temporary file cannot be made; 2 or 87 when a
-  // file cannot be opened or read; 13 when the stream is not raw DEFLATE or
-  // the head is damaged (see Problem()). On failure the unpacked kit is
-  // removed and the entry table is empty; descriptions read so far stay.
-  // On success its name is removed at once and it is read through the open
-  // descriptor, so that it goes with the process however the process ends.
+  // Unpacks the kit into a file without a name in the temporary directory
+  // and reads its head. Returns 0; 1013 when the temporary file cannot be
+  // made; 2 or 87 when a file cannot be opened or read; 13 when the stream is
+  // not raw DEFLATE or the head is damaged (see Problem()). On failure the
+  // unpacked kit is gone and the entry table is empty; descriptions read so
+  // far stay. The unpacked kit never has a name, so it goes with the process
+  // however and whenever the process ends.
   uint32_t Open(const WideString& kitPath, Strictness strictness = Strictness::kInstaller);
   // Reads the head of an already unpacked kit, which the reader then owns
   // and removes. For tools and the fuzz target.
