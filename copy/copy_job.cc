@@ -104,10 +104,15 @@ bool NeedsCopy(const WideString& path, const FileTime& entryTime) {
   return Inspect(Narrow(path), entryTime).older;
 }
 
-bool RestoreTree(const WideString& target, const WideString& backup) {
+bool RestoreTree(const WideString& target, const WideString& backup,
+                 std::vector<UnrestoredFile>* unrestored) {
   std::string from = Narrow(backup);
   DIR* dir = Sys().opendir(from.c_str());
-  if (dir == nullptr) return errno == ENOENT;
+  if (dir == nullptr) {
+    if (errno == ENOENT) return true;
+    if (unrestored != nullptr) unrestored->push_back({target, backup});
+    return false;
+  }
   std::vector<std::string> names;
   while (struct dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
@@ -122,13 +127,18 @@ bool RestoreTree(const WideString& target, const WideString& backup) {
     WideString destination = target;
     destination.append(wideName);
     struct stat st;
+    bool moved;
     if (Sys().lstat((from + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      ok = RestoreTree(WithSlash(destination), WithSlash(source)) && ok;
-    } else if (IsDirectoryPath(Narrow(destination))) {
-      ok = false;  // a move would land inside it, not in its place
-    } else {
-      ok = ShellMove(source, destination) == kErrorNone && ok;
+      ok = RestoreTree(WithSlash(destination), WithSlash(source), unrestored) && ok;
+      continue;
     }
+    if (IsDirectoryPath(Narrow(destination))) {
+      moved = false;  // a move would land inside it, not in its place
+    } else {
+      moved = ShellMove(source, destination) == kErrorNone;
+    }
+    if (!moved && unrestored != nullptr) unrestored->push_back({destination, source});
+    ok = moved && ok;
   }
   return ok;
 }
@@ -139,7 +149,7 @@ uint32_t DeleteTree(const WideString& path) {
 }
 
 uint32_t CopyJob::BeginLevel(const WideString& target) {
-  levels_.push_back(CopyLevel{target, WideString(), WideString(), {}, {}});
+  levels_.push_back(CopyLevel{target, WideString(), WideString(), {}, {}, {}});
   knownDirectories_.clear();
   knownBackupDirectories_.clear();
   createdFileSet_.clear();
@@ -293,7 +303,9 @@ uint32_t CopyJob::BackupFile(const WideString& path, const std::string& narrow, 
   }
   // Without a backup the old file could not be put back: that is a failure,
   // never a reason to write over it anyway.
-  return ShellMove(path, backup) == kErrorNone ? kErrorNone : kErrorPathNotFound;
+  if (ShellMove(path, backup) != kErrorNone) return kErrorPathNotFound;
+  level.replacedFiles.push_back(path);
+  return kErrorNone;
 }
 
 uint32_t CopyJob::Commit() {
@@ -310,18 +322,34 @@ uint32_t CopyJob::Commit() {
 }
 
 uint32_t CopyJob::Rollback(uint32_t code) {
+  unrestored_.clear();
   if (levels_.empty()) return code;
   CopyLevel& level = Top();
-  bool restored = true;
-  if (!level.backupRoot.empty() && !level.targetRoot.empty()) {
-    restored = RestoreTree(level.targetRoot, level.backupRoot);
-  }
-  // Only after the restore: a file the run first created and then replaced
-  // came back from the backup tree just now.
+  // First free what the run wrote: on a full disk the old files may only fit
+  // back once the new ones, the partly written one above all, are gone. A
+  // file the run wrote is never one it backed up, so nothing restored below
+  // is removed here.
   for (auto it = level.createdFiles.rbegin(); it != level.createdFiles.rend(); ++it) {
     ShellRemoveFile(*it);
   }
+  for (const WideString& path : level.replacedFiles) {
+    WideString backup = level.backupRoot;
+    backup.append(WideString(path.c_str() + level.targetRoot.size(),
+                             path.size() - level.targetRoot.size()));
+    struct stat st;
+    std::string narrow = Narrow(path);
+    // Only where the old file is safe in the backup tree.
+    if (Sys().lstat(Narrow(backup).c_str(), &st) == 0 &&
+        Sys().lstat(narrow.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+      Sys().unlink(narrow.c_str());
+    }
+  }
   for (const WideString& directory : level.createdDirectories) DeleteTree(directory);
+  // Then put the old files back.
+  bool restored = true;
+  if (!level.backupRoot.empty() && !level.targetRoot.empty()) {
+    restored = RestoreTree(level.targetRoot, level.backupRoot, &unrestored_);
+  }
   // The journal goes last: if the process ends in the middle of this, the
   // next start finishes the work. A backup that could not be put back
   // completely is kept, journal and all: it holds the user's only copy of
@@ -333,12 +361,14 @@ uint32_t CopyJob::Rollback(uint32_t code) {
 
 uint32_t CopyJob::Fail(uint32_t code, int percent) {
   Rollback(code);
+  channel_->SetUnrestored(unrestored_);
   channel_->Post(code, LookupText(NarrowString("IDS_INSTALL_ERROR")), percent);
   return code;
 }
 
 uint32_t CopyJob::Cancel(int percent) {
   Rollback(kErrorCancelled);
+  channel_->SetUnrestored(unrestored_);
   channel_->Post(kErrorCancelled, LookupText(NarrowString("IDS_CANCEL_FINISH")), percent);
   return kErrorCancelled;
 }

@@ -2,9 +2,9 @@
 // than the kit's copy into the target directory, transactionally. Before a
 // file is replaced the old one is moved into a backup tree in the temporary
 // directory; files and directories the run creates are recorded. Any failure
-// or a cancel puts the old files back, removes what the run created, and only
+// or a cancel removes what the run wrote, puts the old files back, and only
 // then reports, so the target directory is exactly as it was when the report
-// arrives. Success flushes the written files to disk, writes the commit
+// arrives, or the channel names the files that could not be put back. Success flushes the written files to disk, writes the commit
 // record, runs the committed action (the front ends record the location
 // there), then removes the backup tree.
 //
@@ -37,6 +37,7 @@ struct CopyLevel {
   WideString backupRoot;                       // runRoot + "files/"
   std::vector<WideString> createdDirectories;  // outermost first
   std::vector<WideString> createdFiles;        // written where no file was
+  std::vector<WideString> replacedFiles;       // moved into the backup tree
 };
 
 class CopyJob {
@@ -60,6 +61,9 @@ class CopyJob {
   // RecoverInterruptedRuns).
   void SetOnCommitted(CommittedAction action) { onCommitted_ = std::move(action); }
   const std::vector<CopyLevel>& levels() const { return levels_; }
+  // After a rollback: the files it could not put back (empty when the
+  // target is as it was).
+  const std::vector<UnrestoredFile>& unrestored() const { return unrestored_; }
 
   // The building blocks, public for tests.
   uint32_t BeginLevel(const WideString& target);
@@ -103,6 +107,7 @@ class CopyJob {
   int finishPauseMs_ = 1000;
   bool durable_ = true;
   CommittedAction onCommitted_;
+  std::vector<UnrestoredFile> unrestored_;
 };
 
 // Whether the file at `path` must be written: true when it does not exist or
@@ -110,8 +115,10 @@ class CopyJob {
 bool NeedsCopy(const WideString& path, const FileTime& entryTime);
 
 // Moves everything under `backup` back to the same place under `target`
-// (both ending with "/"). False when something could not be moved back.
-bool RestoreTree(const WideString& target, const WideString& backup);
+// (both ending with "/"). False when something could not be moved back;
+// each such file is added to `unrestored` when given.
+bool RestoreTree(const WideString& target, const WideString& backup,
+                 std::vector<UnrestoredFile>* unrestored = nullptr);
 
 // Removes `path` and everything in it; "/" is never removed.
 uint32_t DeleteTree(const WideString& path);

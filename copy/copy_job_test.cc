@@ -86,6 +86,7 @@ class CopyJobTest : public ::testing::Test {
       committed_.push_back({N(root), reports_.size(), !TempLeftovers().empty()});
     });
     uint32_t code = job.Run(channel);
+    channel_unrestored_ = channel.Unrestored();
     channel_ = nullptr;
     lastBackupRoot_ = job.levels().empty() ? std::string() : N(job.levels()[0].backupRoot);
     return code;
@@ -107,6 +108,7 @@ class CopyJobTest : public ::testing::Test {
   KitReader reader_;
   std::vector<Report> reports_;
   ProgressChannel* channel_ = nullptr;
+  std::vector<UnrestoredFile> channel_unrestored_;  // as the last run left them
   int cancelAtPost_ = -1;
   std::string lastBackupRoot_;
   // Each call of the committed action: the root it got, the reports posted
@@ -377,6 +379,46 @@ TEST_P(CopyJobFaultTest, EveryFailurePointLeavesTheTargetAsItWas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SameAndOtherFileSystem, CopyJobFaultTest, ::testing::Bool());
+
+// A real full disk, at every write of a run: the rollback frees what the
+// run wrote before it puts the old files back, so they fit again, whether
+// the backups sit on the same small file system or on another one.
+TEST_P(CopyJobFaultTest, AFullDiskAtAnyMomentLeavesTheTargetAsItWas) {
+  std::string mount = dir_ / "small";
+  testing::SmallFileSystem small(mount, 4 << 20);
+  if (!small.Mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  TestKit kit;
+  kit.entries = {{u"a.txt", std::string(100000, 'n'), Ticks(2000)},
+                 {u"b.bin", std::string(500000, 'b'), Ticks(2000)},
+                 {u"new\\c.bin", std::string(1000000, 'c'), Ticks(2000)},
+                 {u"d.bin", std::string(2000000, 'd'), Ticks(2000)}};
+  OpenKit(kit);
+  // Same file system: the backups move by rename; another: they are copies.
+  UseTemp(GetParam() ? dir_ / "tmp" : mount + "/tmp");
+  std::string target = mount + "/tpl";
+  auto makeTarget = [&] {
+    testing::RemoveAll(target);
+    WriteFile(target + "/a.txt", std::string(100000, 'o'));
+    testing::SetMTime(target + "/a.txt", 1000);
+    WriteFile(target + "/keep.txt", "mine");
+  };
+  makeTarget();
+  const auto before = Snapshot(target);
+  int failed = 0;
+  for (uint64_t free = 0;; free += 96 << 10) {
+    SCOPED_TRACE("free " + std::to_string(free));
+    makeTarget();
+    small.LeaveFree(free);
+    uint32_t code = Run(target);
+    if (code == 0) break;
+    ++failed;
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_TRUE(channel_unrestored_.empty());
+    EXPECT_TRUE(TempLeftovers().empty());
+    ASSERT_LT(free, uint64_t{8} << 20);
+  }
+  EXPECT_GT(failed, 10);
+}
 
 TEST_F(CopyJobTest, ACommitRecordThatCannotBeWrittenFailsTheRun) {
   OpenKit(CopyJobFaultTest::Kit());

@@ -35,6 +35,8 @@ void ProgressChannel::SetJob(KitReader* reader, const WideString& target) {
   percent_ = 0;
   reader_ = reader;
   target_ = target;
+  notice_ = WideString();
+  unrestored_.clear();
   size_t n = target_.size();
   if (n != 0 && target_[n - 1] != u'/' && target_[n - 1] != u'\\') target_.push_back(u'/');
 }
@@ -70,6 +72,26 @@ void ProgressChannel::Read(uint32_t* code, WideString* message, int* percent) {
   *code = code_;
   *message = message_;
   *percent = percent_;
+}
+
+void ProgressChannel::PostNotice(const WideString& notice) {
+  Lock lock(&lock_);
+  notice_ = notice;
+}
+
+WideString ProgressChannel::Notice() {
+  Lock lock(&lock_);
+  return notice_;
+}
+
+void ProgressChannel::SetUnrestored(const std::vector<UnrestoredFile>& files) {
+  Lock lock(&lock_);
+  unrestored_ = files;
+}
+
+std::vector<UnrestoredFile> ProgressChannel::Unrestored() {
+  Lock lock(&lock_);
+  return unrestored_;
 }
 
 }  // namespace qorv

@@ -11,12 +11,19 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "base/text_string.h"
 
 namespace qorv {
 
 class KitReader;
+
+// A file a rolled-back run could not put back, and where its old version is.
+struct UnrestoredFile {
+  WideString path;
+  WideString backup;
+};
 
 class ProgressChannel {
  public:
@@ -37,6 +44,15 @@ class ProgressChannel {
   bool IsCancelRequested();
   void Post(uint32_t code, const WideString& message, int percent);
   void Read(uint32_t* code, WideString* message, int* percent);
+  // A text shown beside the progress while it is set (the run waits for
+  // another installation, say); empty: none.
+  void PostNotice(const WideString& notice);
+  WideString Notice();
+  // Set by a failed or cancelled run before its final report when its
+  // rollback could not put every file back: then the target is not as it
+  // was, and the front ends must not say it is.
+  void SetUnrestored(const std::vector<UnrestoredFile>& files);
+  std::vector<UnrestoredFile> Unrestored();
 
   // Tests only: called after every Post, outside the lock, on the posting
   // thread.
@@ -55,6 +71,8 @@ class ProgressChannel {
   uint32_t code_ = 0;
   WideString message_;
   int percent_ = 0;
+  WideString notice_;
+  std::vector<UnrestoredFile> unrestored_;
   std::function<void(uint32_t, const WideString&, int)> observer_;
 };
 

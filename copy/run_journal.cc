@@ -81,6 +81,8 @@ void RemoveStagingCopies(const std::string& path, const std::string& backup) {
 }
 
 // Undoes one run from its records. True when every moved file is back.
+// What the run wrote goes first, so that on a full disk the old files fit
+// back in.
 bool Undo(const std::string& runDirectory, const std::vector<JournalRecord>& records) {
   std::string target;
   for (const JournalRecord& record : records) {
@@ -88,8 +90,17 @@ bool Undo(const std::string& runDirectory, const std::vector<JournalRecord>& rec
   }
   if (target.empty() || target[0] != '/' || target.back() != '/') return false;
   const std::string backupRoot = runDirectory + kBackupName;
-  bool restored = true;
-  // Newest first: the reverse of the order the run made its changes in.
+  for (auto it = records.rbegin(); it != records.rend(); ++it) {
+    struct stat st;
+    if (it->kind == 'F' && IsPlainAbsolute(it->path) && Sys().lstat(it->path.c_str(), &st) == 0 &&
+        !S_ISDIR(st.st_mode)) {
+      Sys().unlink(it->path.c_str());
+    }
+  }
+  // The backups to put back, newest first: the reverse of the order the run
+  // made its changes in. Where one is safe in the backup tree, what the run
+  // wrote in its place goes now.
+  std::vector<std::pair<std::string, std::string>> moves;
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     if (it->kind != 'B') continue;
     const std::string& path = it->path;
@@ -101,19 +112,17 @@ bool Undo(const std::string& runDirectory, const std::vector<JournalRecord>& rec
     RemoveStagingCopies(path, backup);
     struct stat st;
     if (Sys().lstat(backup.c_str(), &st) != 0) continue;  // never moved, or back already
-    if (IsDirectoryPath(path) || ShellMove(Wide(backup), Wide(path)) != 0) restored = false;
-  }
-  for (auto it = records.rbegin(); it != records.rend(); ++it) {
-    struct stat st;
-    if (it->kind == 'F' && IsPlainAbsolute(it->path) && Sys().lstat(it->path.c_str(), &st) == 0 &&
-        !S_ISDIR(st.st_mode)) {
-      Sys().unlink(it->path.c_str());
-    }
+    if (Sys().lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) Sys().unlink(path.c_str());
+    moves.emplace_back(path, backup);
   }
   // Innermost first; a directory somebody else has put something into
   // since stays.
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     if (it->kind == 'D' && IsPlainAbsolute(it->path)) Sys().rmdir(it->path.c_str());
+  }
+  bool restored = true;
+  for (const auto& [path, backup] : moves) {
+    if (IsDirectoryPath(path) || ShellMove(Wide(backup), Wide(path)) != 0) restored = false;
   }
   return restored;
 }

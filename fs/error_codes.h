@@ -14,6 +14,7 @@ inline constexpr uint32_t kErrorPathNotFound = 3;    // a directory cannot be cr
 inline constexpr uint32_t kErrorInvalidHandle = 6;   // descriptor -1, or no status
 inline constexpr uint32_t kErrorInvalidData = 13;    // not a valid compressed stream
 inline constexpr uint32_t kErrorInvalidParameter = 87;  // any other failure
+inline constexpr uint32_t kErrorBusy = 170;             // another run holds the target
 inline constexpr uint32_t kErrorCannotMakeTemp = 1013;  // temporary file not created
 inline constexpr uint32_t kErrorCancelled = 1223;       // the user cancelled
 

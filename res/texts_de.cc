@@ -39,6 +39,9 @@ constinit const LanguageTexts kTexts_de = {
         {"IDS_SETUP_EXISTEDTARGET", "Das Installationsverzeichnis enthält Dateien, die während des Installationsprozesses möglicherweise geändert werden. Möchten Sie fortfahren?"},
         {"IDS_DESTINATION_PROMPT", "Geben Sie den Pfad zum Vorlagenverzeichnis an. Das Installationsprogramm installiert Vorlagen und Konfigurationsdateien in das angegebene Verzeichnis."},
         {"IDS_TEMPLATE_CATALOG", "Vorlagenverzeichnis:"},
+        {"IDS_ROLLBACK_INCOMPLETE", "Die Installation wurde abgebrochen, aber diese Dateien konnten nicht zurückgelegt werden. Ihre vorherigen Fassungen sind gesichert; der nächste Start des Installationsprogramms legt sie zurück:"},
+        {"IDS_WAITING_FOR_TARGET", "In dieses Verzeichnis läuft bereits eine andere Installation. Warten, bis sie beendet ist..."},
+        {"IDS_TARGET_BUSY", "In dieses Verzeichnis läuft noch eine andere Installation. Vorlagenverzeichnis wurde nicht geändert."},
     }},
 };
 

@@ -39,6 +39,9 @@ constinit const LanguageTexts kTexts_en = {
         {"IDS_SETUP_EXISTEDTARGET", "The installation directory contains files that may be changed during the installation process. Do you want to continue?"},
         {"IDS_DESTINATION_PROMPT", "Specify path to template directory. The installation program will install templates and configuration files to the specified directory."},
         {"IDS_TEMPLATE_CATALOG", "Template directory:"},
+        {"IDS_ROLLBACK_INCOMPLETE", "The installation was stopped, but these files could not be put back. Their previous versions are kept, and the next start of the installer puts them back:"},
+        {"IDS_WAITING_FOR_TARGET", "Another installation into this directory is running. Waiting for it to finish..."},
+        {"IDS_TARGET_BUSY", "Another installation into this directory is still running. Template directory has not been changed."},
     }},
 };
 

@@ -39,6 +39,9 @@ constinit const LanguageTexts kTexts_es = {
         {"IDS_SETUP_EXISTEDTARGET", "El catálogo de instalación contiene los archivos que pueden ser cambiados durante la instalación. ¿Continuar la instalación?"},
         {"IDS_DESTINATION_PROMPT", "Indique la ruta al catálogo de plantillas. El programa de la instalación instalará las plantillas y los archivos de la configuración en el catálogo indicado."},
         {"IDS_TEMPLATE_CATALOG", "Catálogo de modelos:"},
+        {"IDS_ROLLBACK_INCOMPLETE", "La instalación se detuvo, pero estos archivos no se pudieron devolver a su lugar. Sus versiones anteriores se conservan y el próximo inicio del instalador las devolverá:"},
+        {"IDS_WAITING_FOR_TARGET", "Hay otra instalación en curso en este catálogo. Esperando a que termine..."},
+        {"IDS_TARGET_BUSY", "Todavía hay otra instalación en curso en este catálogo. El catálogo de plantillas no ha sido cambiado."},
     }},
 };
 

@@ -39,6 +39,9 @@ constinit const LanguageTexts kTexts_it = {
         {"IDS_SETUP_EXISTEDTARGET", "La directory di installazione contiene i file che possono essere cambiati nel processo di installazione Continuare con l'installazione?"},
         {"IDS_DESTINATION_PROMPT", "Specificare il percorso alla directory di modelli Il programma di installazione installerà i modelli e i file di configurazione nella directory specificata."},
         {"IDS_TEMPLATE_CATALOG", "Directory di modelli:"},
+        {"IDS_ROLLBACK_INCOMPLETE", "L'installazione è stata interrotta, ma non è stato possibile rimettere a posto questi file. Le versioni precedenti sono conservate e il prossimo avvio del programma di installazione le rimetterà a posto:"},
+        {"IDS_WAITING_FOR_TARGET", "È in corso un'altra installazione in questa directory. In attesa che termini..."},
+        {"IDS_TARGET_BUSY", "È ancora in corso un'altra installazione in questa directory. La directory di modelli non è cambiata."},
     }},
 };
 

@@ -39,6 +39,9 @@ constinit const LanguageTexts kTexts_lt = {
         {"IDS_SETUP_EXISTEDTARGET", "Diegimo kataloge yra failų, kurie diegimo metu gali būti pakeisti. Tęsti diegimą?"},
         {"IDS_DESTINATION_PROMPT", "Nurodykite šablonų katalogo kelią. Diegimo programa įkels konfigūracijos šablonus ir failus į nurodytą katalogą."},
         {"IDS_TEMPLATE_CATALOG", "Šablonų katalogas:"},
+        {"IDS_ROLLBACK_INCOMPLETE", "Diegimas sustabdytas, bet šių failų nepavyko grąžinti. Ankstesnės jų versijos išsaugotos, ir kitas diegimo programos paleidimas jas grąžins:"},
+        {"IDS_WAITING_FOR_TARGET", "Į šį katalogą jau vyksta kitas diegimas. Laukiama, kol jis baigsis..."},
+        {"IDS_TARGET_BUSY", "Į šį katalogą vis dar vyksta kitas diegimas. Šablonų katalogas nepakeistas."},
     }},
 };
 

@@ -39,6 +39,9 @@ constinit const LanguageTexts kTexts_lv = {
         {"IDS_SETUP_EXISTEDTARGET", "Instalācijas katalogs satur failus, kuri var būt mainīti instalācijas procesā. Turpināt instalāciju?"},
         {"IDS_DESTINATION_PROMPT", "Norādiet ceļu uz šablonu katalogu. Instalācijas programma ievietos šablonus un failu konfigurācijas norādītajā katalogā."},
         {"IDS_TEMPLATE_CATALOG", "Šablonu katalogs:"},
+        {"IDS_ROLLBACK_INCOMPLETE", "Instalēšana tika apturēta, bet šos failus neizdevās atjaunot. To iepriekšējās versijas ir saglabātas, un nākamā instalētāja palaišana tās atjaunos:"},
+        {"IDS_WAITING_FOR_TARGET", "Šajā katalogā jau notiek cita instalēšana. Gaida, līdz tā beigsies..."},
+        {"IDS_TARGET_BUSY", "Šajā katalogā joprojām notiek cita instalēšana. Šablonu katalogs nav mainīts."},
     }},
 };
 

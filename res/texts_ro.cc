@@ -39,6 +39,9 @@ constinit const LanguageTexts kTexts_ro = {
         {"IDS_SETUP_EXISTEDTARGET", "Catalogul de instalare poate conţine fişiere, care pot fi modificate în procesul instalării. Doriţi să continuaţi instalarea?"},
         {"IDS_DESTINATION_PROMPT", "Indicaţi calea către catalogul de şabloane. Programul va instala şabloanele şi fişierele configuraţiei în catalogul indicat."},
         {"IDS_TEMPLATE_CATALOG", "Catalogul şabloanelor:"},
+        {"IDS_ROLLBACK_INCOMPLETE", "Instalarea a fost oprită, dar aceste fișiere nu au putut fi puse la loc. Versiunile lor anterioare sunt păstrate, iar următoarea pornire a programului de instalare le va pune la loc:"},
+        {"IDS_WAITING_FOR_TARGET", "O altă instalare în acest catalog este în curs. Se așteaptă terminarea ei..."},
+        {"IDS_TARGET_BUSY", "O altă instalare în acest catalog este încă în curs. Catalogul de şabloane nu a fost modificat."},
     }},
 };
 

@@ -39,6 +39,9 @@ constinit const LanguageTexts kTexts_tr = {
         {"IDS_SETUP_EXISTEDTARGET", "Yükleme klasörü yükleme sırasında değiştirilebilecek dosyalar içeriyor. Yüklemeyi devam etmek ister misiniz?"},
         {"IDS_DESTINATION_PROMPT", "Şablon klasörüne yolu belirtin. Yükleme programı şablonları ve konfigürasyon dosyalarını belirtilen klasöre yükleyecek."},
         {"IDS_TEMPLATE_CATALOG", "Şablon klasörü:"},
+        {"IDS_ROLLBACK_INCOMPLETE", "Yükleme durduruldu, ancak bu dosyalar yerine konulamadı. Önceki sürümleri saklandı; yükleme programının bir sonraki başlatılışı onları yerine koyacak:"},
+        {"IDS_WAITING_FOR_TARGET", "Bu klasöre başka bir yükleme sürüyor. Bitmesi bekleniyor..."},
+        {"IDS_TARGET_BUSY", "Bu klasöre başka bir yükleme hâlâ sürüyor. Şablonu klasörü değiştirilmedi."},
     }},
 };
 

@@ -39,6 +39,9 @@ constinit const LanguageTexts kTexts_vi = {
         {"IDS_SETUP_EXISTEDTARGET", "Thư mục cài đặt có chứa các tệp mà có thể bị thay đổi trong quá trình cài đặt. Tiếp tục việc cài đặt?"},
         {"IDS_DESTINATION_PROMPT", "Hãy chỉ ra đường dẫn tới thư mục các khuôn mẫu. Chương trình cài đặt sẽ đặt các khuôn mẫu và tệp cấu hình vào thư mục được chỉ ra."},
         {"IDS_TEMPLATE_CATALOG", "Thư mục các khuôn mẫu:"},
+        {"IDS_ROLLBACK_INCOMPLETE", "Việc cài đặt đã dừng, nhưng không thể đặt lại các tệp sau. Phiên bản trước của chúng được giữ lại, và lần khởi chạy tiếp theo của trình cài đặt sẽ đặt lại chúng:"},
+        {"IDS_WAITING_FOR_TARGET", "Một quá trình cài đặt khác vào thư mục này đang chạy. Đang chờ nó kết thúc..."},
+        {"IDS_TARGET_BUSY", "Một quá trình cài đặt khác vào thư mục này vẫn đang chạy. Thư mục khuôn mẫu không thay đổi."},
     }},
 };
 

@@ -253,6 +253,7 @@ int TextInstaller::Copy(const WideString& target) {
     SayKey("IDS_ERROR_FINISH");
     return kTextFailed;
   }
+  WideString shownNotice;
   for (;;) {
     struct pollfd fds[1] = {{interrupts_, POLLIN, 0}};
     ::poll(fds, interrupts_ >= 0 ? 1 : 0, kPollMs);
@@ -264,19 +265,33 @@ int TextInstaller::Copy(const WideString& target) {
         channel.RequestCancel();
       }
     }
+    if (WideString notice = channel.Notice(); !notice.empty() && !(notice == shownNotice)) {
+      Say(notice);
+      shownNotice = notice;
+    }
     uint32_t code = 0;
     WideString message;
     int percent = 0;
     channel.Read(&code, &message, &percent);
-    if (code == kErrorCancelled) {
-      worker.Join();
-      Say(message);
-      return kTextCancelled;
-    }
     if (code != 0) {
       worker.Join();
-      Say(message);
-      SayKey("IDS_ERROR_FINISH");
+      std::vector<UnrestoredFile> unrestored = channel.Unrestored();
+      // A cancel's text says the directory has not been changed.
+      if (code != kErrorCancelled || unrestored.empty()) Say(message);
+      // Not as it was: say so, and where the old files are.
+      if (!unrestored.empty()) {
+        SayKey("IDS_ROLLBACK_INCOMPLETE");
+        for (const UnrestoredFile& file : unrestored) {
+          WideString line(u"  ");
+          line.append(file.path);
+          line.append(WideString(u" ← "));
+          line.append(file.backup);
+          Say(line);
+        }
+        return kTextFailed;
+      }
+      if (code == kErrorCancelled) return kTextCancelled;
+      if (code != kErrorBusy) SayKey("IDS_ERROR_FINISH");
       return kTextFailed;
     }
     if (percent > 99) {

@@ -1,7 +1,9 @@
 #include "testing/scratch_dir.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -119,6 +121,40 @@ std::string MakeDirOnOtherFileSystem(const std::string& near) {
   }
   char pattern[] = "/dev/shm/qorv-XXXXXX";
   return ::mkdtemp(pattern) == nullptr ? std::string() : std::string(pattern);
+}
+
+SmallFileSystem::SmallFileSystem(const std::string& path, uint64_t bytes) : path_(path) {
+  fs::create_directories(path);
+  std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+  mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallFileSystem::~SmallFileSystem() {
+  if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+}
+
+uint64_t SmallFileSystem::Free() const {
+  struct statvfs st;
+  if (::statvfs(path_.c_str(), &st) != 0) return 0;
+  return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+}
+
+void SmallFileSystem::LeaveFree(uint64_t bytes) {
+  std::string filler = path_ + "/filler";
+  if (::truncate(filler.c_str(), 0) != 0) WriteFile(filler, "");
+  uint64_t free = Free();
+  if (free <= bytes) return;
+  // tmpfs counts what is written, not what a file's size claims.
+  int fd = ::open(filler.c_str(), O_WRONLY);
+  if (fd < 0) throw std::runtime_error("open " + filler);
+  std::string block(65536, 'f');
+  for (uint64_t left = free - bytes; left > 0;) {
+    size_t n = left < block.size() ? static_cast<size_t>(left) : block.size();
+    ssize_t written = ::write(fd, block.data(), n);
+    if (written <= 0) break;
+    left -= static_cast<uint64_t>(written);
+  }
+  ::close(fd);
 }
 
 }  // namespace qorv::testing

@@ -54,6 +54,25 @@ void RemoveAll(const std::string& path);
 // A new, empty directory under /dev/shm when that is another file system
 // than the one holding `near`; empty when there is none here.
 std::string MakeDirOnOtherFileSystem(const std::string& near);
+// A tmpfs of `bytes` mounted on `path` (created) for the life of the
+// object: a disk that really fills up. Needs root; Mounted() says whether it
+// worked.
+class SmallFileSystem {
+ public:
+  SmallFileSystem(const std::string& path, uint64_t bytes);
+  ~SmallFileSystem();
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  bool Mounted() const { return mounted_; }
+  // Sizes the file `filler` on it so that about `bytes` stay free.
+  void LeaveFree(uint64_t bytes);
+  uint64_t Free() const;
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
 // Everything a user could notice about a tree: names, types, contents,
 // modification times of files, permission bits; keyed by path below `root`.
 std::map<std::string, std::string> Snapshot(const std::string& root);

@@ -236,16 +236,22 @@ void CInstallerDlg::StartCopying() {
     WideString message;
     int percent = 0;
     channel_.Read(&code, &message, &percent);
+    progress_->SetNotice(channel_.Notice());
     progress_->SetProgress(percent);
     gtk_main_iteration();
     copyRunning_ = code == 0 && percent <= 99;
-    if (code == kErrorCancelled) {
-      ShowCancelPage();
-      break;
-    }
     if (code != 0) {
-      ShowMessage(this, message, kMessageError);
-      ShowErrorPage();
+      std::vector<UnrestoredFile> unrestored = channel_.Unrestored();
+      // A cancel's text says the directory has not been changed: not shown
+      // when that is untrue.
+      if (code != kErrorCancelled) ShowMessage(this, message, kMessageError);
+      if (!unrestored.empty()) {
+        ShowIncompletePage(unrestored);
+      } else if (code == kErrorCancelled) {
+        ShowCancelPage();
+      } else {
+        ShowErrorPage();
+      }
       break;
     }
     if (percent > 99) {
@@ -286,6 +292,30 @@ void CInstallerDlg::ShowErrorPage() {
   state_ = kFailed;
   SetFinishButtons();
   ShowPage(error_.get());
+}
+
+void CInstallerDlg::ShowIncompletePage(const std::vector<UnrestoredFile>& unrestored) {
+  // The page has room for a few lines; the terminal and the next start's
+  // recovery name them all.
+  constexpr size_t kShown = 4;
+  WideString text = Text("IDS_ROLLBACK_INCOMPLETE");
+  for (size_t i = 0; i < unrestored.size() && i < kShown; ++i) {
+    text.push_back(u'\n');
+    text.append(unrestored[i].path);
+  }
+  if (unrestored.size() > kShown) {
+    text.append(WideString(u"\n(+"));
+    text.append(fromInteger(static_cast<int32_t>(unrestored.size() - kShown), 10));
+    text.push_back(u')');
+  }
+  if (!incomplete_) {
+    incomplete_ = std::make_unique<MessagePage>(fixed_, sidePicture_, text);
+  } else {
+    incomplete_->SetText(text);
+  }
+  state_ = kFailed;
+  SetFinishButtons();
+  ShowPage(incomplete_.get());
 }
 
 void CInstallerDlg::ShowCancelPage() {

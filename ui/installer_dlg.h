@@ -70,6 +70,9 @@ class CInstallerDlg : public CWnd {
   void ShowSuccessPage();
   void ShowErrorPage();
   void ShowCancelPage();
+  // After a rollback that could not put every file back: says so and names
+  // them, instead of the error or cancel page's "has not been changed".
+  void ShowIncompletePage(const std::vector<UnrestoredFile>& unrestored);
   void OnFinish();
   void RequestCancel();
 
@@ -101,6 +104,7 @@ class CInstallerDlg : public CWnd {
   SuccessFinalPage* successPage() const { return success_.get(); }
   MessagePage* errorPage() const { return error_.get(); }
   MessagePage* cancelPage() const { return cancelled_.get(); }
+  MessagePage* incompletePage() const { return incomplete_.get(); }
   KitReader& reader() { return reader_; }
   ProgressChannel& channel() { return channel_; }
   void SetFinishPauseMsForTesting(int ms) { worker_.SetFinishPauseMs(ms); }
@@ -130,6 +134,7 @@ class CInstallerDlg : public CWnd {
   std::unique_ptr<SuccessFinalPage> success_;
   std::unique_ptr<MessagePage> error_;
   std::unique_ptr<MessagePage> cancelled_;
+  std::unique_ptr<MessagePage> incomplete_;
   bool usecwd_;
   GdkPixbuf* sidePicture_ = nullptr;
   GtkWidget* back_ = nullptr;

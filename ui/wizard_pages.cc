@@ -112,13 +112,16 @@ ProgressPage::ProgressPage(GtkWidget* container, int barWidth) : WizardDialogPag
 }
 
 void ProgressPage::SetProgress(int percent) {
-  gtk_label_set_text(GTK_LABEL(status_),
-                     (percent == 100 ? finishText_ : progressText_).c_str());
+  const NarrowString& text =
+      percent == 100 ? finishText_ : !notice_.empty() ? notice_ : progressText_;
+  gtk_label_set_text(GTK_LABEL(status_), text.c_str());
   double fraction = percent / 100.0;
   // GTK refuses fractions outside 0..1 with a warning; the page never asks.
   if (fraction < 0) fraction = 0;
   if (fraction > 1) fraction = 1;
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar_), fraction);
 }
+
+void ProgressPage::SetNotice(const WideString& notice) { notice_ = toNarrow(notice); }
 
 }  // namespace qorv

@@ -83,6 +83,8 @@ class ProgressPage : public WizardDialogPage {
   // "Copying complete..." at exactly 100, else "Files being copied...";
   // the bar shows percent / 100.
   void SetProgress(int percent);
+  // A text shown instead of "Files being copied..." while it is not empty.
+  void SetNotice(const WideString& notice);
   GtkWidget* statusLabel() const { return status_; }
   GtkWidget* progressBar() const { return bar_; }
 
@@ -91,6 +93,7 @@ class ProgressPage : public WizardDialogPage {
   GtkWidget* bar_;
   NarrowString progressText_;
   NarrowString finishText_;
+  NarrowString notice_;
 };
 
 }  // namespace qorv
