@@ -22,7 +22,8 @@ const char* const kAllKeys[] = {
     "IDS_PROGRESS_START",     "IDS_ERROR_FINISH",        "IDS_CANCEL_FINISH",
     "IDS_BROWSE_SELDIR",      "IDS_BROWSE_OK",           "IDS_BROWSE_CANCEL",
     "IDS_WELCOME_TITLE",      "IDS_SETUP_EXISTEDTARGET", "IDS_DESTINATION_PROMPT",
-    "IDS_TEMPLATE_CATALOG",
+    "IDS_TEMPLATE_CATALOG",   "IDS_ROLLBACK_INCOMPLETE", "IDS_WAITING_FOR_TARGET",
+    "IDS_TARGET_BUSY",
 };
 
 // Looks a key up in one language, in UTF-8 as the toolkit receives it.
