@@ -105,6 +105,43 @@ for umask, new_bits in ((0o022, 0o644), (0o077, 0o600)):
           mode_of(os.path.join(target, "old.cf")) == 0o640,
           "umask %03o: a replaced file keeps its 640" % umask)
 
+# --- A full disk ----------------------------------------------------------------------
+# The target on an 8 MiB tmpfs with about 3 MiB free; the kit's 10 MiB file
+# cannot fit. The run fails and the tree is exactly as before, the replaced
+# a.txt included, whether the backups go to the same disk or another one.
+full_kit = make_kit("full", {"a.txt": b"n" * 100000, "b.bin": b"b" * 500000,
+                             "new/c.bin": b"c" * 1000000, "d.bin": b"d" * 10000000})
+for same in (False, True):
+    reset_home()
+    mount = os.path.join(WORK, "T")
+    os.makedirs(mount, exist_ok=True)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", mount]).returncode != 0:
+        check(False, "a small tmpfs can be mounted (needs root)")
+        break
+    try:
+        tpl = os.path.join(mount, "tpl")
+        os.makedirs(tpl)
+        with open(os.path.join(tpl, "a.txt"), "wb") as f:
+            f.write(b"o" * 100000)
+        os.utime(os.path.join(tpl, "a.txt"), (1000000000, 1000000000))
+        st = os.statvfs(mount)
+        with open(os.path.join(mount, "filler"), "wb") as f:
+            f.write(b"f" * (st.f_bavail * st.f_frsize - 3 * 1024 * 1024))
+        before = snapshot(tpl)
+        env = dict(ENV, TMPDIR=os.path.join(mount, "tmp")) if same else ENV
+        if same:
+            os.makedirs(env["TMPDIR"])
+        r = install(full_kit, tpl, env=env)
+        where = "backups on the same disk" if same else "backups on another disk"
+        check(r.returncode == 1 and snapshot(tpl) == before,
+              "full disk, %s: status 1 and the tree exactly as before" % where,
+              (r.returncode, r.stderr, differences(before, snapshot(tpl))))
+        check(b"Template directory has not been changed." in r.stderr and
+              not [n for n in os.listdir(env["TMPDIR"]) if n.startswith("kvins")],
+              "full disk, %s: says so, and no run directory is left" % where, r.stderr)
+    finally:
+        subprocess.run(["umount", "-l", mount])
+
 # --- Killed at any moment, the unpacking included ---------------------------------
 # SIGKILL at random moments of a silent install, then a second start: the
 # target is installed, and nothing of either run stays in the temporary

@@ -291,6 +291,29 @@ TEST_F(CopyJobTest, ReplacedFilesComeBackWithContentAndTime) {
   EXPECT_EQ(Snapshot(target), before);
 }
 
+TEST_F(CopyJobTest, AFileThatCannotBePutBackIsNamedAndItsBackupKept) {
+  TestKit kit;
+  kit.entries = {{u"old.cf", "new", Ticks(9000)}, {u"blocker\\inner.cf", "x", Ticks(9000)}};
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  WriteFile(target + "/old.cf", "old content");
+  testing::SetMTime(target + "/old.cf", 100);
+  WriteFile(target + "/blocker", "a file where the kit wants a directory");
+  {
+    // The backup's rename works; every rename after it, the restore's, fails.
+    FaultInjector stuck(SysCall::kRename, 1, EIO, 1000);
+    EXPECT_NE(Run(target), 0u);
+  }
+  EXPECT_EQ(reports_.back().message, "Installation error");
+  ASSERT_EQ(channel_unrestored_.size(), 1u);
+  EXPECT_EQ(N(channel_unrestored_[0].path), target + "/old.cf");
+  EXPECT_EQ(testing::ReadFile(N(channel_unrestored_[0].backup)), "old content");
+  EXPECT_FALSE(TempLeftovers().empty());  // the run directory, for the next start
+  EXPECT_EQ(RecoverInterruptedRuns(W(temp_)).size(), 1u);
+  EXPECT_EQ(testing::ReadFile(target + "/old.cf"), "old content");
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
 // The transactional promise: whichever file-layer call fails, the target is
 // exactly as it was and nothing is left in the temporary directory.
 class CopyJobFaultTest : public CopyJobTest, public ::testing::WithParamInterface<bool> {
