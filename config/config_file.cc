@@ -1,11 +1,13 @@
 #include "config/config_file.h"
 
 #include <fcntl.h>
+#include <langinfo.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <cwchar>
 #include <random>
@@ -18,8 +20,6 @@
 namespace qorv {
 
 namespace {
-
-constexpr char16_t kReplacement = 0xFFFD;
 
 // Reads the whole file; false when it cannot be opened or read to the end.
 bool ReadAll(const char* path, std::string* content, bool* missing) {
@@ -51,26 +51,132 @@ std::u16string DecodeUtf16Le(const std::string& bytes, size_t start) {
   return units;
 }
 
+// A byte no character is made of, carried through as a lone low surrogate
+// that Encode() turns back into the byte.
+constexpr char16_t kCarriedByte = 0xDC00;
+
+void PutCodePoint(char32_t point, std::u16string* units) {
+  if (point > 0xFFFF) {
+    point -= 0x10000;
+    units->push_back(static_cast<char16_t>(0xD800 + (point >> 10)));
+    units->push_back(static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
+  } else {
+    units->push_back(static_cast<char16_t>(point));
+  }
+}
+
+bool LocaleIsUtf8() { return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0; }
+
+// The length of the well-formed UTF-8 sequence at bytes[i] and its code
+// point, or 0 when there is none (as the C library judges: no overlong
+// forms, no surrogates, nothing beyond U+10FFFF).
+size_t Utf8SequenceAt(const std::string& bytes, size_t i, char32_t* point) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  unsigned char lead = byte(i);
+  size_t length;
+  char32_t min;
+  if (lead < 0x80) {
+    *point = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, min = 0x80, *point = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, min = 0x800, *point = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, min = 0x10000, *point = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (bytes.size() - i < length) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    *point = (*point << 6) | (byte(i + k) & 0x3F);
+  }
+  if (*point < min || *point > 0x10FFFF || (*point >= 0xD800 && *point <= 0xDFFF)) return 0;
+  return length;
+}
+
 // Decodes in the locale's encoding one character at a time, so a character
 // is never split and a bad byte costs only itself.
 std::u16string DecodeMultiByte(const std::string& bytes, size_t start) {
   std::u16string units;
+  units.reserve(bytes.size() - start);
+  if (LocaleIsUtf8()) {
+    for (size_t i = start; i < bytes.size();) {
+      char32_t point = 0;
+      size_t used = Utf8SequenceAt(bytes, i, &point);
+      if (used == 0) {
+        units.push_back(kCarriedByte | static_cast<unsigned char>(bytes[i]));
+        ++i;
+        continue;
+      }
+      PutCodePoint(point, &units);
+      i += used;
+    }
+    return units;
+  }
   std::mbstate_t state{};
   size_t i = start;
   while (i < bytes.size()) {
     wchar_t wc = 0;
     size_t used = std::mbrtowc(&wc, bytes.data() + i, bytes.size() - i, &state);
     if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) {
-      units.push_back(kReplacement);
+      units.push_back(kCarriedByte | static_cast<unsigned char>(bytes[i]));
       state = std::mbstate_t{};
       ++i;
       continue;
     }
     if (used == 0) used = 1;  // a zero byte
-    units.push_back(static_cast<char16_t>(static_cast<uint32_t>(wc) & 0xFFFFu));
+    PutCodePoint(static_cast<char32_t>(wc), &units);
     i += used;
   }
   return units;
+}
+
+// The bytes of `text` in the locale's encoding, the carried bytes as they
+// came, every unit up to the text's length (a zero unit too).
+void Encode(const WideString& text, std::string* out) {
+  const char16_t* units = text.c_str();
+  const size_t count = text.size();
+  const bool utf8 = LocaleIsUtf8();
+  std::mbstate_t state{};
+  char piece[MB_LEN_MAX];
+  for (size_t i = 0; i < count; ++i) {
+    char32_t point = units[i];
+    if (point < 0x80) {
+      out->push_back(static_cast<char>(point));
+      continue;
+    }
+    if (point >= 0xD800 && point <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      point = 0x10000 + ((point - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (point >= 0xDC00 && point <= 0xDCFF) {
+      out->push_back(static_cast<char>(point & 0xFF));
+      continue;
+    }
+    if (utf8 && !(point >= 0xD800 && point <= 0xDFFF)) {
+      char32_t p = point;
+      if (p < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (p >> 6)));
+      } else if (p < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (p >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((p >> 6) & 0x3F)));
+      } else {
+        out->push_back(static_cast<char>(0xF0 | (p >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((p >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((p >> 6) & 0x3F)));
+      }
+      out->push_back(static_cast<char>(0x80 | (p & 0x3F)));
+      continue;
+    }
+    size_t n = std::wcrtomb(piece, static_cast<wchar_t>(point), &state);
+    if (n == static_cast<size_t>(-1)) {
+      out->push_back('?');
+      state = std::mbstate_t{};
+    } else {
+      out->append(piece, n);
+    }
+  }
 }
 
 // The file a write must replace: the target of a symbolic link, followed
@@ -100,40 +206,52 @@ int CompareNoCase(const WideString& a, const WideString& b) {
   return ::strcasecmp(toNarrow(a).c_str(), toNarrow(b).c_str());
 }
 
-void ConfigEntryList::Add(const WideString& key, const WideString& value) {
-  ConfigEntry* match = nullptr;
-  for (ConfigEntry& entry : entries_) {
-    if (CompareNoCase(entry.key, key) != 0) continue;
-    for (const WideString& existing : entry.values) {
-      if (CompareNoCase(existing, value) == 0) return;
-    }
-    match = &entry;
+std::u16string FoldCase(const WideString& text) {
+  std::u16string folded(text.c_str(), text.size());
+  for (char16_t& unit : folded) {
+    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit + (u'a' - u'A'));
   }
-  if (match != nullptr) {
-    match->values.push_back(value);
-  } else {
+  return folded;
+}
+
+void ConfigEntryList::Reindex() {
+  keys_.clear();
+  values_.clear();
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    keys_.emplace(FoldCase(entries_[i].key), i);
+    values_.emplace_back();
+    for (const WideString& value : entries_[i].values) values_.back().insert(FoldCase(value));
+  }
+}
+
+void ConfigEntryList::Add(const WideString& key, const WideString& value) {
+  auto [it, added] = keys_.emplace(FoldCase(key), entries_.size());
+  if (added) {
     entries_.push_back(ConfigEntry{key, {value}});
+    values_.emplace_back();
+    values_.back().insert(FoldCase(value));
+    return;
+  }
+  if (values_[it->second].insert(FoldCase(value)).second) {
+    entries_[it->second].values.push_back(value);
   }
 }
 
 const std::vector<WideString>* ConfigEntryList::Find(const WideString& key) const {
-  for (const ConfigEntry& entry : entries_) {
-    if (CompareNoCase(entry.key, key) == 0) return &entry.values;
-  }
-  return nullptr;
+  auto it = keys_.find(FoldCase(key));
+  return it == keys_.end() ? nullptr : &entries_[it->second].values;
 }
 
 void ConfigEntryList::Set(const WideString& key, const std::vector<WideString>& values) {
-  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    if (CompareNoCase(it->key, key) != 0) continue;
-    if (values.empty()) {
-      entries_.erase(it);
-    } else {
-      it->values = values;
-    }
-    return;
+  auto it = keys_.find(FoldCase(key));
+  if (it == keys_.end()) {
+    if (!values.empty()) entries_.push_back(ConfigEntry{key, values});
+  } else if (values.empty()) {
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(it->second));
+  } else {
+    entries_[it->second].values = values;
   }
-  if (!values.empty()) entries_.push_back(ConfigEntry{key, values});
+  Reindex();
 }
 
 void ConfigEntryList::Parse(const char16_t* units, size_t count) {
@@ -185,11 +303,12 @@ ConfigEntryList::ReadResult ConfigEntryList::Read(const WideString& path) {
 void ConfigEntryList::Write(const WideString& path) const {
   std::string content;
   for (const ConfigEntry& entry : entries_) {
-    NarrowString key = toNarrow(entry.key);
+    std::string key;
+    Encode(entry.key, &key);
     for (const WideString& value : entry.values) {
-      content.append(key.c_str());
+      content.append(key);
       content.push_back('=');
-      content.append(toNarrow(value).c_str());
+      Encode(value, &content);
       content.push_back('\n');
     }
   }

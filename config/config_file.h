@@ -6,6 +6,9 @@
 #define QORV_CONFIG_CONFIG_FILE_H_
 
 #include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/text_string.h"
@@ -15,6 +18,10 @@ namespace qorv {
 // Compares the locale encodings of `a` and `b` with only ASCII letters
 // folded: negative, zero (equal) or positive.
 int CompareNoCase(const WideString& a, const WideString& b);
+
+// `text` with ASCII letters folded to lower case: two texts are equal under
+// the launcher's rule exactly when their folded forms are. For hashing.
+std::u16string FoldCase(const WideString& text);
 
 // Orders texts by CompareNoCase, for sets of keys and locations.
 struct NoCaseLess {
@@ -49,11 +56,14 @@ class ConfigEntryList {
   // Merges the file's lines into the list with Add. A file that does not
   // exist, or cannot be read whole, leaves the list unchanged; the result
   // tells which. Encodings: FF FE starts UTF-16LE, EF BB BF starts UTF-8,
-  // anything else is the locale's encoding. Bytes that do not decode become
-  // U+FFFD, so no line is ever dropped.
+  // anything else is the locale's encoding. A byte that does not decode is
+  // carried as the lone surrogate U+DC00 + byte, and a zero byte as U+0000,
+  // so that Write() gives back the very bytes: the file is the user's.
+  // Linear in the size of the file.
   ReadResult Read(const WideString& path);
   // Replaces the file with the list, one "key=value\n" line per value,
-  // grouped by key in list order, in the locale's encoding. The file is
+  // grouped by key in list order, in the locale's encoding (carried bytes
+  // as they were; a character the encoding lacks as "?"). The file is
   // replaced whole or not at all: the content goes to a new file in the same
   // directory, is flushed to disk and renamed over the old one, which keeps
   // its permission bits (a symbolic link keeps pointing at the new file).
@@ -62,7 +72,8 @@ class ConfigEntryList {
   void Write(const WideString& path) const;
 
   // Appends `value` to `key` unless an equal value is there; a new key goes
-  // at the end.
+  // at the end. Constant time on average: keys and values are indexed by
+  // their folded forms.
   void Add(const WideString& key, const WideString& value);
   // The values of `key`, or null when the key is absent.
   const std::vector<WideString>* Find(const WideString& key) const;
@@ -76,7 +87,12 @@ class ConfigEntryList {
   void Parse(const char16_t* units, size_t count);
 
  private:
+  void Reindex();
+
   std::vector<ConfigEntry> entries_;
+  // Folded key -> position in entries_; per entry, its folded values.
+  std::unordered_map<std::u16string, size_t> keys_;
+  std::vector<std::unordered_set<std::u16string>> values_;
 };
 
 }  // namespace qorv

@@ -97,8 +97,26 @@ TEST(ConfigFileTest, EncodingsAndByteOrderMarks) {
   EXPECT_EQ(RoundTrip(utf16), "key=\xd0\x96\nb=2\n");
   // A UTF-8 mark is skipped.
   EXPECT_EQ(RoundTrip("\xEF\xBB\xBFkey=\xd0\x96\n"), "key=\xd0\x96\n");
-  // An undecodable byte does not cost the rest of the file.
-  EXPECT_EQ(RoundTrip("a=1\xff\nb=2\n"), "a=1\xef\xbf\xbd\nb=2\n");
+}
+
+// The file is the user's: whatever bytes the locale cannot decode come back
+// as they were, and keys that differ only there stay apart.
+TEST(ConfigFileTest, UndecodableBytesComeBackByteForByte) {
+  const std::string cases[] = {
+      "a=1\xff\nb=2\n",
+      "Legacy=/opt/\xcf\xf0\xee\xe3\xf0\xe0\xec\xec\xfb\n",  // Windows-1251
+      "Legacy=/opt/\xcf\xf0\nLegacy=/opt/\xcf\xf1\n",          // apart, both kept
+      "lone=\x80\xbf continuation\n\xbf=key\n",
+      "mixed=\xd0\x96\xd0\nok=\xf0\x9f\x98\x80\n",               // cut, then an emoji
+      std::string("nul=a\0b\nz\0=\0\n", 13),
+      "surrogate=\xed\xa0\x80 overlong=\xc0\xaf\n",
+      "cut=abc\xe2\x82\n",  // a sequence cut by the end of the file
+  };
+  for (const std::string& content : cases) {
+    EXPECT_EQ(RoundTrip(content), content) << ::testing::PrintToString(content);
+  }
+  // The last line needs no line feed; it is written with one.
+  EXPECT_EQ(RoundTrip("cut=abc\xe2\x82"), "cut=abc\xe2\x82\n");
 }
 
 TEST(ConfigFileTest, CharacterAcrossBlockBoundary) {

@@ -2,7 +2,8 @@
 
 #include <wordexp.h>
 
-#include <set>
+#include <string>
+#include <unordered_set>
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
@@ -68,12 +69,12 @@ void LauncherSettings::Load() {
 
 std::vector<WideString> LauncherSettings::GetValues(const WideString& key) const {
   std::vector<WideString> result;
-  std::set<WideString, NoCaseLess> seen;
+  std::unordered_set<std::u16string> seen;
   for (const ConfigEntryList* list : {&user_, &secondary_}) {
     const std::vector<WideString>* values = list->Find(key);
     if (values == nullptr) continue;
     for (const WideString& value : *values) {
-      if (seen.insert(value).second) result.push_back(value);
+      if (seen.insert(FoldCase(value)).second) result.push_back(value);
     }
   }
   return result;
@@ -98,12 +99,12 @@ void LauncherSettings::Save() {
 }
 
 void RemoveDuplicateLocations(LocationList& list) {
-  std::set<WideString, NoCaseLess> seen;
+  std::unordered_set<std::u16string> seen;
   LocationList kept;
   for (const WideString& element : list) {
     WideString key = element;
     if (!element.empty() && !EndsWithSeparator(element)) key.push_back(u'\\');
-    if (seen.insert(key).second) kept.push_back(element);
+    if (seen.insert(FoldCase(key)).second) kept.push_back(element);
   }
   list.swap(kept);
 }
