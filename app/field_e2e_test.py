@@ -105,6 +105,30 @@ for umask, new_bits in ((0o022, 0o644), (0o077, 0o600)):
           mode_of(os.path.join(target, "old.cf")) == 0o640,
           "umask %03o: a replaced file keeps its 640" % umask)
 
+# --- Launcher files are the user's data ------------------------------------------------
+# Lines the installer does not change come back byte for byte: Windows-1251,
+# lone continuation bytes, zero bytes, a sequence cut by the end of the file.
+launcher_kit = make_kit("launcher", {"a.cf": b"a"})
+odd = (b"Legacy=/opt/\xcf\xf0\xee\xe3\xf0\xe0\xec\xec\xfb\n"
+       b"ConfigurationTemplatesLocation=/old/place\n"
+       b"Lone=\x80\xbf\xbf\nNul=a\x00b\n"
+       b"Cut=abc\xe2\x82")
+for locale in ("C", "C.UTF-8"):
+    reset_home()
+    os.makedirs(os.path.dirname(LAUNCHER))
+    with open(LAUNCHER, "wb") as f:
+        f.write(odd)
+    target = os.path.join(WORK, "launcher-target")
+    r = install(launcher_kit, target, env=dict(ENV, LC_ALL=locale))
+    with open(LAUNCHER, "rb") as f:
+        written = f.read()
+    lines = odd.split(b"\n")
+    expected = b"\n".join([lines[0], b"ConfigurationTemplatesLocation=" + target.encode()] +
+                          lines[1:]) + b"\n"
+    check(r.returncode == 0 and written == expected,
+          "LC_ALL=%s: the launcher file's other lines come back byte for byte" % locale,
+          (r.stderr, written))
+
 # --- A full disk ----------------------------------------------------------------------
 # The target on an 8 MiB tmpfs with about 3 MiB free; the kit's 10 MiB file
 # cannot fit. The run fails and the tree is exactly as before, the replaced
