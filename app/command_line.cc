@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/text_convert.h"
@@ -34,6 +36,17 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
     if (arg == nullptr || (arg[0] != '-' && arg[0] != '/')) continue;
     if (IsHelp(arg)) {
       result.help = true;
+      continue;
+    }
+    if (std::strncmp(arg, "--wait=", 7) == 0) {
+      char* end = nullptr;
+      errno = 0;
+      long seconds = std::strtol(arg + 7, &end, 10);
+      if (arg[7] < '0' || arg[7] > '9' || *end != '\0' || errno != 0 || seconds > 86400 * 365) {
+        result.problems.push_back(std::string(arg) + ": expected a number of seconds");
+      } else {
+        result.waitSeconds = static_cast<int>(seconds);
+      }
       continue;
     }
     char option = Upper(arg[1]);
@@ -82,7 +95,7 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
 }
 
 const char* UsageText() {
-  return "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [-L<code>]\n"
+  return "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [-L<code>]\n"
          "       qorv-setup -h | -? | --help\n"
          "\n"
          "Installs the templates of qorv.vkt into a template directory and adds\n"
@@ -95,6 +108,9 @@ const char* UsageText() {
          "             or the one -D gives, end when the copy ends\n"
          "  -D<dir>    install into <dir> (the wizard shows it on its directory\n"
          "             page; the terminal question offers it as the answer)\n"
+         "  --wait=SECONDS  when another installation into the same directory\n"
+         "             is running, wait at most this long for it (0: not at\n"
+         "             all), then fail; without it, wait as long as it takes\n"
          "  -L<code>   language: ru uk en lv lt bg de ro ka kk vi tr el es hy it;\n"
          "             ends the reading of -S and -L (put it last). Default:\n"
          "             the locale's language, else English\n"

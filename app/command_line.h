@@ -2,7 +2,7 @@
 // it touches neither the toolkit nor the process locale, so the caller
 // passes the locale name it selected at start-up.
 //
-//   qorv-setup [usecwd] [-S] [-D<dir>] [-L<code>]
+//   qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [-L<code>]
 //   qorv-setup -h | -? | --help
 //
 // "usecwd" counts only as the very first argument. An option begins with '-'
@@ -32,6 +32,9 @@ struct CommandLine {
   bool help = false;        // -h, -?, --help: print the usage and end
   bool hasTarget = false;   // -D<dir> given
   WideString target;        // its directory, as written
+  // --wait=SECONDS: how long to wait for another installation into the same
+  // directory to end; -1 (no option): as long as it takes.
+  int waitSeconds = -1;
   // What a strict reading refuses, one English sentence each: an unknown
   // option, an empty -D, an unknown language code, S or L after the first
   // language option. Toolkit options ("--display" and the like) pass.

@@ -129,6 +129,99 @@ for locale in ("C", "C.UTF-8"):
           "LC_ALL=%s: the launcher file's other lines come back byte for byte" % locale,
           (r.stderr, written))
 
+# --- Two installers at once ------------------------------------------------------------
+def at_once(runs):
+    """Starts every (kit_dir, target, extra) of `runs` at the same moment:
+    each blocks on one FIFO until it is opened for writing. The statuses."""
+    fifo = os.path.join(WORK, "go")
+    if not os.path.exists(fifo):
+        os.mkfifo(fifo)
+    procs = [subprocess.Popen(["sh", "-c", 'read x < "$0"; exec "$@"', fifo, SETUP, "usecwd",
+                               "-S", "-D" + target, *extra], cwd=kit_dir, env=ENV,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE) for kit_dir, target, extra in runs]
+    time.sleep(0.3)
+    os.close(os.open(fifo, os.O_WRONLY))
+    return [(p.wait(timeout=300), p.stderr.read().decode("utf-8", "replace")) for p in procs]
+
+
+def launcher_locations():
+    if not os.path.exists(LAUNCHER):
+        return []
+    with open(LAUNCHER) as f:
+        return [line.rstrip("\n").split("=", 1)[1] for line in f
+                if line.startswith("ConfigurationTemplatesLocation=")]
+
+
+# Different targets: both recorded in the launcher file, every time.
+pair_kit = make_kit("pair", {"f%03d.cf" % i: b"p" * 2000 for i in range(30)})
+lost = []
+for attempt in range(20):
+    reset_home()
+    ta, tb = os.path.join(WORK, "ta"), os.path.join(WORK, "tb")
+    for t in (ta, tb):
+        shutil.rmtree(t, ignore_errors=True)
+    results = at_once([(pair_kit, ta, ()), (pair_kit, tb, ())])
+    if [r[0] for r in results] != [0, 0] or sorted(launcher_locations()) != sorted([ta, tb]):
+        lost.append((attempt, results, launcher_locations()))
+check(not lost, "two installers into different targets, 20 times: both recorded", lost[:2])
+
+# One target, a newer and an older kit at once: the newer kit's files win,
+# whichever run goes first; the second says it waits.
+def kit_of(name, stamp, data):
+    source = os.path.join(WORK, name + "-src")
+    for i in range(150):
+        path = os.path.join(source, "d%d" % (i % 5), "f%03d.cf" % i)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data * 3000)
+        os.utime(path, (stamp, stamp))
+    kit_dir = os.path.join(WORK, name)
+    os.makedirs(kit_dir, exist_ok=True)
+    subprocess.run([VKT, "pack", "-o", os.path.join(kit_dir, "qorv.vkt"), source], check=True,
+                   stdout=subprocess.DEVNULL)
+    return kit_dir
+
+
+newer = kit_of("newer", 1700000000, b"N")
+older = kit_of("older", 1600000000, b"o")
+target = os.path.join(WORK, "shared")
+mixed = []
+waited = 0
+for attempt in range(20):
+    reset_home()
+    shutil.rmtree(target, ignore_errors=True)
+    runs = [(newer, target, ()), (older, target, ())]
+    results = at_once(runs if attempt % 2 else runs[::-1])
+    waited += sum("Waiting for it to finish" in err for _, err in results)
+    olds = [os.path.join(d, n) for d, _, files in os.walk(target) for n in files
+            if open(os.path.join(d, n), "rb").read(1) != b"N"]
+    count = sum(len(files) for _, _, files in os.walk(target))
+    if [r[0] for r in results] != [0, 0] or olds or count != 150:
+        mixed.append((attempt, [r[0] for r in results], len(olds), count))
+check(not mixed, "a newer and an older kit into one target at once, 20 times: the newer kit's "
+      "150 files, both runs succeed (%d of them said they waited)" % waited, mixed[:3])
+
+# Held by another installation: --wait=0 gives up at once, status 1, nothing
+# changed; without a bound the run waits, says so on one line, then installs.
+reset_home()
+target = os.path.join(WORK, "held")
+os.makedirs(target)
+holder = subprocess.Popen(["flock", target, "sleep", "2"])
+time.sleep(0.3)
+r = install(pair_kit, target, extra=("--wait=0",))
+err = r.stderr.decode()
+check(r.returncode == 1 and "Another installation into this directory is still running." in err
+      and os.listdir(target) == [] and not os.listdir(TMP),
+      "--wait=0 while another installation holds the target: status 1, nothing changed", err)
+start = time.time()
+r = install(pair_kit, target)
+err = r.stderr.decode()
+check(r.returncode == 0 and err.count("Waiting for it to finish") == 1 and
+      time.time() - start > 1.0 and len(os.listdir(target)) == 30,
+      "without a bound it waits for the holder, says so once, then installs", err)
+holder.wait()
+
 # --- A full disk ----------------------------------------------------------------------
 # The target on an 8 MiB tmpfs with about 3 MiB free; the kit's 10 MiB file
 # cannot fit. The run fails and the tree is exactly as before, the replaced

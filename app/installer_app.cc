@@ -26,7 +26,7 @@ namespace {
 void RecoverEarlierRuns() {
   auto record = [](const WideString& target) {
     try {
-      RecordInstalledLocation(ReadKnownLocations(), target);
+      RecordInstalledLocation(target);
     } catch (...) {
       // As after a run: the templates are installed either way.
     }
@@ -69,6 +69,7 @@ int CInstallerApp::Run() {
     if (dialog.ToolkitReady()) {
       wizard = true;
       if (line.hasTarget) dialog.SetRequestedTarget(ResolveTypedDirectory(line.target));
+      dialog.SetLockWaitSeconds(line.waitSeconds);
       dialog.Run();
       interruptedBy = dialog.interruptedBy();
     }
@@ -92,6 +93,7 @@ int CInstallerApp::Run() {
   options.hasTarget = line.hasTarget;
   options.target = line.target;
   options.language = line.languageName;
+  options.waitSeconds = line.waitSeconds;
   TextInstaller installer(options, STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO,
                           InterruptWatch::fd());
   return installer.Run();

@@ -1,6 +1,11 @@
 #include "config/launcher_settings.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <wordexp.h>
+
+#include <cerrno>
 
 #include <string>
 #include <unordered_set>
@@ -109,7 +114,7 @@ void RemoveDuplicateLocations(LocationList& list) {
   list.swap(kept);
 }
 
-void ReadTemplateLocations(bool alternative, LocationList& out) {
+bool ReadTemplateLocations(bool alternative, LocationList& out) {
   LauncherSettings settings(alternative);
   settings.Load();
   for (const WideString& value : settings.GetValues(WideString(kLocationKey))) {
@@ -117,6 +122,7 @@ void ReadTemplateLocations(bool alternative, LocationList& out) {
   }
   for (WideString& element : out) replaceAll(element, WideString(u"\\"), WideString(u"/"));
   RemoveDuplicateLocations(out);
+  return !settings.UserUnreadable();
 }
 
 void WriteTemplateLocations(const LocationList& list, bool alternative) {
@@ -132,9 +138,9 @@ KnownLocations ReadKnownLocations() {
   KnownLocations known;
   known.altFileExists = PathExists(AltLauncherFile());
   if (PathExists(UserLauncherFile())) {
-    ReadTemplateLocations(false, known.list);
+    known.userUnreadable = !ReadTemplateLocations(false, known.list);
   } else if (known.altFileExists) {
-    ReadTemplateLocations(true, known.list);
+    known.userUnreadable = !ReadTemplateLocations(true, known.list);
     known.fromAltFile = !known.list.empty();
   }
   return known;
@@ -147,13 +153,60 @@ WideString ProposeTargetDirectory(const KnownLocations& known) {
   return Join({DefaultTemplateBase(), u"tmplts", u"/"});
 }
 
-bool RecordInstalledLocation(const KnownLocations& known, const WideString& target) {
+namespace {
+
+// Exclusive flocks on "<launcher file>.lock" beside launcher files, held for
+// the life of the object. The files themselves are replaced by a rename on
+// every write, so they cannot carry the lock.
+class LauncherLocks {
+ public:
+  LauncherLocks() = default;
+  LauncherLocks(const LauncherLocks&) = delete;
+  LauncherLocks& operator=(const LauncherLocks&) = delete;
+  ~LauncherLocks() {
+    for (int fd : fds_) ::close(fd);
+  }
+  // Locks beside `file`, making its directory first when `make` is set.
+  // Where no lock file can be made the file cannot be written either: the
+  // write then fails on its own.
+  void Lock(const WideString& file, bool make) {
+    std::string path = toNarrow(file).c_str();
+    if (make) {
+      size_t slash = path.rfind('/');
+      if (slash != std::string::npos && slash > 0) {
+        ShellMakeDirs(toWide(NarrowString(path.c_str(), slash)));
+      }
+    }
+    path += ".lock";
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return;
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    fds_.push_back(fd);
+  }
+
+ private:
+  std::vector<int> fds_;
+};
+
+}  // namespace
+
+bool RecordInstalledLocation(const WideString& target) {
   WideString head = target;
   if (EndsWithSeparator(head)) head.resize(head.size() - 1);
-  LocationList list;
-  list.push_back(head);
-  list.insert(list.end(), known.list.begin(), known.list.end());
   try {
+    // Always in this order, the normal file's lock first: two installers
+    // never wait for each other the wrong way round.
+    LauncherLocks locks;
+    bool altExists = PathExists(AltLauncherFile());
+    locks.Lock(UserLauncherFile(), !altExists);
+    if (altExists) locks.Lock(AltLauncherFile(), false);
+    KnownLocations known = ReadKnownLocations();
+    // A list that could not be read whole cannot be merged into.
+    if (known.userUnreadable) return false;
+    LocationList list;
+    list.push_back(head);
+    list.insert(list.end(), known.list.begin(), known.list.end());
     if (!known.fromAltFile) WriteTemplateLocations(list, false);
     if (known.altFileExists) WriteTemplateLocations(list, true);
     return true;

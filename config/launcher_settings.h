@@ -41,6 +41,8 @@ class LauncherSettings {
   // by Load() is never overwritten (code 1): its other settings would be
   // lost.
   void Save();
+  // Whether Load() found the user file but could not read it.
+  bool UserUnreadable() const { return userUnreadable_; }
 
   ConfigEntryList& userList() { return user_; }
   const ConfigEntryList& secondaryList() const { return secondary_; }
@@ -61,11 +63,13 @@ class LauncherSettings {
 void RemoveDuplicateLocations(LocationList& list);
 
 // Appends the template locations of the mode's files to `out`, with
-// backslashes turned into slashes and duplicates removed.
-void ReadTemplateLocations(bool alternative, LocationList& out);
+// backslashes turned into slashes and duplicates removed. False when the
+// mode's user file exists but could not be read.
+bool ReadTemplateLocations(bool alternative, LocationList& out);
 
 // Records `list` (duplicates removed) as the mode's user file's template
-// locations. Throws ConfigWriteError.
+// locations. Throws ConfigWriteError. Other installers may write the file
+// at the same time: RecordInstalledLocation() is the way in for that.
 void WriteTemplateLocations(const LocationList& list, bool alternative);
 
 // What the installer knows of the launcher before it proposes a target.
@@ -73,6 +77,7 @@ struct KnownLocations {
   LocationList list;
   bool altFileExists = false;   // AltLauncherFile() exists
   bool fromAltFile = false;     // the list came from the alternative file
+  bool userUnreadable = false;  // the user file read exists but could not be read
 };
 
 // Reads the locations: from the normal files when the user file exists, else
@@ -85,9 +90,12 @@ WideString ProposeTargetDirectory(const KnownLocations& known);
 
 // After a successful copy into `target`: puts it (without one trailing
 // separator) at the head of the list and writes the list to the launcher
-// files. Failures are swallowed: the installation stands either way.
-// Returns false when a write failed.
-bool RecordInstalledLocation(const KnownLocations& known, const WideString& target);
+// files. Two installers may finish at once: under an exclusive lock on a
+// file beside each launcher file it writes ("vexalaunch.cfg.lock"), it reads
+// the files again, so a location recorded meanwhile is kept. Failures are
+// swallowed: the installation stands either way. Returns false when a file
+// could not be read or written.
+bool RecordInstalledLocation(const WideString& target);
 
 }  // namespace qorv
 

@@ -39,7 +39,7 @@ class LauncherTest : public ::testing::Test {
   std::string Install(const std::string& target = "") {
     KnownLocations known = ReadKnownLocations();
     WideString dir = target.empty() ? ProposeTargetDirectory(known) : W(target);
-    EXPECT_TRUE(RecordInstalledLocation(known, dir));
+    EXPECT_TRUE(RecordInstalledLocation(dir));
     return N(dir);
   }
 
@@ -191,7 +191,7 @@ TEST_F(LauncherTest, UnreadableUserFileIsNeverOverwritten) {
   {
     // Reads: secondary file (missing, no read), then the user file.
     testing::FaultInjector failing(testing::SysCall::kRead, 0, EIO);
-    EXPECT_FALSE(RecordInstalledLocation(known, W("/new")));
+    EXPECT_FALSE(RecordInstalledLocation(W("/new")));
     EXPECT_TRUE(failing.Fired());
   }
   EXPECT_EQ(ReadFile(UserFile()), content);
@@ -203,13 +203,13 @@ TEST_F(LauncherTest, FailedWritesAreRetriedOnceThenSwallowed) {
   KnownLocations known = ReadKnownLocations();
   {
     testing::FaultInjector twice(testing::SysCall::kRename, 0, EIO, 2);
-    EXPECT_FALSE(RecordInstalledLocation(known, W("/new")));
+    EXPECT_FALSE(RecordInstalledLocation(W("/new")));
     EXPECT_EQ(twice.Count(), 2);
   }
   EXPECT_EQ(ReadFile(UserFile()), content);
   {
     testing::FaultInjector once(testing::SysCall::kRename, 0, EIO);
-    EXPECT_TRUE(RecordInstalledLocation(known, W("/new")));
+    EXPECT_TRUE(RecordInstalledLocation(W("/new")));
   }
   EXPECT_EQ(ReadFile(UserFile()),
             "ConfigurationTemplatesLocation=/new\nConfigurationTemplatesLocation=/old\n");

@@ -149,7 +149,7 @@ uint32_t DeleteTree(const WideString& path) {
 }
 
 uint32_t CopyJob::BeginLevel(const WideString& target) {
-  levels_.push_back(CopyLevel{target, WideString(), WideString(), {}, {}, {}});
+  levels_.push_back(CopyLevel{target, WideString(), WideString(), {}, {}, {}, {}});
   knownDirectories_.clear();
   knownBackupDirectories_.clear();
   createdFileSet_.clear();
@@ -231,8 +231,10 @@ uint32_t CopyJob::FlushWritten() {
   // One flush per file system holding the run's files and the entries of
   // its new directories: far cheaper than a flush per file.
   std::vector<std::string> places{Narrow(level.targetRoot)};
-  if (!level.createdDirectories.empty()) {
-    WideString outer = ParentOf(level.createdDirectories.front());
+  const std::vector<WideString>& outermost =
+      level.createdBeforeLock.empty() ? level.createdDirectories : level.createdBeforeLock;
+  if (!outermost.empty()) {
+    WideString outer = ParentOf(outermost.front());
     if (!outer.empty()) places.push_back(Narrow(outer));
   }
   std::set<dev_t> flushed;
@@ -261,10 +263,45 @@ uint32_t CopyJob::EnsureDirectory(const WideString& path) {
     uint32_t code = EnsureDirectory(parent);
     if (code != 0) return code;
   }
-  if (ShellMakeDirs(path) != 0) return kErrorPathNotFound;
-  if (!levels_.empty()) Top().createdDirectories.push_back(path);
+  // Recorded only when this mkdir made it: one another installer made a
+  // moment ago is not this run's to remove.
+  if (Sys().mkdir(key.c_str(), 0777) == 0) {
+    if (!levels_.empty()) Top().createdDirectories.push_back(path);
+  } else if (errno != EEXIST || !IsDirectoryPath(key)) {
+    return kErrorPathNotFound;
+  }
   knownDirectories_.insert(key);
   return kErrorNone;
+}
+
+uint32_t CopyJob::LockTarget(const WideString& target) {
+  bool waited = false;
+  auto waiting = [this, &waited] {
+    waited = true;
+    channel_->PostNotice(LookupText(NarrowString("IDS_WAITING_FOR_TARGET")));
+  };
+  auto stopped = [this] { return channel_->IsCancelRequested(); };
+  uint32_t code = kErrorPathNotFound;
+  // A few rounds: the run we waited for may have been the one that made the
+  // directory, and its rollback may have removed it again.
+  for (int round = 0; round < 8 && code == kErrorPathNotFound; ++round) {
+    if (!IsDirectoryPath(Key(target))) {
+      knownDirectories_.clear();
+      plannedDirectories_.clear();
+      PlanDirectories(target);
+      if (journal_.HasQueued() && !journal_.Flush()) return kErrorPathNotFound;
+      CopyLevel& level = Top();
+      size_t before = level.createdDirectories.size();
+      if ((code = EnsureDirectory(target)) != 0) return code;
+      level.createdBeforeLock.insert(level.createdBeforeLock.end(),
+                                     level.createdDirectories.begin() + before,
+                                     level.createdDirectories.end());
+      level.createdDirectories.resize(before);
+    }
+    code = targetLock_.Acquire(Key(target), lockWaitMs_, waiting, stopped);
+  }
+  if (waited) channel_->PostNotice(WideString());
+  return code;
 }
 
 uint32_t CopyJob::EnsureDirectoryQuiet(const WideString& path) {
@@ -318,6 +355,7 @@ uint32_t CopyJob::Commit() {
   if (onCommitted_) onCommitted_(Top().targetRoot);
   if (!Top().runRoot.empty()) RemoveRunDirectory(Narrow(Top().runRoot));
   journal_.Close();
+  targetLock_.Release();
   return kErrorNone;
 }
 
@@ -345,6 +383,9 @@ uint32_t CopyJob::Rollback(uint32_t code) {
     }
   }
   for (const WideString& directory : level.createdDirectories) DeleteTree(directory);
+  for (auto it = level.createdBeforeLock.rbegin(); it != level.createdBeforeLock.rend(); ++it) {
+    Sys().rmdir(Narrow(*it).c_str());
+  }
   // Then put the old files back.
   bool restored = true;
   if (!level.backupRoot.empty() && !level.targetRoot.empty()) {
@@ -356,13 +397,15 @@ uint32_t CopyJob::Rollback(uint32_t code) {
   // those files, and the next start tries again.
   if (restored && !level.runRoot.empty()) RemoveRunDirectory(Narrow(level.runRoot));
   journal_.Close();
+  targetLock_.Release();
   return code;
 }
 
 uint32_t CopyJob::Fail(uint32_t code, int percent) {
   Rollback(code);
   channel_->SetUnrestored(unrestored_);
-  channel_->Post(code, LookupText(NarrowString("IDS_INSTALL_ERROR")), percent);
+  const char* key = code == kErrorBusy ? "IDS_TARGET_BUSY" : "IDS_INSTALL_ERROR";
+  channel_->Post(code, LookupText(NarrowString(key)), percent);
   return code;
 }
 
@@ -382,6 +425,10 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   uint32_t code = BeginLevel(target);
   if (code != 0) return Fail(code, 0);
   if (reader == nullptr) return Fail(kErrorInvalidParameter, 0);
+  // What to write is decided only once no other run writes there.
+  code = LockTarget(target);
+  if (code == kErrorCancelled) return Cancel(0);
+  if (code != 0) return Fail(code, 0);
 
   const size_t count = reader->EntryCount();
   int percent = 0;

@@ -25,6 +25,7 @@
 #include "base/text_string.h"
 #include "copy/progress_channel.h"
 #include "copy/run_journal.h"
+#include "copy/target_lock.h"
 #include "fs/file_io.h"
 
 namespace qorv {
@@ -38,6 +39,10 @@ struct CopyLevel {
   std::vector<WideString> createdDirectories;  // outermost first
   std::vector<WideString> createdFiles;        // written where no file was
   std::vector<WideString> replacedFiles;       // moved into the backup tree
+  // The target and its missing parents, made before the target was locked:
+  // another run may have put files there since, so a rollback removes them
+  // only when they are empty. Outermost first.
+  std::vector<WideString> createdBeforeLock;
 };
 
 class CopyJob {
@@ -54,6 +59,9 @@ class CopyJob {
   uint32_t Run(ProgressChannel& channel);
 
   void SetFinishPauseMs(int ms) { finishPauseMs_ = ms; }
+  // How long a run waits for another run into the same target to end
+  // before it gives up with 170 (ms; negative: as long as it takes).
+  void SetLockWaitMs(int ms) { lockWaitMs_ = ms; }
   // Whether success waits until the written files are on disk (default).
   void SetDurable(bool durable) { durable_ = durable; }
   // Runs on the copy thread once the run is committed and before its journal
@@ -86,6 +94,9 @@ class CopyJob {
     int permissions = -1;
   };
   uint32_t PlanSteps(KitReader& reader, const WideString& target, size_t first, size_t end);
+  // Makes the target when it is missing, then waits for its lock (see
+  // copy/target_lock.h), telling the channel while it waits.
+  uint32_t LockTarget(const WideString& target);
   void PlanDirectories(const WideString& parent);
   // Flushes the file systems holding what the run wrote.
   uint32_t FlushWritten();
@@ -105,6 +116,8 @@ class CopyJob {
   std::vector<Step> steps_;  // the current batch
   RunJournal journal_;
   int finishPauseMs_ = 1000;
+  int lockWaitMs_ = -1;
+  TargetLock targetLock_;
   bool durable_ = true;
   CommittedAction onCommitted_;
   std::vector<UnrestoredFile> unrestored_;

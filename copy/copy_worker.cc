@@ -39,6 +39,7 @@ void* CopyWorker::WorkerMain(void* argument) {
   try {
     CopyJob job;
     job.SetFinishPauseMs(worker->finishPauseMs_);
+    job.SetLockWaitMs(worker->lockWaitMs_);
     job.SetOnCommitted(worker->onCommitted_);
     job.Run(*worker->channel_);
   } catch (...) {

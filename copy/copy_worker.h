@@ -35,6 +35,8 @@ class CopyWorker {
   void Join();
   // Pause after a successful run, before the thread ends (ms).
   void SetFinishPauseMs(int ms) { finishPauseMs_ = ms; }
+  // Given to the job (CopyJob::SetLockWaitMs); set before Start.
+  void SetLockWaitMs(int ms) { lockWaitMs_ = ms; }
   // Given to the job (CopyJob::SetOnCommitted); set before Start.
   void SetOnCommitted(CommittedAction action) { onCommitted_ = std::move(action); }
 
@@ -46,6 +48,7 @@ class CopyWorker {
   pthread_t thread_{};
   int startResult_ = -1;
   int finishPauseMs_ = 1000;
+  int lockWaitMs_ = -1;
   CommittedAction onCommitted_;
 };
 

@@ -242,10 +242,11 @@ int TextInstaller::Copy(const WideString& target) {
   channel.SetJob(&reader_, target);
   CopyWorker worker;  // joined on every way out, before the channel goes
   worker.SetFinishPauseMs(0);
+  worker.SetLockWaitMs(options_.waitSeconds < 0 ? -1 : options_.waitSeconds * 1000);
   // Part of the run: recorded before the run's journal goes.
   recorded_ = false;
   worker.SetOnCommitted([this, target](const WideString&) {
-    recorded_ = RecordInstalledLocation(locations_, target);
+    recorded_ = RecordInstalledLocation(target);
   });
   SayKey("IDS_PROGRESS_START");
   if (worker.Start(channel) != 0) {
@@ -319,7 +320,6 @@ int TextInstaller::Run() {
     SayKey(MessageKeyOf(failure));
     return kTextFailed;
   }
-  locations_ = prepared.locations;
 
   Say(WelcomeText(reader_, options_.language));
 

@@ -30,6 +30,7 @@ struct TextOptions {
   bool hasTarget = false;  // -D given
   WideString target;       // -D's directory, as given
   WideString language;     // the chosen language's code, for the kit's texts
+  int waitSeconds = -1;    // for another run into the target; -1: no bound
 };
 
 class TextInstaller {
@@ -66,7 +67,6 @@ class TextInstaller {
   bool outIsTerminal_;
   std::string pending_;  // input read past the last line
   KitReader reader_;
-  KnownLocations locations_;
   // Set on the copy thread once the run is committed; read after the join.
   bool recorded_ = false;
   // The progress line on a terminal: its text and length in characters.

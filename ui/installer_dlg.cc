@@ -104,7 +104,6 @@ bool CInstallerDlg::Prepare() {
     ShowMessage(this, Text(MessageKeyOf(failure)), kMessageError);
     return false;
   }
-  locations_ = prepared.locations;
   // A directory given on the command line is taken as it is, uncleaned.
   target_ = requestedTarget_.empty() ? prepared.target : requestedTarget_;
   return true;
@@ -272,7 +271,7 @@ void CInstallerDlg::StartCopying() {
 void CInstallerDlg::RecordLocation() {
   // Failures to write the launcher files are not shown: the templates are
   // installed either way.
-  RecordInstalledLocation(locations_, target_);
+  RecordInstalledLocation(target_);
 }
 
 void CInstallerDlg::SetFinishButtons() {

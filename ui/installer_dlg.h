@@ -89,6 +89,9 @@ class CInstallerDlg : public CWnd {
   // The directory the command line asked for; Prepare() takes it instead of
   // the proposed one when it is not empty.
   void SetRequestedTarget(const WideString& target) { requestedTarget_ = target; }
+  // How long the copy waits for another installation into the same
+  // directory (seconds; negative: as long as it takes).
+  void SetLockWaitSeconds(int seconds) { worker_.SetLockWaitMs(seconds < 0 ? -1 : seconds * 1000); }
   // The interrupt (SIGINT, SIGTERM, SIGHUP) that ended the run, 0 if none.
   // During the copy it asks the job to roll back; Run() returns once it has.
   int interruptedBy() const { return interruptedBy_; }
@@ -118,7 +121,6 @@ class CInstallerDlg : public CWnd {
   // On the copy thread, once the run is committed.
   void RecordLocation();
 
-  KnownLocations locations_;  // the list and its two flags
   bool silent_;
   ProgressChannel channel_;
   WideString target_;
