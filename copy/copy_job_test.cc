@@ -2,17 +2,21 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/text_convert.h"
 #include "copy/copy_worker.h"
 #include "copy/progress_channel.h"
+#include "copy/target_lock.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "kit/kit_reader.h"
@@ -81,6 +85,7 @@ class CopyJobTest : public ::testing::Test {
     channel_ = &channel;
     CopyJob job;
     job.SetFinishPauseMs(0);
+    job.SetLockWaitMs(lockWaitMs_);
     committed_.clear();
     job.SetOnCommitted([this](const WideString& root) {
       committed_.push_back({N(root), reports_.size(), !TempLeftovers().empty()});
@@ -107,9 +112,10 @@ class CopyJobTest : public ::testing::Test {
   std::string temp_;
   KitReader reader_;
   std::vector<Report> reports_;
-  ProgressChannel* channel_ = nullptr;
+  std::atomic<ProgressChannel*> channel_{nullptr};  // read by helper threads
   std::vector<UnrestoredFile> channel_unrestored_;  // as the last run left them
   int cancelAtPost_ = -1;
+  int lockWaitMs_ = -1;
   std::string lastBackupRoot_;
   // Each call of the committed action: the root it got, the reports posted
   // by then, and whether the run directory was still there.
@@ -443,6 +449,65 @@ TEST_P(CopyJobFaultTest, AFullDiskAtAnyMomentLeavesTheTargetAsItWas) {
   EXPECT_GT(failed, 10);
 }
 
+// Another run holds the target: this one waits and says so, then either
+// gives up (its bound, a cancel) with the target as it was, or goes on once
+// the other run has ended.
+TEST_F(CopyJobTest, ARunIntoATargetAnotherRunHoldsWaits) {
+  TestKit kit;
+  kit.entries = {{u"a.cf", "A", Ticks(2000)}, {u"sub\\b.cf", "B", Ticks(2000)}};
+  OpenKit(kit);
+  std::string target = dir_ / "target";
+  WriteFile(target + "/mine.txt", "mine");
+  const auto before = Snapshot(target);
+  struct Case {
+    int waitMs;
+    int cancelAfterMs;   // -1: no cancel
+    int releaseAfterMs;  // -1: held to the end
+    uint32_t code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {0, -1, -1, kErrorBusy,
+       "Another installation into this directory is still running. Template directory has not "
+       "been changed."},
+      {150, -1, -1, kErrorBusy,
+       "Another installation into this directory is still running. Template directory has not "
+       "been changed."},
+      {-1, 150, -1, kErrorCancelled, "Installation canceled. Template directory has not been changed."},
+      {-1, -1, 150, 0, "Copying complete..."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("wait " + std::to_string(c.waitMs));
+    TargetLock other;
+    ASSERT_EQ(other.Acquire(target, 0, {}, {}), 0u);
+    ASSERT_TRUE(other.Held());
+    std::thread helper([&] {
+      if (c.cancelAfterMs >= 0) {
+        ::usleep(static_cast<useconds_t>(c.cancelAfterMs) * 1000);
+        while (channel_.load() == nullptr) ::usleep(1000);
+        channel_.load()->RequestCancel();
+      }
+      if (c.releaseAfterMs >= 0) {
+        ::usleep(static_cast<useconds_t>(c.releaseAfterMs) * 1000);
+        other.Release();
+      }
+    });
+    lockWaitMs_ = c.waitMs;
+    EXPECT_EQ(Run(target), c.code);
+    helper.join();
+    ASSERT_FALSE(reports_.empty());
+    EXPECT_EQ(reports_.back().message, c.message);
+    if (c.code == 0) {
+      EXPECT_EQ(testing::ReadFile(target + "/sub/b.cf"), "B");
+      testing::RemoveAll(target + "/sub");
+      testing::RemoveAll(target + "/a.cf");
+    }
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_TRUE(TempLeftovers().empty());
+  }
+  lockWaitMs_ = -1;
+}
+
 TEST_F(CopyJobTest, ACommitRecordThatCannotBeWrittenFailsTheRun) {
   OpenKit(CopyJobFaultTest::Kit());
   std::string target = dir_ / "target";
@@ -499,7 +564,7 @@ TEST_F(CopyJobTest, CancelInTheMiddleOfALargeEntry) {
   testing::SetMTime(target + "/big", 10);
   const auto before = Snapshot(target);
   // Writes: "small", then the first block of "big"; cancel there.
-  FaultInjector midway(SysCall::kWrite, 1, [this] { channel_->RequestCancel(); });
+  FaultInjector midway(SysCall::kWrite, 1, [this] { channel_.load()->RequestCancel(); });
   EXPECT_EQ(Run(target), kErrorCancelled);
   EXPECT_TRUE(midway.Fired());
   EXPECT_EQ(Snapshot(target), before);
