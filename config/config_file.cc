@@ -100,19 +100,32 @@ size_t Utf8SequenceAt(const std::string& bytes, size_t i, char32_t* point) {
 // is never split and a bad byte costs only itself.
 std::u16string DecodeMultiByte(const std::string& bytes, size_t start) {
   std::u16string units;
-  units.reserve(bytes.size() - start);
   if (LocaleIsUtf8()) {
+    // Never more units than bytes; written in place, as launcher files of
+    // many megabytes are read several times per run.
+    units.resize(bytes.size() - start);
+    char16_t* out = units.data();
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes.data());
     for (size_t i = start; i < bytes.size();) {
+      if (in[i] < 0x80) {
+        *out++ = in[i++];
+        continue;
+      }
       char32_t point = 0;
       size_t used = Utf8SequenceAt(bytes, i, &point);
       if (used == 0) {
-        units.push_back(kCarriedByte | static_cast<unsigned char>(bytes[i]));
-        ++i;
-        continue;
+        *out++ = static_cast<char16_t>(kCarriedByte | in[i++]);
+      } else if (point > 0xFFFF) {
+        point -= 0x10000;
+        *out++ = static_cast<char16_t>(0xD800 + (point >> 10));
+        *out++ = static_cast<char16_t>(0xDC00 + (point & 0x3FF));
+        i += used;
+      } else {
+        *out++ = static_cast<char16_t>(point);
+        i += used;
       }
-      PutCodePoint(point, &units);
-      i += used;
     }
+    units.resize(static_cast<size_t>(out - units.data()));
     return units;
   }
   std::mbstate_t state{};
@@ -214,13 +227,34 @@ std::u16string FoldCase(const WideString& text) {
   return folded;
 }
 
+namespace {
+
+// Up to this many values a key's values are compared one by one; beyond it
+// they get a set of their folded forms. Most keys have one value.
+constexpr size_t kValuesWithoutIndex = 8;
+
+bool EqualNoCase(const WideString& a, const WideString& b) {
+  if (a.size() != b.size()) return false;
+  auto fold = [](char16_t unit) {
+    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
+  };
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void ConfigEntryList::Reindex() {
   keys_.clear();
   values_.clear();
+  values_.resize(entries_.size());
   for (size_t i = 0; i < entries_.size(); ++i) {
     keys_.emplace(FoldCase(entries_[i].key), i);
-    values_.emplace_back();
-    for (const WideString& value : entries_[i].values) values_.back().insert(FoldCase(value));
+    if (entries_[i].values.size() > kValuesWithoutIndex) {
+      for (const WideString& value : entries_[i].values) values_[i].insert(FoldCase(value));
+    }
   }
 }
 
@@ -229,12 +263,21 @@ void ConfigEntryList::Add(const WideString& key, const WideString& value) {
   if (added) {
     entries_.push_back(ConfigEntry{key, {value}});
     values_.emplace_back();
-    values_.back().insert(FoldCase(value));
     return;
   }
-  if (values_[it->second].insert(FoldCase(value)).second) {
-    entries_[it->second].values.push_back(value);
+  std::vector<WideString>& values = entries_[it->second].values;
+  std::unordered_set<std::u16string>& index = values_[it->second];
+  if (values.size() < kValuesWithoutIndex) {
+    for (const WideString& existing : values) {
+      if (EqualNoCase(existing, value)) return;
+    }
+  } else {
+    if (index.empty()) {
+      for (const WideString& existing : values) index.insert(FoldCase(existing));
+    }
+    if (!index.insert(FoldCase(value)).second) return;
   }
+  values.push_back(value);
 }
 
 const std::vector<WideString>* ConfigEntryList::Find(const WideString& key) const {

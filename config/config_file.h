@@ -90,7 +90,8 @@ class ConfigEntryList {
   void Reindex();
 
   std::vector<ConfigEntry> entries_;
-  // Folded key -> position in entries_; per entry, its folded values.
+  // Folded key -> position in entries_; per entry with many values, their
+  // folded forms.
   std::unordered_map<std::u16string, size_t> keys_;
   std::vector<std::unordered_set<std::u16string>> values_;
 };
