@@ -9,5 +9,7 @@ for b in "$build"/bench/*_bench; do
   echo "== $(basename "$b")"
   "$b" "$work"
 done
+echo "== launcher file"
+bash bench/launcher_time.sh "$build"
 echo "== welcome page"
 testing/with_xvfb.sh bench/welcome_time.sh "$build"
