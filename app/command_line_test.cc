@@ -141,5 +141,33 @@ TEST(CommandLineTest, ProblemsListWhatTheWizardIgnores) {
   EXPECT_TRUE(Scan({"usecwd", "-s", "-D/t", "-Lhy"}).problems.empty());
 }
 
+TEST(CommandLineTest, WaitTakesWholeSecondsAndTheLastCounts) {
+  struct Case {
+    std::initializer_list<const char*> args;
+    int seconds;
+    const char* problem;  // null: none
+  };
+  const Case cases[] = {
+      {{}, -1, nullptr},
+      {{"--wait=0"}, 0, nullptr},
+      {{"-S", "--wait=30", "-Lru"}, 30, nullptr},
+      {{"--wait=5", "--wait=7"}, 7, nullptr},
+      {{"--wait="}, -1, "--wait=: expected a number of seconds"},
+      {{"--wait=-1"}, -1, "--wait=-1: expected a number of seconds"},
+      {{"--wait=1s"}, -1, "--wait=1s: expected a number of seconds"},
+      {{"--wait=99999999999"}, -1, "--wait=99999999999: expected a number of seconds"},
+  };
+  for (const Case& c : cases) {
+    CommandLine line = Scan(c.args);
+    EXPECT_EQ(line.waitSeconds, c.seconds);
+    if (c.problem == nullptr) {
+      EXPECT_TRUE(line.problems.empty());
+    } else {
+      ASSERT_EQ(line.problems.size(), 1u);
+      EXPECT_EQ(line.problems[0], c.problem);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qorv

@@ -235,6 +235,32 @@ TEST_F(TextInstallerTest, FailuresSayWhyAndLeaveTheTargetAlone) {
   EXPECT_NE(err_.find("Distribution kit file qorv.vkt not found."), std::string::npos);
 }
 
+TEST_F(TextInstallerTest, FilesARollbackCannotPutBackAreNamedNotCalledUnchanged) {
+  options_.silent = true;
+  options_.hasTarget = true;
+  std::string target = dir_ / "stuck";
+  options_.target = W(target);
+  WriteFile(target + "/lib/parta0.cf", "old");
+  testing::SetMTime(target + "/lib/parta0.cf", 1000);
+  testing::MakeDirs(target + "/doc/about.html");  // fails the run at its last entry
+  testing::SetMTime(target + "/doc/about.html", 1000000000);
+  {
+    // The backup's rename works; the restore's fails.
+    testing::FaultInjector stuck(testing::SysCall::kRename, 1, EIO, 1000);
+    EXPECT_EQ(Run(), kTextFailed);
+  }
+  std::string backup = dir_ / "tmp/kvins0/files/lib/parta0.cf";
+  EXPECT_NE(err_.find("Installation error\nThe installation was stopped, but these files could "
+                      "not be put back. Their previous versions are kept, and the next start of "
+                      "the installer puts them back:\n  " +
+                      target + "/lib/parta0.cf \u2190 " + backup + "\n"),
+            std::string::npos)
+      << err_;
+  EXPECT_EQ(err_.find("has not been changed"), std::string::npos) << err_;
+  EXPECT_EQ(testing::ReadFile(backup), "old");
+  EXPECT_EQ(Launcher(), "");
+}
+
 TEST_F(TextInstallerTest, InterruptDuringTheCopyRollsBack) {
   options_.silent = true;
   options_.hasTarget = true;
