@@ -12,6 +12,7 @@
 #include "base/text_convert.h"
 #include "fs/error_codes.h"
 #include "res/string_table.h"
+#include "testing/fault_injection.h"
 #include "testing/kit_builder.h"
 #include "testing/scratch_dir.h"
 
@@ -232,6 +233,41 @@ TEST_F(InstallerDlgTest, ProgressPageAndPaths) {
   progress.SetProgress(100);
   EXPECT_EQ(LabelOf(progress.statusLabel()), "Copying complete...");
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progress.progressBar())), 1.0);
+  // Waiting for another installation into the directory: said instead.
+  progress.SetNotice(LookupText(NarrowString("IDS_WAITING_FOR_TARGET")));
+  progress.SetProgress(0);
+  EXPECT_EQ(LabelOf(progress.statusLabel()),
+            "Another installation into this directory is running. Waiting for it to finish...");
+  progress.SetNotice(WideString());
+  progress.SetProgress(0);
+  EXPECT_EQ(LabelOf(progress.statusLabel()), "Files being copied...");
+}
+
+TEST_F(InstallerDlgTest, FilesARollbackCannotPutBackAreListedNotCalledUnchanged) {
+  CInstallerDlg& d = Open();
+  std::string target = dir_ / "target";
+  WriteFile(target + "/a.cf", "old");
+  testing::SetMTime(target + "/a.cf", 1000);
+  testing::MakeDirs(target + "/doc/readme.txt");  // fails the run at its last entry
+  testing::SetMTime(target + "/doc/readme.txt", 1000);
+  Click(d.nextButton());
+  d.dirPage()->SetPath(W(target));
+  {
+    testing::FaultInjector stuck(testing::SysCall::kRename, 1, EIO, 1000);
+    ModalAnswerer ok([](GtkWidget*) { return GTK_RESPONSE_OK; });
+    Click(d.nextButton());
+    ASSERT_EQ(ok.texts().size(), 1u);
+    EXPECT_EQ(ok.texts()[0], "Installation error");
+  }
+  EXPECT_EQ(d.state(), kFailed);
+  ASSERT_NE(d.incompletePage(), nullptr);
+  EXPECT_TRUE(Visible(d.incompletePage()->label()));
+  EXPECT_EQ(LabelOf(d.incompletePage()->label()),
+            "The installation was stopped, but these files could not be put back. Their previous "
+            "versions are kept, and the next start of the installer puts them back:\n" +
+                target + "/a.cf");
+  EXPECT_EQ(d.errorPage(), nullptr);
+  EXPECT_EQ(LabelOf(d.nextButton()), "Finish");
 }
 
 TEST_F(InstallerDlgTest, ShowMessageMapsResponses) {
