@@ -1,6 +1,6 @@
 // Entry of qorv-setup.
-#include <glib.h>
 #include <gdk/gdk.h>
+#include <glib.h>
 #include <gtk/gtk.h>
 
 #include "app/installer_app.h"

@@ -3,9 +3,9 @@
 #include <langinfo.h>
 
 #include <clocale>
-#include <cstring>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <string>

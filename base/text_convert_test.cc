@@ -42,7 +42,8 @@ TEST(TextConvertTest, CodePointAboveBmpIsASurrogatePairBothWays) {
   EXPECT_EQ(w[2], static_cast<char16_t>(0xDE00));
   EXPECT_EQ(w[3], u'z');
   EXPECT_TRUE(toNarrow(w).equals("a\xf0\x9f\x98\x80z"));
-  EXPECT_TRUE(toNarrow(WideString(u"\U0010FFFF\U00010000")).equals("\xf4\x8f\xbf\xbf\xf0\x90\x80\x80"));
+  EXPECT_TRUE(
+      toNarrow(WideString(u"\U0010FFFF\U00010000")).equals("\xf4\x8f\xbf\xbf\xf0\x90\x80\x80"));
 }
 
 // --- Text the locale cannot convert ----------------------------------------

@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <random>
 #include <string>

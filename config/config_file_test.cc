@@ -105,9 +105,9 @@ TEST(ConfigFileTest, UndecodableBytesComeBackByteForByte) {
   const std::string cases[] = {
       "a=1\xff\nb=2\n",
       "Legacy=/opt/\xcf\xf0\xee\xe3\xf0\xe0\xec\xec\xfb\n",  // Windows-1251
-      "Legacy=/opt/\xcf\xf0\nLegacy=/opt/\xcf\xf1\n",          // apart, both kept
+      "Legacy=/opt/\xcf\xf0\nLegacy=/opt/\xcf\xf1\n",        // apart, both kept
       "lone=\x80\xbf continuation\n\xbf=key\n",
-      "mixed=\xd0\x96\xd0\nok=\xf0\x9f\x98\x80\n",               // cut, then an emoji
+      "mixed=\xd0\x96\xd0\nok=\xf0\x9f\x98\x80\n",  // cut, then an emoji
       std::string("nul=a\0b\nz\0=\0\n", 13),
       "surrogate=\xed\xa0\x80 overlong=\xc0\xaf\n",
       "cut=abc\xe2\x82\n",  // a sequence cut by the end of the file

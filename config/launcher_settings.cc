@@ -6,7 +6,6 @@
 #include <wordexp.h>
 
 #include <cerrno>
-
 #include <string>
 #include <unordered_set>
 

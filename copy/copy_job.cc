@@ -372,13 +372,13 @@ uint32_t CopyJob::Rollback(uint32_t code) {
   }
   for (const WideString& path : level.replacedFiles) {
     WideString backup = level.backupRoot;
-    backup.append(WideString(path.c_str() + level.targetRoot.size(),
-                             path.size() - level.targetRoot.size()));
+    backup.append(
+        WideString(path.c_str() + level.targetRoot.size(), path.size() - level.targetRoot.size()));
     struct stat st;
     std::string narrow = Narrow(path);
     // Only where the old file is safe in the backup tree.
-    if (Sys().lstat(Narrow(backup).c_str(), &st) == 0 &&
-        Sys().lstat(narrow.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (Sys().lstat(Narrow(backup).c_str(), &st) == 0 && Sys().lstat(narrow.c_str(), &st) == 0 &&
+        !S_ISDIR(st.st_mode)) {
       Sys().unlink(narrow.c_str());
     }
   }

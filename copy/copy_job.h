@@ -4,9 +4,9 @@
 // directory; files and directories the run creates are recorded. Any failure
 // or a cancel removes what the run wrote, puts the old files back, and only
 // then reports, so the target directory is exactly as it was when the report
-// arrives, or the channel names the files that could not be put back. Success flushes the written files to disk, writes the commit
-// record, runs the committed action (the front ends record the location
-// there), then removes the backup tree.
+// arrives, or the channel names the files that could not be put back. Success flushes the written
+// files to disk, writes the commit record, runs the committed action (the front ends record the
+// location there), then removes the backup tree.
 //
 // Every change is announced in the run's journal (copy/run_journal.h) and on
 // disk before it is made, a batch of entries at a time, so that a run the

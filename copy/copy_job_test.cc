@@ -473,7 +473,8 @@ TEST_F(CopyJobTest, ARunIntoATargetAnotherRunHoldsWaits) {
       {150, -1, -1, kErrorBusy,
        "Another installation into this directory is still running. Template directory has not "
        "been changed."},
-      {-1, 150, -1, kErrorCancelled, "Installation canceled. Template directory has not been changed."},
+      {-1, 150, -1, kErrorCancelled,
+       "Installation canceled. Template directory has not been changed."},
       {-1, -1, 150, 0, "Copying complete..."},
   };
   for (const Case& c : cases) {

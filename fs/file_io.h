@@ -5,10 +5,10 @@
 #ifndef QORV_FS_FILE_IO_H_
 #define QORV_FS_FILE_IO_H_
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
-
-#include <sys/types.h>
 
 #include "base/text_string.h"
 

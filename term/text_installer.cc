@@ -245,9 +245,8 @@ int TextInstaller::Copy(const WideString& target) {
   worker.SetLockWaitMs(options_.waitSeconds < 0 ? -1 : options_.waitSeconds * 1000);
   // Part of the run: recorded before the run's journal goes.
   recorded_ = false;
-  worker.SetOnCommitted([this, target](const WideString&) {
-    recorded_ = RecordInstalledLocation(target);
-  });
+  worker.SetOnCommitted(
+      [this, target](const WideString&) { recorded_ = RecordInstalledLocation(target); });
   SayKey("IDS_PROGRESS_START");
   if (worker.Start(channel) != 0) {
     SayKey("IDS_INSTALL_ERROR");

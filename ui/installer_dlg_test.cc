@@ -1,7 +1,7 @@
 #include "ui/installer_dlg.h"
 
-#include <gtest/gtest.h>
 #include <gdk/gdkkeysyms.h>
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <cstdlib>

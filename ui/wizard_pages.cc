@@ -112,8 +112,9 @@ ProgressPage::ProgressPage(GtkWidget* container, int barWidth) : WizardDialogPag
 }
 
 void ProgressPage::SetProgress(int percent) {
-  const NarrowString& text =
-      percent == 100 ? finishText_ : !notice_.empty() ? notice_ : progressText_;
+  const NarrowString& text = percent == 100     ? finishText_
+                             : !notice_.empty() ? notice_
+                                                : progressText_;
   gtk_label_set_text(GTK_LABEL(status_), text.c_str());
   double fraction = percent / 100.0;
   // GTK refuses fractions outside 0..1 with a warning; the page never asks.
