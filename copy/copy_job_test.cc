@@ -430,6 +430,7 @@ TEST_P(CopyJobFaultTest, AFullDiskAtAnyMomentLeavesTheTargetAsItWas) {
     WriteFile(target + "/a.txt", std::string(100000, 'o'));
     testing::SetMTime(target + "/a.txt", 1000);
     WriteFile(target + "/keep.txt", "mine");
+    testing::SetMTime(target + "/keep.txt", 3000);
   };
   makeTarget();
   const auto before = Snapshot(target);
