@@ -9,6 +9,7 @@
 #include "base/text_convert.h"
 #include "config/launcher_settings.h"
 #include "copy/run_journal.h"
+#include "fs/file_ops.h"
 #include "fs/fs_queries.h"
 #include "install/interrupts.h"
 #include "install/preparation.h"
@@ -31,6 +32,7 @@ void RecoverEarlierRuns() {
       // As after a run: the templates are installed either way.
     }
   };
+  RemoveOrphanedNamelessFiles(toNarrow(TempDirectory()).c_str());
   for (const RecoveredRun& run : RecoverInterruptedRuns(TempDirectory(), record)) {
     std::string line = "qorv-setup: ";
     line += toNarrow(run.target).c_str();

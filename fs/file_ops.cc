@@ -1,6 +1,7 @@
 #include "fs/file_ops.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -297,6 +298,32 @@ int OpenNamelessFile(const char* directory) {
     if (errno != EEXIST) return -1;
   }
   return -1;
+}
+
+void RemoveOrphanedNamelessFiles(const char* directory) {
+  std::string dir = directory;
+  if (dir.empty()) return;
+  if (dir.back() != '/') dir += "/";
+  std::vector<std::string> names;
+  if (!ListDirectory(dir, &names)) return;
+  for (const std::string& name : names) {
+    // ".vkx<pid>-<suffix>", as OpenNamelessFile() makes them.
+    if (name.compare(0, 4, ".vkx") != 0) continue;
+    size_t dash = name.find('-', 4);
+    if (dash == std::string::npos || dash == 4 || dash > 14) continue;
+    pid_t pid = 0;
+    bool digits = true;
+    for (size_t i = 4; i < dash; ++i) {
+      digits = digits && name[i] >= '0' && name[i] <= '9';
+      pid = pid * 10 + (name[i] - '0');
+    }
+    bool gone = digits && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+    struct stat st;
+    if (gone && Sys().lstat((dir + name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == ::geteuid()) {
+      Sys().unlink((dir + name).c_str());
+    }
+  }
 }
 
 bool IsDirectoryPath(const std::string& path) {

@@ -44,6 +44,9 @@ uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, Wid
 // that is removed at once. It goes with its last descriptor. Returns the
 // descriptor, or -1 with errno set.
 int OpenNamelessFile(const char* directory);
+// Removes the files OpenNamelessFile() named in `directory` whose process
+// is gone (killed in the moment between open and unlink).
+void RemoveOrphanedNamelessFiles(const char* directory);
 // Runs a command line through /bin/sh; the status word of system().
 int RunShell(const NarrowString& command);
 // True when `path` (in the locale's bytes) is an existing directory, or a

@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "base/text_convert.h"
 #include "fs/error_codes.h"
@@ -58,6 +61,43 @@ TEST(FileOpsTest, HostileNamesReachTheFileSystemUnchanged) {
   }
   // Nothing was created outside the scratch directory by any of them.
   EXPECT_FALSE(Exists("rf"));
+}
+
+// The unpacked kit's file: no name at any moment with O_TMPFILE; without
+// it, a name removed at once, and removed by a later start when its process
+// died in between.
+TEST(FileOpsTest, NamelessFilesLeaveNothingBehind) {
+  testing::ScratchDir dir;
+  auto names = [&] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      found.push_back(entry.path().filename().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  for (bool withTmpFile : {true, false}) {
+    SCOPED_TRACE(withTmpFile ? "O_TMPFILE" : "named, then unlinked");
+    int fd;
+    {
+      testing::FaultInjector noTmpFile(testing::SysCall::kOpen, withTmpFile ? -1 : 0, EOPNOTSUPP);
+      fd = OpenNamelessFile(dir.path().c_str());
+    }
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(names().empty());
+    ASSERT_EQ(::pwrite(fd, "kit", 3, 0), 3);
+    char back[3];
+    ASSERT_EQ(::pread(fd, back, 3, 0), 3);
+    EXPECT_EQ(std::string(back, 3), "kit");
+    ::close(fd);
+  }
+  const std::string alive = ".vkx" + std::to_string(::getpid()) + "-abcdef";
+  for (const std::string& name : {std::string(".vkx999999999-abcdef"), alive,
+                                  std::string(".vkx-x"), std::string("vkx1-abcdef")}) {
+    testing::WriteFile(dir / name, "x");
+  }
+  RemoveOrphanedNamelessFiles(dir.path().c_str());
+  EXPECT_EQ(names(), (std::vector<std::string>{".vkx-x", alive, "vkx1-abcdef"}));
 }
 
 TEST(FileOpsTest, PathExistsIsExact) {
