@@ -222,6 +222,21 @@ check(r.returncode == 0 and err.count("Waiting for it to finish") == 1 and
       "without a bound it waits for the holder, says so once, then installs", err)
 holder.wait()
 
+# A launcher file of 10 MB (150,000 lines): installed and recorded, every
+# other line kept (the time it takes is measured by make bench).
+reset_home()
+os.makedirs(os.path.dirname(LAUNCHER))
+big = b"".join(b"Setting%06d=/srv/bases/%06d/%s\n" % (i, i, b"x" * 40) for i in range(150000))
+with open(LAUNCHER, "wb") as f:
+    f.write(big)
+target = os.path.join(WORK, "big-launcher-target")
+r = install(launcher_kit, target)
+with open(LAUNCHER, "rb") as f:
+    written = f.read()
+check(r.returncode == 0 and written == big + b"ConfigurationTemplatesLocation=" +
+      target.encode() + b"\n", "a 10 MB launcher file: installed, recorded, every line kept",
+      r.stderr)
+
 # --- A full disk ----------------------------------------------------------------------
 # The target on an 8 MiB tmpfs with about 3 MiB free; the kit's 10 MiB file
 # cannot fit. The run fails and the tree is exactly as before, the replaced
