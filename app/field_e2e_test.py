@@ -207,20 +207,26 @@ check(not mixed, "a newer and an older kit into one target at once, 20 times: th
 reset_home()
 target = os.path.join(WORK, "held")
 os.makedirs(target)
-holder = subprocess.Popen(["flock", target, "sleep", "2"])
+# The holder keeps the lock until its input ends.
+holder = subprocess.Popen(["flock", target, "cat"], stdin=subprocess.PIPE,
+                          stdout=subprocess.DEVNULL)
 time.sleep(0.3)
 r = install(pair_kit, target, extra=("--wait=0",))
 err = r.stderr.decode()
 check(r.returncode == 1 and "Another installation into this directory is still running." in err
       and os.listdir(target) == [] and not os.listdir(TMP),
       "--wait=0 while another installation holds the target: status 1, nothing changed", err)
-start = time.time()
-r = install(pair_kit, target)
-err = r.stderr.decode()
-check(r.returncode == 0 and err.count("Waiting for it to finish") == 1 and
-      time.time() - start > 1.0 and len(os.listdir(target)) == 30,
-      "without a bound it waits for the holder, says so once, then installs", err)
+waiting = subprocess.Popen([SETUP, "usecwd", "-S", "-D" + target], cwd=pair_kit, env=ENV,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE)
+time.sleep(1.5)
+still = waiting.poll() is None and os.listdir(target) == []
+holder.stdin.close()
 holder.wait()
+err = waiting.stderr.read().decode()
+check(still and waiting.wait(timeout=300) == 0 and err.count("Waiting for it to finish") == 1 and
+      len(os.listdir(target)) == 30,
+      "without a bound it waits for the holder, says so once, then installs", err)
 
 # A launcher file of 10 MB (150,000 lines): installed and recorded, every
 # other line kept (the time it takes is measured by make bench).
