@@ -166,6 +166,7 @@ uint32_t CopyJob::BeginLevel(const WideString& target) {
   // The first free kvinsN, taken with an exclusive mkdir so that two
   // installers running at once never share a run directory. Only the user
   // may read the backups of the user's files.
+  int lost = 0;
   for (int32_t n = 0;; ++n) {
     WideString candidate = temp;
     candidate.append(WideString(u"kvins"));
@@ -174,7 +175,11 @@ uint32_t CopyJob::BeginLevel(const WideString& target) {
       WideString runRoot = WithSlash(candidate);
       // The journal and its target are on disk before anything changes.
       if (!journal_.Create(Narrow(runRoot), Narrow(WithSlash(target)))) {
+        // Another installer starting at this moment may have taken the
+        // fresh directory for a dead run's and emptied it: then another one
+        // will do. A full disk fails every time.
         RemoveRunDirectory(Narrow(runRoot));
+        if (++lost < 8) continue;
         return kErrorPathNotFound;
       }
       Top().runRoot = runRoot;

@@ -306,8 +306,9 @@ TEST_F(CopyJobTest, AFileThatCannotBePutBackIsNamedAndItsBackupKept) {
   testing::SetMTime(target + "/old.cf", 100);
   WriteFile(target + "/blocker", "a file where the kit wants a directory");
   {
-    // The backup's rename works; every rename after it, the restore's, fails.
-    FaultInjector stuck(SysCall::kRename, 1, EIO, 1000);
+    // The journal's and the backup's renames work; every rename after them, the
+    // restore's, fails.
+    FaultInjector stuck(SysCall::kRename, 2, EIO, 1000);
     EXPECT_NE(Run(target), 0u);
   }
   EXPECT_EQ(reports_.back().message, "Installation error");

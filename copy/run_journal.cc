@@ -20,6 +20,9 @@ namespace {
 
 constexpr char kFormat[] = "qorv-journal 1";
 constexpr char kJournalName[] = "journal";
+// The journal until its header is on disk and locked: a later start never
+// mistakes a run that is still starting for a dead one.
+constexpr char kNewJournalName[] = "journal.new";
 constexpr char kBackupName[] = "files/";
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -131,20 +134,26 @@ bool Undo(const std::string& runDirectory, const std::vector<JournalRecord>& rec
 
 bool RunJournal::Create(const std::string& runDirectory, const std::string& targetRoot) {
   Close();
-  std::string path = runDirectory + kJournalName;
-  fd_ = Sys().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  std::string fresh = runDirectory + kNewJournalName;
+  fd_ = Sys().open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd_ < 0) return false;
   // Held until Close(), and by the kernel only as long as this process
-  // lives: a later start can tell a dead run from a running one.
-  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    Close();
-    return false;
+  // lives: a later start can tell a dead run from a running one. Blocking:
+  // a start looking at the new journal holds it for a moment.
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      Close();
+      return false;
+    }
   }
   queued_.clear();
   AppendRecord(&queued_, 'V', kFormat);
   AppendRecord(&queued_, 'P', std::to_string(::getpid()));
   AppendRecord(&queued_, 'T', targetRoot);
-  if (!Flush() || !SyncDirectory(runDirectory) || !SyncDirectoryOf(runDirectory)) {
+  // Named "journal" only once it is locked and its header is on disk; the
+  // rename fails when a start took the new journal for a dead one's.
+  if (!Flush() || Sys().rename(fresh.c_str(), (runDirectory + kJournalName).c_str()) != 0 ||
+      !SyncDirectory(runDirectory) || !SyncDirectoryOf(runDirectory)) {
     Close();
     return false;
   }
@@ -206,6 +215,7 @@ std::vector<JournalRecord> ReadJournal(int fd) {
 
 void RemoveRunDirectory(const std::string& runDirectory) {
   ShellRemoveTree(Wide(runDirectory + kBackupName));
+  Sys().unlink((runDirectory + kNewJournalName).c_str());
   Sys().unlink((runDirectory + kJournalName).c_str());
   Sys().rmdir(runDirectory.c_str());
 }
@@ -234,9 +244,17 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory
     }
     int fd = Sys().open((runDirectory + kJournalName).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0);
     if (fd < 0) {
-      // Created a moment before its journal, or emptied after its run: an
-      // empty directory. Anything else is left as it is.
-      if (errno == ENOENT) Sys().rmdir(runDirectory.c_str());
+      if (errno != ENOENT) continue;  // not ours to judge
+      // A run that died while it started: its new journal is not held.
+      // One that is starting holds it; a directory without either is
+      // empty, and its installer, if it lives, takes another.
+      std::string fresh = runDirectory + kNewJournalName;
+      int starting = Sys().open(fresh.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0);
+      if (starting >= 0) {
+        if (::flock(starting, LOCK_EX | LOCK_NB) == 0) Sys().unlink(fresh.c_str());
+        Sys().close(starting);
+      }
+      Sys().rmdir(runDirectory.c_str());
       continue;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -286,6 +287,18 @@ TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {
   EXPECT_FALSE(testing::Exists(temp_ + "/kvins3"));
   EXPECT_TRUE(testing::Exists(temp_ + "/kvins4/journal"));
   EXPECT_TRUE(testing::Exists(temp_ + "/kvins5x/journal"));
+
+  // Starting: its new journal, held, is left alone; one nobody holds (the
+  // installer died while it started) goes with its directory.
+  WriteFile(temp_ + "/kvins6/journal.new", "");
+  WriteFile(temp_ + "/kvins7/journal.new", "");
+  int starting = ::open((temp_ + "/kvins6/journal.new").c_str(), O_RDWR);
+  ASSERT_GE(starting, 0);
+  ASSERT_EQ(::flock(starting, LOCK_EX), 0);
+  RecoverInterruptedRuns(W(temp_));
+  EXPECT_TRUE(testing::Exists(temp_ + "/kvins6/journal.new"));
+  EXPECT_FALSE(testing::Exists(temp_ + "/kvins7"));
+  ::close(starting);
 }
 
 TEST_F(RunJournalTest, ARelativeTargetIsUndoneFromAnyDirectory) {

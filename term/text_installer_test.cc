@@ -245,8 +245,8 @@ TEST_F(TextInstallerTest, FilesARollbackCannotPutBackAreNamedNotCalledUnchanged)
   testing::MakeDirs(target + "/doc/about.html");  // fails the run at its last entry
   testing::SetMTime(target + "/doc/about.html", 1000000000);
   {
-    // The backup's rename works; the restore's fails.
-    testing::FaultInjector stuck(testing::SysCall::kRename, 1, EIO, 1000);
+    // The journal's and the backup's renames work; the restore's fails.
+    testing::FaultInjector stuck(testing::SysCall::kRename, 2, EIO, 1000);
     EXPECT_EQ(Run(), kTextFailed);
   }
   std::string backup = dir_ / "tmp/kvins0/files/lib/parta0.cf";
