@@ -3,9 +3,11 @@
 // off by a crash. Each run has its own run directory, kvinsN in the
 // temporary directory (mode 0700):
 //
-//   journal   the records below
-//   files/    the backup tree: the files the run replaced, at their paths
-//             relative to the target
+//   journal      the records below
+//   journal.new  the journal while the run starts: it is renamed to
+//                "journal" once it is locked and its header is on disk
+//   files/       the backup tree: the files the run replaced, at their
+//                paths relative to the target
 //
 // A record is "<kind> <length>:<bytes>\n", so any path fits:
 //   V  the format, "qorv-journal 1"
@@ -37,8 +39,10 @@ class RunJournal {
   RunJournal& operator=(const RunJournal&) = delete;
   ~RunJournal() { Close(); }
 
-  // Creates `runDirectory`/journal (the directory ends with "/"), locks it,
-  // writes V, P and T and flushes the file and the directories holding it.
+  // Creates `runDirectory`/journal (the directory ends with "/"): locks it,
+  // writes V, P and T and flushes them under the name journal.new, then
+  // renames it and flushes the directories holding it. False when any step
+  // fails, a start that took it for a dead run's included.
   bool Create(const std::string& runDirectory, const std::string& targetRoot);
   // Queues a record; Flush() writes what is queued and flushes it to disk.
   void Add(char kind, const std::string& path);
