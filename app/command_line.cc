@@ -53,7 +53,8 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
     if (option == 'D') {
       result.hasTarget = true;
       result.target = toWide(NarrowString(arg + 2));
-      if (arg[2] == '\0') result.problems.push_back(std::string(arg) + " needs a directory: -D<dir>");
+      if (arg[2] == '\0')
+        result.problems.push_back(std::string(arg) + " needs a directory: -D<dir>");
       continue;
     }
     if (option == 'S' || option == 'L') {

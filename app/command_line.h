@@ -29,9 +29,9 @@ struct CommandLine {
   int languageNumber = 0;   // never 0 once scanned: English is the default
   WideString languageName;  // the code of that language, e.g. "en"
   int firstOptionIndex = 1;
-  bool help = false;        // -h, -?, --help: print the usage and end
-  bool hasTarget = false;   // -D<dir> given
-  WideString target;        // its directory, as written
+  bool help = false;       // -h, -?, --help: print the usage and end
+  bool hasTarget = false;  // -D<dir> given
+  WideString target;       // its directory, as written
   // --wait=SECONDS: how long to wait for another installation into the same
   // directory to end; -1 (no option): as long as it takes.
   int waitSeconds = -1;

@@ -51,7 +51,9 @@ TEST(TextConvertTest, CodePointAboveBmpIsASurrogatePairBothWays) {
 // came before the first bad character instead of using that as a length.
 
 TEST(TextConvertTest, InvalidBytesConvertUpToTheFirstBadSequence) {
-  EXPECT_TRUE(toWide(NarrowString("abc\xff" "def")).equals(u"abc"));
+  EXPECT_TRUE(toWide(NarrowString("abc\xff"
+                                  "def"))
+                  .equals(u"abc"));
   EXPECT_TRUE(toWide(NarrowString("ok\xd0")).equals(u"ok"));  // cut sequence
   EXPECT_TRUE(toWide(NarrowString("\x80")).empty());
 }
@@ -77,7 +79,11 @@ TEST(TextConvertTest, PrimitivesReportCountsAndRespectLimits) {
   char bytes[6];
   std::memset(bytes, '#', sizeof(bytes));
   EXPECT_EQ(Utf16ToMultiByte(u"дa", 2, bytes, sizeof(bytes)), 3u);
-  EXPECT_EQ(std::memcmp(bytes, "\xd0\xb4" "a\0\0\0", 6), 0);
+  EXPECT_EQ(std::memcmp(bytes,
+                        "\xd0\xb4"
+                        "a\0\0\0",
+                        6),
+            0);
   // Only whole characters that fit are written.
   char tiny[2];
   EXPECT_EQ(Utf16ToMultiByte(u"aд", 2, tiny, sizeof(tiny)), 1u);

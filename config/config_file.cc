@@ -207,7 +207,8 @@ std::string ResolveTarget(const std::string& path) {
       current = target;
     } else {
       size_t slash = current.rfind('/');
-      current = (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + target;
+      current =
+          (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + target;
     }
   }
   return current;
@@ -374,8 +375,10 @@ void ConfigEntryList::Write(const WideString& path) const {
   for (size_t done = 0; ok && done < content.size();) {
     ssize_t n = Sys().write(fd, content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   if (ok && replacing) {
     ok = Sys().fchmod(fd, old.st_mode & 07777) == 0;

@@ -74,9 +74,9 @@ TEST_F(LauncherTest, BackslashesBecomeSlashes) {
   ASSERT_EQ(known.list.size(), 1u);
   EXPECT_EQ(N(known.list[0]), "/srv/tpl");
   Install(home_ + "/t/");
-  EXPECT_EQ(ReadFile(UserFile()),
-            "ConfigurationTemplatesLocation=" + home_ + "/t\n"
-            "ConfigurationTemplatesLocation=/srv/tpl\n");
+  EXPECT_EQ(ReadFile(UserFile()), "ConfigurationTemplatesLocation=" + home_ +
+                                      "/t\n"
+                                      "ConfigurationTemplatesLocation=/srv/tpl\n");
 }
 
 TEST_F(LauncherTest, CaseDuplicatesAndTrailingSlashes) {

@@ -9,10 +9,10 @@
 namespace qorv {
 
 inline constexpr uint32_t kErrorNone = 0;
-inline constexpr uint32_t kErrorNotFound = 2;        // ENOENT, or a failed make-dirs/move
-inline constexpr uint32_t kErrorPathNotFound = 3;    // a directory cannot be created
-inline constexpr uint32_t kErrorInvalidHandle = 6;   // descriptor -1, or no status
-inline constexpr uint32_t kErrorInvalidData = 13;    // not a valid compressed stream
+inline constexpr uint32_t kErrorNotFound = 2;           // ENOENT, or a failed make-dirs/move
+inline constexpr uint32_t kErrorPathNotFound = 3;       // a directory cannot be created
+inline constexpr uint32_t kErrorInvalidHandle = 6;      // descriptor -1, or no status
+inline constexpr uint32_t kErrorInvalidData = 13;       // not a valid compressed stream
 inline constexpr uint32_t kErrorInvalidParameter = 87;  // any other failure
 inline constexpr uint32_t kErrorBusy = 170;             // another run holds the target
 inline constexpr uint32_t kErrorCannotMakeTemp = 1013;  // temporary file not created

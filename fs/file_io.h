@@ -33,10 +33,10 @@ int64_t UnixFromFileTime(const FileTime& time);
 
 inline constexpr uint32_t kReadAccess = 0x80000000u;
 inline constexpr uint32_t kWriteAccess = 0x40000000u;
-inline constexpr uint32_t kCreateNew = 1;        // create; fails (EEXIST) when it exists
-inline constexpr uint32_t kCreateAlways = 2;     // create when missing; content kept
-inline constexpr uint32_t kOpenExisting = 3;     // must exist
-inline constexpr uint32_t kTruncateExisting = 5; // emptied
+inline constexpr uint32_t kCreateNew = 1;         // create; fails (EEXIST) when it exists
+inline constexpr uint32_t kCreateAlways = 2;      // create when missing; content kept
+inline constexpr uint32_t kOpenExisting = 3;      // must exist
+inline constexpr uint32_t kTruncateExisting = 5;  // emptied
 
 inline constexpr uint32_t kSeekBegin = 0;
 inline constexpr uint32_t kSeekCurrent = 1;

@@ -73,8 +73,10 @@ bool CopyFileContent(const std::string& from, const std::string& to, const struc
     for (ssize_t done = 0; ok && done < n;) {
       ssize_t w = Sys().write(out, buffer.get() + done, static_cast<size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) ok = false;
-      else done += w;
+      if (w <= 0)
+        ok = false;
+      else
+        done += w;
     }
     if (!ok) break;
   }
@@ -177,8 +179,8 @@ uint32_t ShellRemoveTree(const WideString& path) {
   // it is spelled ("/", "//", "/.").
   struct stat st;
   struct stat root;
-  if (Sys().stat(p.c_str(), &st) == 0 && Sys().stat("/", &root) == 0 &&
-      st.st_dev == root.st_dev && st.st_ino == root.st_ino) {
+  if (Sys().stat(p.c_str(), &st) == 0 && Sys().stat("/", &root) == 0 && st.st_dev == root.st_dev &&
+      st.st_ino == root.st_ino) {
     return kErrorNone;
   }
   RemoveTree(p);
