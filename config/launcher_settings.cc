@@ -113,13 +113,32 @@ void RemoveDuplicateLocations(LocationList& list) {
   list.swap(kept);
 }
 
+namespace {
+
+// The template locations of loaded files, backslashes turned into slashes,
+// duplicates removed.
+LocationList LocationsOf(const LauncherSettings& settings) {
+  LocationList found = settings.GetValues(WideString(kLocationKey));
+  for (WideString& element : found) replaceAll(element, WideString(u"\\"), WideString(u"/"));
+  RemoveDuplicateLocations(found);
+  return found;
+}
+
+// Records `list` in loaded files' user file. Throws ConfigWriteError.
+void StoreLocations(LauncherSettings& settings, const LocationList& list) {
+  LocationList copy = list;
+  RemoveDuplicateLocations(copy);
+  settings.userList().Set(WideString(kLocationKey), copy);
+  settings.Save();
+}
+
+}  // namespace
+
 bool ReadTemplateLocations(bool alternative, LocationList& out) {
   LauncherSettings settings(alternative);
   settings.Load();
-  for (const WideString& value : settings.GetValues(WideString(kLocationKey))) {
-    out.push_back(value);
-  }
-  for (WideString& element : out) replaceAll(element, WideString(u"\\"), WideString(u"/"));
+  LocationList found = LocationsOf(settings);
+  out.insert(out.end(), found.begin(), found.end());
   RemoveDuplicateLocations(out);
   return !settings.UserUnreadable();
 }
@@ -127,10 +146,7 @@ bool ReadTemplateLocations(bool alternative, LocationList& out) {
 void WriteTemplateLocations(const LocationList& list, bool alternative) {
   LauncherSettings settings(alternative);
   settings.Load();
-  LocationList copy = list;
-  RemoveDuplicateLocations(copy);
-  settings.userList().Set(WideString(kLocationKey), copy);
-  settings.Save();
+  StoreLocations(settings, list);
 }
 
 KnownLocations ReadKnownLocations() {
@@ -200,14 +216,38 @@ bool RecordInstalledLocation(const WideString& target) {
     bool altExists = PathExists(AltLauncherFile());
     locks.Lock(UserLauncherFile(), !altExists);
     if (altExists) locks.Lock(AltLauncherFile(), false);
-    KnownLocations known = ReadKnownLocations();
-    // A list that could not be read whole cannot be merged into.
-    if (known.userUnreadable) return false;
-    LocationList list;
-    list.push_back(head);
-    list.insert(list.end(), known.list.begin(), known.list.end());
-    if (!known.fromAltFile) WriteTemplateLocations(list, false);
-    if (known.altFileExists) WriteTemplateLocations(list, true);
+    // Under the locks the files are read again, each once (they may be
+    // many megabytes): the one the list comes from, as ReadKnownLocations()
+    // chooses it, is also the one that is written.
+    LauncherSettings normal(false);
+    LauncherSettings alt(true);
+    bool normalLoaded = false;
+    bool altLoaded = false;
+    LocationList list{head};
+    bool fromAltFile = false;
+    if (PathExists(UserLauncherFile())) {
+      normal.Load();
+      normalLoaded = true;
+      // A list that could not be read whole cannot be merged into.
+      if (normal.UserUnreadable()) return false;
+      LocationList found = LocationsOf(normal);
+      list.insert(list.end(), found.begin(), found.end());
+    } else if (altExists) {
+      alt.Load();
+      altLoaded = true;
+      if (alt.UserUnreadable()) return false;
+      LocationList found = LocationsOf(alt);
+      list.insert(list.end(), found.begin(), found.end());
+      fromAltFile = list.size() > 1;
+    }
+    if (!fromAltFile) {
+      if (!normalLoaded) normal.Load();
+      StoreLocations(normal, list);
+    }
+    if (altExists) {
+      if (!altLoaded) alt.Load();
+      StoreLocations(alt, list);
+    }
     return true;
   } catch (...) {
     return false;
