@@ -17,9 +17,12 @@ namespace {
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// The code point that starts at source[i] (a surrogate pair counts as one),
-// and in *units how many units it takes; a lone surrogate is answered as it
-// is, which no encoding can represent.
+bool IsPlainC(const char* name) {
+  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+}
+
+}  // namespace
+
 char32_t CodePointAt(const char16_t* source, size_t length, size_t i, size_t* units) {
   char16_t unit = source[i];
   if (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(source[i + 1])) {
@@ -31,11 +34,24 @@ char32_t CodePointAt(const char16_t* source, size_t length, size_t i, size_t* un
   return unit;
 }
 
-bool IsPlainC(const char* name) {
-  return name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+char* PutUtf8(char32_t point, char* out) {
+  if (point < 0x80) {
+    *out++ = static_cast<char>(point);
+  } else if (point < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (point >> 6));
+    *out++ = static_cast<char>(0x80 | (point & 0x3F));
+  } else if (point < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (point >> 12));
+    *out++ = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (point & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (point >> 18));
+    *out++ = static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (point & 0x3F));
+  }
+  return out;
 }
-
-}  // namespace
 
 const char* SelectEnvironmentLocale() {
   static std::string chosen;
@@ -81,9 +97,9 @@ size_t MultiByteToUtf16(const char* source, char16_t* out, long limit) {
   return count;
 }
 
-namespace {
-
 bool LocaleIsUtf8() { return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0; }
+
+namespace {
 
 // What wcrtomb does under a UTF-8 locale, without a library call per unit:
 // every path of the copy goes through here several times. A lone surrogate
@@ -95,24 +111,6 @@ size_t EncodeUtf8Length(char32_t point) {
   return point < 0x10000 ? 3 : 4;
 }
 
-char* PutUtf8(char32_t point, char* out) {
-  if (point < 0x80) {
-    *out++ = static_cast<char>(point);
-  } else if (point < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (point >> 6));
-    *out++ = static_cast<char>(0x80 | (point & 0x3F));
-  } else if (point < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (point >> 12));
-    *out++ = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (point & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (point >> 18));
-    *out++ = static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (point & 0x3F));
-  }
-  return out;
-}
 
 size_t Utf16ToUtf8(const char16_t* source, size_t length, char* out, size_t size) {
   size_t total = 0;

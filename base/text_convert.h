@@ -36,6 +36,17 @@ size_t MultiByteToUtf16(const char* source, char16_t* out, long limit);
 // represent, and never writes a character that does not fit `size`.
 size_t Utf16ToMultiByte(const char16_t* source, size_t length, char* out, size_t size);
 
+// Whether the process locale's encoding is UTF-8.
+bool LocaleIsUtf8();
+
+// The code point that starts at source[i] of `length` units (a surrogate
+// pair counts as one), and in *units how many units it takes; a lone
+// surrogate is answered as it is, which no encoding can represent.
+char32_t CodePointAt(const char16_t* source, size_t length, size_t i, size_t* units);
+// Writes the UTF-8 form of `point` (not a surrogate) at `out`; returns the
+// end of what it wrote (at most 4 bytes).
+char* PutUtf8(char32_t point, char* out);
+
 // Whole-string forms of the two primitives above. Both stop at a zero unit.
 NarrowString toNarrow(const WideString& text);
 WideString toWide(const NarrowString& text);

@@ -1,14 +1,12 @@
 #include "config/config_file.h"
 
 #include <fcntl.h>
-#include <langinfo.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <cwchar>
 #include <random>
 #include <string>
@@ -64,8 +62,6 @@ void PutCodePoint(char32_t point, std::u16string* units) {
     units->push_back(static_cast<char16_t>(point));
   }
 }
-
-bool LocaleIsUtf8() { return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0; }
 
 // The length of the well-formed UTF-8 sequence at bytes[i] and its code
 // point, or 0 when there is none (as the C library judges: no overlong
@@ -149,37 +145,21 @@ std::u16string DecodeMultiByte(const std::string& bytes, size_t start) {
 // The bytes of `text` in the locale's encoding, the carried bytes as they
 // came, every unit up to the text's length (a zero unit too).
 void Encode(const WideString& text, std::string* out) {
-  const char16_t* units = text.c_str();
   const size_t count = text.size();
   const bool utf8 = LocaleIsUtf8();
   std::mbstate_t state{};
-  char piece[MB_LEN_MAX];
-  for (size_t i = 0; i < count; ++i) {
-    char32_t point = units[i];
-    if (point < 0x80) {
-      out->push_back(static_cast<char>(point));
+  char piece[MB_LEN_MAX > 4 ? MB_LEN_MAX : 4];
+  for (size_t i = 0; i < count;) {
+    size_t units = 1;
+    char32_t point = CodePointAt(text.c_str(), count, i, &units);
+    i += units;
+    if (point < 0x80 || (point >= 0xDC00 && point <= 0xDCFF)) {
+      out->push_back(static_cast<char>(point & 0xFF));  // ASCII, or a carried byte
       continue;
     }
-    if (point >= 0xD800 && point <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      point = 0x10000 + ((point - 0xD800) << 10) + (units[++i] - 0xDC00);
-    } else if (point >= 0xDC00 && point <= 0xDCFF) {
-      out->push_back(static_cast<char>(point & 0xFF));
-      continue;
-    }
-    if (utf8 && !(point >= 0xD800 && point <= 0xDFFF)) {
-      char32_t p = point;
-      if (p < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (p >> 6)));
-      } else if (p < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (p >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((p >> 6) & 0x3F)));
-      } else {
-        out->push_back(static_cast<char>(0xF0 | (p >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((p >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((p >> 6) & 0x3F)));
-      }
-      out->push_back(static_cast<char>(0x80 | (p & 0x3F)));
+    bool surrogate = point >= 0xD800 && point <= 0xDFFF;
+    if (utf8 && !surrogate) {
+      out->append(piece, PutUtf8(point, piece));
       continue;
     }
     size_t n = std::wcrtomb(piece, static_cast<wchar_t>(point), &state);
@@ -220,11 +200,17 @@ int CompareNoCase(const WideString& a, const WideString& b) {
   return ::strcasecmp(toNarrow(a).c_str(), toNarrow(b).c_str());
 }
 
+namespace {
+
+char16_t FoldUnit(char16_t unit) {
+  return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
+}
+
+}  // namespace
+
 std::u16string FoldCase(const WideString& text) {
   std::u16string folded(text.c_str(), text.size());
-  for (char16_t& unit : folded) {
-    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit + (u'a' - u'A'));
-  }
+  for (char16_t& unit : folded) unit = FoldUnit(unit);
   return folded;
 }
 
@@ -236,11 +222,8 @@ constexpr size_t kValuesWithoutIndex = 8;
 
 bool EqualNoCase(const WideString& a, const WideString& b) {
   if (a.size() != b.size()) return false;
-  auto fold = [](char16_t unit) {
-    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
-  };
   for (size_t i = 0; i < a.size(); ++i) {
-    if (fold(a[i]) != fold(b[i])) return false;
+    if (FoldUnit(a[i]) != FoldUnit(b[i])) return false;
   }
   return true;
 }

@@ -62,6 +62,14 @@ WideString ParentOf(const WideString& path) {
   return WideString(path.c_str(), end - 1 == 0 ? 1 : end - 1);
 }
 
+// Where the backup of `path` (below the level's target root) goes.
+WideString BackupPathOf(const CopyLevel& level, const WideString& path) {
+  WideString backup = level.backupRoot;
+  backup.append(WideString(path.c_str() + level.targetRoot.size(),
+                           path.size() - level.targetRoot.size()));
+  return backup;
+}
+
 }  // namespace
 
 bool IsRootPath(const WideString& path) { return path.size() == 1 && path[0] == u'/'; }
@@ -149,7 +157,8 @@ uint32_t DeleteTree(const WideString& path) {
 }
 
 uint32_t CopyJob::BeginLevel(const WideString& target) {
-  levels_.push_back(CopyLevel{target, WideString(), WideString(), {}, {}, {}, {}});
+  levels_.emplace_back();
+  Top().targetRoot = target;
   knownDirectories_.clear();
   knownBackupDirectories_.clear();
   createdFileSet_.clear();
@@ -328,10 +337,7 @@ uint32_t CopyJob::BackupFile(const WideString& path, const std::string& narrow, 
   // A file this run wrote already, or whose original is already saved, needs
   // no backup: the original is what a rollback must bring back.
   if (createdFileSet_.count(narrow) != 0) return kErrorNone;
-  WideString relative(path.c_str() + level.targetRoot.size(),
-                      path.size() - level.targetRoot.size());
-  WideString backup = level.backupRoot;
-  backup.append(relative);
+  WideString backup = BackupPathOf(level, path);
   struct stat st;
   if (Sys().lstat(Narrow(backup).c_str(), &st) == 0) return kErrorNone;
   if (Sys().lstat(narrow.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -376,9 +382,7 @@ uint32_t CopyJob::Rollback(uint32_t code) {
     ShellRemoveFile(*it);
   }
   for (const WideString& path : level.replacedFiles) {
-    WideString backup = level.backupRoot;
-    backup.append(
-        WideString(path.c_str() + level.targetRoot.size(), path.size() - level.targetRoot.size()));
+    WideString backup = BackupPathOf(level, path);
     struct stat st;
     std::string narrow = Narrow(path);
     // Only where the old file is safe in the backup tree.
