@@ -111,7 +111,6 @@ size_t EncodeUtf8Length(char32_t point) {
   return point < 0x10000 ? 3 : 4;
 }
 
-
 size_t Utf16ToUtf8(const char16_t* source, size_t length, char* out, size_t size) {
   size_t total = 0;
   size_t count = 0;

@@ -65,8 +65,8 @@ WideString ParentOf(const WideString& path) {
 // Where the backup of `path` (below the level's target root) goes.
 WideString BackupPathOf(const CopyLevel& level, const WideString& path) {
   WideString backup = level.backupRoot;
-  backup.append(WideString(path.c_str() + level.targetRoot.size(),
-                           path.size() - level.targetRoot.size()));
+  backup.append(
+      WideString(path.c_str() + level.targetRoot.size(), path.size() - level.targetRoot.size()));
   return backup;
 }
 
