@@ -41,20 +41,22 @@ def reset_home():
         os.makedirs(path)
 
 
-def make_kit(name, files):
-    """A directory holding qorv.vkt packed from `files` (path -> bytes)."""
+def make_kit(name, files, stamp=1700000000, env=None):
+    """A directory holding qorv.vkt packed from `files` (path -> bytes), each
+    file of time `stamp`, by vkt in the environment `env` (default: this
+    process's); vkt's failure raises, with what it said."""
     source = os.path.join(WORK, name + "-src")
     for rel, data in files.items():
         path = os.path.join(source, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data)
-        os.utime(path, (1700000000, 1700000000))
+        os.utime(path, (stamp, stamp))
     kit_dir = os.path.join(WORK, name)
     os.makedirs(kit_dir)
     subprocess.run([VKT, "pack", "-d", "en:Trade:Vendor:doc/about.html", "-o",
-                    os.path.join(kit_dir, "qorv.vkt"), source], check=True,
-                   stdout=subprocess.DEVNULL)
+                    os.path.join(kit_dir, "qorv.vkt"), source], check=True, env=env,
+                   capture_output=True)
     return kit_dir
 
 
