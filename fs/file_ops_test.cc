@@ -92,8 +92,8 @@ TEST(FileOpsTest, NamelessFilesLeaveNothingBehind) {
     ::close(fd);
   }
   const std::string alive = ".vkx" + std::to_string(::getpid()) + "-abcdef";
-  for (const std::string& name : {std::string(".vkx999999999-abcdef"), alive,
-                                  std::string(".vkx-x"), std::string("vkx1-abcdef")}) {
+  for (const std::string& name : {std::string(".vkx999999999-abcdef"), alive, std::string(".vkx-x"),
+                                  std::string("vkx1-abcdef")}) {
     testing::WriteFile(dir / name, "x");
   }
   RemoveOrphanedNamelessFiles(dir.path().c_str());

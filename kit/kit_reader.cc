@@ -204,7 +204,8 @@ class KitReader::HeadParser {
     if (code == 0) *text = TextOf(units.data(), static_cast<uint32_t>(count));
     return code;
   }
-  uint32_t ReadRecord(std::vector<unsigned char>* block, uint32_t minimum, const std::string& what) {
+  uint32_t ReadRecord(std::vector<unsigned char>* block, uint32_t minimum,
+                      const std::string& what) {
     uint32_t recordSize = 0;
     uint32_t code = ReadU32(&recordSize, what);
     if (code != 0) return code;
@@ -265,8 +266,8 @@ uint32_t KitReader::HeadParser::ReadDescriptions() {
     }
     if (!description.descriptionPath.empty() && !IsSafeEntryName(description.descriptionPath)) {
       if (strict_) {
-        return Damaged(what + ": the description path " + Quote(description.descriptionPath) +
-                       " " + UnsafeNameReason(description.descriptionPath));
+        return Damaged(what + ": the description path " + Quote(description.descriptionPath) + " " +
+                       UnsafeNameReason(description.descriptionPath));
       }
       description.descriptionPath = WideString();
     }
@@ -352,7 +353,8 @@ uint32_t KitReader::Open(const WideString& kitPath, Strictness strictness) {
   // directory.
   int unpacked = OpenNamelessFile(toNarrow(TempDirectory()).c_str());
   if (unpacked < 0) {
-    problem_ = "cannot create a temporary file in " + std::string(toNarrow(TempDirectory()).c_str());
+    problem_ =
+        "cannot create a temporary file in " + std::string(toNarrow(TempDirectory()).c_str());
     return FailOpen(kErrorCannotMakeTemp);
   }
   bool complete = false;

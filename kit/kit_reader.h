@@ -35,9 +35,9 @@ struct KitDescription {
 };
 
 struct KitEntry {
-  WideString name;   // relative, backslash separators, as stored
-  FileTime time;     // last write
-  uint32_t offset;   // in the kit: from the data area; after Open: absolute
+  WideString name;  // relative, backslash separators, as stored
+  FileTime time;    // last write
+  uint32_t offset;  // in the kit: from the data area; after Open: absolute
   uint32_t size;
 };
 

@@ -91,11 +91,13 @@ TEST_F(StringTableTest, SpotChecksByteForByte) {
   EXPECT_TRUE(TextIn(3, "IDS_CHOOSEDIR_FOLDER").equals("&Folder:"));
   EXPECT_TRUE(TextIn(3, "IDS_CANCEL_FINISH")
                   .equals("Installation canceled. Template directory has not been changed."));
-  EXPECT_TRUE(TextIn(1, "IDS_CANCEL_FINISH")
-                  .equals("Установка отменена. Каталог шаблонов не изменен."));
-  EXPECT_TRUE(TextIn(10, "IDS_ERROR_NOSOURCE").equals(" qorv.vkt орнату файлы жинағы табылған жоқ."));
-  EXPECT_TRUE(TextIn(10, "IDS_ERROR_DAMAGEDSOURCE")
-                  .equals(" qorv.vkt орнату файлы бүлінген немесе орнатудың осы программасы арналмаған."));
+  EXPECT_TRUE(
+      TextIn(1, "IDS_CANCEL_FINISH").equals("Установка отменена. Каталог шаблонов не изменен."));
+  EXPECT_TRUE(
+      TextIn(10, "IDS_ERROR_NOSOURCE").equals(" qorv.vkt орнату файлы жинағы табылған жоқ."));
+  EXPECT_TRUE(
+      TextIn(10, "IDS_ERROR_DAMAGEDSOURCE")
+          .equals(" qorv.vkt орнату файлы бүлінген немесе орнатудың осы программасы арналмаған."));
 
   SetCurrentLanguage(1);
   WideString back = LookupText(NarrowString("IDS_WIZARD_BACK"));

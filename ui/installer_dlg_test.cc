@@ -106,7 +106,8 @@ class InstallerDlgTest : public ::testing::Test {
     dialog_->CreateMainWindow();
     g_signal_connect(dialog_->window(), "destroy", G_CALLBACK(+[](GtkWidget*, gpointer flag) {
                        *static_cast<bool*>(flag) = true;
-                     }), &destroyed_);
+                     }),
+                     &destroyed_);
     dialog_->ShowWelcomePage();
     return *dialog_;
   }
@@ -275,7 +276,9 @@ TEST_F(InstallerDlgTest, ShowMessageMapsResponses) {
   struct Case {
     gint response;
     int result;
-  } cases[] = {{GTK_RESPONSE_YES, 1}, {GTK_RESPONSE_NO, 2}, {GTK_RESPONSE_OK, 3},
+  } cases[] = {{GTK_RESPONSE_YES, 1},
+               {GTK_RESPONSE_NO, 2},
+               {GTK_RESPONSE_OK, 3},
                {GTK_RESPONSE_DELETE_EVENT, 0}};
   for (const Case& c : cases) {
     ModalAnswerer answer([&](GtkWidget* box) {
@@ -368,18 +371,21 @@ TEST_F(InstallerDlgTest, CancelDuringTheCopyRollsBackAndSaysSo) {
     CInstallerDlg* dialog;
     bool fired = false;
   } hook{&d};
-  guint source = g_timeout_add(1, +[](gpointer data) -> gboolean {
-    auto* hook = static_cast<Hook*>(data);
-    auto* dialog = hook->dialog;
-    if (dialog->state() != kCopying) return TRUE;
-    hook->fired = true;
-    gtk_button_clicked(GTK_BUTTON(dialog->cancelButton()));
-    GdkEvent* close = gdk_event_new(GDK_DELETE);
-    close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(dialog->window())));
-    gtk_main_do_event(close);
-    gdk_event_free(close);
-    return FALSE;
-  }, &hook);
+  guint source = g_timeout_add(
+      1,
+      +[](gpointer data) -> gboolean {
+        auto* hook = static_cast<Hook*>(data);
+        auto* dialog = hook->dialog;
+        if (dialog->state() != kCopying) return TRUE;
+        hook->fired = true;
+        gtk_button_clicked(GTK_BUTTON(dialog->cancelButton()));
+        GdkEvent* close = gdk_event_new(GDK_DELETE);
+        close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(dialog->window())));
+        gtk_main_do_event(close);
+        gdk_event_free(close);
+        return FALSE;
+      },
+      &hook);
   Click(d.nextButton());
   if (!hook.fired) g_source_remove(source);
   EXPECT_TRUE(hook.fired);
