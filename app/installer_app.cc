@@ -9,6 +9,7 @@
 #include "base/text_convert.h"
 #include "config/launcher_settings.h"
 #include "copy/run_journal.h"
+#include "copy/run_recovery.h"
 #include "fs/file_ops.h"
 #include "fs/fs_queries.h"
 #include "install/interrupts.h"

@@ -180,4 +180,10 @@ WideString toWide(const NarrowString& text) {
   return WideString(buffer.get(), count);
 }
 
+std::string Narrow(const WideString& text) { return toNarrow(text).c_str(); }
+
+WideString Wide(const std::string& bytes) {
+  return toWide(NarrowString(bytes.c_str(), bytes.size()));
+}
+
 }  // namespace qorv

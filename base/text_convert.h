@@ -9,6 +9,7 @@
 #define QORV_BASE_TEXT_CONVERT_H_
 
 #include <cstddef>
+#include <string>
 
 #include "base/text_string.h"
 
@@ -50,6 +51,11 @@ char* PutUtf8(char32_t point, char* out);
 // Whole-string forms of the two primitives above. Both stop at a zero unit.
 NarrowString toNarrow(const WideString& text);
 WideString toWide(const NarrowString& text);
+
+// The same for paths and other names held as std::string, the type the file
+// layer takes: the locale's bytes of a text, and the text of such bytes.
+std::string Narrow(const WideString& text);
+WideString Wide(const std::string& bytes);
 
 }  // namespace qorv
 

@@ -8,37 +8,15 @@
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
-#include <random>
 #include <string>
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
-#include "fs/sys_calls.h"
+#include "fs/file_util.h"
 
 namespace qorv {
 
 namespace {
-
-// Reads the whole file; false when it cannot be opened or read to the end.
-bool ReadAll(const char* path, std::string* content, bool* missing) {
-  *missing = false;
-  int fd = Sys().open(path, O_RDONLY, 0);
-  if (fd < 0) {
-    *missing = errno == ENOENT || errno == ENOTDIR;
-    return false;
-  }
-  char block[4096];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = Sys().read(fd, block, sizeof(block));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    content->append(block, static_cast<size_t>(n));
-  }
-  Sys().close(fd);
-  return ok;
-}
 
 std::u16string DecodeUtf16Le(const std::string& bytes, size_t start) {
   std::u16string units;
@@ -178,11 +156,10 @@ std::string ResolveTarget(const std::string& path) {
   std::string current = path;
   for (int depth = 0; depth < 40; ++depth) {
     struct stat st;
-    if (Sys().lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-    char target[PATH_MAX];
-    ssize_t n = Sys().readlink(current.c_str(), target, sizeof(target) - 1);
-    if (n < 0) return current;
-    target[n] = '\0';
+    std::string target;
+    if (!Lstat(current, &st) || !S_ISLNK(st.st_mode) || !ReadLink(current, &target)) {
+      return current;
+    }
     if (target[0] == '/') {
       current = target;
     } else {
@@ -311,7 +288,7 @@ void ConfigEntryList::Parse(const char16_t* units, size_t count) {
 ConfigEntryList::ReadResult ConfigEntryList::Read(const WideString& path) {
   std::string bytes;
   bool missing = false;
-  if (!ReadAll(toNarrow(path).c_str(), &bytes, &missing)) {
+  if (!ReadFileToString(Narrow(path), &bytes, &missing)) {
     return missing ? ReadResult::kMissing : ReadResult::kUnreadable;
   }
   std::u16string units;
@@ -340,44 +317,14 @@ void ConfigEntryList::Write(const WideString& path) const {
     }
   }
 
-  std::string target = ResolveTarget(std::string(toNarrow(path).c_str()));
-  struct stat old;
-  bool replacing = Sys().stat(target.c_str(), &old) == 0;
-
-  static thread_local std::mt19937_64 engine{std::random_device{}()};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 20 && fd < 0; ++attempt) {
-    temp = target + ".qorv-" + std::to_string(engine() % 1000000000);
-    fd = Sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (fd < 0 && errno != EEXIST) break;
+  switch (ReplaceFileDurably(ResolveTarget(Narrow(path)), content)) {
+    case ReplaceResult::kDone:
+      return;
+    case ReplaceResult::kNotCreated:
+      throw ConfigWriteError(1);
+    case ReplaceResult::kNotWritten:
+      throw ConfigWriteError(2);
   }
-  if (fd < 0) throw ConfigWriteError(1);
-
-  bool ok = true;
-  for (size_t done = 0; ok && done < content.size();) {
-    ssize_t n = Sys().write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<size_t>(n);
-  }
-  if (ok && replacing) {
-    ok = Sys().fchmod(fd, old.st_mode & 07777) == 0;
-    if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
-      // Root rewriting a user's file gives it back to the user.
-      (void)::fchown(fd, old.st_uid, old.st_gid);
-    }
-  }
-  ok = ok && Sys().fsync(fd) == 0;
-  ok = Sys().close(fd) == 0 && ok;
-  ok = ok && Sys().rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    Sys().unlink(temp.c_str());
-    throw ConfigWriteError(2);
-  }
-  SyncDirectoryOf(target);  // the rename itself made durable
 }
 
 }  // namespace qorv

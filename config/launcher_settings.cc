@@ -1,7 +1,6 @@
 #include "config/launcher_settings.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 #include <wordexp.h>
 
@@ -11,7 +10,9 @@
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
+#include "fs/file_util.h"
 #include "fs/fs_queries.h"
+#include "fs/path.h"
 
 namespace qorv {
 
@@ -19,14 +20,10 @@ namespace {
 
 const char16_t kLocationKey[] = u"ConfigurationTemplatesLocation";
 
-WideString Join(std::initializer_list<const WideString> parts) {
+WideString Concat(std::initializer_list<const WideString> parts) {
   WideString result;
   for (const WideString& part : parts) result.append(part);
   return result;
-}
-
-bool EndsWithSeparator(const WideString& text) {
-  return !text.empty() && (text[text.size() - 1] == u'/' || text[text.size() - 1] == u'\\');
 }
 
 }  // namespace
@@ -40,22 +37,22 @@ WideString HomeDirectory() {
   return home;
 }
 
-WideString PlatformUserDirectory() { return Join({HomeDirectory(), u"/", u".qorv", u"/"}); }
+WideString PlatformUserDirectory() { return Concat({HomeDirectory(), u"/", u".qorv", u"/"}); }
 
 WideString UserLauncherFile() {
-  return Join({HomeDirectory(), u"/", u".Vexa/vexalaunch", u"/", u"vexalaunch.cfg"});
+  return Concat({HomeDirectory(), u"/", u".Vexa/vexalaunch", u"/", u"vexalaunch.cfg"});
 }
 
 WideString SecondaryLauncherFile() {
-  return Join({PlatformUserDirectory(), u"/", u".Vexa/vexalaunch", u"/", u"vexalaunch.cfg"});
+  return Concat({PlatformUserDirectory(), u"/", u".Vexa/vexalaunch", u"/", u"vexalaunch.cfg"});
 }
 
 WideString AltLauncherFile() {
-  return Join({HomeDirectory(), u"/", u".Vexa/vexalauncht", u"/", u"vexalaunch.cfg"});
+  return Concat({HomeDirectory(), u"/", u".Vexa/vexalauncht", u"/", u"vexalaunch.cfg"});
 }
 
 WideString DefaultTemplateBase() {
-  return Join({PlatformUserDirectory(), u"Vexa", u"/", u"vexa", fromInteger(8, 10), u"/"});
+  return Concat({PlatformUserDirectory(), u"Vexa", u"/", u"vexa", fromInteger(8, 10), u"/"});
 }
 
 WideString LauncherSettings::UserFile() const {
@@ -165,7 +162,7 @@ WideString ProposeTargetDirectory(const KnownLocations& known) {
   for (const WideString& location : known.list) {
     if (IsWritableDirectory(location)) return location;
   }
-  return Join({DefaultTemplateBase(), u"tmplts", u"/"});
+  return Concat({DefaultTemplateBase(), u"tmplts", u"/"});
 }
 
 namespace {
@@ -178,30 +175,21 @@ class LauncherLocks {
   LauncherLocks() = default;
   LauncherLocks(const LauncherLocks&) = delete;
   LauncherLocks& operator=(const LauncherLocks&) = delete;
-  ~LauncherLocks() {
-    for (int fd : fds_) ::close(fd);
-  }
+  ~LauncherLocks() = default;
   // Locks beside `file`, making its directory first when `make` is set.
   // Where no lock file can be made the file cannot be written either: the
   // write then fails on its own.
   void Lock(const WideString& file, bool make) {
-    std::string path = toNarrow(file).c_str();
-    if (make) {
-      size_t slash = path.rfind('/');
-      if (slash != std::string::npos && slash > 0) {
-        ShellMakeDirs(toWide(NarrowString(path.c_str(), slash)));
-      }
-    }
-    path += ".lock";
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return;
-    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    fds_.push_back(fd);
+    std::string path = Narrow(file);
+    if (make && path.find('/', 1) != std::string::npos) ShellMakeDirs(Wide(DirName(path)));
+    ScopedFd fd = OpenFile(path + ".lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (!fd.IsValid()) return;
+    LockExclusive(fd.Get(), true);
+    fds_.push_back(std::move(fd));
   }
 
  private:
-  std::vector<int> fds_;
+  std::vector<ScopedFd> fds_;
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "copy/copy_job.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +11,8 @@
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "fs/fs_queries.h"
-#include "fs/sys_calls.h"
+#include "fs/file_util.h"
+#include "fs/path.h"
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
 #include "res/string_table.h"
@@ -21,14 +21,8 @@ namespace qorv {
 
 namespace {
 
-std::string Narrow(const WideString& path) { return std::string(toNarrow(path).c_str()); }
-
 // The path as a key: without final separators ("/" stays "/").
-std::string Key(const WideString& path) {
-  std::string key = Narrow(path);
-  while (key.size() > 1 && key.back() == '/') key.pop_back();
-  return key;
-}
+std::string Key(const WideString& path) { return StripTrailingSlashes(Narrow(path)); }
 
 // A relative target made absolute from the current directory, so that the
 // journal names the same files wherever the next start runs from.
@@ -36,30 +30,9 @@ WideString Absolute(const WideString& path) {
   if (path.empty() || path[0] == u'/') return path;
   std::string cwd = CurrentDirectory();
   if (cwd.empty()) return path;
-  if (cwd.back() != '/') cwd.push_back('/');
-  WideString result = toWide(NarrowString(cwd.c_str(), cwd.size()));
+  WideString result = Wide(WithTrailingSlash(cwd));
   result.append(path);
   return result;
-}
-
-bool EndsWithSeparator(const WideString& path) {
-  return !path.empty() && (path[path.size() - 1] == u'/' || path[path.size() - 1] == u'\\');
-}
-
-WideString WithSlash(const WideString& path) {
-  WideString result = path;
-  if (!EndsWithSeparator(result)) result.push_back(u'/');
-  return result;
-}
-
-// `path` up to, not including, its last "/" that is not its final character;
-// empty when there is none.
-WideString ParentOf(const WideString& path) {
-  size_t end = path.size();
-  while (end > 0 && path[end - 1] == u'/') --end;
-  while (end > 0 && path[end - 1] != u'/') --end;
-  if (end == 0) return WideString();
-  return WideString(path.c_str(), end - 1 == 0 ? 1 : end - 1);
 }
 
 // Where the backup of `path` (below the level's target root) goes.
@@ -70,18 +43,8 @@ WideString BackupPathOf(const CopyLevel& level, const WideString& path) {
   return backup;
 }
 
-}  // namespace
-
-bool IsRootPath(const WideString& path) { return path.size() == 1 && path[0] == u'/'; }
-
-namespace {
-
 // Entries announced in the journal with one flush to disk.
 constexpr size_t kPlanBatch = 1024;
-
-}  // namespace
-
-namespace {
 
 // What is at a destination, from one status query (two for a link).
 struct Destination {
@@ -93,9 +56,9 @@ struct Destination {
 Destination Inspect(const std::string& path, const FileTime& entryTime) {
   Destination d;
   struct stat st;
-  if (Sys().lstat(path.c_str(), &st) != 0) return d;
+  if (!Lstat(path, &st)) return d;
   d.exists = true;
-  if (S_ISLNK(st.st_mode) && Sys().stat(path.c_str(), &st) != 0) return d;
+  if (S_ISLNK(st.st_mode) && !Stat(path, &st)) return d;
   d.permissions = static_cast<int>(st.st_mode & 0777);
   // Compared at the precision a copy sets, whole seconds: a file installed
   // from this very entry is equal to it, not older, whatever fraction of a
@@ -115,29 +78,23 @@ bool NeedsCopy(const WideString& path, const FileTime& entryTime) {
 bool RestoreTree(const WideString& target, const WideString& backup,
                  std::vector<UnrestoredFile>* unrestored) {
   std::string from = Narrow(backup);
-  DIR* dir = Sys().opendir(from.c_str());
-  if (dir == nullptr) {
+  std::vector<std::string> names;
+  if (!ListNames(from, &names)) {
     if (errno == ENOENT) return true;
     if (unrestored != nullptr) unrestored->push_back({target, backup});
     return false;
   }
-  std::vector<std::string> names;
-  while (struct dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
   bool ok = true;
   for (const std::string& name : names) {
-    WideString wideName = toWide(NarrowString(name.c_str(), name.size()));
+    WideString wideName = Wide(name);
     WideString source = backup;
     source.append(wideName);
     WideString destination = target;
     destination.append(wideName);
     struct stat st;
     bool moved;
-    if (Sys().lstat((from + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      ok = RestoreTree(WithSlash(destination), WithSlash(source), unrestored) && ok;
+    if (Lstat(from + name, &st) && S_ISDIR(st.st_mode)) {
+      ok = RestoreTree(WithTrailingSlash(destination), WithTrailingSlash(source), unrestored) && ok;
       continue;
     }
     if (IsDirectoryPath(Narrow(destination))) {
@@ -171,7 +128,7 @@ uint32_t CopyJob::BeginLevel(const WideString& target) {
   // The temporary directory itself is not the run's to remove again.
   WideString temp = TempDirectory();
   if (!IsDirectoryPath(Narrow(temp)) && ShellMakeDirs(temp) != 0) return kErrorPathNotFound;
-  temp = WithSlash(temp);
+  temp = WithTrailingSlash(temp);
   // The first free kvinsN, taken with an exclusive mkdir so that two
   // installers running at once never share a run directory. Only the user
   // may read the backups of the user's files.
@@ -180,16 +137,16 @@ uint32_t CopyJob::BeginLevel(const WideString& target) {
     WideString candidate = temp;
     candidate.append(WideString(u"kvins"));
     candidate.append(fromInteger(n, 10));
-    if (Sys().mkdir(Narrow(candidate).c_str(), 0700) == 0) {
-      WideString runRoot = WithSlash(candidate);
+    if (MakeDirectory(Narrow(candidate), 0700)) {
+      WideString runRoot = WithTrailingSlash(candidate);
       // The journal and its target are on disk before anything changes.
-      if (!journal_.Create(Narrow(runRoot), Narrow(WithSlash(target)))) {
+      if (!journal_.Create(Narrow(runRoot), Narrow(WithTrailingSlash(target)))) {
         // Another installer starting at this moment may have taken the
         // fresh directory for a dead run's and emptied it: then another one
         // will do. A full disk fails every time.
         RemoveRunDirectory(Narrow(runRoot));
         if (++lost < 8) continue;
-        return kErrorPathNotFound;
+        return kErrorWriteFault;
       }
       Top().runRoot = runRoot;
       Top().backupRoot = runRoot;
@@ -213,7 +170,7 @@ void CopyJob::PlanDirectories(const WideString& parent) {
     missing.push_back(key);
     plannedDirectories_.insert(key);
   }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) journal_.Add('D', *it);
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) journal_.Add(RecordKind::kDirectory, *it);
 }
 
 uint32_t CopyJob::PlanSteps(KitReader& reader, const WideString& target, size_t first, size_t end) {
@@ -230,11 +187,11 @@ uint32_t CopyJob::PlanSteps(KitReader& reader, const WideString& target, size_t 
     step.permissions = destination.permissions;
     // A path the run has written already was announced before that write.
     if (!step.older || writtenFiles_.count(step.narrow) != 0) continue;
-    journal_.Add(step.exists ? 'B' : 'F', step.narrow);
+    journal_.Add(step.exists ? RecordKind::kBackup : RecordKind::kFile, step.narrow);
     WideString parent = ParentOf(step.path);
     if (!parent.empty()) PlanDirectories(parent);
   }
-  if (journal_.HasQueued() && !journal_.Flush()) return kErrorPathNotFound;
+  if (journal_.HasQueued() && !journal_.Flush()) return kErrorWriteFault;
   return kErrorNone;
 }
 
@@ -253,13 +210,12 @@ uint32_t CopyJob::FlushWritten() {
   }
   std::set<dev_t> flushed;
   for (const std::string& place : places) {
-    int fd = Sys().open(place.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (fd < 0) return kErrorPathNotFound;
+    ScopedFd fd = OpenFile(place, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!fd.IsValid()) return kErrorPathNotFound;
     struct stat st;
-    bool ok = Sys().fstat(fd, &st) == 0;
-    if (ok && flushed.insert(st.st_dev).second) ok = Sys().syncfs(fd) == 0;
-    Sys().close(fd);
-    if (!ok) return kErrorPathNotFound;
+    bool ok = StatOf(fd.Get(), &st);
+    if (ok && flushed.insert(st.st_dev).second) ok = SyncFileSystemOf(fd.Get());
+    if (!ok) return kErrorWriteFault;
   }
   return kErrorNone;
 }
@@ -279,7 +235,7 @@ uint32_t CopyJob::EnsureDirectory(const WideString& path) {
   }
   // Recorded only when this mkdir made it: one another installer made a
   // moment ago is not this run's to remove.
-  if (Sys().mkdir(key.c_str(), 0777) == 0) {
+  if (MakeDirectory(key, 0777)) {
     if (!levels_.empty()) Top().createdDirectories.push_back(path);
   } else if (errno != EEXIST || !IsDirectoryPath(key)) {
     return kErrorPathNotFound;
@@ -303,7 +259,7 @@ uint32_t CopyJob::LockTarget(const WideString& target) {
       knownDirectories_.clear();
       plannedDirectories_.clear();
       PlanDirectories(target);
-      if (journal_.HasQueued() && !journal_.Flush()) return kErrorPathNotFound;
+      if (journal_.HasQueued() && !journal_.Flush()) return kErrorWriteFault;
       CopyLevel& level = Top();
       size_t before = level.createdDirectories.size();
       if ((code = EnsureDirectory(target)) != 0) return code;
@@ -339,8 +295,8 @@ uint32_t CopyJob::BackupFile(const WideString& path, const std::string& narrow, 
   if (createdFileSet_.count(narrow) != 0) return kErrorNone;
   WideString backup = BackupPathOf(level, path);
   struct stat st;
-  if (Sys().lstat(Narrow(backup).c_str(), &st) == 0) return kErrorNone;
-  if (Sys().lstat(narrow.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (Lstat(Narrow(backup), &st)) return kErrorNone;
+  if (Lstat(narrow, &st) && S_ISDIR(st.st_mode)) {
     return kErrorInvalidParameter;  // a directory where the kit has a file
   }
 
@@ -351,7 +307,7 @@ uint32_t CopyJob::BackupFile(const WideString& path, const std::string& narrow, 
   }
   // Without a backup the old file could not be put back: that is a failure,
   // never a reason to write over it anyway.
-  if (ShellMove(path, backup) != kErrorNone) return kErrorPathNotFound;
+  if (ShellMove(path, backup) != kErrorNone) return kErrorCannotBackUp;
   level.replacedFiles.push_back(path);
   return kErrorNone;
 }
@@ -362,7 +318,7 @@ uint32_t CopyJob::Commit() {
   // the process ends before the run directory is gone. Without it, a crash
   // while the backups are removed below would have the next start undo a
   // finished run with half its backups gone: so that is a failure.
-  if (journal_.IsOpen() && !journal_.Commit()) return kErrorPathNotFound;
+  if (journal_.IsOpen() && !journal_.Commit()) return kErrorWriteFault;
   if (onCommitted_) onCommitted_(Top().targetRoot);
   if (!Top().runRoot.empty()) RemoveRunDirectory(Narrow(Top().runRoot));
   journal_.Close();
@@ -386,14 +342,13 @@ uint32_t CopyJob::Rollback(uint32_t code) {
     struct stat st;
     std::string narrow = Narrow(path);
     // Only where the old file is safe in the backup tree.
-    if (Sys().lstat(Narrow(backup).c_str(), &st) == 0 && Sys().lstat(narrow.c_str(), &st) == 0 &&
-        !S_ISDIR(st.st_mode)) {
-      Sys().unlink(narrow.c_str());
+    if (Lstat(Narrow(backup), &st) && Lstat(narrow, &st) && !S_ISDIR(st.st_mode)) {
+      RemoveFile(narrow);
     }
   }
   for (const WideString& directory : level.createdDirectories) DeleteTree(directory);
   for (auto it = level.createdBeforeLock.rbegin(); it != level.createdBeforeLock.rend(); ++it) {
-    Sys().rmdir(Narrow(*it).c_str());
+    RemoveEmptyDirectory(Narrow(*it));
   }
   // Then put the old files back.
   bool restored = true;

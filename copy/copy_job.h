@@ -136,8 +136,6 @@ bool RestoreTree(const WideString& target, const WideString& backup,
 // Removes `path` and everything in it; "/" is never removed.
 uint32_t DeleteTree(const WideString& path);
 
-bool IsRootPath(const WideString& path);
-
 }  // namespace qorv
 
 #endif  // QORV_COPY_COPY_JOB_H_

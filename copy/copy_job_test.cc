@@ -1,4 +1,5 @@
 #include "copy/copy_job.h"
+#include "fs/path.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include "base/text_convert.h"
 #include "copy/copy_worker.h"
 #include "copy/progress_channel.h"
+#include "copy/run_recovery.h"
 #include "copy/target_lock.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"

@@ -9,16 +9,9 @@
 //   files/       the backup tree: the files the run replaced, at their
 //                paths relative to the target
 //
-// A record is "<kind> <length>:<bytes>\n", so any path fits:
-//   V  the format, "qorv-journal 1"
-//   P  the process id, for people reading the journal
-//   T  the target root, ending with "/"
-//   B  a file about to be moved into the backup tree (absolute path)
-//   F  a file about to be written where there is none (absolute path)
-//   D  a directory about to be created (absolute path)
-//   C  the run succeeded; there is nothing to undo (its location may still
-//      have to be recorded)
-// A record is on disk before the change it announces. The running job holds
+// A record is "<kind> <length>:<bytes>\n", so any path fits; the kinds are
+// those of RecordKind below. A record is on disk before the change it
+// announces. The running job holds
 // an exclusive flock on its journal: a journal nobody holds belongs to a run
 // that is no longer alive.
 #ifndef QORV_COPY_RUN_JOURNAL_H_
@@ -29,8 +22,28 @@
 #include <vector>
 
 #include "base/text_string.h"
+#include "fs/file_util.h"
 
 namespace qorv {
+
+// The letter that starts each record.
+enum class RecordKind : char {
+  kVersion = 'V',    // the format, "qorv-journal 1"
+  kProcess = 'P',    // the process id, for people reading the journal
+  kTarget = 'T',     // the target root, ending with "/"
+  kBackup = 'B',     // a file about to be moved into the backup tree (absolute path)
+  kFile = 'F',       // a file about to be written where there is none (absolute path)
+  kDirectory = 'D',  // a directory about to be created (absolute path)
+  kCommit = 'C',     // the run succeeded; nothing to undo (its location may still
+                     // have to be recorded)
+};
+
+// The format a journal's first record names.
+inline constexpr char kJournalFormat[] = "qorv-journal 1";
+// Names inside a run directory.
+inline constexpr char kJournalName[] = "journal";
+inline constexpr char kNewJournalName[] = "journal.new";
+inline constexpr char kBackupDirectoryName[] = "files/";
 
 class RunJournal {
  public:
@@ -45,22 +58,22 @@ class RunJournal {
   // fails, a start that took it for a dead run's included.
   bool Create(const std::string& runDirectory, const std::string& targetRoot);
   // Queues a record; Flush() writes what is queued and flushes it to disk.
-  void Add(char kind, const std::string& path);
+  void Add(RecordKind kind, const std::string& path);
   bool HasQueued() const { return !queued_.empty(); }
   bool Flush();
   // Writes C and flushes it.
   bool Commit();
   // Closes the journal, which lets go of the lock.
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.IsValid(); }
 
  private:
-  int fd_ = -1;
+  ScopedFd fd_;
   std::string queued_;
 };
 
 struct JournalRecord {
-  char kind;
+  RecordKind kind;
   std::string path;
 };
 
@@ -77,24 +90,6 @@ void RemoveRunDirectory(const std::string& runDirectory);
 // What is done once a run has succeeded (the front ends record its
 // location); gets the run's target root, ending with "/".
 using CommittedAction = std::function<void(const WideString& targetRoot)>;
-
-struct RecoveredRun {
-  WideString target;         // the interrupted run's target root
-  std::string runDirectory;  // its run directory
-  bool restored = false;     // target as before the run; directory removed
-};
-
-// For every run directory of this user in `tempDirectory` whose journal no
-// process holds: when the run had not succeeded, puts the files it moved to
-// the backup tree back, removes the files and directories it created, then
-// removes the run directory. A run whose files cannot all be put back keeps
-// its directory, for the next start to try again. The launcher file is not
-// touched: a run records its location only after it has succeeded. A run
-// that died after its commit record is complete: `onCommitted` gets its
-// target root (it may not have recorded its location yet), then the run
-// directory goes. Answers the runs that were undone or kept.
-std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory,
-                                                 const CommittedAction& onCommitted = {});
 
 }  // namespace qorv
 

@@ -1,4 +1,5 @@
 #include "copy/run_journal.h"
+#include "copy/run_recovery.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -160,8 +161,8 @@ TEST_F(RunJournalTest, RecordsRoundTripAndACutRecordEndsTheReading) {
   testing::MakeDirs(temp_ + "/kvins0");
   RunJournal journal;
   ASSERT_TRUE(journal.Create(temp_ + "/kvins0/", "/t/"));
-  journal.Add('F', "/t/a\nb:c");
-  journal.Add('D', "/t/d");
+  journal.Add(RecordKind::kFile, "/t/a\nb:c");
+  journal.Add(RecordKind::kDirectory, "/t/d");
   ASSERT_TRUE(journal.Flush());
   journal.Close();
   std::string path = temp_ + "/kvins0/journal";
@@ -172,12 +173,12 @@ TEST_F(RunJournalTest, RecordsRoundTripAndACutRecordEndsTheReading) {
   std::vector<JournalRecord> records = ReadJournal(fd);
   ::close(fd);
   ASSERT_EQ(records.size(), 5u);
-  EXPECT_EQ(records[0].kind, 'V');
+  EXPECT_EQ(records[0].kind, RecordKind::kVersion);
   EXPECT_EQ(records[0].path, "qorv-journal 1");
   EXPECT_EQ(records[1].path, std::to_string(::getpid()));
-  EXPECT_EQ(records[2].kind, 'T');
+  EXPECT_EQ(records[2].kind, RecordKind::kTarget);
   EXPECT_EQ(records[2].path, "/t/");
-  EXPECT_EQ(records[3].kind, 'F');
+  EXPECT_EQ(records[3].kind, RecordKind::kFile);
   EXPECT_EQ(records[3].path, "/t/a\nb:c");
   EXPECT_EQ(records[4].path, "/t/d");
 
@@ -265,7 +266,7 @@ TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {
   testing::MakeDirs(temp_ + "/kvins0");
   RunJournal live;
   ASSERT_TRUE(live.Create(temp_ + "/kvins0/", target_ + "/"));
-  live.Add('F', target_ + "/keep.txt");
+  live.Add(RecordKind::kFile, target_ + "/keep.txt");
   ASSERT_TRUE(live.Flush());
   EXPECT_TRUE(RecoverInterruptedRuns(W(temp_)).empty());
   EXPECT_TRUE(testing::Exists(target_ + "/keep.txt"));

@@ -1,15 +1,15 @@
 #include "copy/target_lock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "fs/error_codes.h"
-#include "fs/sys_calls.h"
+#include "fs/file_util.h"
 
 namespace qorv {
 
@@ -32,26 +32,26 @@ uint32_t TargetLock::Acquire(const std::string& directory, int waitMs,
   const int64_t deadline = NowMs() + (waitMs < 0 ? 0 : waitMs);
   bool toldWaiting = false;
   for (;;) {
-    int fd = Sys().open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (fd < 0) return kErrorNone;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    ScopedFd fd = OpenFile(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!fd.IsValid()) return kErrorNone;
+    if (LockExclusive(fd.Get(), false)) {
       // The holder before us may have removed the directory (a rollback of
       // the run that created it) or put another in its place: the lock
       // counts only on what the path names now.
       struct stat held;
       struct stat named;
-      if (Sys().fstat(fd, &held) == 0 && Sys().stat(directory.c_str(), &named) == 0 &&
-          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-        fd_ = fd;
+      if (StatOf(fd.Get(), &held) && Stat(directory, &named) && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        fd_ = std::move(fd);
         return kErrorNone;
       }
-      Sys().close(fd);
+      fd.Close();
       struct stat st;
-      if (Sys().stat(directory.c_str(), &st) != 0) return kErrorPathNotFound;
+      if (!Stat(directory, &st)) return kErrorPathNotFound;
       continue;
     }
     int error = errno;
-    Sys().close(fd);
+    fd.Close();
     if (error != EWOULDBLOCK && error != EINTR) return kErrorNone;  // no locks here
     if (!toldWaiting) {
       toldWaiting = true;
@@ -64,8 +64,7 @@ uint32_t TargetLock::Acquire(const std::string& directory, int waitMs,
 }
 
 void TargetLock::Release() {
-  if (fd_ >= 0) Sys().close(fd_);
-  fd_ = -1;
+  fd_.Close();
 }
 
 }  // namespace qorv

@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+#include "fs/file_util.h"
+
 namespace qorv {
 
 class TargetLock {
@@ -28,10 +30,10 @@ class TargetLock {
   uint32_t Acquire(const std::string& directory, int waitMs, const std::function<void()>& waiting,
                    const std::function<bool()>& stopped);
   void Release();
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const { return fd_.IsValid(); }
 
  private:
-  int fd_ = -1;
+  ScopedFd fd_;
 };
 
 }  // namespace qorv

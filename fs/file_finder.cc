@@ -27,7 +27,7 @@ bool FileFinder::FindFirst(const WideString& pattern) {
 
 bool FileFinder::FindNext() {
   if (dir_ == nullptr) return false;
-  while (struct dirent* entry = ::readdir(dir_)) {
+  while (struct dirent* entry = Sys().readdir(dir_)) {
     int match = ::fnmatch(mask_.c_str(), entry->d_name, FNM_PATHNAME);
     if (match == FNM_NOMATCH) continue;
     if (match != 0) return false;
@@ -49,7 +49,7 @@ uint32_t FileFinder::GetFoundAttributes() const {
 
 void FileFinder::Close() {
   if (dir_ != nullptr) {
-    ::closedir(dir_);
+    Sys().closedir(dir_);
     dir_ = nullptr;
   }
 }

@@ -55,7 +55,10 @@ uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t /*share*/, u
   if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == kTruncateExisting) flags |= O_TRUNC;
   int result = Sys().open(toNarrow(path).c_str(), flags, permissions);
-  if (result < 0) return Fail(CodeFromErrno(errno));
+  if (result < 0) {
+    return Fail(disposition == kCreateNew && errno == EEXIST ? kErrorFileExists
+                                                             : CodeFromErrno(errno));
+  }
   *fd = result;
   return kErrorNone;
 }

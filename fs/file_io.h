@@ -43,8 +43,9 @@ inline constexpr uint32_t kSeekCurrent = 1;
 inline constexpr uint32_t kSeekEnd = 2;
 
 // Opens `path`; a new file gets `permissions` (0660 unless given) before
-// the umask. The share mode is ignored. Returns 0, 2 (ENOENT), or 87 (any
-// other failure, or no output); *fd is -1 on failure.
+// the umask. The share mode is ignored. Returns 0, 2 (ENOENT), 80 (kCreateNew
+// and the name is taken) or 87 (any other failure, or no output); *fd is -1
+// on failure.
 uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t share, uint32_t disposition,
                   int* fd, mode_t permissions = 0660);
 // Reads until `count` bytes or the end of the file; a short count is not an

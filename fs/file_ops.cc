@@ -8,32 +8,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "base/text_convert.h"
 #include "fs/error_codes.h"
+#include "fs/file_util.h"
+#include "fs/path.h"
 #include "fs/sys_calls.h"
 
 namespace qorv {
 
 namespace {
-
-std::string Narrow(const WideString& path) { return std::string(toNarrow(path).c_str()); }
-
-// The names in a directory except "." and "..", or false when it cannot be
-// read.
-bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
-  DIR* dir = Sys().opendir(path.c_str());
-  if (dir == nullptr) return false;
-  while (struct dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names->push_back(name);
-  }
-  ::closedir(dir);
-  return true;
-}
 
 void RemoveTree(const std::string& path) {
   struct stat st;
@@ -43,7 +29,7 @@ void RemoveTree(const std::string& path) {
     return;
   }
   std::vector<std::string> names;
-  ListDirectory(path, &names);
+  ListNames(path, &names);
   for (const std::string& name : names) RemoveTree(path + "/" + name);
   Sys().rmdir(path.c_str());
 }
@@ -54,37 +40,26 @@ bool CopyTimes(const std::string& path, const struct stat& from) {
 }
 
 bool CopyFileContent(const std::string& from, const std::string& to, const struct stat& st) {
-  int in = Sys().open(from.c_str(), O_RDONLY, 0);
-  if (in < 0) return false;
-  int out = Sys().open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
-  if (out < 0) {
-    Sys().close(in);
-    return false;
-  }
+  ScopedFd in = OpenFile(from, O_RDONLY);
+  if (!in.IsValid()) return false;
+  ScopedFd out = OpenFile(to, O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
+  if (!out.IsValid()) return false;
   std::unique_ptr<char[]> buffer(new char[1 << 20]);
   bool ok = true;
   for (;;) {
-    ssize_t n = Sys().read(in, buffer.get(), 1 << 20);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = ReadSome(in.Get(), buffer.get(), 1 << 20);
     if (n <= 0) {
       ok = n == 0;
       break;
     }
-    for (ssize_t done = 0; ok && done < n;) {
-      ssize_t w = Sys().write(out, buffer.get() + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0)
-        ok = false;
-      else
-        done += w;
+    if (!(ok = WriteFully(out.Get(), std::string_view(buffer.get(), static_cast<size_t>(n))))) {
+      break;
     }
-    if (!ok) break;
   }
-  ok = ok && Sys().fchmod(out, st.st_mode & 07777) == 0;
+  ok = ok && SetPermissions(out.Get(), st.st_mode & 07777);
   // The source goes once the copy is in place: the copy must be on disk.
-  ok = ok && Sys().fsync(out) == 0;
-  ok = Sys().close(out) == 0 && ok;
-  Sys().close(in);
+  ok = ok && Sys().fsync(out.Get()) == 0;
+  ok = out.Close() && ok;
   return ok && CopyTimes(to, st);
 }
 
@@ -96,16 +71,14 @@ bool CopyEntry(const std::string& from, const std::string& to) {
   bool ok;
   if (S_ISDIR(st.st_mode)) {
     std::vector<std::string> names;
-    ok = ListDirectory(from, &names) && Sys().mkdir(to.c_str(), 0700) == 0;
+    ok = ListNames(from, &names) && Sys().mkdir(to.c_str(), 0700) == 0;
     if (!ok) return false;
     for (const std::string& name : names) {
       ok = ok && CopyEntry(from + "/" + name, to + "/" + name);
     }
     if (ok) {
-      int fd = Sys().open(to.c_str(), O_RDONLY | O_DIRECTORY, 0);
-      ok = fd >= 0 && Sys().fchmod(fd, st.st_mode & 07777) == 0;
-      if (fd >= 0) Sys().close(fd);
-      ok = ok && CopyTimes(to, st);
+      ScopedFd fd = OpenFile(to, O_RDONLY | O_DIRECTORY);
+      ok = fd.IsValid() && SetPermissions(fd.Get(), st.st_mode & 07777) && CopyTimes(to, st);
     }
   } else if (S_ISLNK(st.st_mode)) {
     std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
@@ -120,20 +93,6 @@ bool CopyEntry(const std::string& from, const std::string& to) {
   }
   if (!ok) RemoveTree(to);
   return ok;
-}
-
-std::string BaseName(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string RandomSuffix() {
-  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 engine{std::random_device{}()};
-  std::string suffix(6, 'X');
-  for (char& c : suffix) c = kChars[engine() % (sizeof(kChars) - 1)];
-  return suffix;
 }
 
 }  // namespace
@@ -187,24 +146,8 @@ uint32_t ShellRemoveTree(const WideString& path) {
   return kErrorNone;
 }
 
-bool SyncDirectory(const std::string& directory) {
-  int fd = Sys().open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool ok = Sys().fsync(fd) == 0;
-  Sys().close(fd);
-  return ok;
-}
-
-bool SyncDirectoryOf(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  size_t slash = p.rfind('/');
-  return SyncDirectory(slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash));
-}
-
 std::string MoveStagingPath(const std::string& destination) {
-  std::string path = destination;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  std::string path = StripTrailingSlashes(destination);
   size_t slash = path.rfind('/');
   std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   // One name per destination (FNV-1a of its last component), short enough
@@ -264,50 +207,29 @@ uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, Wid
   } else {
     dir = "/tmp";
   }
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  if (dir != "/") dir += "/";
-  std::string stem = dir + std::string(toNarrow(prefix).c_str()).substr(0, 5);
-
+  std::string stem = WithTrailingSlash(StripTrailingSlashes(dir)) + Narrow(prefix).substr(0, 5);
   std::string name;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    name = stem + RandomSuffix();
-    int fd = Sys().open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd >= 0) {
-      Sys().close(fd);
-      if (path != nullptr) *path = toWide(NarrowString(name.c_str(), name.size()));
-      return kErrorNone;
-    }
-    if (errno != EEXIST) break;
-  }
-  if (path != nullptr) *path = toWide(NarrowString(name.c_str(), name.size()));
-  return kErrorCannotMakeTemp;
+  bool made = CreateUniqueFile(stem, O_WRONLY, 0600, &name).IsValid();
+  if (path != nullptr) *path = Wide(name);
+  return made ? kErrorNone : kErrorCannotMakeTemp;
 }
 
 int OpenNamelessFile(const char* directory) {
   int fd = Sys().open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
   // No O_TMPFILE here: a name for the moment between open and unlink.
-  std::string stem = directory;
-  if (stem.empty() || stem.back() != '/') stem += "/";
-  stem += ".vkx" + std::to_string(::getpid()) + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = stem + RandomSuffix();
-    fd = Sys().open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      Sys().unlink(name.c_str());
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
+  std::string stem = Join(directory, ".vkx" + std::to_string(::getpid()) + "-");
+  std::string name;
+  ScopedFd made = CreateUniqueFile(stem, O_RDWR | O_CLOEXEC, 0600, &name);
+  if (made.IsValid()) RemoveFile(name);
+  return made.Release();
 }
 
 void RemoveOrphanedNamelessFiles(const char* directory) {
-  std::string dir = directory;
+  std::string dir = WithTrailingSlash(directory);
   if (dir.empty()) return;
-  if (dir.back() != '/') dir += "/";
   std::vector<std::string> names;
-  if (!ListDirectory(dir, &names)) return;
+  if (!ListNames(dir, &names)) return;
   for (const std::string& name : names) {
     // ".vkx<pid>-<suffix>", as OpenNamelessFile() makes them.
     if (name.compare(0, 4, ".vkx") != 0) continue;

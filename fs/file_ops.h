@@ -27,10 +27,6 @@ uint32_t ShellRemoveTree(const WideString& path);
 // times (a directory with everything in it) and then removes the source.
 // Returns 0, or 2 when nothing was moved.
 uint32_t ShellMove(const WideString& source, const WideString& destination);
-// Flushes a directory's entries to disk (a rename or a new name in it
-// becomes durable). SyncDirectoryOf flushes the directory holding `path`.
-bool SyncDirectory(const std::string& directory);
-bool SyncDirectoryOf(const std::string& path);
 // Where ShellMove keeps its copy across file systems until the copy is
 // complete: ".qorv-move-<hash of the name>" beside `destination`.
 std::string MoveStagingPath(const std::string& destination);

@@ -5,37 +5,23 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <random>
 #include <string>
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
+#include "fs/file_util.h"
+#include "fs/path.h"
 #include "fs/sys_calls.h"
 
 namespace qorv {
 
 namespace {
 
-std::string Parent(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 bool ProbeWritable(const std::string& dir) {
-  thread_local std::mt19937_64 engine{std::random_device{}()};
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    std::string probe = dir + (dir.back() == '/' ? "" : "/") + ".Vexa" + std::to_string(engine());
-    int fd = Sys().open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd >= 0) {
-      Sys().close(fd);
-      Sys().unlink(probe.c_str());
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
+  std::string probe;
+  if (!CreateUniqueFile(Join(dir, ".Vexa"), O_WRONLY, 0600, &probe).IsValid()) return false;
+  RemoveFile(probe);
+  return true;
 }
 
 }  // namespace
@@ -71,9 +57,8 @@ uint64_t FreeSpaceInTemp() {
 }
 
 bool IsWritableDirectory(const WideString& directory) {
-  std::string dir(toNarrow(directory).c_str());
+  std::string dir = StripTrailingSlashes(Narrow(directory));
   if (dir.empty()) return false;
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   // Climb to the nearest entry that exists; it must be a directory.
   for (;;) {
     struct stat st;
@@ -81,7 +66,7 @@ bool IsWritableDirectory(const WideString& directory) {
       return S_ISDIR(st.st_mode) && ProbeWritable(dir);
     }
     if (errno != ENOENT || dir == "/" || dir == ".") return false;
-    dir = Parent(dir);
+    dir = DirName(dir);
   }
 }
 

@@ -1,6 +1,8 @@
 #include "fs/sys_calls.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,11 +19,37 @@ int RealLstat(const char* path, struct stat* st) { return ::lstat(path, st); }
 int RealFstat(int fd, struct stat* st) { return ::fstat(fd, st); }
 int RealStatvfs(const char* path, struct statvfs* st) { return ::statvfs(path, st); }
 
+// Named fields: two calls of the same signature can never trade places.
 const SysCalls kReal = {
-    RealOpen,  ::read,    ::pread64, ::write,  ::close,  ::lseek64,    RealFstat,   RealStat,
-    RealLstat, ::futimens, ::utimensat, ::ftruncate64, ::fsync, ::fchmod, ::mkdir,
-    ::rmdir,   ::unlink,  ::rename, ::symlink, ::readlink, ::opendir,   RealStatvfs,
-    ::syncfs,
+    .open = RealOpen,
+    .read = ::read,
+    .pread = ::pread64,
+    .write = ::write,
+    .close = ::close,
+    .lseek = ::lseek64,
+    .fstat = RealFstat,
+    .stat = RealStat,
+    .lstat = RealLstat,
+    .futimens = ::futimens,
+    .utimensat = ::utimensat,
+    .ftruncate = ::ftruncate64,
+    .fsync = ::fsync,
+    .fchmod = ::fchmod,
+    .fchown = ::fchown,
+    .mkdir = ::mkdir,
+    .rmdir = ::rmdir,
+    .unlink = ::unlink,
+    .rename = ::rename,
+    .symlink = ::symlink,
+    .readlink = ::readlink,
+    .opendir = ::opendir,
+    .readdir = ::readdir,
+    .closedir = ::closedir,
+    .statvfs = RealStatvfs,
+    .syncfs = ::syncfs,
+    .flock = ::flock,
+    .mmap = ::mmap,
+    .munmap = ::munmap,
 };
 
 std::atomic<const SysCalls*> gActive{&kReal};

@@ -1,7 +1,8 @@
 // The system calls of the file layer, gathered in one table so that tests can
 // make a chosen call fail (a full disk, a vanished directory) without
 // permission tricks, which do nothing for root. Production code never
-// replaces the table; it only calls through Sys().
+// replaces the table; it only calls through Sys(), and only inside fs/: the
+// layers above use the file layer's functions.
 #ifndef QORV_FS_SYS_CALLS_H_
 #define QORV_FS_SYS_CALLS_H_
 
@@ -28,6 +29,7 @@ struct SysCalls {
   int (*ftruncate)(int fd, off64_t length);
   int (*fsync)(int fd);
   int (*fchmod)(int fd, mode_t mode);
+  int (*fchown)(int fd, uid_t owner, gid_t group);
   int (*mkdir)(const char* path, mode_t mode);
   int (*rmdir)(const char* path);
   int (*unlink)(const char* path);
@@ -35,8 +37,13 @@ struct SysCalls {
   int (*symlink)(const char* target, const char* path);
   ssize_t (*readlink)(const char* path, char* buffer, size_t size);
   DIR* (*opendir)(const char* path);
+  struct dirent* (*readdir)(DIR* dir);
+  int (*closedir)(DIR* dir);
   int (*statvfs)(const char* path, struct statvfs* st);
   int (*syncfs)(int fd);
+  int (*flock)(int fd, int operation);
+  void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+  int (*munmap)(void* address, size_t length);
 };
 
 // The table in use. Thread-safe to call.

@@ -3,28 +3,24 @@
 // inflates. Built for libFuzzer by `make fuzz`; the corpus in fuzz_corpus/
 // is replayed by an ordinary test in `make check`.
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "base/text_convert.h"
+#include "fs/file_util.h"
 #include "kit/kit_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qorv;
-  int fd = ::memfd_create("kit", MFD_CLOEXEC);
-  if (fd < 0) return 0;
-  for (size_t done = 0; done < size;) {
-    ssize_t n = ::write(fd, data + done, size - done);
-    if (n <= 0) {
-      ::close(fd);
-      return 0;
-    }
-    done += static_cast<size_t>(n);
+  ScopedFd fd(::memfd_create("kit", MFD_CLOEXEC));
+  if (!fd.IsValid() ||
+      !WriteFully(fd.Get(), std::string_view(reinterpret_cast<const char*>(data), size))) {
+    return 0;
   }
-  std::string path = "/proc/self/fd/" + std::to_string(fd);
+  std::string path = "/proc/self/fd/" + std::to_string(fd.Get());
   {
     KitReader reader;
     if (reader.OpenUnpacked(toWide(NarrowString(path.c_str())),
@@ -37,6 +33,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  ::close(fd);
   return 0;
 }

@@ -1,6 +1,5 @@
 #include "kit/kit_reader.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -13,7 +12,7 @@
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "fs/fs_queries.h"
-#include "fs/sys_calls.h"
+#include "fs/file_util.h"
 #include "kit/kit_names.h"
 
 namespace qorv {
@@ -44,10 +43,7 @@ WideString TextOf(const unsigned char* p, uint32_t count) {
   return text;
 }
 
-std::string Quote(const WideString& text) {
-  std::string narrow = toNarrow(text).c_str();
-  return "\"" + narrow + "\"";
-}
+std::string Quote(const WideString& text) { return "\"" + Narrow(text) + "\""; }
 
 }  // namespace
 
@@ -68,29 +64,22 @@ uint32_t UnpackKitInto(const WideString& kitPath, int out, bool* complete) {
   if (code != 0) return code;
 
   struct stat st;
-  if (Sys().fstat(kit, &st) != 0) {
+  if (!StatOf(kit, &st)) {
     FileClose(kit);
     return kErrorInvalidHandle;
   }
-  size_t size = static_cast<size_t>(st.st_size);
-  void* mapping = nullptr;
-  if (size != 0) {
-    mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, kit, 0);
-    if (mapping == MAP_FAILED) {
-      FileClose(kit);
-      return kErrorInvalidParameter;
-    }
-    ::madvise(mapping, size, MADV_SEQUENTIAL);
-  }
+  MappedFile mapping;
+  bool mapped = mapping.Map(kit, static_cast<size_t>(st.st_size));
   FileClose(kit);  // the mapping keeps the content reachable
+  if (!mapped) return kErrorInvalidParameter;
 
   z_stream stream;
   std::memset(&stream, 0, sizeof(stream));
   code = kErrorNone;
   if (inflateInit2(&stream, -15) != Z_OK) code = kErrorInvalidParameter;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kInflateBlock]);
-  const unsigned char* input = static_cast<const unsigned char*>(mapping);
-  size_t inputLeft = size;
+  const unsigned char* input = mapping.data();
+  size_t inputLeft = mapping.size();
   while (code == kErrorNone) {
     if (stream.avail_in == 0 && inputLeft != 0) {
       size_t piece = std::min(inputLeft, kInputPiece);
@@ -128,7 +117,6 @@ uint32_t UnpackKitInto(const WideString& kitPath, int out, bool* complete) {
     if (stream.avail_out != 0 && inputDone) break;
   }
   inflateEnd(&stream);
-  if (mapping != nullptr) ::munmap(mapping, size);
   return code;
 }
 
@@ -351,10 +339,9 @@ uint32_t KitReader::Open(const WideString& kitPath, Strictness strictness) {
   // Nameless from the start: however the process ends, even killed in the
   // middle of the unpacking, nothing of the kit stays in the temporary
   // directory.
-  int unpacked = OpenNamelessFile(toNarrow(TempDirectory()).c_str());
+  int unpacked = OpenNamelessFile(Narrow(TempDirectory()).c_str());
   if (unpacked < 0) {
-    problem_ =
-        "cannot create a temporary file in " + std::string(toNarrow(TempDirectory()).c_str());
+    problem_ = "cannot create a temporary file in " + Narrow(TempDirectory());
     return FailOpen(kErrorCannotMakeTemp);
   }
   bool complete = false;
@@ -375,7 +362,7 @@ uint32_t KitReader::Open(const WideString& kitPath, Strictness strictness) {
   }
   fd_ = unpacked;
   entries_.clear();
-  if (Sys().lseek(fd_, 0, SEEK_SET) != 0) return FailOpen(CodeFromErrno(errno));
+  if (!SeekTo(fd_, 0)) return FailOpen(CodeFromErrno(errno));
   return ParseHead(strictness);
 }
 
@@ -390,7 +377,7 @@ uint32_t KitReader::OpenUnpacked(const WideString& unpackedPath, Strictness stri
 
 uint32_t KitReader::ParseHead(Strictness strictness) {
   struct stat st;
-  if (Sys().fstat(fd_, &st) != 0) return FailOpen(kErrorInvalidHandle);
+  if (!StatOf(fd_, &st)) return FailOpen(kErrorInvalidHandle);
   HeadParser parser(this, static_cast<uint64_t>(st.st_size), strictness);
   uint32_t code = parser.Run();
   if (code != 0) {
@@ -437,7 +424,7 @@ uint32_t KitReader::ExtractEntry(size_t index, const WideString& destination,
   int out = -1;
   uint32_t code = FileOpen(destination, kWriteAccess, 0, kCreateNew, &out, 0666);
   bool fresh = code == 0;
-  if (!fresh && errno == EEXIST) {
+  if (code == kErrorFileExists) {
     code = FileOpen(destination, kWriteAccess, 0, kCreateAlways, &out, 0666);
   }
   if (out == -1) return code != 0 ? code : kErrorInvalidHandle;
@@ -445,7 +432,7 @@ uint32_t KitReader::ExtractEntry(size_t index, const WideString& destination,
     FileClose(out);
     return failure;
   };
-  if (permissions >= 0 && Sys().fchmod(out, static_cast<mode_t>(permissions) & 07777) != 0) {
+  if (permissions >= 0 && !SetPermissions(out, static_cast<mode_t>(permissions) & 07777)) {
     return fail(CodeFromErrno(errno));
   }
   // Positioned reads: the unpacked kit's position is never moved, and each
@@ -455,8 +442,7 @@ uint32_t KitReader::ExtractEntry(size_t index, const WideString& destination,
   while (remaining > 0) {
     if (cancelled && cancelled()) return fail(kErrorCancelled);
     size_t want = std::min<size_t>(remaining, bufferSize_);
-    ssize_t got = Sys().pread(fd_, buffer_.get(), want, static_cast<off64_t>(position));
-    if (got < 0 && errno == EINTR) continue;
+    ssize_t got = ReadAt(fd_, buffer_.get(), want, static_cast<off64_t>(position));
     if (got < 0) return fail(CodeFromErrno(errno));
     if (got == 0) return fail(kErrorInvalidData);  // the unpacked kit ends early
     size_t written = 0;
@@ -466,7 +452,7 @@ uint32_t KitReader::ExtractEntry(size_t index, const WideString& destination,
     remaining -= static_cast<uint32_t>(got);
   }
   // A longer old file loses its tail; the position is the entry's size.
-  if (!fresh && Sys().ftruncate(out, entry.size) != 0) return fail(CodeFromErrno(errno));
+  if (!fresh && !TruncateFile(out, entry.size)) return fail(CodeFromErrno(errno));
   FileSetTime(out, nullptr, nullptr, &entry.time);
   return FileClose(out);
 }

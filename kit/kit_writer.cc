@@ -1,14 +1,16 @@
 #include "kit/kit_writer.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
+#include <utility>
 
 #include "base/text_convert.h"
+#include "fs/file_util.h"
 #include "kit/kit_names.h"
 
 namespace qorv {
@@ -26,8 +28,6 @@ void PutText(std::string* out, const WideString& text) {
     out->push_back(static_cast<char>(text[i] >> 8));
   }
 }
-
-std::string Narrow(const WideString& text) { return toNarrow(text).c_str(); }
 
 // Feeds bytes to a deflate stream and appends what comes out to a file.
 class DeflateSink {
@@ -47,12 +47,8 @@ class DeflateSink {
       int result = deflate(&stream_, flush);
       if (result == Z_STREAM_ERROR) return ok_ = false;
       size_t produced = kBlock - stream_.avail_out;
-      for (size_t done = 0; done < produced;) {
-        ssize_t n = ::write(fd_, out_.get() + done, produced - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return ok_ = false;
-        done += static_cast<size_t>(n);
-      }
+      std::string_view bytes(reinterpret_cast<const char*>(out_.get()), produced);
+      if (!WriteFully(fd_, bytes)) return ok_ = false;
     } while (stream_.avail_out == 0 || (flush == Z_FINISH && stream_.avail_in != 0));
     return ok_;
   }
@@ -138,49 +134,38 @@ std::string DeflateRaw(const std::string& bytes, int level) {
 bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error) {
   std::string head = BuildKitHead(content, error);
   if (head.empty()) return false;
-  std::string temp = outPath + ".partial";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  std::string temp;
+  ScopedFd fd = CreateUniqueFile(outPath + ".partial-", O_WRONLY | O_CLOEXEC, 0644, &temp);
+  if (!fd.IsValid()) {
     *error = "cannot create " + temp + ": " + std::strerror(errno);
     return false;
   }
   auto fail = [&](const std::string& message) {
-    ::close(fd);
-    ::unlink(temp.c_str());
+    fd.Close();
+    RemoveFile(temp);
     *error = message;
     return false;
   };
-  DeflateSink sink(fd, 6);
+  DeflateSink sink(fd.Get(), 6);
   if (!sink.Feed(head.data(), head.size())) return fail("cannot write " + outPath);
   std::unique_ptr<char[]> block(new char[1 << 20]);
   for (const KitSourceFile& file : content.files) {
-    int in = ::open(file.diskPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return fail("cannot open " + file.diskPath + ": " + std::strerror(errno));
+    ScopedFd in = OpenFile(file.diskPath, O_RDONLY | O_CLOEXEC);
+    if (!in.IsValid()) return fail("cannot open " + file.diskPath + ": " + std::strerror(errno));
     uint64_t total = 0;
     for (;;) {
-      ssize_t n = ::read(in, block.get(), 1 << 20);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        ::close(in);
-        return fail("cannot read " + file.diskPath + ": " + std::strerror(errno));
-      }
+      ssize_t n = ReadSome(in.Get(), block.get(), 1 << 20);
+      if (n < 0) return fail("cannot read " + file.diskPath + ": " + std::strerror(errno));
       if (n == 0) break;
       total += static_cast<uint64_t>(n);
       if (total > file.size || !sink.Feed(block.get(), static_cast<size_t>(n))) break;
     }
-    ::close(in);
     if (!sink.ok()) return fail("cannot write " + outPath);
     if (total != file.size) return fail(file.diskPath + " changed while it was packed");
   }
   if (!sink.Finish()) return fail("cannot write " + outPath);
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    ::unlink(temp.c_str());
+  if (!CommitReplacement(std::move(fd), temp, outPath)) {
     *error = "cannot write " + outPath + ": " + std::strerror(errno);
-    return false;
-  }
-  if (::rename(temp.c_str(), outPath.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    *error = "cannot create " + outPath + ": " + std::strerror(errno);
     return false;
   }
   return true;

@@ -1,0 +1,41 @@
+// Undoing the runs that did not live to finish: what a start of the
+// installer does first (copy/run_journal.h has the journal's format).
+//
+// The in-process rollback (CopyJob::Rollback) removes the directories its
+// run created with everything in them: it holds the target's lock, so
+// nothing in them can be anybody else's. Recovery runs later, without that
+// knowledge: another run, or the user, may have put files into a directory
+// the dead run created, so it removes such directories only when they are
+// empty.
+#ifndef QORV_COPY_RUN_RECOVERY_H_
+#define QORV_COPY_RUN_RECOVERY_H_
+
+#include <string>
+#include <vector>
+
+#include "base/text_string.h"
+#include "copy/run_journal.h"
+
+namespace qorv {
+
+struct RecoveredRun {
+  WideString target;         // the interrupted run's target root
+  std::string runDirectory;  // its run directory
+  bool restored = false;     // target as before the run; directory removed
+};
+
+// For every run directory of this user in `tempDirectory` whose journal no
+// process holds: when the run had not succeeded, puts the files it moved to
+// the backup tree back, removes the files and directories it created, then
+// removes the run directory. A run whose files cannot all be put back keeps
+// its directory, for the next start to try again. The launcher file is not
+// touched: a run records its location only after it has succeeded. A run
+// that died after its commit record is complete: `onCommitted` gets its
+// target root (it may not have recorded its location yet), then the run
+// directory goes. Answers the runs that were undone or kept.
+std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory,
+                                                 const CommittedAction& onCommitted = {});
+
+}  // namespace qorv
+
+#endif  // QORV_COPY_RUN_RECOVERY_H_

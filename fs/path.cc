@@ -1,0 +1,52 @@
+#include "fs/path.h"
+
+namespace qorv {
+
+std::string StripTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string WithTrailingSlash(std::string path) {
+  if (!path.empty() && path.back() != '/') path.push_back('/');
+  return path;
+}
+
+std::string DirName(const std::string& path) {
+  std::string p = StripTrailingSlashes(path);
+  size_t slash = p.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : p.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  std::string p = StripTrailingSlashes(path);
+  size_t slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+std::string Join(const std::string& directory, const std::string& name) {
+  return directory.empty() ? name : WithTrailingSlash(directory) + name;
+}
+
+bool EndsWithSeparator(const WideString& path) {
+  return !path.empty() && (path[path.size() - 1] == u'/' || path[path.size() - 1] == u'\\');
+}
+
+WideString WithTrailingSlash(const WideString& path) {
+  WideString result = path;
+  if (!EndsWithSeparator(result)) result.push_back(u'/');
+  return result;
+}
+
+WideString ParentOf(const WideString& path) {
+  size_t end = path.size();
+  while (end > 0 && path[end - 1] == u'/') --end;
+  while (end > 0 && path[end - 1] != u'/') --end;
+  if (end == 0) return WideString();
+  return WideString(path.c_str(), end - 1 == 0 ? 1 : end - 1);
+}
+
+bool IsRootPath(const WideString& path) { return path.size() == 1 && path[0] == u'/'; }
+
+}  // namespace qorv

@@ -1,0 +1,35 @@
+// Paths as the file system takes them: bytes, "/" separated. Pure string
+// work; nothing here asks the file system.
+#ifndef QORV_FS_PATH_H_
+#define QORV_FS_PATH_H_
+
+#include <string>
+
+#include "base/text_string.h"
+
+namespace qorv {
+
+// `path` without final "/"s; "/" (however many) stays "/".
+std::string StripTrailingSlashes(std::string path);
+// `path` ending with exactly the "/" it had or one added; "" stays "".
+std::string WithTrailingSlash(std::string path);
+// The directory holding `path` ("." when it names none, "/" for "/x").
+std::string DirName(const std::string& path);
+// The last component of `path`, final "/"s ignored.
+std::string BaseName(const std::string& path);
+// `directory` and `name` with one "/" between them.
+std::string Join(const std::string& directory, const std::string& name);
+
+// The same for the texts the front ends and the copy engine hold, where a
+// backslash also ends a directory name (the kit's and the launcher file's
+// separator).
+bool EndsWithSeparator(const WideString& path);
+WideString WithTrailingSlash(const WideString& path);
+// `path` up to, not including, its last "/" that is not its final
+// character ("/" for "/x"); empty when there is none.
+WideString ParentOf(const WideString& path);
+bool IsRootPath(const WideString& path);
+
+}  // namespace qorv
+
+#endif  // QORV_FS_PATH_H_
