@@ -1,6 +1,7 @@
 #include "base/text_convert.h"
 
 #include <langinfo.h>
+#include <strings.h>
 
 #include <clocale>
 #include <cstdint>
@@ -178,6 +179,10 @@ WideString toWide(const NarrowString& text) {
   std::unique_ptr<char16_t[]> buffer(new char16_t[4 * n + 1]());
   size_t count = MultiByteToUtf16(text.c_str(), buffer.get(), static_cast<long>(n + 1));
   return WideString(buffer.get(), count);
+}
+
+int CompareNoCase(const WideString& a, const WideString& b) {
+  return ::strcasecmp(toNarrow(a).c_str(), toNarrow(b).c_str());
 }
 
 std::string Narrow(const WideString& text) { return toNarrow(text).c_str(); }

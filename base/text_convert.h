@@ -52,6 +52,10 @@ char* PutUtf8(char32_t point, char* out);
 NarrowString toNarrow(const WideString& text);
 WideString toWide(const NarrowString& text);
 
+// Compares the locale encodings of `a` and `b` with only ASCII letters
+// folded: negative, zero (equal) or positive.
+int CompareNoCase(const WideString& a, const WideString& b);
+
 // The same for paths and other names held as std::string, the type the file
 // layer takes: the locale's bytes of a text, and the text of such bytes.
 std::string Narrow(const WideString& text);

@@ -1,7 +1,6 @@
 #include "config/config_file.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -173,9 +172,6 @@ std::string ResolveTarget(const std::string& path) {
 
 }  // namespace
 
-int CompareNoCase(const WideString& a, const WideString& b) {
-  return ::strcasecmp(toNarrow(a).c_str(), toNarrow(b).c_str());
-}
 
 namespace {
 

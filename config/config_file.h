@@ -11,13 +11,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/text_convert.h"
 #include "base/text_string.h"
 
 namespace qorv {
 
-// Compares the locale encodings of `a` and `b` with only ASCII letters
-// folded: negative, zero (equal) or positive.
-int CompareNoCase(const WideString& a, const WideString& b);
 
 // `text` with ASCII letters folded to lower case: two texts are equal under
 // the launcher's rule exactly when their folded forms are. For hashing.

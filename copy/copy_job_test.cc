@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/text_convert.h"
+#include "copy/copy_session.h"
 #include "copy/copy_worker.h"
 #include "copy/progress_channel.h"
 #include "copy/run_recovery.h"
@@ -77,7 +78,7 @@ class CopyJobTest : public ::testing::Test {
     ProgressChannel channel;
     channel.Init();
     channel.SetJob(&reader_, W(target));
-    channel.SetPostObserverForTesting([&](uint32_t code, const WideString& message, int percent) {
+    channel.TEST_SetPostObserver([&](uint32_t code, const WideString& message, int percent) {
       reports_.push_back(Report{code, N(message), percent});
       if (onPost) onPost(reports_.back());
       if (cancelAtPost_ >= 0 && static_cast<int>(reports_.size()) == cancelAtPost_ + 1) {
@@ -613,16 +614,14 @@ TEST_F(CopyJobTest, WorkerRunsTheJobOnceOnItsThread) {
   worker.Reset();
   worker.SetFinishPauseMs(0);
   ASSERT_EQ(worker.Start(channel), 0);
-  uint32_t code = 0;
-  WideString message;
-  int percent = 0;
+  RunReport report;
   do {
-    channel.Read(&code, &message, &percent);
-  } while (code == 0 && percent <= 99);
+    channel.Read(&report.code, &report.message, &report.percent);
+  } while (!report.IsFinal());
   worker.Join();
-  EXPECT_EQ(code, 0u);
-  EXPECT_EQ(percent, 100);
-  EXPECT_TRUE(message.equals(u"Copying complete..."));
+  EXPECT_EQ(report.code, 0u);
+  EXPECT_EQ(report.percent, 100);
+  EXPECT_TRUE(report.message.equals(u"Copying complete..."));
   EXPECT_EQ(testing::ReadFile(dir_ / "target/b"), "b");
 }
 
@@ -655,6 +654,27 @@ TEST_F(CopyJobTest, StopBeforeTheJobStartsStillReports) {
   }
 }
 
+// What the front ends make of a report.
+TEST(RunReportTest, OutcomeOfEachReport) {
+  struct Case {
+    uint32_t code;
+    int percent;
+    RunOutcome outcome;
+  } cases[] = {
+      {kErrorNone, 0, RunOutcome::kRunning},       {kErrorNone, 99, RunOutcome::kRunning},
+      {kErrorNone, 100, RunOutcome::kInstalled},   {kErrorCancelled, 40, RunOutcome::kCancelled},
+      {kErrorBusy, 0, RunOutcome::kFailed},        {kErrorWriteFault, 100, RunOutcome::kFailed},
+      {kErrorCancelled, 100, RunOutcome::kCancelled},
+  };
+  for (const Case& c : cases) {
+    RunReport report;
+    report.code = c.code;
+    report.percent = c.percent;
+    EXPECT_EQ(report.Outcome(), c.outcome) << c.code << " at " << c.percent << "%";
+    EXPECT_EQ(report.IsFinal(), c.outcome != RunOutcome::kRunning);
+  }
+}
+
 TEST_F(CopyJobTest, CancelFromTheUiThreadWhileTheWorkerCopies) {
   TestKit kit;
   for (int i = 0; i < 200; ++i) {
@@ -672,19 +692,18 @@ TEST_F(CopyJobTest, CancelFromTheUiThreadWhileTheWorkerCopies) {
   worker.SetFinishPauseMs(0);
   ASSERT_EQ(worker.Start(channel), 0);
   channel.RequestCancel();
-  uint32_t code = 0;
-  WideString message;
-  int percent = 0;
+  RunReport report;
   do {
-    channel.Read(&code, &message, &percent);
-  } while (code == 0 && percent <= 99);
+    channel.Read(&report.code, &report.message, &report.percent);
+  } while (!report.IsFinal());
   worker.Join();
   // Either the cancel came in time, and nothing is left, or the copy had
   // already finished.
-  if (code == kErrorCancelled) {
+  if (report.Outcome() == RunOutcome::kCancelled) {
     EXPECT_TRUE(Snapshot(target).empty());
   } else {
-    EXPECT_EQ(percent, 100);
+    EXPECT_EQ(report.Outcome(), RunOutcome::kInstalled);
+    EXPECT_EQ(report.percent, 100);
   }
   EXPECT_TRUE(TempLeftovers().empty());
 }

@@ -56,7 +56,7 @@ class ProgressChannel {
 
   // Tests only: called after every Post, outside the lock, on the posting
   // thread.
-  void SetPostObserverForTesting(std::function<void(uint32_t, const WideString&, int)> observer) {
+  void TEST_SetPostObserver(std::function<void(uint32_t, const WideString&, int)> observer) {
     observer_ = std::move(observer);
   }
 

@@ -68,6 +68,14 @@ WideString PathUnderTarget(const WideString& target, const WideString& relative)
   return full;
 }
 
+WideString InstalledDescription(const KitReader& reader, const WideString& language,
+                                const WideString& target) {
+  WideString description = reader.GetDescriptionPath(language);
+  if (description.empty()) return WideString();
+  WideString full = PathUnderTarget(target, description);
+  return PathExists(full) ? full : WideString();
+}
+
 WideString ResolveTypedDirectory(const WideString& typed) {
   WideString path = typed;
   replaceAll(path, WideString(u"\\"), WideString(u"/"));

@@ -25,6 +25,12 @@ WideString CleanTarget(const WideString& target);
 // one "/", backslashes turned into "/".
 WideString PathUnderTarget(const WideString& target, const WideString& relative);
 
+// The kit's description document in `language` (else the English one) as
+// installed under `target`; empty when the kit names none or it is not
+// there.
+WideString InstalledDescription(const KitReader& reader, const WideString& language,
+                                const WideString& target);
+
 // A directory as the user typed it, made absolute: "~" and "~/..." from
 // HOME, a relative one from the current directory, backslashes as "/".
 // Empty stays empty.

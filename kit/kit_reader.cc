@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "base/text_convert.h"
-#include "config/config_file.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "fs/fs_queries.h"

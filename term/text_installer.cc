@@ -9,10 +9,9 @@
 #include <cstring>
 
 #include "base/text_convert.h"
-#include "copy/copy_worker.h"
-#include "copy/progress_channel.h"
+#include "copy/copy_session.h"
 #include "fs/error_codes.h"
-#include "fs/file_ops.h"
+#include "fs/file_util.h"
 #include "install/interrupts.h"
 #include "install/preparation.h"
 #include "res/string_table.h"
@@ -23,22 +22,13 @@ namespace {
 
 WideString Text(const char* key) { return LookupText(NarrowString(key)); }
 
-void WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // the output is gone; the run goes on
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-}
-
+// When the output is gone, the run goes on.
 void WriteText(int fd, const WideString& text) {
   NarrowString narrow = toNarrow(text);
-  WriteAll(fd, narrow.c_str(), narrow.size());
+  WriteFully(fd, std::string_view(narrow.c_str(), narrow.size()));
 }
 
-void WriteText(int fd, const char* text) { WriteAll(fd, text, std::strlen(text)); }
+void WriteText(int fd, const char* text) { WriteFully(fd, text); }
 
 // How often the copy's report is read when nothing else happens.
 constexpr int kPollMs = 50;
@@ -236,71 +226,54 @@ void TextInstaller::EndProgressLine() {
 }
 
 int TextInstaller::Copy(const WideString& target) {
-  ProgressChannel channel;
-  channel.Init();
-  channel.Post(kErrorNone, Text("IDS_PREPARECOPY"), 0);
-  channel.SetJob(&reader_, target);
-  CopyWorker worker;  // joined on every way out, before the channel goes
-  worker.SetFinishPauseMs(0);
-  worker.SetLockWaitMs(options_.waitSeconds < 0 ? -1 : options_.waitSeconds * 1000);
-  // Part of the run: recorded before the run's journal goes.
-  recorded_ = false;
-  worker.SetOnCommitted(
-      [this, target](const WideString&) { recorded_ = RecordInstalledLocation(target); });
+  CopySession session;  // joined on every way out
+  session.SetFinishPauseMs(0);
+  session.SetLockWaitSeconds(options_.waitSeconds);
   SayKey("IDS_PROGRESS_START");
-  if (worker.Start(channel) != 0) {
-    SayKey("IDS_INSTALL_ERROR");
-    SayKey("IDS_ERROR_FINISH");
-    return kTextFailed;
-  }
+  session.Start(&reader_, target);
   WideString shownNotice;
   for (;;) {
     struct pollfd fds[1] = {{interrupts_, POLLIN, 0}};
     ::poll(fds, interrupts_ >= 0 ? 1 : 0, kPollMs);
     if (int signal = TakeInterrupt(); signal != 0) {
       // The copy goes on while the question waits for its answer.
-      bool cancel = signal != SIGINT || options_.silent || ConfirmCancel();
-      if (cancel) {
-        worker.RequestStop();
-        channel.RequestCancel();
-      }
+      if (signal != SIGINT || options_.silent || ConfirmCancel()) session.RequestStop();
     }
-    if (WideString notice = channel.Notice(); !notice.empty() && !(notice == shownNotice)) {
-      Say(notice);
-      shownNotice = notice;
+    RunReport report = session.Poll();
+    if (!report.notice.empty() && !(report.notice == shownNotice)) {
+      Say(report.notice);
+      shownNotice = report.notice;
     }
-    uint32_t code = 0;
-    WideString message;
-    int percent = 0;
-    channel.Read(&code, &message, &percent);
-    if (code != 0) {
-      worker.Join();
-      std::vector<UnrestoredFile> unrestored = channel.Unrestored();
-      // A cancel's text says the directory has not been changed.
-      if (code != kErrorCancelled || unrestored.empty()) Say(message);
-      // Not as it was: say so, and where the old files are.
-      if (!unrestored.empty()) {
-        SayKey("IDS_ROLLBACK_INCOMPLETE");
-        for (const UnrestoredFile& file : unrestored) {
-          WideString line(u"  ");
-          line.append(file.path);
-          line.append(WideString(u" ← "));
-          line.append(file.backup);
-          Say(line);
-        }
-        return kTextFailed;
-      }
-      if (code == kErrorCancelled) return kTextCancelled;
-      if (code != kErrorBusy) SayKey("IDS_ERROR_FINISH");
-      return kTextFailed;
+    RunOutcome outcome = report.Outcome();
+    if (outcome == RunOutcome::kRunning) {
+      DrawProgress(report.percent, report.message, target);
+      continue;
     }
-    if (percent > 99) {
-      worker.Join();
+    session.Join();
+    if (outcome == RunOutcome::kInstalled) {
       DrawProgress(100, WideString(), target);
       EndProgressLine();
+      recorded_ = session.Recorded();
       return kTextInstalled;
     }
-    DrawProgress(percent, message, target);
+    std::vector<UnrestoredFile> unrestored = session.Unrestored();
+    // A cancel's text says the directory has not been changed.
+    if (outcome != RunOutcome::kCancelled || unrestored.empty()) Say(report.message);
+    // Not as it was: say so, and where the old files are.
+    if (!unrestored.empty()) {
+      SayKey("IDS_ROLLBACK_INCOMPLETE");
+      for (const UnrestoredFile& file : unrestored) {
+        WideString line(u"  ");
+        line.append(file.path);
+        line.append(WideString(u" ← "));
+        line.append(file.backup);
+        Say(line);
+      }
+      return kTextFailed;
+    }
+    if (outcome == RunOutcome::kCancelled) return kTextCancelled;
+    if (report.code != kErrorBusy) SayKey("IDS_ERROR_FINISH");
+    return kTextFailed;
   }
 }
 
@@ -347,16 +320,13 @@ int TextInstaller::Run() {
               "qorv-setup: the launcher's list of template locations could not be updated.\n");
   }
   SayKey("IDS_SUCCESS_FINISH");
-  WideString description = reader_.GetDescriptionPath(options_.language);
+  WideString description = InstalledDescription(reader_, options_.language, target);
   if (!description.empty()) {
-    WideString full = PathUnderTarget(target, description);
-    if (PathExists(full)) {
-      WideString line = Text("IDS_SUCCESS_OPENDESCR");
-      line.append(WideString(u": "));
-      line.append(full);
-      line.push_back(u'\n');
-      WriteText(out_, line);
-    }
+    WideString line = Text("IDS_SUCCESS_OPENDESCR");
+    line.append(WideString(u": "));
+    line.append(description);
+    line.push_back(u'\n');
+    WriteText(out_, line);
   }
   return kTextInstalled;
 }

@@ -67,7 +67,7 @@ class TextInstaller {
   bool outIsTerminal_;
   std::string pending_;  // input read past the last line
   KitReader reader_;
-  // Set on the copy thread once the run is committed; read after the join.
+  // Whether an installed run's location was recorded.
   bool recorded_ = false;
   // The progress line on a terminal: its text and length in characters.
   WideString drawn_;

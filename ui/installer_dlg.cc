@@ -24,6 +24,17 @@ constexpr guint kPollIntervalMs = 15;
 
 gboolean KeepPolling(gpointer) { return TRUE; }
 
+// Every toolkit callback runs its body through this: an exception must never
+// unwind through the toolkit's C code. `fallback` is answered instead.
+template <typename Result, typename Body>
+Result Guarded(Result fallback, Body body) {
+  try {
+    return body();
+  } catch (...) {
+    return fallback;
+  }
+}
+
 void QuitMainLoop(GtkWidget*, gpointer) {
   if (gtk_main_level() > 0) gtk_main_quit();
 }
@@ -62,8 +73,6 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const NarrowStr
       argc_(argc),
       argv_(argv),
       title_(title) {
-  channel_.Init();
-  worker_.Reset();
   // Without a display the caller runs the installation on the terminal.
   toolkitReady_ = gtk_init_check(&argc_, &argv_) != FALSE;
   if (toolkitReady_ && InterruptWatch::fd() >= 0) {
@@ -71,13 +80,12 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const NarrowStr
     interruptWatch_ = g_io_add_watch(interrupts, G_IO_IN, &CInstallerDlg::OnInterrupt, this);
     g_io_channel_unref(interrupts);
   }
-  channel_.Post(kErrorNone, Text("IDS_PREPARECOPY"), 0);
 }
 
 CInstallerDlg::~CInstallerDlg() {
   if (interruptWatch_ != 0) g_source_remove(interruptWatch_);
-  RequestCopyStop();
-  worker_.Join();
+  session_.RequestStop();
+  session_.Join();
   reader_.Close();  // the unpacked kit goes on every way out
   if (sidePicture_ != nullptr) g_object_unref(sidePicture_);
   if (icon_ != nullptr) g_object_unref(icon_);
@@ -218,60 +226,45 @@ void CInstallerDlg::StartCopying() {
   if (!progress_) progress_ = std::make_unique<ProgressPage>(fixed_, width_ - 20);
   gtk_widget_set_sensitive(back_, FALSE);
   gtk_widget_set_sensitive(next_, FALSE);
-  channel_.SetJob(&reader_, target_);
   ShowPage(progress_.get());
   state_ = kCopying;
   copyRunning_ = true;
-  // Recorded as part of the run, before its journal goes: a crash right
-  // after the commit cannot leave the templates installed but unrecorded.
-  worker_.SetOnCommitted([this](const WideString&) { RecordLocation(); });
-  if (worker_.Start(channel_) != 0) {
-    channel_.Post(kErrorInvalidParameter, Text("IDS_INSTALL_ERROR"), 0);
-  }
+  session_.Start(&reader_, target_);
 
   guint timer = g_timeout_add(kPollIntervalMs, KeepPolling, nullptr);
   for (;;) {
-    uint32_t code = 0;
-    WideString message;
-    int percent = 0;
-    channel_.Read(&code, &message, &percent);
-    progress_->SetNotice(channel_.Notice());
-    progress_->SetProgress(percent);
+    RunReport report = session_.Poll();
+    progress_->SetNotice(report.notice);
+    progress_->SetProgress(report.percent);
     gtk_main_iteration();
-    copyRunning_ = code == 0 && percent <= 99;
-    if (code != 0) {
-      std::vector<UnrestoredFile> unrestored = channel_.Unrestored();
-      // A cancel's text says the directory has not been changed: not shown
-      // when that is untrue.
-      if (code != kErrorCancelled) ShowMessage(this, message, kMessageError);
-      if (!unrestored.empty()) {
-        ShowIncompletePage(unrestored);
-      } else if (code == kErrorCancelled) {
-        ShowCancelPage();
-      } else {
-        ShowErrorPage();
-      }
-      break;
-    }
-    if (percent > 99) {
+    RunOutcome outcome = report.Outcome();
+    copyRunning_ = outcome == RunOutcome::kRunning;
+    if (outcome == RunOutcome::kRunning) continue;
+    if (outcome == RunOutcome::kInstalled) {
       ShowSuccessPage();
       break;
     }
+    std::vector<UnrestoredFile> unrestored = session_.Unrestored();
+    // A cancel's text says the directory has not been changed: not shown
+    // when that is untrue.
+    if (outcome != RunOutcome::kCancelled) ShowMessage(this, report.message, kMessageError);
+    if (!unrestored.empty()) {
+      ShowIncompletePage(unrestored);
+    } else if (outcome == RunOutcome::kCancelled) {
+      ShowCancelPage();
+    } else {
+      ShowErrorPage();
+    }
+    break;
   }
   g_source_remove(timer);
   copyRunning_ = false;
   if (interruptedBy_ != 0) {
     // Rolled back (or, when the signal came too late, installed and
     // recorded): the run ends without waiting for Finish.
-    worker_.Join();
+    session_.Join();
     if (gtk_main_level() > 0) gtk_main_quit();
   }
-}
-
-void CInstallerDlg::RecordLocation() {
-  // Failures to write the launcher files are not shown: the templates are
-  // installed either way.
-  RecordInstalledLocation(target_);
 }
 
 void CInstallerDlg::SetFinishButtons() {
@@ -338,21 +331,18 @@ void CInstallerDlg::ShowSuccessPage() {
 void CInstallerDlg::OnFinish() {
   // The copy thread has reported its end; let it finish its last pause
   // before anything forks (the viewer below) or the window goes.
-  worker_.Join();
-  if (state_ == kSucceeded) {
-    WideString description = reader_.GetDescriptionPath(language_);
-    if (!description.empty() && success_ && success_->GetOpenDescr()) {
-      WideString full = PathUnderTarget(target_, description);
-      if (PathExists(full)) {
-        // No shell: the path is one argument, whatever characters it holds.
-        NarrowString path = toNarrow(full);
-        gchar* args[] = {const_cast<gchar*>("xdg-open"), const_cast<gchar*>(path.c_str()), nullptr};
-        g_spawn_async(
-            nullptr, args, nullptr,
-            static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
-                                     G_SPAWN_STDERR_TO_DEV_NULL),
-            +[](gpointer) { InterruptWatch::UnblockInChild(); }, nullptr, nullptr, nullptr);
-      }
+  session_.Join();
+  if (state_ == kSucceeded && success_ && success_->GetOpenDescr()) {
+    WideString description = InstalledDescription(reader_, language_, target_);
+    if (!description.empty()) {
+      // No shell: the path is one argument, whatever characters it holds.
+      NarrowString path = toNarrow(description);
+      gchar* args[] = {const_cast<gchar*>("xdg-open"), const_cast<gchar*>(path.c_str()), nullptr};
+      g_spawn_async(nullptr, args, nullptr,
+                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                             G_SPAWN_STDERR_TO_DEV_NULL),
+                    +[](gpointer) { InterruptWatch::UnblockInChild(); }, nullptr, nullptr,
+                    nullptr);
     }
   }
   if (state_ == kSucceeded || state_ == kFailed) gtk_widget_destroy(window_);
@@ -365,21 +355,16 @@ void CInstallerDlg::RequestCancel() {
   gtk_widget_destroy(window_);
 }
 
-void CInstallerDlg::RequestCopyStop() {
-  worker_.RequestStop();
-  channel_.RequestCancel();
-}
-
 void CInstallerDlg::OnBackClicked(GtkWidget*, gpointer data) {
-  try {
+  Guarded(0, [data] {
     auto* dialog = static_cast<CInstallerDlg*>(data);
     if (dialog->state_ == kDirectory) dialog->ShowWelcomePage();
-  } catch (...) {
-  }
+    return 0;
+  });
 }
 
 void CInstallerDlg::OnNextClicked(GtkWidget*, gpointer data) {
-  try {
+  Guarded(0, [data] {
     auto* dialog = static_cast<CInstallerDlg*>(data);
     switch (dialog->state_) {
       case kWelcome:
@@ -403,60 +388,62 @@ void CInstallerDlg::OnNextClicked(GtkWidget*, gpointer data) {
       default:
         break;
     }
-  } catch (...) {
-  }
+    return 0;
+  });
 }
 
 void CInstallerDlg::OnCancelClicked(GtkWidget*, gpointer data) {
-  try {
+  Guarded(0, [data] {
     auto* dialog = static_cast<CInstallerDlg*>(data);
     if (dialog->state_ == kCopying) {
       // The page stays until the copy reports that it has rolled back.
-      dialog->RequestCopyStop();
+      dialog->session_.RequestStop();
     } else {
       dialog->RequestCancel();
     }
-  } catch (...) {
-  }
+    return 0;
+  });
 }
 
 gboolean CInstallerDlg::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
-  try {
+  return Guarded<gboolean>(TRUE, [event, data]() -> gboolean {
     auto* dialog = static_cast<CInstallerDlg*>(data);
     if (event->keyval != GDK_Escape || dialog == nullptr) return FALSE;
     if (dialog->state_ == kCopying) {
-      dialog->RequestCopyStop();
+      dialog->session_.RequestStop();
     } else {
       dialog->RequestCancel();
     }
     return TRUE;
-  } catch (...) {
-    return TRUE;
-  }
+  });
 }
 
 gboolean CInstallerDlg::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
-  auto* dialog = static_cast<CInstallerDlg*>(data);
-  if (dialog->state_ != kCopying) return FALSE;  // the toolkit destroys the window
-  // During the copy the window stays until the copy has rolled back.
-  dialog->RequestCopyStop();
-  return TRUE;
+  return Guarded<gboolean>(TRUE, [data]() -> gboolean {
+    auto* dialog = static_cast<CInstallerDlg*>(data);
+    if (dialog->state_ != kCopying) return FALSE;  // the toolkit destroys the window
+    // During the copy the window stays until the copy has rolled back.
+    dialog->session_.RequestStop();
+    return TRUE;
+  });
 }
 
 gboolean CInstallerDlg::OnInterrupt(GIOChannel*, GIOCondition, gpointer data) {
-  auto* dialog = static_cast<CInstallerDlg*>(data);
-  int signal = InterruptWatch::Take();
-  if (signal == 0) return TRUE;
-  dialog->interruptedBy_ = signal;
-  if (dialog->copyRunning_) {
-    // The poll loop ends the run once the job has rolled back.
-    dialog->RequestCopyStop();
-    return TRUE;
-  }
-  // Nothing is being changed: end now, as the signal would have, without
-  // leaving the unpacked kit behind.
-  dialog->reader_.Close();
-  InterruptWatch::EndBySignal(signal);
+  return Guarded<gboolean>(TRUE, [data]() -> gboolean {
+    auto* dialog = static_cast<CInstallerDlg*>(data);
+    int signal = InterruptWatch::Take();
+    if (signal == 0) return TRUE;
+    dialog->interruptedBy_ = signal;
+    if (dialog->copyRunning_) {
+      // The poll loop ends the run once the job has rolled back.
+      dialog->session_.RequestStop();
+      return TRUE;
+    }
+    // Nothing is being changed: end now, as the signal would have, without
+    // leaving the unpacked kit behind.
+    dialog->reader_.Close();
+    InterruptWatch::EndBySignal(signal);
+  });
 }
 
 }  // namespace qorv

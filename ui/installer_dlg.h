@@ -12,8 +12,7 @@
 
 #include "base/text_string.h"
 #include "config/launcher_settings.h"
-#include "copy/copy_worker.h"
-#include "copy/progress_channel.h"
+#include "copy/copy_session.h"
 #include "kit/kit_reader.h"
 #include "ui/wizard_pages.h"
 
@@ -91,7 +90,7 @@ class CInstallerDlg : public CWnd {
   void SetRequestedTarget(const WideString& target) { requestedTarget_ = target; }
   // How long the copy waits for another installation into the same
   // directory (seconds; negative: as long as it takes).
-  void SetLockWaitSeconds(int seconds) { worker_.SetLockWaitMs(seconds < 0 ? -1 : seconds * 1000); }
+  void SetLockWaitSeconds(int seconds) { session_.SetLockWaitSeconds(seconds); }
   // The interrupt (SIGINT, SIGTERM, SIGHUP) that ended the run, 0 if none.
   // During the copy it asks the job to roll back; Run() returns once it has.
   int interruptedBy() const { return interruptedBy_; }
@@ -109,20 +108,16 @@ class CInstallerDlg : public CWnd {
   MessagePage* cancelPage() const { return cancelled_.get(); }
   MessagePage* incompletePage() const { return incomplete_.get(); }
   KitReader& reader() { return reader_; }
-  ProgressChannel& channel() { return channel_; }
-  void SetFinishPauseMsForTesting(int ms) { worker_.SetFinishPauseMs(ms); }
+  ProgressChannel& TEST_channel() { return session_.TEST_channel(); }
+  void TEST_SetFinishPauseMs(int ms) { session_.SetFinishPauseMs(ms); }
 
  private:
   void InitWindow();
   void ShowPage(WizardDialogPage* page);
   void SetFinishButtons();
   void LayoutButtons();
-  void RequestCopyStop();
-  // On the copy thread, once the run is committed.
-  void RecordLocation();
 
   bool silent_;
-  ProgressChannel channel_;
   WideString target_;
   WideString requestedTarget_;
   WideString kitPath_;
@@ -157,7 +152,7 @@ class CInstallerDlg : public CWnd {
   guint interruptWatch_ = 0;
   // Last: destroyed first, so a running copy ends before the reader it
   // reads from goes away.
-  CopyWorker worker_;
+  CopySession session_;
 };
 
 }  // namespace qorv

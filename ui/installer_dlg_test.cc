@@ -100,7 +100,7 @@ class InstallerDlgTest : public ::testing::Test {
                                               toNarrow(LookupText(NarrowString("IDR_MAINFRAME"))),
                                               WideString(code), false);
     dialog_->SetKitPath(W(dir_ / "qorv.vkt"));
-    dialog_->SetFinishPauseMsForTesting(0);
+    dialog_->TEST_SetFinishPauseMs(0);
     dialog_->SetRequestedTarget(W(requested));
     EXPECT_TRUE(dialog_->Prepare());
     dialog_->CreateMainWindow();
