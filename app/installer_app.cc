@@ -33,15 +33,17 @@ void RecoverEarlierRuns() {
       // As after a run: the templates are installed either way.
     }
   };
-  RemoveOrphanedNamelessFiles(toNarrow(TempDirectory()).c_str());
+  RemoveOrphanedNamelessFiles(Narrow(TempDirectory()).c_str());
   for (const RecoveredRun& run : RecoverInterruptedRuns(TempDirectory(), record)) {
     std::string line = "qorv-setup: ";
-    line += toNarrow(run.target).c_str();
+    line += Narrow(run.target);
     line += ": ";
-    line += run.restored ? toNarrow(LookupText(NarrowString("IDS_CANCEL_FINISH"))).c_str()
-                         : "an interrupted installation could not be rolled back completely; "
-                           "its backup stays in ";
-    if (!run.restored) line += run.runDirectory;
+    if (run.restored) {
+      line += Narrow(LookupText(NarrowString("IDS_CANCEL_FINISH")));
+    } else {
+      line += Narrow(LookupText(NarrowString("IDS_RECOVERY_INCOMPLETE")));
+      line += " " + run.runDirectory;
+    }
     line += "\n";
     std::fputs(line.c_str(), stderr);
   }

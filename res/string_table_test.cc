@@ -23,7 +23,8 @@ const char* const kAllKeys[] = {
     "IDS_BROWSE_SELDIR",    "IDS_BROWSE_OK",           "IDS_BROWSE_CANCEL",
     "IDS_WELCOME_TITLE",    "IDS_SETUP_EXISTEDTARGET", "IDS_DESTINATION_PROMPT",
     "IDS_TEMPLATE_CATALOG", "IDS_ROLLBACK_INCOMPLETE", "IDS_WAITING_FOR_TARGET",
-    "IDS_TARGET_BUSY",
+    "IDS_TARGET_BUSY",      "IDS_NO_TERMINAL",         "IDS_LOCATION_NOT_RECORDED",
+    "IDS_RECOVERY_INCOMPLETE", "IDS_ANSWER_YES_NO",    "IDS_YES_LETTERS",
 };
 
 // Looks a key up in one language, in UTF-8 as the toolkit receives it.
@@ -76,6 +77,20 @@ TEST_F(StringTableTest, SharedTextsAndTheKitNameInEveryLanguage) {
       std::string text(TextIn(language, key).c_str());
       EXPECT_NE(text.find("qorv.vkt"), std::string::npos) << language << " " << key;
     }
+    // The answer the prompt offers as yes is one the terminal takes, and
+    // the option a user types in every language stays valid.
+    WideString promptText = toWide(TextIn(language, "IDS_ANSWER_YES_NO"));
+    WideString yesText = toWide(TextIn(language, "IDS_YES_LETTERS"));
+    std::u16string_view prompt(promptText.c_str(), promptText.size());
+    std::u16string_view yes(yesText.c_str(), yesText.size());
+    ASSERT_GE(prompt.size(), 5u) << language;
+    EXPECT_TRUE(prompt[0] == u'[' && prompt[2] == u'/' && prompt.back() == u']') << language;
+    EXPECT_NE(yes.find(prompt[1]), yes.npos) << language;
+    EXPECT_NE(yes.find(u'y'), yes.npos) << language;
+    EXPECT_EQ(yes.find(prompt[3]), yes.npos) << language;
+    EXPECT_NE(std::string(TextIn(language, "IDS_NO_TERMINAL").c_str()).find("-S"),
+              std::string::npos)
+        << language;
   }
 }
 

@@ -42,6 +42,11 @@ constinit const LanguageTexts kTexts_de = {
         {"IDS_ROLLBACK_INCOMPLETE", "Die Installation wurde abgebrochen, aber diese Dateien konnten nicht zurückgelegt werden. Ihre vorherigen Fassungen sind gesichert; der nächste Start des Installationsprogramms legt sie zurück:"},
         {"IDS_WAITING_FOR_TARGET", "In dieses Verzeichnis läuft bereits eine andere Installation. Warten, bis sie beendet ist..."},
         {"IDS_TARGET_BUSY", "In dieses Verzeichnis läuft noch eine andere Installation. Vorlagenverzeichnis wurde nicht geändert."},
+        {"IDS_NO_TERMINAL", "Keine Anzeige und kein Terminal an der Eingabe, um nach dem Installationsort zu fragen; mit -S starten, um ohne Rückfragen zu installieren (nach -D<dir> oder in das vorgeschlagene Verzeichnis)."},
+        {"IDS_LOCATION_NOT_RECORDED", "Die Liste der Vorlagenorte des Starters konnte nicht aktualisiert werden."},
+        {"IDS_RECOVERY_INCOMPLETE", "Eine unterbrochene Installation konnte nicht vollständig zurückgesetzt werden; ihre Sicherung bleibt in"},
+        {"IDS_ANSWER_YES_NO", "[j/N]"},
+        {"IDS_YES_LETTERS", "yYjJ"},
     }},
 };
 

@@ -42,6 +42,11 @@ constinit const LanguageTexts kTexts_en = {
         {"IDS_ROLLBACK_INCOMPLETE", "The installation was stopped, but these files could not be put back. Their previous versions are kept, and the next start of the installer puts them back:"},
         {"IDS_WAITING_FOR_TARGET", "Another installation into this directory is running. Waiting for it to finish..."},
         {"IDS_TARGET_BUSY", "Another installation into this directory is still running. Template directory has not been changed."},
+        {"IDS_NO_TERMINAL", "No display, and no terminal on the input to ask where to install; run it with -S to install without questions (into -D<dir> or the proposed directory)."},
+        {"IDS_LOCATION_NOT_RECORDED", "The launcher's list of template locations could not be updated."},
+        {"IDS_RECOVERY_INCOMPLETE", "An interrupted installation could not be rolled back completely; its backup stays in"},
+        {"IDS_ANSWER_YES_NO", "[y/N]"},
+        {"IDS_YES_LETTERS", "yY"},
     }},
 };
 

@@ -42,6 +42,11 @@ constinit const LanguageTexts kTexts_es = {
         {"IDS_ROLLBACK_INCOMPLETE", "La instalación se detuvo, pero estos archivos no se pudieron devolver a su lugar. Sus versiones anteriores se conservan y el próximo inicio del instalador las devolverá:"},
         {"IDS_WAITING_FOR_TARGET", "Hay otra instalación en curso en este catálogo. Esperando a que termine..."},
         {"IDS_TARGET_BUSY", "Todavía hay otra instalación en curso en este catálogo. El catálogo de plantillas no ha sido cambiado."},
+        {"IDS_NO_TERMINAL", "No hay pantalla ni terminal en la entrada para preguntar dónde instalar; ejecútelo con -S para instalar sin preguntas (en -D<dir> o en el directorio propuesto)."},
+        {"IDS_LOCATION_NOT_RECORDED", "No se pudo actualizar la lista de ubicaciones de plantillas del lanzador."},
+        {"IDS_RECOVERY_INCOMPLETE", "Una instalación interrumpida no pudo deshacerse por completo; su copia de seguridad permanece en"},
+        {"IDS_ANSWER_YES_NO", "[s/N]"},
+        {"IDS_YES_LETTERS", "yYsS"},
     }},
 };
 

@@ -42,6 +42,11 @@ constinit const LanguageTexts kTexts_it = {
         {"IDS_ROLLBACK_INCOMPLETE", "L'installazione è stata interrotta, ma non è stato possibile rimettere a posto questi file. Le versioni precedenti sono conservate e il prossimo avvio del programma di installazione le rimetterà a posto:"},
         {"IDS_WAITING_FOR_TARGET", "È in corso un'altra installazione in questa directory. In attesa che termini..."},
         {"IDS_TARGET_BUSY", "È ancora in corso un'altra installazione in questa directory. La directory di modelli non è cambiata."},
+        {"IDS_NO_TERMINAL", "Nessuno schermo e nessun terminale in ingresso per chiedere dove installare; eseguirlo con -S per installare senza domande (in -D<dir> o nella directory proposta)."},
+        {"IDS_LOCATION_NOT_RECORDED", "Impossibile aggiornare l'elenco delle posizioni dei modelli del programma di avvio."},
+        {"IDS_RECOVERY_INCOMPLETE", "Un'installazione interrotta non è stata annullata completamente; la sua copia di riserva resta in"},
+        {"IDS_ANSWER_YES_NO", "[s/N]"},
+        {"IDS_YES_LETTERS", "yYsS"},
     }},
 };
 

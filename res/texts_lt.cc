@@ -42,6 +42,11 @@ constinit const LanguageTexts kTexts_lt = {
         {"IDS_ROLLBACK_INCOMPLETE", "Diegimas sustabdytas, bet šių failų nepavyko grąžinti. Ankstesnės jų versijos išsaugotos, ir kitas diegimo programos paleidimas jas grąžins:"},
         {"IDS_WAITING_FOR_TARGET", "Į šį katalogą jau vyksta kitas diegimas. Laukiama, kol jis baigsis..."},
         {"IDS_TARGET_BUSY", "Į šį katalogą vis dar vyksta kitas diegimas. Šablonų katalogas nepakeistas."},
+        {"IDS_NO_TERMINAL", "Nėra ekrano ir nėra terminalo įvestyje, kad būtų galima paklausti, kur diegti; paleiskite su -S, kad įdiegtumėte be klausimų (į -D<dir> arba siūlomą katalogą)."},
+        {"IDS_LOCATION_NOT_RECORDED", "Nepavyko atnaujinti paleidyklės šablonų vietų sąrašo."},
+        {"IDS_RECOVERY_INCOMPLETE", "Nutraukto diegimo nepavyko visiškai atšaukti; jo atsarginė kopija lieka"},
+        {"IDS_ANSWER_YES_NO", "[t/N]"},
+        {"IDS_YES_LETTERS", "yYtT"},
     }},
 };
 

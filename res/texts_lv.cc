@@ -42,6 +42,11 @@ constinit const LanguageTexts kTexts_lv = {
         {"IDS_ROLLBACK_INCOMPLETE", "Instalēšana tika apturēta, bet šos failus neizdevās atjaunot. To iepriekšējās versijas ir saglabātas, un nākamā instalētāja palaišana tās atjaunos:"},
         {"IDS_WAITING_FOR_TARGET", "Šajā katalogā jau notiek cita instalēšana. Gaida, līdz tā beigsies..."},
         {"IDS_TARGET_BUSY", "Šajā katalogā joprojām notiek cita instalēšana. Šablonu katalogs nav mainīts."},
+        {"IDS_NO_TERMINAL", "Nav displeja un nav termināļa ievadē, lai pajautātu, kur instalēt; palaidiet ar -S, lai instalētu bez jautājumiem (uz -D<dir> vai piedāvāto direktoriju)."},
+        {"IDS_LOCATION_NOT_RECORDED", "Palaidēja veidņu atrašanās vietu sarakstu neizdevās atjaunināt."},
+        {"IDS_RECOVERY_INCOMPLETE", "Pārtraukto instalēšanu neizdevās pilnībā atsaukt; tās rezerves kopija paliek"},
+        {"IDS_ANSWER_YES_NO", "[j/N]"},
+        {"IDS_YES_LETTERS", "yYjJ"},
     }},
 };
 

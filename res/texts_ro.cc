@@ -42,6 +42,11 @@ constinit const LanguageTexts kTexts_ro = {
         {"IDS_ROLLBACK_INCOMPLETE", "Instalarea a fost oprită, dar aceste fișiere nu au putut fi puse la loc. Versiunile lor anterioare sunt păstrate, iar următoarea pornire a programului de instalare le va pune la loc:"},
         {"IDS_WAITING_FOR_TARGET", "O altă instalare în acest catalog este în curs. Se așteaptă terminarea ei..."},
         {"IDS_TARGET_BUSY", "O altă instalare în acest catalog este încă în curs. Catalogul de şabloane nu a fost modificat."},
+        {"IDS_NO_TERMINAL", "Nu există afișaj și nici terminal la intrare pentru a întreba unde să se instaleze; rulați cu -S pentru a instala fără întrebări (în -D<dir> sau în directorul propus)."},
+        {"IDS_LOCATION_NOT_RECORDED", "Lista locațiilor de șabloane a lansatorului nu a putut fi actualizată."},
+        {"IDS_RECOVERY_INCOMPLETE", "O instalare întreruptă nu a putut fi anulată complet; copia ei de rezervă rămâne în"},
+        {"IDS_ANSWER_YES_NO", "[d/N]"},
+        {"IDS_YES_LETTERS", "yYdD"},
     }},
 };
 

@@ -42,6 +42,11 @@ constinit const LanguageTexts kTexts_tr = {
         {"IDS_ROLLBACK_INCOMPLETE", "Yükleme durduruldu, ancak bu dosyalar yerine konulamadı. Önceki sürümleri saklandı; yükleme programının bir sonraki başlatılışı onları yerine koyacak:"},
         {"IDS_WAITING_FOR_TARGET", "Bu klasöre başka bir yükleme sürüyor. Bitmesi bekleniyor..."},
         {"IDS_TARGET_BUSY", "Bu klasöre başka bir yükleme hâlâ sürüyor. Şablonu klasörü değiştirilmedi."},
+        {"IDS_NO_TERMINAL", "Ekran yok ve nereye kurulacağını sormak için girişte terminal yok; soru sormadan kurmak için -S ile çalıştırın (-D<dir> içine veya önerilen dizine)."},
+        {"IDS_LOCATION_NOT_RECORDED", "Başlatıcının şablon konumları listesi güncellenemedi."},
+        {"IDS_RECOVERY_INCOMPLETE", "Yarıda kesilen bir kurulum tamamen geri alınamadı; yedeği şurada kalıyor:"},
+        {"IDS_ANSWER_YES_NO", "[e/H]"},
+        {"IDS_YES_LETTERS", "yYeE"},
     }},
 };
 

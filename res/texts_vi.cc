@@ -42,6 +42,11 @@ constinit const LanguageTexts kTexts_vi = {
         {"IDS_ROLLBACK_INCOMPLETE", "Việc cài đặt đã dừng, nhưng không thể đặt lại các tệp sau. Phiên bản trước của chúng được giữ lại, và lần khởi chạy tiếp theo của trình cài đặt sẽ đặt lại chúng:"},
         {"IDS_WAITING_FOR_TARGET", "Một quá trình cài đặt khác vào thư mục này đang chạy. Đang chờ nó kết thúc..."},
         {"IDS_TARGET_BUSY", "Một quá trình cài đặt khác vào thư mục này vẫn đang chạy. Thư mục khuôn mẫu không thay đổi."},
+        {"IDS_NO_TERMINAL", "Không có màn hình và không có thiết bị đầu cuối ở đầu vào để hỏi nơi cài đặt; hãy chạy với -S để cài đặt mà không hỏi (vào -D<dir> hoặc thư mục được đề xuất)."},
+        {"IDS_LOCATION_NOT_RECORDED", "Không thể cập nhật danh sách vị trí mẫu của trình khởi chạy."},
+        {"IDS_RECOVERY_INCOMPLETE", "Không thể hoàn tác hoàn toàn một lần cài đặt bị gián đoạn; bản sao lưu của nó vẫn nằm trong"},
+        {"IDS_ANSWER_YES_NO", "[c/K]"},
+        {"IDS_YES_LETTERS", "yYcC"},
     }},
 };
 

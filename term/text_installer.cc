@@ -33,17 +33,6 @@ void WriteText(int fd, const char* text) { WriteFully(fd, text); }
 // How often the copy's report is read when nothing else happens.
 constexpr int kPollMs = 50;
 
-// The first letters of "yes" besides y and Y, by language code.
-struct YesLetters {
-  const char16_t* code;
-  const char16_t* letters;
-};
-constexpr YesLetters kYes[] = {
-    {u"ru", u"дД"}, {u"uk", u"тТ"}, {u"lv", u"jJ"}, {u"lt", u"tT"}, {u"bg", u"дД"},
-    {u"de", u"jJ"}, {u"ro", u"dD"}, {u"ka", u"კ"},  {u"kk", u"иИ"}, {u"vi", u"cC"},
-    {u"tr", u"eE"}, {u"el", u"νΝ"}, {u"es", u"sS"}, {u"hy", u"աԱ"}, {u"it", u"sS"},
-};
-
 int TerminalColumns(int fd) {
   struct winsize size {};
   if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 10) return size.ws_col;
@@ -116,19 +105,17 @@ bool TextInstaller::IsYes(const std::string& answer) const {
   size_t i = 0;
   while (i < wide.size() && (wide[i] == u' ' || wide[i] == u'\t')) ++i;
   if (i == wide.size()) return false;
-  char16_t first = wide[i];
-  if (first == u'y' || first == u'Y') return true;
-  for (const YesLetters& yes : kYes) {
-    if (options_.language.equals(yes.code)) {
-      return std::u16string_view(yes.letters).find(first) != std::u16string_view::npos;
-    }
-  }
-  return false;
+  // The first letters of "yes" in the chosen language, y and Y among them.
+  WideString letters = Text("IDS_YES_LETTERS");
+  return std::u16string_view(letters.c_str(), letters.size()).find(wide[i]) !=
+         std::u16string_view::npos;
 }
 
 bool TextInstaller::ConfirmCancel() {
   WideString question = Text("IDS_ACCEPT_CANCEL");
-  question.append(WideString(u" [y/N] "));
+  question.push_back(u' ');
+  question.append(Text("IDS_ANSWER_YES_NO"));
+  question.push_back(u' ');
   Prompt(question);
   std::string answer;
   int signal = 0;
@@ -279,10 +266,8 @@ int TextInstaller::Copy(const WideString& target) {
 
 int TextInstaller::Run() {
   if (!options_.silent && ::isatty(in_) != 1) {
-    WriteText(err_,
-              "qorv-setup: no display, and no terminal on the input to ask where to install;\n"
-              "run it with -S to install without questions (into -D<dir> or the proposed "
-              "directory).\n");
+    WriteText(err_, "qorv-setup: ");
+    Say(Text("IDS_NO_TERMINAL"));
     return kTextWrongCommandLine;
   }
   SayKey("IDR_MAINFRAME");
@@ -316,8 +301,8 @@ int TextInstaller::Run() {
   int outcome = Copy(target);
   if (outcome != kTextInstalled) return outcome;
   if (!recorded_) {
-    WriteText(err_,
-              "qorv-setup: the launcher's list of template locations could not be updated.\n");
+    WriteText(err_, "qorv-setup: ");
+    SayKey("IDS_LOCATION_NOT_RECORDED");
   }
   SayKey("IDS_SUCCESS_FINISH");
   WideString description = InstalledDescription(reader_, options_.language, target);
