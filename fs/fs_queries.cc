@@ -39,20 +39,19 @@ WideString TempDirectory() {
   std::string dir = "/tmp";
   const char* env = std::getenv("TMPDIR");
   if (env != nullptr && *env != '\0' && IsDirectoryPath(env)) dir = env;
-  if (dir.back() != '/') dir += "/";
-  return toWide(NarrowString(dir.c_str(), dir.size()));
+  return Wide(WithTrailingSlash(dir));
 }
 
 bool FileSize(const WideString& path, uint64_t* size) {
   struct stat st;
-  if (Sys().stat(toNarrow(path).c_str(), &st) != 0) return false;
+  if (Sys().stat(Narrow(path).c_str(), &st) != 0) return false;
   if (size != nullptr) *size = static_cast<uint64_t>(st.st_size);
   return true;
 }
 
 uint64_t FreeSpaceInTemp() {
   struct statvfs st;
-  if (Sys().statvfs(toNarrow(TempDirectory()).c_str(), &st) != 0) return 0;
+  if (Sys().statvfs(Narrow(TempDirectory()).c_str(), &st) != 0) return 0;
   return static_cast<uint64_t>(st.f_bfree) * static_cast<uint64_t>(st.f_frsize);
 }
 

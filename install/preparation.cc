@@ -9,6 +9,7 @@
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
+#include "fs/path.h"
 #include "fs/fs_queries.h"
 #include "res/string_table.h"
 
@@ -17,8 +18,6 @@ namespace qorv {
 namespace {
 
 std::u16string_view View(const WideString& text) { return {text.c_str(), text.size()}; }
-
-WideString Narrowed(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
 
 }  // namespace
 
@@ -42,7 +41,7 @@ WideString LocateKit(bool usecwd) {
     size_t slash = buffer.rfind('/');
     directory = slash == std::string::npos ? buffer : buffer.substr(0, slash);
   }
-  return Narrowed(directory + "/qorv.vkt");
+  return Wide(directory + "/qorv.vkt");
 }
 
 WideString CleanTarget(const WideString& target) {
@@ -59,9 +58,7 @@ WideString CleanTarget(const WideString& target) {
 
 WideString PathUnderTarget(const WideString& target, const WideString& relative) {
   WideString full = target;
-  while (!full.empty() && (full[full.size() - 1] == u'/' || full[full.size() - 1] == u'\\')) {
-    full.resize(full.size() - 1);
-  }
+  while (EndsWithSeparator(full)) full.resize(full.size() - 1);
   full.push_back(u'/');
   full.append(relative);
   replaceAll(full, WideString(u"\\"), WideString(u"/"));
@@ -83,7 +80,7 @@ WideString ResolveTypedDirectory(const WideString& typed) {
   if (path[0] == u'~' && (path.size() == 1 || path[1] == u'/')) {
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] != '\0') {
-      WideString resolved = Narrowed(home);
+      WideString resolved = Wide(home);
       resolved.append(WideString(path.c_str() + 1, path.size() - 1));
       return resolved;
     }
@@ -91,7 +88,7 @@ WideString ResolveTypedDirectory(const WideString& typed) {
   if (path[0] == u'/') return path;
   std::string cwd = CurrentDirectory();
   if (cwd.empty()) return path;
-  WideString resolved = Narrowed(cwd);
+  WideString resolved = Wide(cwd);
   if (resolved.empty() || resolved[resolved.size() - 1] != u'/') resolved.push_back(u'/');
   resolved.append(path);
   return resolved;

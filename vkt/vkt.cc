@@ -14,6 +14,7 @@
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
+#include "fs/path.h"
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
 #include "kit/kit_writer.h"
@@ -84,9 +85,6 @@ const char kUnpackHelp[] =
     "Writes every entry of the kit FILE, with its time, below DIR (created when\n"
     "missing). No launcher file is read or written.\n";
 
-WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
-std::string N(const WideString& s) { return toNarrow(s).c_str(); }
-
 int Usage(const char* problem) {
   std::fprintf(stderr, "vkt: %s\n\n%s", problem, kUsageText);
   return kUsage;
@@ -114,10 +112,10 @@ bool ParseDescription(const std::string& text, KitDescription* out) {
   size_t b = a == std::string::npos ? a : text.find(':', a + 1);
   size_t c = b == std::string::npos ? b : text.find(':', b + 1);
   if (c == std::string::npos) return false;
-  out->language = W(text.substr(0, a));
-  out->product = W(text.substr(a + 1, b - a - 1));
-  out->provider = W(text.substr(b + 1, c - b - 1));
-  out->descriptionPath = W(text.substr(c + 1));
+  out->language = Wide(text.substr(0, a));
+  out->product = Wide(text.substr(a + 1, b - a - 1));
+  out->provider = Wide(text.substr(b + 1, c - b - 1));
+  out->descriptionPath = Wide(text.substr(c + 1));
   replaceAll(out->descriptionPath, WideString(u"/"), WideString(u"\\"));
   return true;
 }
@@ -165,7 +163,7 @@ bool CollectFiles(const std::string& root, bool followLinks, std::vector<KitSour
       return false;
     }
     KitSourceFile file;
-    file.name = W(relative);
+    file.name = Wide(relative);
     if (!(toNarrow(file.name) == NarrowString(relative.c_str()))) {
       *error = path + " is not valid UTF-8";
       return false;
@@ -225,7 +223,7 @@ int Pack(const std::vector<std::string>& args) {
       return Usage("with several -d, every one needs a language");
     }
     if (!d.descriptionPath.empty() && !IsSafeEntryName(d.descriptionPath)) {
-      return Fail(output, "description path \"" + N(d.descriptionPath) + "\" " +
+      return Fail(output, "description path \"" + Narrow(d.descriptionPath) + "\" " +
                               UnsafeNameReason(d.descriptionPath));
     }
   }
@@ -259,15 +257,15 @@ int List(const std::vector<std::string>& args) {
   }
   if (args.size() != 1) return Usage("list takes one kit file");
   KitReader reader;
-  uint32_t code = reader.Open(W(args[0]));
+  uint32_t code = reader.Open(Wide(args[0]));
   if (code != 0) return Fail(args[0], OpenProblem(reader, code));
   for (const KitDescription& d : reader.descriptions()) {
     std::printf("description %s: product \"%s\", provider \"%s\", document \"%s\"\n",
-                N(d.language).c_str(), N(d.product).c_str(), N(d.provider).c_str(),
-                N(d.descriptionPath).c_str());
+                Narrow(d.language).c_str(), Narrow(d.product).c_str(), Narrow(d.provider).c_str(),
+                Narrow(d.descriptionPath).c_str());
   }
   for (const KitEntry& e : reader.entries()) {
-    std::printf("%10u  %s  %s\n", e.size, IsoTime(e.time).c_str(), N(e.name).c_str());
+    std::printf("%10u  %s  %s\n", e.size, IsoTime(e.time).c_str(), Narrow(e.name).c_str());
   }
   return kOk;
 }
@@ -279,7 +277,7 @@ int Verify(const std::vector<std::string>& args) {
   }
   if (args.size() != 1) return Usage("verify takes one kit file");
   KitReader reader;
-  uint32_t code = reader.Open(W(args[0]), KitReader::Strictness::kVerify);
+  uint32_t code = reader.Open(Wide(args[0]), KitReader::Strictness::kVerify);
   if (code != 0) return Fail(args[0], OpenProblem(reader, code));
   uint64_t total = 0;
   for (const KitEntry& e : reader.entries()) total += e.size;
@@ -295,15 +293,14 @@ int Unpack(const std::vector<std::string>& args) {
   }
   if (args.size() != 2) return Usage("unpack takes a kit file and a directory");
   KitReader reader;
-  uint32_t code = reader.Open(W(args[0]));
+  uint32_t code = reader.Open(Wide(args[0]));
   if (code != 0) return Fail(args[0], OpenProblem(reader, code));
-  std::string root = args[1];
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  std::string root = StripTrailingSlashes(args[1]);
   for (size_t i = 0; i < reader.EntryCount(); ++i) {
-    std::string path = root + "/" + N(EntryPathOf(reader.Entry(i).name));
-    std::string parent = path.substr(0, path.rfind('/'));
-    if (ShellMakeDirs(W(parent)) != 0) return Fail(parent, "cannot create this directory");
-    code = reader.ExtractEntry(i, W(path));
+    std::string path = Join(root, Narrow(EntryPathOf(reader.Entry(i).name)));
+    std::string parent = DirName(path);
+    if (ShellMakeDirs(Wide(parent)) != 0) return Fail(parent, "cannot create this directory");
+    code = reader.ExtractEntry(i, Wide(path));
     if (code != 0) return Fail(path, "cannot be written (code " + std::to_string(code) + ")");
   }
   std::printf("%s: %zu entries written to %s\n", args[0].c_str(), reader.EntryCount(),
