@@ -33,7 +33,7 @@ void RecoverEarlierRuns() {
       // As after a run: the templates are installed either way.
     }
   };
-  RemoveOrphanedNamelessFiles(Narrow(TempDirectory()).c_str());
+  RemoveOrphanedNamelessFiles(TempDirectory().c_str());
   for (const RecoveredRun& run : RecoverInterruptedRuns(TempDirectory(), record)) {
     std::string line = "qorv-setup: ";
     line += Narrow(run.target);

@@ -35,7 +35,7 @@ InstallTimes Install(const std::string& kit, const std::string& target, bool dur
   InstallTimes times;
   auto start = Clock::now();
   KitReader reader;
-  if (reader.Open(W(kit)) != 0) {
+  if (reader.Open(kit) != 0) {
     std::fprintf(stderr, "cannot open %s: %s\n", kit.c_str(), reader.Problem().c_str());
     return times;
   }

@@ -60,7 +60,7 @@ double BareInflate(const std::string& kit, const std::string& out) {
 double Unpack(const std::string& kit, const std::string& out) {
   ::close(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
   auto start = Clock::now();
-  uint32_t code = UnpackKit(W(kit), W(out));
+  uint32_t code = UnpackKit(kit, out);
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (code != 0) std::fprintf(stderr, "UnpackKit failed with %u\n", code);
   return seconds;

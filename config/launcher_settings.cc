@@ -87,9 +87,9 @@ void LauncherSettings::Save() {
   auto makeDirectory = [&file] {
     size_t cut = file.size();
     while (cut > 0 && file[cut - 1] != u'/' && file[cut - 1] != u'\\') --cut;
-    ShellMakeDirs(cut == 0 ? file : WideString(file.c_str(), cut - 1));
+    ShellMakeDirs(Narrow(cut == 0 ? file : WideString(file.c_str(), cut - 1)));
   };
-  if (!PathExists(file)) makeDirectory();
+  if (!PathExists(Narrow(file))) makeDirectory();
   try {
     user_.Write(file);
   } catch (const ConfigWriteError&) {
@@ -148,8 +148,8 @@ void WriteTemplateLocations(const LocationList& list, bool alternative) {
 
 KnownLocations ReadKnownLocations() {
   KnownLocations known;
-  known.altFileExists = PathExists(AltLauncherFile());
-  if (PathExists(UserLauncherFile())) {
+  known.altFileExists = PathExists(Narrow(AltLauncherFile()));
+  if (PathExists(Narrow(UserLauncherFile()))) {
     known.userUnreadable = !ReadTemplateLocations(false, known.list);
   } else if (known.altFileExists) {
     known.userUnreadable = !ReadTemplateLocations(true, known.list);
@@ -160,7 +160,7 @@ KnownLocations ReadKnownLocations() {
 
 WideString ProposeTargetDirectory(const KnownLocations& known) {
   for (const WideString& location : known.list) {
-    if (IsWritableDirectory(location)) return location;
+    if (IsWritableDirectory(Narrow(location))) return location;
   }
   return Concat({DefaultTemplateBase(), u"tmplts", u"/"});
 }
@@ -181,7 +181,7 @@ class LauncherLocks {
   // write then fails on its own.
   void Lock(const WideString& file, bool make) {
     std::string path = Narrow(file);
-    if (make && path.find('/', 1) != std::string::npos) ShellMakeDirs(Wide(DirName(path)));
+    if (make && path.find('/', 1) != std::string::npos) ShellMakeDirs(DirName(path));
     ScopedFd fd = OpenFile(path + ".lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (!fd.IsValid()) return;
     LockExclusive(fd.Get(), true);
@@ -201,7 +201,7 @@ bool RecordInstalledLocation(const WideString& target) {
     // Always in this order, the normal file's lock first: two installers
     // never wait for each other the wrong way round.
     LauncherLocks locks;
-    bool altExists = PathExists(AltLauncherFile());
+    bool altExists = PathExists(Narrow(AltLauncherFile()));
     locks.Lock(UserLauncherFile(), !altExists);
     if (altExists) locks.Lock(AltLauncherFile(), false);
     // Under the locks the files are read again, each once (they may be
@@ -213,7 +213,7 @@ bool RecordInstalledLocation(const WideString& target) {
     bool altLoaded = false;
     LocationList list{head};
     bool fromAltFile = false;
-    if (PathExists(UserLauncherFile())) {
+    if (PathExists(Narrow(UserLauncherFile()))) {
       normal.Load();
       normalLoaded = true;
       // A list that could not be read whole cannot be merged into.

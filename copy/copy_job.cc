@@ -22,25 +22,20 @@ namespace qorv {
 namespace {
 
 // The path as a key: without final separators ("/" stays "/").
-std::string Key(const WideString& path) { return StripTrailingSlashes(Narrow(path)); }
+std::string Key(const std::string& path) { return StripTrailingSlashes(path); }
 
 // A relative target made absolute from the current directory, so that the
 // journal names the same files wherever the next start runs from.
-WideString Absolute(const WideString& path) {
-  if (path.empty() || path[0] == u'/') return path;
+std::string Absolute(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
   std::string cwd = CurrentDirectory();
   if (cwd.empty()) return path;
-  WideString result = Wide(WithTrailingSlash(cwd));
-  result.append(path);
-  return result;
+  return WithTrailingSlash(cwd) + path;
 }
 
 // Where the backup of `path` (below the level's target root) goes.
-WideString BackupPathOf(const CopyLevel& level, const WideString& path) {
-  WideString backup = level.backupRoot;
-  backup.append(
-      WideString(path.c_str() + level.targetRoot.size(), path.size() - level.targetRoot.size()));
-  return backup;
+std::string BackupPathOf(const CopyLevel& level, const std::string& path) {
+  return level.backupRoot + path.substr(level.targetRoot.size());
 }
 
 // Entries announced in the journal with one flush to disk.
@@ -69,51 +64,47 @@ Destination Inspect(const std::string& path, const FileTime& entryTime) {
 
 }  // namespace
 
-bool NeedsCopy(const WideString& path, const FileTime& entryTime) {
+bool NeedsCopy(const std::string& path, const FileTime& entryTime) {
   // A file that exists keeps its place unless it is older, even when it
   // cannot be opened at this moment.
-  return Inspect(Narrow(path), entryTime).older;
+  return Inspect(path, entryTime).older;
 }
 
-bool RestoreTree(const WideString& target, const WideString& backup,
+bool RestoreTree(const std::string& target, const std::string& backup,
                  std::vector<UnrestoredFile>* unrestored) {
-  std::string from = Narrow(backup);
   std::vector<std::string> names;
-  if (!ListNames(from, &names)) {
+  if (!ListNames(backup, &names)) {
     if (errno == ENOENT) return true;
-    if (unrestored != nullptr) unrestored->push_back({target, backup});
+    if (unrestored != nullptr) unrestored->push_back({Wide(target), Wide(backup)});
     return false;
   }
   bool ok = true;
   for (const std::string& name : names) {
-    WideString wideName = Wide(name);
-    WideString source = backup;
-    source.append(wideName);
-    WideString destination = target;
-    destination.append(wideName);
+    std::string source = backup + name;
+    std::string destination = target + name;
     struct stat st;
     bool moved;
-    if (Lstat(from + name, &st) && S_ISDIR(st.st_mode)) {
+    if (Lstat(source, &st) && S_ISDIR(st.st_mode)) {
       ok = RestoreTree(WithTrailingSlash(destination), WithTrailingSlash(source), unrestored) && ok;
       continue;
     }
-    if (IsDirectoryPath(Narrow(destination))) {
+    if (IsDirectoryPath(destination)) {
       moved = false;  // a move would land inside it, not in its place
     } else {
       moved = ShellMove(source, destination) == kErrorNone;
     }
-    if (!moved && unrestored != nullptr) unrestored->push_back({destination, source});
+    if (!moved && unrestored != nullptr) unrestored->push_back({Wide(destination), Wide(source)});
     ok = moved && ok;
   }
   return ok;
 }
 
-uint32_t DeleteTree(const WideString& path) {
+uint32_t DeleteTree(const std::string& path) {
   if (path.empty() || IsRootPath(path)) return kErrorNone;
   return ShellRemoveTree(path);
 }
 
-uint32_t CopyJob::BeginLevel(const WideString& target) {
+uint32_t CopyJob::BeginLevel(const std::string& target) {
   levels_.emplace_back();
   Top().targetRoot = target;
   knownDirectories_.clear();
@@ -126,40 +117,37 @@ uint32_t CopyJob::BeginLevel(const WideString& target) {
   if (target.empty()) return kErrorPathNotFound;
 
   // The temporary directory itself is not the run's to remove again.
-  WideString temp = TempDirectory();
-  if (!IsDirectoryPath(Narrow(temp)) && ShellMakeDirs(temp) != 0) return kErrorPathNotFound;
+  std::string temp = TempDirectory();
+  if (!IsDirectoryPath(temp) && ShellMakeDirs(temp) != 0) return kErrorPathNotFound;
   temp = WithTrailingSlash(temp);
   // The first free kvinsN, taken with an exclusive mkdir so that two
   // installers running at once never share a run directory. Only the user
   // may read the backups of the user's files.
   int lost = 0;
   for (int32_t n = 0;; ++n) {
-    WideString candidate = temp;
-    candidate.append(WideString(u"kvins"));
-    candidate.append(fromInteger(n, 10));
-    if (MakeDirectory(Narrow(candidate), 0700)) {
-      WideString runRoot = WithTrailingSlash(candidate);
+    std::string candidate = temp + "kvins" + std::to_string(n);
+    if (MakeDirectory(candidate, 0700)) {
+      std::string runRoot = WithTrailingSlash(candidate);
       // The journal and its target are on disk before anything changes.
-      if (!journal_.Create(Narrow(runRoot), Narrow(WithTrailingSlash(target)))) {
+      if (!journal_.Create(runRoot, WithTrailingSlash(target))) {
         // Another installer starting at this moment may have taken the
         // fresh directory for a dead run's and emptied it: then another one
         // will do. A full disk fails every time.
-        RemoveRunDirectory(Narrow(runRoot));
+        RemoveRunDirectory(runRoot);
         if (++lost < 8) continue;
         return kErrorWriteFault;
       }
       Top().runRoot = runRoot;
-      Top().backupRoot = runRoot;
-      Top().backupRoot.append(WideString(u"files/"));
+      Top().backupRoot = runRoot + kBackupDirectoryName;
       return kErrorNone;
     }
     if (errno != EEXIST || n == INT32_MAX) return kErrorPathNotFound;
   }
 }
 
-void CopyJob::PlanDirectories(const WideString& parent) {
+void CopyJob::PlanDirectories(const std::string& parent) {
   std::vector<std::string> missing;  // innermost first
-  for (WideString directory = parent; !directory.empty() && !IsRootPath(directory);
+  for (std::string directory = parent; !directory.empty() && !IsRootPath(directory);
        directory = ParentOf(directory)) {
     std::string key = Key(directory);
     if (knownDirectories_.count(key) != 0 || plannedDirectories_.count(key) != 0) break;
@@ -173,22 +161,20 @@ void CopyJob::PlanDirectories(const WideString& parent) {
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) journal_.Add(RecordKind::kDirectory, *it);
 }
 
-uint32_t CopyJob::PlanSteps(KitReader& reader, const WideString& target, size_t first, size_t end) {
+uint32_t CopyJob::PlanSteps(KitReader& reader, const std::string& target, size_t first, size_t end) {
   steps_.resize(end - first);
   for (size_t i = first; i < end; ++i) {
     const KitEntry& entry = reader.Entry(i);
     Step& step = steps_[i - first];
-    step.path = target;
-    step.path.append(EntryPathOf(entry.name));
-    step.narrow = Narrow(step.path);
-    Destination destination = Inspect(step.narrow, entry.time);
+    step.path = target + Narrow(EntryPathOf(entry.name));
+    Destination destination = Inspect(step.path, entry.time);
     step.exists = destination.exists;
     step.older = destination.older;
     step.permissions = destination.permissions;
     // A path the run has written already was announced before that write.
-    if (!step.older || writtenFiles_.count(step.narrow) != 0) continue;
-    journal_.Add(step.exists ? RecordKind::kBackup : RecordKind::kFile, step.narrow);
-    WideString parent = ParentOf(step.path);
+    if (!step.older || writtenFiles_.count(step.path) != 0) continue;
+    journal_.Add(step.exists ? RecordKind::kBackup : RecordKind::kFile, step.path);
+    std::string parent = ParentOf(step.path);
     if (!parent.empty()) PlanDirectories(parent);
   }
   if (journal_.HasQueued() && !journal_.Flush()) return kErrorWriteFault;
@@ -201,12 +187,12 @@ uint32_t CopyJob::FlushWritten() {
   if (writtenFiles_.empty() && level.createdDirectories.empty()) return kErrorNone;
   // One flush per file system holding the run's files and the entries of
   // its new directories: far cheaper than a flush per file.
-  std::vector<std::string> places{Narrow(level.targetRoot)};
-  const std::vector<WideString>& outermost =
+  std::vector<std::string> places{level.targetRoot};
+  const std::vector<std::string>& outermost =
       level.createdBeforeLock.empty() ? level.createdDirectories : level.createdBeforeLock;
   if (!outermost.empty()) {
-    WideString outer = ParentOf(outermost.front());
-    if (!outer.empty()) places.push_back(Narrow(outer));
+    std::string outer = ParentOf(outermost.front());
+    if (!outer.empty()) places.push_back(outer);
   }
   std::set<dev_t> flushed;
   for (const std::string& place : places) {
@@ -220,7 +206,7 @@ uint32_t CopyJob::FlushWritten() {
   return kErrorNone;
 }
 
-uint32_t CopyJob::EnsureDirectory(const WideString& path) {
+uint32_t CopyJob::EnsureDirectory(const std::string& path) {
   if (IsRootPath(path)) return kErrorNone;
   std::string key = Key(path);
   if (knownDirectories_.count(key) != 0) return kErrorNone;
@@ -228,7 +214,7 @@ uint32_t CopyJob::EnsureDirectory(const WideString& path) {
     knownDirectories_.insert(key);
     return kErrorNone;
   }
-  WideString parent = ParentOf(path);
+  std::string parent = ParentOf(path);
   if (!parent.empty()) {
     uint32_t code = EnsureDirectory(parent);
     if (code != 0) return code;
@@ -244,7 +230,7 @@ uint32_t CopyJob::EnsureDirectory(const WideString& path) {
   return kErrorNone;
 }
 
-uint32_t CopyJob::LockTarget(const WideString& target) {
+uint32_t CopyJob::LockTarget(const std::string& target) {
   bool waited = false;
   auto waiting = [this, &waited] {
     waited = true;
@@ -274,7 +260,7 @@ uint32_t CopyJob::LockTarget(const WideString& target) {
   return code;
 }
 
-uint32_t CopyJob::EnsureDirectoryQuiet(const WideString& path) {
+uint32_t CopyJob::EnsureDirectoryQuiet(const std::string& path) {
   if (IsRootPath(path)) return kErrorNone;
   std::string key = Key(path);
   if (knownBackupDirectories_.count(key) != 0) return kErrorNone;
@@ -283,24 +269,24 @@ uint32_t CopyJob::EnsureDirectoryQuiet(const WideString& path) {
   return kErrorNone;
 }
 
-uint32_t CopyJob::BackupFile(const WideString& path, const std::string& narrow, bool exists) {
+uint32_t CopyJob::BackupFile(const std::string& path, bool exists) {
   CopyLevel& level = Top();
   if (!exists) {
     // Nothing there: the run creates this file, and a rollback removes it.
-    if (createdFileSet_.insert(narrow).second) level.createdFiles.push_back(path);
+    if (createdFileSet_.insert(path).second) level.createdFiles.push_back(path);
     return kErrorNone;
   }
   // A file this run wrote already, or whose original is already saved, needs
   // no backup: the original is what a rollback must bring back.
-  if (createdFileSet_.count(narrow) != 0) return kErrorNone;
-  WideString backup = BackupPathOf(level, path);
+  if (createdFileSet_.count(path) != 0) return kErrorNone;
+  std::string backup = BackupPathOf(level, path);
   struct stat st;
-  if (Lstat(Narrow(backup), &st)) return kErrorNone;
-  if (Lstat(narrow, &st) && S_ISDIR(st.st_mode)) {
+  if (Lstat(backup, &st)) return kErrorNone;
+  if (Lstat(path, &st) && S_ISDIR(st.st_mode)) {
     return kErrorInvalidParameter;  // a directory where the kit has a file
   }
 
-  WideString backupParent = ParentOf(backup);
+  std::string backupParent = ParentOf(backup);
   if (!backupParent.empty()) {
     uint32_t code = EnsureDirectoryQuiet(backupParent);
     if (code != 0) return code;
@@ -319,8 +305,8 @@ uint32_t CopyJob::Commit() {
   // while the backups are removed below would have the next start undo a
   // finished run with half its backups gone: so that is a failure.
   if (journal_.IsOpen() && !journal_.Commit()) return kErrorWriteFault;
-  if (onCommitted_) onCommitted_(Top().targetRoot);
-  if (!Top().runRoot.empty()) RemoveRunDirectory(Narrow(Top().runRoot));
+  if (onCommitted_) onCommitted_(Wide(Top().targetRoot));
+  if (!Top().runRoot.empty()) RemoveRunDirectory(Top().runRoot);
   journal_.Close();
   targetLock_.Release();
   return kErrorNone;
@@ -337,18 +323,19 @@ uint32_t CopyJob::Rollback(uint32_t code) {
   for (auto it = level.createdFiles.rbegin(); it != level.createdFiles.rend(); ++it) {
     ShellRemoveFile(*it);
   }
-  for (const WideString& path : level.replacedFiles) {
-    WideString backup = BackupPathOf(level, path);
+  for (const std::string& path : level.replacedFiles) {
     struct stat st;
-    std::string narrow = Narrow(path);
     // Only where the old file is safe in the backup tree.
-    if (Lstat(Narrow(backup), &st) && Lstat(narrow, &st) && !S_ISDIR(st.st_mode)) {
-      RemoveFile(narrow);
+    if (Lstat(BackupPathOf(level, path), &st) && Lstat(path, &st) && !S_ISDIR(st.st_mode)) {
+      RemoveFile(path);
     }
   }
-  for (const WideString& directory : level.createdDirectories) DeleteTree(directory);
+  // Whole, with everything in them: the run holds the target's lock, so
+  // nothing in a directory it created is anybody else's. (The recovery at a
+  // later start cannot know that, and removes only empty ones.)
+  for (const std::string& directory : level.createdDirectories) DeleteTree(directory);
   for (auto it = level.createdBeforeLock.rbegin(); it != level.createdBeforeLock.rend(); ++it) {
-    RemoveEmptyDirectory(Narrow(*it));
+    RemoveEmptyDirectory(*it);
   }
   // Then put the old files back.
   bool restored = true;
@@ -359,7 +346,7 @@ uint32_t CopyJob::Rollback(uint32_t code) {
   // next start finishes the work. A backup that could not be put back
   // completely is kept, journal and all: it holds the user's only copy of
   // those files, and the next start tries again.
-  if (restored && !level.runRoot.empty()) RemoveRunDirectory(Narrow(level.runRoot));
+  if (restored && !level.runRoot.empty()) RemoveRunDirectory(level.runRoot);
   journal_.Close();
   targetLock_.Release();
   return code;
@@ -383,9 +370,9 @@ uint32_t CopyJob::Cancel(int percent) {
 uint32_t CopyJob::Run(ProgressChannel& channel) {
   channel_ = &channel;
   KitReader* reader = nullptr;
-  WideString target;
-  channel.GetJob(&reader, &target);
-  target = Absolute(target);
+  WideString given;
+  channel.GetJob(&reader, &given);
+  const std::string target = Absolute(Narrow(given));
   uint32_t code = BeginLevel(target);
   if (code != 0) return Fail(code, 0);
   if (reader == nullptr) return Fail(kErrorInvalidParameter, 0);
@@ -411,20 +398,18 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
       }
       const KitEntry& entry = reader->Entry(i);
       const Step& step = steps_[i - batchStart];
-      channel.Post(kErrorNone, step.path, percent);
+      channel.Post(kErrorNone, Wide(step.path), percent);
       Destination destination{step.exists, step.older, step.permissions};
       // Named twice by the kit: the first copy is there now.
-      if (writtenFiles_.count(step.narrow) != 0) destination = Inspect(step.narrow, entry.time);
+      if (writtenFiles_.count(step.path) != 0) destination = Inspect(step.path, entry.time);
       if (destination.older) {
-        if ((code = BackupFile(step.path, step.narrow, destination.exists)) != 0) {
-          return Fail(code, percent);
-        }
-        WideString parent = ParentOf(step.path);
+        if ((code = BackupFile(step.path, destination.exists)) != 0) return Fail(code, percent);
+        std::string parent = ParentOf(step.path);
         if (!parent.empty() && (code = EnsureDirectory(parent)) != 0) return Fail(code, percent);
         code = reader->ExtractEntry(i, step.path, cancelled, destination.permissions);
         if (code == kErrorCancelled) return Cancel(percent);
         if (code != 0) return Fail(code, percent);
-        writtenFiles_.insert(step.narrow);
+        writtenFiles_.insert(step.path);
       }
       if (channel.IsCancelRequested()) return Cancel(percent);
     }

@@ -33,16 +33,16 @@ namespace qorv {
 class KitReader;
 
 struct CopyLevel {
-  WideString targetRoot;                       // ends with "/"
-  WideString runRoot;                          // kvinsN in the temporary directory, ends with "/"
-  WideString backupRoot;                       // runRoot + "files/"
-  std::vector<WideString> createdDirectories;  // outermost first
-  std::vector<WideString> createdFiles;        // written where no file was
-  std::vector<WideString> replacedFiles;       // moved into the backup tree
+  std::string targetRoot;                       // ends with "/"
+  std::string runRoot;                          // kvinsN in the temporary directory, ends with "/"
+  std::string backupRoot;                       // runRoot + "files/"
+  std::vector<std::string> createdDirectories;  // outermost first
+  std::vector<std::string> createdFiles;        // written where no file was
+  std::vector<std::string> replacedFiles;       // moved into the backup tree
   // The target and its missing parents, made before the target was locked:
   // another run may have put files there since, so a rollback removes them
   // only when they are empty. Outermost first.
-  std::vector<WideString> createdBeforeLock;
+  std::vector<std::string> createdBeforeLock;
 };
 
 class CopyJob {
@@ -74,30 +74,29 @@ class CopyJob {
   const std::vector<UnrestoredFile>& unrestored() const { return unrestored_; }
 
   // The building blocks, public for tests.
-  uint32_t BeginLevel(const WideString& target);
-  uint32_t EnsureDirectory(const WideString& path);
-  uint32_t EnsureDirectoryQuiet(const WideString& path);
+  uint32_t BeginLevel(const std::string& target);
+  uint32_t EnsureDirectory(const std::string& path);
+  uint32_t EnsureDirectoryQuiet(const std::string& path);
   uint32_t Commit();
   uint32_t Rollback(uint32_t code);
 
  private:
-  // Moves the file at `path` (`narrow` in the locale's bytes) into the backup
-  // tree, or records it as created when nothing `exists` there yet.
-  uint32_t BackupFile(const WideString& path, const std::string& narrow, bool exists);
+  // Moves the file at `path` into the backup tree, or records it as created
+  // when nothing `exists` there yet.
+  uint32_t BackupFile(const std::string& path, bool exists);
   // What entries [first, end) will change, announced in the journal and
   // flushed before any of them is made.
   struct Step {
-    WideString path;
-    std::string narrow;
+    std::string path;
     bool exists = false;
     bool older = true;
     int permissions = -1;
   };
-  uint32_t PlanSteps(KitReader& reader, const WideString& target, size_t first, size_t end);
+  uint32_t PlanSteps(KitReader& reader, const std::string& target, size_t first, size_t end);
   // Makes the target when it is missing, then waits for its lock (see
   // copy/target_lock.h), telling the channel while it waits.
-  uint32_t LockTarget(const WideString& target);
-  void PlanDirectories(const WideString& parent);
+  uint32_t LockTarget(const std::string& target);
+  void PlanDirectories(const std::string& parent);
   // Flushes the file systems holding what the run wrote.
   uint32_t FlushWritten();
   uint32_t Fail(uint32_t code, int percent);
@@ -125,16 +124,16 @@ class CopyJob {
 
 // Whether the file at `path` must be written: true when it does not exist or
 // its modification time is before `entryTime`, both in whole seconds.
-bool NeedsCopy(const WideString& path, const FileTime& entryTime);
+bool NeedsCopy(const std::string& path, const FileTime& entryTime);
 
 // Moves everything under `backup` back to the same place under `target`
 // (both ending with "/"). False when something could not be moved back;
 // each such file is added to `unrestored` when given.
-bool RestoreTree(const WideString& target, const WideString& backup,
+bool RestoreTree(const std::string& target, const std::string& backup,
                  std::vector<UnrestoredFile>* unrestored = nullptr);
 
 // Removes `path` and everything in it; "/" is never removed.
-uint32_t DeleteTree(const WideString& path);
+uint32_t DeleteTree(const std::string& path);
 
 }  // namespace qorv
 

@@ -69,7 +69,7 @@ class CopyJobTest : public ::testing::Test {
 
   void OpenKit(const TestKit& kit) {
     kit.WriteTo(dir_ / "qorv.vkt");
-    ASSERT_EQ(reader_.Open(W(dir_ / "qorv.vkt")), 0u) << reader_.Problem();
+    ASSERT_EQ(reader_.Open(dir_ / "qorv.vkt"), 0u) << reader_.Problem();
   }
 
   // Runs one job on this thread; the reports it posted are in reports_.
@@ -96,14 +96,14 @@ class CopyJobTest : public ::testing::Test {
     uint32_t code = job.Run(channel);
     channel_unrestored_ = channel.Unrestored();
     channel_ = nullptr;
-    lastBackupRoot_ = job.levels().empty() ? std::string() : N(job.levels()[0].backupRoot);
+    lastBackupRoot_ = job.levels().empty() ? std::string() : job.levels()[0].backupRoot;
     return code;
   }
 
   // What the run left in the temporary directory besides the unpacked kit.
   std::vector<std::string> TempLeftovers() const {
     std::vector<std::string> names;
-    std::string unpacked = fs::path(N(reader_.UnpackedPath())).filename().string();
+    std::string unpacked = fs::path(reader_.UnpackedPath()).filename().string();
     for (auto& entry : fs::directory_iterator(temp_)) {
       std::string name = entry.path().filename().string();
       if (name != unpacked) names.push_back(name);
@@ -249,17 +249,17 @@ TEST_F(CopyJobTest, EmptyTargetIsRefused) {
 }
 
 TEST_F(CopyJobTest, RootIsNeverRecordedNorRemoved) {
-  EXPECT_TRUE(IsRootPath(W("/")));
-  EXPECT_FALSE(IsRootPath(W("//")));
-  EXPECT_FALSE(IsRootPath(W("/tmp")));
+  EXPECT_TRUE(IsRootPath("/"));
+  EXPECT_FALSE(IsRootPath("//"));
+  EXPECT_FALSE(IsRootPath("/tmp"));
   CopyJob job;
-  ASSERT_EQ(job.BeginLevel(W(dir_ / "t/")), 0u);
+  ASSERT_EQ(job.BeginLevel(dir_ / "t/"), 0u);
   size_t recorded = job.levels()[0].createdDirectories.size();
-  EXPECT_EQ(job.EnsureDirectory(W("/")), 0u);
+  EXPECT_EQ(job.EnsureDirectory("/"), 0u);
   EXPECT_EQ(job.levels()[0].createdDirectories.size(), recorded);
-  EXPECT_EQ(DeleteTree(W("/")), 0u);
-  EXPECT_EQ(DeleteTree(W("//")), 0u);
-  EXPECT_EQ(DeleteTree(W("/.")), 0u);
+  EXPECT_EQ(DeleteTree("/"), 0u);
+  EXPECT_EQ(DeleteTree("//"), 0u);
+  EXPECT_EQ(DeleteTree("/."), 0u);
   job.Rollback(1);
   EXPECT_TRUE(fs::exists("/tmp"));
 }
@@ -319,7 +319,7 @@ TEST_F(CopyJobTest, AFileThatCannotBePutBackIsNamedAndItsBackupKept) {
   EXPECT_EQ(N(channel_unrestored_[0].path), target + "/old.cf");
   EXPECT_EQ(testing::ReadFile(N(channel_unrestored_[0].backup)), "old content");
   EXPECT_FALSE(TempLeftovers().empty());  // the run directory, for the next start
-  EXPECT_EQ(RecoverInterruptedRuns(W(temp_)).size(), 1u);
+  EXPECT_EQ(RecoverInterruptedRuns(temp_).size(), 1u);
   EXPECT_EQ(testing::ReadFile(target + "/old.cf"), "old content");
   EXPECT_TRUE(TempLeftovers().empty());
 }

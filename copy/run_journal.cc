@@ -98,7 +98,7 @@ std::vector<JournalRecord> ReadJournal(int fd) {
 }
 
 void RemoveRunDirectory(const std::string& runDirectory) {
-  ShellRemoveTree(Wide(runDirectory + kBackupDirectoryName));
+  ShellRemoveTree(runDirectory + kBackupDirectoryName);
   RemoveFile(runDirectory + kNewJournalName);
   RemoveFile(runDirectory + kJournalName);
   RemoveEmptyDirectory(runDirectory);

@@ -74,7 +74,7 @@ class RunJournalTest : public ::testing::Test {
     };
     if (failAtEnd) kit.entries.push_back({u"blocked", "x", Ticks(2000000000)});
     kit.WriteTo(dir_ / "qorv.vkt");
-    ASSERT_EQ(reader_.Open(W(dir_ / "qorv.vkt")), 0u) << reader_.Problem();
+    ASSERT_EQ(reader_.Open(dir_ / "qorv.vkt"), 0u) << reader_.Problem();
   }
   void MakeTarget() {
     testing::RemoveAll(target_);
@@ -137,7 +137,7 @@ class RunJournalTest : public ::testing::Test {
         ASSERT_LT(k, 500);
         MakeTarget();
         bool killed = RunKilledAt(call, k);
-        RecoverInterruptedRuns(W(temp_));
+        RecoverInterruptedRuns(temp_);
         EXPECT_EQ(Snapshot(target_), before) << static_cast<int>(call) << " at " << k;
         EXPECT_TRUE(RunDirectories().empty()) << static_cast<int>(call) << " at " << k;
         if (!killed) break;
@@ -208,7 +208,7 @@ TEST_F(RunJournalTest, KilledAnywhereInASuccessfulRunEndsAsBeforeOrInstalledAndR
       testing::RemoveAll(recorded_);
       bool killed = RunKilledAt(call, k);
       bool recordedByRun = testing::Exists(recorded_);
-      std::vector<RecoveredRun> runs = RecoverInterruptedRuns(W(temp_), Recorder());
+      std::vector<RecoveredRun> runs = RecoverInterruptedRuns(temp_, Recorder());
       auto after = Snapshot(target_);
       EXPECT_TRUE(RunDirectories().empty()) << static_cast<int>(call) << " at " << k;
       // Recorded exactly when installed, by the run or by the next start.
@@ -268,14 +268,14 @@ TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {
   ASSERT_TRUE(live.Create(temp_ + "/kvins0/", target_ + "/"));
   live.Add(RecordKind::kFile, target_ + "/keep.txt");
   ASSERT_TRUE(live.Flush());
-  EXPECT_TRUE(RecoverInterruptedRuns(W(temp_)).empty());
+  EXPECT_TRUE(RecoverInterruptedRuns(temp_).empty());
   EXPECT_TRUE(testing::Exists(target_ + "/keep.txt"));
   EXPECT_TRUE(testing::Exists(temp_ + "/kvins0/journal"));
 
   // Committed: nothing is undone.
   ASSERT_TRUE(live.Commit());
   live.Close();
-  EXPECT_TRUE(RecoverInterruptedRuns(W(temp_)).empty());
+  EXPECT_TRUE(RecoverInterruptedRuns(temp_).empty());
   EXPECT_EQ(Snapshot(target_), before);
   EXPECT_TRUE(RunDirectories().empty());
 
@@ -284,7 +284,7 @@ TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {
   testing::MakeDirs(temp_ + "/kvins3");
   WriteFile(temp_ + "/kvins4/journal", "X 1:y\n");
   WriteFile(temp_ + "/kvins5x/journal", "");
-  RecoverInterruptedRuns(W(temp_));
+  RecoverInterruptedRuns(temp_);
   EXPECT_FALSE(testing::Exists(temp_ + "/kvins3"));
   EXPECT_TRUE(testing::Exists(temp_ + "/kvins4/journal"));
   EXPECT_TRUE(testing::Exists(temp_ + "/kvins5x/journal"));
@@ -296,7 +296,7 @@ TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {
   int starting = ::open((temp_ + "/kvins6/journal.new").c_str(), O_RDWR);
   ASSERT_GE(starting, 0);
   ASSERT_EQ(::flock(starting, LOCK_EX), 0);
-  RecoverInterruptedRuns(W(temp_));
+  RecoverInterruptedRuns(temp_);
   EXPECT_TRUE(testing::Exists(temp_ + "/kvins6/journal.new"));
   EXPECT_FALSE(testing::Exists(temp_ + "/kvins7"));
   ::close(starting);
@@ -311,7 +311,7 @@ TEST_F(RunJournalTest, ARelativeTargetIsUndoneFromAnyDirectory) {
   jobTarget_ = "target";
   bool killed = RunKilledAt(SysCall::kOpen, 8);
   fs::current_path("/");
-  std::vector<RecoveredRun> runs = RecoverInterruptedRuns(W(temp_));
+  std::vector<RecoveredRun> runs = RecoverInterruptedRuns(temp_);
   fs::current_path(cwd);
   ASSERT_TRUE(killed);
   ASSERT_EQ(runs.size(), 1u);
@@ -331,14 +331,14 @@ TEST_F(RunJournalTest, ARunThatCannotBePutBackIsKeptAndTriedAgain) {
   testing::RemoveAll(target_ + "/old.cf");
   testing::MakeDirs(target_ + "/old.cf/in-the-way");
 
-  std::vector<RecoveredRun> runs = RecoverInterruptedRuns(W(temp_));
+  std::vector<RecoveredRun> runs = RecoverInterruptedRuns(temp_);
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_FALSE(runs[0].restored);
   EXPECT_TRUE(runs[0].target == W(target_ + "/"));
   ASSERT_EQ(RunDirectories().size(), 1u);  // the only copy of the original
 
   testing::RemoveAll(target_ + "/old.cf");
-  runs = RecoverInterruptedRuns(W(temp_));
+  runs = RecoverInterruptedRuns(temp_);
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_TRUE(runs[0].restored);
   EXPECT_EQ(Snapshot(target_), before);

@@ -46,7 +46,7 @@ bool IsRunDirectoryName(const std::string& name) {
 void RemoveStagingCopies(const std::string& path, const std::string& backup) {
   for (const std::string& staging : {MoveStagingPath(path), MoveStagingPath(backup)}) {
     struct stat st;
-    if (Lstat(staging, &st)) ShellRemoveTree(Wide(staging));
+    if (Lstat(staging, &st)) ShellRemoveTree(staging);
   }
 }
 
@@ -94,17 +94,17 @@ bool Undo(const std::string& runDirectory, const std::vector<JournalRecord>& rec
   }
   bool restored = true;
   for (const auto& [path, backup] : moves) {
-    if (IsDirectoryPath(path) || ShellMove(Wide(backup), Wide(path)) != 0) restored = false;
+    if (IsDirectoryPath(path) || ShellMove(backup, path) != 0) restored = false;
   }
   return restored;
 }
 
 }  // namespace
 
-std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory,
+std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirectory,
                                                  const CommittedAction& onCommitted) {
   std::vector<RecoveredRun> recovered;
-  std::string temp = WithTrailingSlash(Narrow(tempDirectory));
+  std::string temp = WithTrailingSlash(tempDirectory);
   if (temp.empty()) return recovered;
   std::vector<std::string> names;
   if (!ListNames(temp, &names)) return recovered;

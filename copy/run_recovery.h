@@ -33,7 +33,7 @@ struct RecoveredRun {
 // that died after its commit record is complete: `onCommitted` gets its
 // target root (it may not have recorded its location yet), then the run
 // directory goes. Answers the runs that were undone or kept.
-std::vector<RecoveredRun> RecoverInterruptedRuns(const WideString& tempDirectory,
+std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirectory,
                                                  const CommittedAction& onCommitted = {});
 
 }  // namespace qorv

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 
-#include "base/text_convert.h"
 #include "fs/error_codes.h"
 #include "fs/sys_calls.h"
 
@@ -38,7 +37,7 @@ uint32_t CodeFromErrno(int error) {
 
 uint32_t LastFileError() { return tLastError; }
 
-uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t /*share*/, uint32_t disposition,
+uint32_t FileOpen(const std::string& path, uint32_t access, uint32_t /*share*/, uint32_t disposition,
                   int* fd, mode_t permissions) {
   tLastError = kErrorNone;
   if (fd == nullptr) return Fail(kErrorInvalidParameter);
@@ -54,7 +53,7 @@ uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t /*share*/, u
   if (disposition == kCreateAlways) flags |= O_CREAT;
   if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == kTruncateExisting) flags |= O_TRUNC;
-  int result = Sys().open(toNarrow(path).c_str(), flags, permissions);
+  int result = Sys().open(path.c_str(), flags, permissions);
   if (result < 0) {
     return Fail(disposition == kCreateNew && errno == EEXIST ? kErrorFileExists
                                                              : CodeFromErrno(errno));

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "base/text_string.h"
 
@@ -46,7 +47,7 @@ inline constexpr uint32_t kSeekEnd = 2;
 // the umask. The share mode is ignored. Returns 0, 2 (ENOENT), 80 (kCreateNew
 // and the name is taken) or 87 (any other failure, or no output); *fd is -1
 // on failure.
-uint32_t FileOpen(const WideString& path, uint32_t access, uint32_t share, uint32_t disposition,
+uint32_t FileOpen(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
                   int* fd, mode_t permissions = 0660);
 // Reads until `count` bytes or the end of the file; a short count is not an
 // error. Returns 0, 2 (ENOENT) or 87.

@@ -18,7 +18,6 @@ using testing::FaultInjector;
 using testing::ScratchDir;
 using testing::SysCall;
 
-WideString W(const std::string& s) { return toWide(NarrowString(s.c_str())); }
 
 TEST(FileTimeTest, UnixEpochAndBack) {
   EXPECT_EQ(FileTimeFromUnix(0).Ticks(), 116444736000000000ull);
@@ -34,7 +33,7 @@ TEST(FileIoTest, CreateAlwaysKeepsContentUntilTruncated) {
   ScratchDir dir;
   testing::WriteFile(dir / "f", "0123456789");
   int fd = -1;
-  ASSERT_EQ(FileOpen(W(dir / "f"), kReadAccess | kWriteAccess, 0, kCreateAlways, &fd), 0u);
+  ASSERT_EQ(FileOpen(dir / "f", kReadAccess | kWriteAccess, 0, kCreateAlways, &fd), 0u);
   EXPECT_EQ(testing::ReadFile(dir / "f"), "0123456789");
   EXPECT_EQ(FileSeek(fd, 4, nullptr, kSeekBegin), 4u);
   EXPECT_EQ(FileTruncate(fd), 0u);
@@ -46,7 +45,7 @@ TEST(FileIoTest, CreateAlwaysKeepsContentUntilTruncated) {
   EXPECT_EQ(FileClose(fd), 0u);
   EXPECT_EQ(testing::ReadFile(dir / "f"), "0123");
 
-  ASSERT_EQ(FileOpen(W(dir / "f"), kWriteAccess, 0, kTruncateExisting, &fd), 0u);
+  ASSERT_EQ(FileOpen(dir / "f", kWriteAccess, 0, kTruncateExisting, &fd), 0u);
   size_t written = 0;
   EXPECT_EQ(FileWrite(fd, "xy", 2, &written), 0u);
   EXPECT_EQ(written, 2u);
@@ -55,7 +54,7 @@ TEST(FileIoTest, CreateAlwaysKeepsContentUntilTruncated) {
 
   struct stat st;
   ASSERT_EQ(::stat((dir / "new").c_str(), &st), -1);
-  ASSERT_EQ(FileOpen(W(dir / "new"), kWriteAccess, 0, kCreateAlways, &fd), 0u);
+  ASSERT_EQ(FileOpen(dir / "new", kWriteAccess, 0, kCreateAlways, &fd), 0u);
   FileClose(fd);
   ASSERT_EQ(::stat((dir / "new").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777 & ~0660u, 0u);
@@ -64,7 +63,7 @@ TEST(FileIoTest, CreateAlwaysKeepsContentUntilTruncated) {
 TEST(FileIoTest, SeekWithHighHalf) {
   ScratchDir dir;
   int fd = -1;
-  ASSERT_EQ(FileOpen(W(dir / "sparse"), kReadAccess | kWriteAccess, 0, kCreateAlways, &fd), 0u);
+  ASSERT_EQ(FileOpen(dir / "sparse", kReadAccess | kWriteAccess, 0, kCreateAlways, &fd), 0u);
   int32_t high = 1;
   EXPECT_EQ(FileSeek(fd, 16, &high, kSeekBegin), 16u);  // 4 GiB + 16
   EXPECT_EQ(high, 1);
@@ -81,7 +80,7 @@ TEST(FileIoTest, TimesInWholeSeconds) {
   testing::WriteFile(dir / "t", "x");
   testing::SetMTime(dir / "t", 0);
   int fd = -1;
-  ASSERT_EQ(FileOpen(W(dir / "t"), kReadAccess | kWriteAccess, 0, kOpenExisting, &fd), 0u);
+  ASSERT_EQ(FileOpen(dir / "t", kReadAccess | kWriteAccess, 0, kOpenExisting, &fd), 0u);
   FileTime write;
   FileTime access;
   EXPECT_EQ(FileGetTime(fd, nullptr, &access, &write), 0u);
@@ -99,11 +98,11 @@ TEST(FileIoTest, TimesInWholeSeconds) {
 TEST(FileIoTest, ErrorCodes) {
   ScratchDir dir;
   int fd = 7;
-  EXPECT_EQ(FileOpen(W(dir / "missing"), kReadAccess, 0, kOpenExisting, &fd), kErrorNotFound);
+  EXPECT_EQ(FileOpen(dir / "missing", kReadAccess, 0, kOpenExisting, &fd), kErrorNotFound);
   EXPECT_EQ(fd, -1);
   EXPECT_EQ(LastFileError(), kErrorNotFound);
-  EXPECT_EQ(FileOpen(W(dir.path()), kWriteAccess, 0, kOpenExisting, &fd), kErrorInvalidParameter);
-  EXPECT_EQ(FileOpen(W(dir / "x"), kReadAccess, 0, kOpenExisting, nullptr), kErrorInvalidParameter);
+  EXPECT_EQ(FileOpen(dir.path(), kWriteAccess, 0, kOpenExisting, &fd), kErrorInvalidParameter);
+  EXPECT_EQ(FileOpen(dir / "x", kReadAccess, 0, kOpenExisting, nullptr), kErrorInvalidParameter);
 
   size_t n = 0;
   EXPECT_EQ(FileWrite(-1, "x", 1, &n), kErrorInvalidHandle);
@@ -115,7 +114,7 @@ TEST(FileIoTest, ErrorCodes) {
 
   // A later successful call clears the code.
   testing::WriteFile(dir / "ok", "");
-  EXPECT_EQ(FileOpen(W(dir / "ok"), kReadAccess, 0, kOpenExisting, &fd), 0u);
+  EXPECT_EQ(FileOpen(dir / "ok", kReadAccess, 0, kOpenExisting, &fd), 0u);
   EXPECT_EQ(LastFileError(), 0u);
   FileClose(fd);
 }
@@ -123,7 +122,7 @@ TEST(FileIoTest, ErrorCodes) {
 TEST(FileIoTest, InjectedFailuresReachTheCaller) {
   ScratchDir dir;
   int fd = -1;
-  ASSERT_EQ(FileOpen(W(dir / "f"), kReadAccess | kWriteAccess, 0, kCreateAlways, &fd), 0u);
+  ASSERT_EQ(FileOpen(dir / "f", kReadAccess | kWriteAccess, 0, kCreateAlways, &fd), 0u);
   size_t n = 0;
   {
     FaultInjector full(SysCall::kWrite, 0, ENOSPC);
@@ -149,7 +148,7 @@ TEST(FileIoTest, InjectedFailuresReachTheCaller) {
   FileClose(fd);
   {
     FaultInjector open(SysCall::kOpen, 0, EMFILE);
-    EXPECT_EQ(FileOpen(W(dir / "f"), kReadAccess, 0, kOpenExisting, &fd), kErrorInvalidParameter);
+    EXPECT_EQ(FileOpen(dir / "f", kReadAccess, 0, kOpenExisting, &fd), kErrorInvalidParameter);
   }
 }
 

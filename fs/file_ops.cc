@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/text_convert.h"
 #include "fs/error_codes.h"
 #include "fs/file_util.h"
 #include "fs/path.h"
@@ -97,8 +96,8 @@ bool CopyEntry(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-uint32_t ShellMakeDirs(const WideString& path) {
-  std::string p = Narrow(path);
+uint32_t ShellMakeDirs(const std::string& path) {
+  const std::string& p = path;
   if (p.empty()) return kErrorNotFound;
   // The levels of the path, shortest first ("a//b/" gives "a", "a//b").
   std::vector<std::string> levels;
@@ -125,14 +124,14 @@ uint32_t ShellMakeDirs(const WideString& path) {
   return kErrorNone;
 }
 
-uint32_t ShellRemoveFile(const WideString& path) {
-  std::string p = Narrow(path);
+uint32_t ShellRemoveFile(const std::string& path) {
+  const std::string& p = path;
   if (!p.empty()) Sys().unlink(p.c_str());
   return kErrorNone;
 }
 
-uint32_t ShellRemoveTree(const WideString& path) {
-  std::string p = Narrow(path);
+uint32_t ShellRemoveTree(const std::string& path) {
+  const std::string& p = path;
   if (p.empty()) return kErrorNone;
   // Like rm --preserve-root: the root directory is never removed, however
   // it is spelled ("/", "//", "/.").
@@ -161,9 +160,9 @@ std::string MoveStagingPath(const std::string& destination) {
   return directory + name;
 }
 
-uint32_t ShellMove(const WideString& source, const WideString& destination) {
-  std::string from = Narrow(source);
-  std::string to = Narrow(destination);
+uint32_t ShellMove(const std::string& source, const std::string& destination) {
+  const std::string& from = source;
+  std::string to = destination;
   struct stat st;
   if (from.empty() || to.empty() || Sys().lstat(from.c_str(), &st) != 0) return kErrorNotFound;
   if (IsDirectoryPath(to)) {
@@ -197,20 +196,20 @@ uint32_t ShellMove(const WideString& source, const WideString& destination) {
   return kErrorNone;
 }
 
-uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, WideString* path) {
+uint32_t MakeTempFile(const std::string& directory, const std::string& prefix, std::string* path) {
   std::string dir;
   const char* env = std::getenv("TMPDIR");
   if (env != nullptr && *env != '\0' && IsDirectoryPath(env)) {
     dir = env;
-  } else if (std::string given = Narrow(directory); !given.empty() && IsDirectoryPath(given)) {
-    dir = given;
+  } else if (!directory.empty() && IsDirectoryPath(directory)) {
+    dir = directory;
   } else {
     dir = "/tmp";
   }
-  std::string stem = WithTrailingSlash(StripTrailingSlashes(dir)) + Narrow(prefix).substr(0, 5);
+  std::string stem = WithTrailingSlash(StripTrailingSlashes(dir)) + prefix.substr(0, 5);
   std::string name;
   bool made = CreateUniqueFile(stem, O_WRONLY, 0600, &name).IsValid();
-  if (path != nullptr) *path = Wide(name);
+  if (path != nullptr) *path = name;
   return made ? kErrorNone : kErrorCannotMakeTemp;
 }
 
@@ -257,8 +256,8 @@ bool IsDirectoryPath(const std::string& path) {
 
 int RunShell(const NarrowString& command) { return std::system(command.c_str()); }
 
-bool PathExists(const WideString& path) {
-  std::string p = Narrow(path);
+bool PathExists(const std::string& path) {
+  const std::string& p = path;
   if (p.empty() || p.back() == '/') return false;
   struct stat st;
   return Sys().stat(p.c_str(), &st) == 0;

@@ -16,17 +16,17 @@ namespace qorv {
 
 // Creates `path` and every missing parent. Returns 0, or 2 when a level
 // cannot be created or exists as something else than a directory.
-uint32_t ShellMakeDirs(const WideString& path);
+uint32_t ShellMakeDirs(const std::string& path);
 // Removes a file or link (never a directory). Always 0.
-uint32_t ShellRemoveFile(const WideString& path);
+uint32_t ShellRemoveFile(const std::string& path);
 // Removes a file, or a directory with everything in it. Always 0; what
 // cannot be removed stays, and the root directory is never removed.
-uint32_t ShellRemoveTree(const WideString& path);
+uint32_t ShellRemoveTree(const std::string& path);
 // Moves `source` to `destination` as mv does: onto an existing directory it
 // moves into it; across file systems it copies content, permission bits and
 // times (a directory with everything in it) and then removes the source.
 // Returns 0, or 2 when nothing was moved.
-uint32_t ShellMove(const WideString& source, const WideString& destination);
+uint32_t ShellMove(const std::string& source, const std::string& destination);
 // Where ShellMove keeps its copy across file systems until the copy is
 // complete: ".qorv-move-<hash of the name>" beside `destination`.
 std::string MoveStagingPath(const std::string& destination);
@@ -34,7 +34,7 @@ std::string MoveStagingPath(const std::string& destination);
 // characters of `prefix`, in $TMPDIR when that names a directory, else in
 // `directory` when it is one, else in /tmp. *path receives the name even on
 // failure. Returns 0, or 1013 when no file could be created.
-uint32_t MakeTempFile(const WideString& directory, const WideString& prefix, WideString* path);
+uint32_t MakeTempFile(const std::string& directory, const std::string& prefix, std::string* path);
 // Opens a new file for reading and writing, mode 0600, that has no name in
 // `directory`: O_TMPFILE where the file system has it, else a unique name
 // that is removed at once. It goes with its last descriptor. Returns the
@@ -52,7 +52,7 @@ bool IsDirectoryPath(const std::string& path);
 // True when `path` names an existing entry (links followed). Exact: no
 // character of the name has a special meaning. False for an empty path or
 // one ending in "/".
-bool PathExists(const WideString& path);
+bool PathExists(const std::string& path);
 
 }  // namespace qorv
 

@@ -26,7 +26,6 @@ using testing::ScratchDir;
 using testing::SysCall;
 using testing::WriteFile;
 
-WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
 
 // Names a shell would have interpreted.
 const char* const kHostileNames[] = {
@@ -39,24 +38,23 @@ TEST(FileOpsTest, HostileNamesReachTheFileSystemUnchanged) {
   for (const char* name : kHostileNames) {
     SCOPED_TRACE(name);
     std::string base = dir / name;
-    ASSERT_EQ(ShellMakeDirs(W(base + "/inner/" + name)), 0u);
+    ASSERT_EQ(ShellMakeDirs(base + "/inner/" + name), 0u);
     EXPECT_TRUE(Exists(base + "/inner/" + name));
 
     WriteFile(base + "/f" + name, "content");
-    EXPECT_TRUE(PathExists(W(base + "/f" + name)));
-    EXPECT_EQ(ShellMove(W(base + "/f" + name), W(base + "/g" + name)), 0u);
+    EXPECT_TRUE(PathExists(base + "/f" + name));
+    EXPECT_EQ(ShellMove(base + "/f" + name, base + "/g" + name), 0u);
     EXPECT_EQ(ReadFile(base + "/g" + name), "content");
     EXPECT_FALSE(Exists(base + "/f" + name));
 
-    EXPECT_EQ(ShellRemoveFile(W(base + "/g" + name)), 0u);
+    EXPECT_EQ(ShellRemoveFile(base + "/g" + name), 0u);
     EXPECT_FALSE(Exists(base + "/g" + name));
 
-    WideString temp;
-    EXPECT_EQ(MakeTempFile(W(base), W(name), &temp), 0u);
-    std::string tempPath = toNarrow(temp).c_str();
+    std::string tempPath;
+    EXPECT_EQ(MakeTempFile(base, name, &tempPath), 0u);
     EXPECT_TRUE(Exists(tempPath));
 
-    EXPECT_EQ(ShellRemoveTree(W(base)), 0u);
+    EXPECT_EQ(ShellRemoveTree(base), 0u);
     EXPECT_FALSE(Exists(base));
   }
   // Nothing was created outside the scratch directory by any of them.
@@ -103,30 +101,30 @@ TEST(FileOpsTest, NamelessFilesLeaveNothingBehind) {
 TEST(FileOpsTest, PathExistsIsExact) {
   ScratchDir dir;
   WriteFile(dir / "a1", "x");
-  EXPECT_TRUE(PathExists(W(dir / "a1")));
+  EXPECT_TRUE(PathExists(dir / "a1"));
   for (const char* pattern : {"a*", "a?", "[a]1", "a\\1"}) {
-    EXPECT_FALSE(PathExists(W(dir / pattern))) << pattern;
+    EXPECT_FALSE(PathExists(dir / pattern)) << pattern;
   }
   WriteFile(dir / "a*", "star");
-  EXPECT_TRUE(PathExists(W(dir / "a*")));
-  EXPECT_FALSE(PathExists(W(dir.path() + "/")));
-  EXPECT_TRUE(PathExists(W(dir.path())));
-  EXPECT_FALSE(PathExists(WideString()));
+  EXPECT_TRUE(PathExists(dir / "a*"));
+  EXPECT_FALSE(PathExists(dir.path() + "/"));
+  EXPECT_TRUE(PathExists(dir.path()));
+  EXPECT_FALSE(PathExists(std::string()));
 }
 
 TEST(FileOpsTest, MakeDirsCodes) {
   ScratchDir dir;
-  EXPECT_EQ(ShellMakeDirs(W(dir / "a/b/c")), 0u);
-  EXPECT_EQ(ShellMakeDirs(W(dir / "a/b/c")), 0u);  // already there
-  EXPECT_EQ(ShellMakeDirs(W(dir / "a//b/./d/")), 0u);
+  EXPECT_EQ(ShellMakeDirs(dir / "a/b/c"), 0u);
+  EXPECT_EQ(ShellMakeDirs(dir / "a/b/c"), 0u);  // already there
+  EXPECT_EQ(ShellMakeDirs(dir / "a//b/./d/"), 0u);
   EXPECT_TRUE(Exists(dir / "a/b/d"));
   WriteFile(dir / "file", "");
-  EXPECT_EQ(ShellMakeDirs(W(dir / "file")), kErrorNotFound);
-  EXPECT_EQ(ShellMakeDirs(W(dir / "file/sub")), kErrorNotFound);
-  EXPECT_EQ(ShellMakeDirs(WideString()), kErrorNotFound);
+  EXPECT_EQ(ShellMakeDirs(dir / "file"), kErrorNotFound);
+  EXPECT_EQ(ShellMakeDirs(dir / "file/sub"), kErrorNotFound);
+  EXPECT_EQ(ShellMakeDirs(std::string()), kErrorNotFound);
   {
     FaultInjector full(SysCall::kMkdir, 1, ENOSPC);
-    EXPECT_EQ(ShellMakeDirs(W(dir / "x/y/z")), kErrorNotFound);
+    EXPECT_EQ(ShellMakeDirs(dir / "x/y/z"), kErrorNotFound);
   }
   EXPECT_TRUE(Exists(dir / "x"));
   EXPECT_FALSE(Exists(dir / "x/y"));
@@ -137,37 +135,37 @@ TEST(FileOpsTest, RemoveTreeNeverFollowsLinks) {
   WriteFile(dir / "keep/precious", "mine");
   WriteFile(dir / "tree/a/b/file", "x");
   ASSERT_EQ(::symlink((dir / "keep").c_str(), (dir / "tree/a/link").c_str()), 0);
-  EXPECT_EQ(ShellRemoveTree(W(dir / "tree")), 0u);
+  EXPECT_EQ(ShellRemoveTree(dir / "tree"), 0u);
   EXPECT_FALSE(Exists(dir / "tree"));
   EXPECT_EQ(ReadFile(dir / "keep/precious"), "mine");
-  EXPECT_EQ(ShellRemoveTree(W(dir / "absent")), 0u);
+  EXPECT_EQ(ShellRemoveTree(dir / "absent"), 0u);
 
   // A file removal leaves directories alone.
-  EXPECT_EQ(ShellRemoveFile(W(dir / "keep")), 0u);
+  EXPECT_EQ(ShellRemoveFile(dir / "keep"), 0u);
   EXPECT_TRUE(Exists(dir / "keep/precious"));
 }
 
 TEST(FileOpsTest, MoveAsMvDoes) {
   ScratchDir dir;
-  EXPECT_EQ(ShellMove(W(dir / "missing"), W(dir / "to")), kErrorNotFound);
+  EXPECT_EQ(ShellMove(dir / "missing", dir / "to"), kErrorNotFound);
 
   WriteFile(dir / "old", "old");
   WriteFile(dir / "new", "new");
-  EXPECT_EQ(ShellMove(W(dir / "old"), W(dir / "new")), 0u);  // replaces
+  EXPECT_EQ(ShellMove(dir / "old", dir / "new"), 0u);  // replaces
   EXPECT_EQ(ReadFile(dir / "new"), "old");
 
   testing::MakeDirs(dir / "box");
-  EXPECT_EQ(ShellMove(W(dir / "new"), W(dir / "box")), 0u);  // into a directory
+  EXPECT_EQ(ShellMove(dir / "new", dir / "box"), 0u);  // into a directory
   EXPECT_EQ(ReadFile(dir / "box/new"), "old");
 
-  EXPECT_EQ(ShellMove(W(dir / "box"), W(dir / "box")), kErrorNotFound);
-  EXPECT_EQ(ShellMove(W(dir / "box"), W(dir / "crate")), 0u);  // a directory, whole
+  EXPECT_EQ(ShellMove(dir / "box", dir / "box"), kErrorNotFound);
+  EXPECT_EQ(ShellMove(dir / "box", dir / "crate"), 0u);  // a directory, whole
   EXPECT_EQ(ReadFile(dir / "crate/new"), "old");
 
   WriteFile(dir / "f", "f");
   {
     FaultInjector refused(SysCall::kRename, 0, EACCES);
-    EXPECT_EQ(ShellMove(W(dir / "f"), W(dir / "g")), kErrorNotFound);
+    EXPECT_EQ(ShellMove(dir / "f", dir / "g"), kErrorNotFound);
   }
   EXPECT_EQ(ReadFile(dir / "f"), "f");
 }
@@ -191,7 +189,7 @@ TEST_F(CrossDeviceMoveTest, FileKeepsContentModeAndTime) {
   WriteFile(work_ / "f", "payload");
   ::chmod((work_ / "f").c_str(), 0640);
   testing::SetMTime(work_ / "f", 1234567890);
-  ASSERT_EQ(ShellMove(W(work_ / "f"), W(other_ + "/f")), 0u);
+  ASSERT_EQ(ShellMove(work_ / "f", other_ + "/f"), 0u);
   EXPECT_FALSE(Exists(work_ / "f"));
   EXPECT_EQ(ReadFile(other_ + "/f"), "payload");
   EXPECT_EQ(testing::MTime(other_ + "/f"), 1234567890);
@@ -201,7 +199,7 @@ TEST_F(CrossDeviceMoveTest, FileKeepsContentModeAndTime) {
 
   // Back again, replacing an existing file.
   WriteFile(work_ / "g", "older");
-  ASSERT_EQ(ShellMove(W(other_ + "/f"), W(work_ / "g")), 0u);
+  ASSERT_EQ(ShellMove(other_ + "/f", work_ / "g"), 0u);
   EXPECT_EQ(ReadFile(work_ / "g"), "payload");
 }
 
@@ -209,7 +207,7 @@ TEST_F(CrossDeviceMoveTest, DirectoryMovesWithEverythingInIt) {
   WriteFile(work_ / "d/a", "a");
   WriteFile(work_ / "d/sub/b", "b");
   ASSERT_EQ(::symlink("a", (work_ / "d/link").c_str()), 0);
-  ASSERT_EQ(ShellMove(W(work_ / "d"), W(other_ + "/d")), 0u);
+  ASSERT_EQ(ShellMove(work_ / "d", other_ + "/d"), 0u);
   EXPECT_FALSE(Exists(work_ / "d"));
   EXPECT_EQ(ReadFile(other_ + "/d/sub/b"), "b");
   EXPECT_EQ(ReadFile(other_ + "/d/link"), "a");
@@ -219,7 +217,7 @@ TEST_F(CrossDeviceMoveTest, FailedCopyKeepsTheSource) {
   WriteFile(work_ / "f", "payload");
   {
     FaultInjector full(SysCall::kWrite, 0, ENOSPC);
-    EXPECT_EQ(ShellMove(W(work_ / "f"), W(other_ + "/f")), kErrorNotFound);
+    EXPECT_EQ(ShellMove(work_ / "f", other_ + "/f"), kErrorNotFound);
   }
   EXPECT_EQ(ReadFile(work_ / "f"), "payload");
   EXPECT_FALSE(Exists(other_ + "/f"));
@@ -231,20 +229,20 @@ TEST(FileOpsTest, MakeTempFilePrefersTmpdirAndReportsFailure) {
   testing::MakeDirs(dir / "env");
   testing::ScopedEnv tmpdir("TMPDIR", dir / "env");
   tmpdir.Unset();
-  WideString path;
-  ASSERT_EQ(MakeTempFile(W(dir / "given"), W("vkxlonger"), &path), 0u);
-  std::string p = toNarrow(path).c_str();
+  std::string path;
+  ASSERT_EQ(MakeTempFile(dir / "given", "vkxlonger", &path), 0u);
+  const std::string& p = path;
   EXPECT_EQ(p.rfind(dir / "given/vkxlo", 0), 0u) << p;
   EXPECT_EQ(p.size(), (dir / "given/vkxlo").size() + 6);
   EXPECT_EQ(ReadFile(p), "");
 
   tmpdir.Set(dir / "env");
-  ASSERT_EQ(MakeTempFile(W(dir / "given"), W("vkx"), &path), 0u);
-  EXPECT_EQ(std::string(toNarrow(path).c_str()).rfind(dir / "env/vkx", 0), 0u);
+  ASSERT_EQ(MakeTempFile(dir / "given", "vkx", &path), 0u);
+  EXPECT_EQ(path.rfind(dir / "env/vkx", 0), 0u);
 
   {
     FaultInjector denied(SysCall::kOpen, 0, EACCES);
-    EXPECT_EQ(MakeTempFile(W(dir / "given"), W("vkx"), &path), kErrorCannotMakeTemp);
+    EXPECT_EQ(MakeTempFile(dir / "given", "vkx", &path), kErrorCannotMakeTemp);
     EXPECT_FALSE(path.empty());
   }
 }

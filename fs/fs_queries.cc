@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/text_convert.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
 #include "fs/path.h"
@@ -35,28 +34,28 @@ std::string CurrentDirectory() {
   return buffer.c_str();
 }
 
-WideString TempDirectory() {
+std::string TempDirectory() {
   std::string dir = "/tmp";
   const char* env = std::getenv("TMPDIR");
   if (env != nullptr && *env != '\0' && IsDirectoryPath(env)) dir = env;
-  return Wide(WithTrailingSlash(dir));
+  return WithTrailingSlash(dir);
 }
 
-bool FileSize(const WideString& path, uint64_t* size) {
+bool FileSize(const std::string& path, uint64_t* size) {
   struct stat st;
-  if (Sys().stat(Narrow(path).c_str(), &st) != 0) return false;
+  if (Sys().stat(path.c_str(), &st) != 0) return false;
   if (size != nullptr) *size = static_cast<uint64_t>(st.st_size);
   return true;
 }
 
 uint64_t FreeSpaceInTemp() {
   struct statvfs st;
-  if (Sys().statvfs(Narrow(TempDirectory()).c_str(), &st) != 0) return 0;
+  if (Sys().statvfs(TempDirectory().c_str(), &st) != 0) return 0;
   return static_cast<uint64_t>(st.f_bfree) * static_cast<uint64_t>(st.f_frsize);
 }
 
-bool IsWritableDirectory(const WideString& directory) {
-  std::string dir = StripTrailingSlashes(Narrow(directory));
+bool IsWritableDirectory(const std::string& directory) {
+  std::string dir = StripTrailingSlashes(directory);
   if (dir.empty()) return false;
   // Climb to the nearest entry that exists; it must be a directory.
   for (;;) {

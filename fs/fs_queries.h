@@ -15,16 +15,16 @@ namespace qorv {
 std::string CurrentDirectory();
 // $TMPDIR when it names an existing directory, else "/tmp"; always ends in
 // "/".
-WideString TempDirectory();
+std::string TempDirectory();
 // The size of the file at `path` (links followed); false when it has none.
-bool FileSize(const WideString& path, uint64_t* size);
+bool FileSize(const std::string& path, uint64_t* size);
 // Free bytes (reserved blocks counted) of the file system holding
 // TempDirectory(); 0 when that cannot be asked.
 uint64_t FreeSpaceInTemp();
 // Whether a file can be created in `directory`: a probe file is created and
 // removed there. A directory that does not exist yet passes when its
 // nearest existing ancestor does, since the copy creates the rest.
-bool IsWritableDirectory(const WideString& directory);
+bool IsWritableDirectory(const std::string& directory);
 
 }  // namespace qorv
 

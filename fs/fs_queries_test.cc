@@ -15,32 +15,30 @@ namespace {
 
 using testing::ScratchDir;
 
-WideString W(const std::string& s) { return toWide(NarrowString(s.c_str())); }
-std::string N(const WideString& s) { return toNarrow(s).c_str(); }
 
 TEST(FsQueriesTest, TempDirectory) {
   ScratchDir dir;
   testing::ScopedEnv tmpdir("TMPDIR", dir.path());
   testing::WriteFile(dir / "file", "");
   tmpdir.Set(dir / "file");
-  EXPECT_EQ(N(TempDirectory()), "/tmp/");
+  EXPECT_EQ(TempDirectory(), "/tmp/");
   tmpdir.Set(dir / "missing");
-  EXPECT_EQ(N(TempDirectory()), "/tmp/");
+  EXPECT_EQ(TempDirectory(), "/tmp/");
   tmpdir.Set("/var/tmp");
-  EXPECT_EQ(N(TempDirectory()), "/var/tmp/");
+  EXPECT_EQ(TempDirectory(), "/var/tmp/");
   tmpdir.Set(dir.path() + "/");
-  EXPECT_EQ(N(TempDirectory()), dir.path() + "/");
+  EXPECT_EQ(TempDirectory(), dir.path() + "/");
   tmpdir.Unset();
-  EXPECT_EQ(N(TempDirectory()), "/tmp/");
+  EXPECT_EQ(TempDirectory(), "/tmp/");
 }
 
 TEST(FsQueriesTest, FileSizeAndFreeSpace) {
   ScratchDir dir;
   testing::WriteFile(dir / "f", std::string(12345, 'x'));
   uint64_t size = 0;
-  EXPECT_TRUE(FileSize(W(dir / "f"), &size));
+  EXPECT_TRUE(FileSize(dir / "f", &size));
   EXPECT_EQ(size, 12345u);
-  EXPECT_FALSE(FileSize(W(dir / "none"), &size));
+  EXPECT_FALSE(FileSize(dir / "none", &size));
 
   EXPECT_GT(FreeSpaceInTemp(), 0u);
   testing::FaultInjector broken(testing::SysCall::kStatvfs, 0, EIO);
@@ -54,19 +52,19 @@ TEST(FsQueriesTest, WritableDirectoryIsProbedWhereAsked) {
   testing::WriteFile(dir / "plain", "");
   // TMPDIR has no say in the answer.
   tmpdir.Set(dir.path());
-  EXPECT_TRUE(IsWritableDirectory(W(dir / "target")));
-  EXPECT_TRUE(IsWritableDirectory(W(dir / "target/")));
-  EXPECT_TRUE(IsWritableDirectory(W(dir / "target/not/yet/there")));
-  EXPECT_FALSE(IsWritableDirectory(W(dir / "plain")));
-  EXPECT_FALSE(IsWritableDirectory(W(dir / "plain/below")));
-  EXPECT_FALSE(IsWritableDirectory(WideString()));
+  EXPECT_TRUE(IsWritableDirectory(dir / "target"));
+  EXPECT_TRUE(IsWritableDirectory(dir / "target/"));
+  EXPECT_TRUE(IsWritableDirectory(dir / "target/not/yet/there"));
+  EXPECT_FALSE(IsWritableDirectory(dir / "plain"));
+  EXPECT_FALSE(IsWritableDirectory(dir / "plain/below"));
+  EXPECT_FALSE(IsWritableDirectory(std::string()));
   // The probe leaves nothing behind.
   EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir / "target" + "')\"").c_str()), 0);
 
   // A directory where files cannot be created (a read-only mount, a full
   // disk) fails, even for root.
   testing::FaultInjector denied(testing::SysCall::kOpen, 0, EROFS);
-  EXPECT_FALSE(IsWritableDirectory(W(dir / "target")));
+  EXPECT_FALSE(IsWritableDirectory(dir / "target"));
 }
 
 }  // namespace

@@ -29,6 +29,16 @@ std::string Join(const std::string& directory, const std::string& name) {
   return directory.empty() ? name : WithTrailingSlash(directory) + name;
 }
 
+std::string ParentOf(const std::string& path) {
+  size_t end = path.size();
+  while (end > 0 && path[end - 1] == '/') --end;
+  while (end > 0 && path[end - 1] != '/') --end;
+  if (end == 0) return std::string();
+  return path.substr(0, end - 1 == 0 ? 1 : end - 1);
+}
+
+bool IsRootPath(const std::string& path) { return path == "/"; }
+
 bool EndsWithSeparator(const WideString& path) {
   return !path.empty() && (path[path.size() - 1] == u'/' || path[path.size() - 1] == u'\\');
 }
@@ -39,14 +49,5 @@ WideString WithTrailingSlash(const WideString& path) {
   return result;
 }
 
-WideString ParentOf(const WideString& path) {
-  size_t end = path.size();
-  while (end > 0 && path[end - 1] == u'/') --end;
-  while (end > 0 && path[end - 1] != u'/') --end;
-  if (end == 0) return WideString();
-  return WideString(path.c_str(), end - 1 == 0 ? 1 : end - 1);
-}
-
-bool IsRootPath(const WideString& path) { return path.size() == 1 && path[0] == u'/'; }
 
 }  // namespace qorv

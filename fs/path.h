@@ -19,16 +19,16 @@ std::string DirName(const std::string& path);
 std::string BaseName(const std::string& path);
 // `directory` and `name` with one "/" between them.
 std::string Join(const std::string& directory, const std::string& name);
+// `path` up to, not including, its last "/" that is not its final
+// character ("/" for "/x"); empty when there is none.
+std::string ParentOf(const std::string& path);
+bool IsRootPath(const std::string& path);
 
 // The same for the texts the front ends and the copy engine hold, where a
 // backslash also ends a directory name (the kit's and the launcher file's
 // separator).
 bool EndsWithSeparator(const WideString& path);
 WideString WithTrailingSlash(const WideString& path);
-// `path` up to, not including, its last "/" that is not its final
-// character ("/" for "/x"); empty when there is none.
-WideString ParentOf(const WideString& path);
-bool IsRootPath(const WideString& path);
 
 }  // namespace qorv
 

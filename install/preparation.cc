@@ -70,7 +70,7 @@ WideString InstalledDescription(const KitReader& reader, const WideString& langu
   WideString description = reader.GetDescriptionPath(language);
   if (description.empty()) return WideString();
   WideString full = PathUnderTarget(target, description);
-  return PathExists(full) ? full : WideString();
+  return PathExists(Narrow(full)) ? full : WideString();
 }
 
 WideString ResolveTypedDirectory(const WideString& typed) {
@@ -126,18 +126,18 @@ const char* MessageKeyOf(PrepareFailure failure) {
 PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader,
                        Preparation* out) {
   out->kitPath = kitPath.empty() ? LocateKit(usecwd) : kitPath;
-  if (out->kitPath.empty() || !PathExists(out->kitPath)) return PrepareFailure::kNoSource;
+  if (out->kitPath.empty() || !PathExists(Narrow(out->kitPath))) return PrepareFailure::kNoSource;
 
   out->locations = ReadKnownLocations();
   out->target = CleanTarget(ProposeTargetDirectory(out->locations));
 
   uint64_t size = 0;
-  if (FileSize(out->kitPath, &size)) {
+  if (FileSize(Narrow(out->kitPath), &size)) {
     // Three times the kit: the unpacked kit and the backups of what it
     // replaces both live in the temporary directory.
     if (size > UINT64_MAX / 3 || size * 3 > FreeSpaceInTemp()) return PrepareFailure::kNoSpace;
   }
-  if (reader.Open(out->kitPath) != 0) return PrepareFailure::kDamagedSource;
+  if (reader.Open(Narrow(out->kitPath)) != 0) return PrepareFailure::kDamagedSource;
   return PrepareFailure::kNone;
 }
 

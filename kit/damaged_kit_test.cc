@@ -21,7 +21,6 @@ using testing::PutU32;
 using testing::SetU32;
 using testing::TestKit;
 
-WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
 
 // A well-formed kit of two entries with one description, and the positions
 // of its fields in the unpacked bytes.
@@ -59,7 +58,7 @@ class DamagedKitTest : public ::testing::Test {
   uint32_t OpenCompressed(const std::string& compressed, std::string* problem = nullptr) {
     testing::WriteFile(dir_ / "qorv.vkt", compressed);
     KitReader reader;
-    uint32_t code = reader.Open(W(dir_ / "qorv.vkt"));
+    uint32_t code = reader.Open(dir_ / "qorv.vkt");
     if (problem != nullptr) *problem = reader.Problem();
     if (code != 0) {
       EXPECT_EQ(reader.EntryCount(), 0u);
@@ -68,7 +67,7 @@ class DamagedKitTest : public ::testing::Test {
       // Whatever was accepted lies inside the unpacked kit (which the
       // reader holds without a name: unpack it once more to measure it).
       bool complete = false;
-      EXPECT_EQ(UnpackKit(W(dir_ / "qorv.vkt"), W(dir_ / "unpacked.bin"), &complete), 0u);
+      EXPECT_EQ(UnpackKit(dir_ / "qorv.vkt", dir_ / "unpacked.bin", &complete), 0u);
       uint64_t size = std::filesystem::file_size(dir_ / "unpacked.bin");
       for (const KitEntry& entry : reader.entries()) {
         EXPECT_LE(uint64_t{entry.offset} + entry.size, size);

@@ -23,13 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string path = "/proc/self/fd/" + std::to_string(fd.Get());
   {
     KitReader reader;
-    if (reader.OpenUnpacked(toWide(NarrowString(path.c_str())),
+    if (reader.OpenUnpacked(path,
                             KitReader::Strictness::kInstaller) == 0) {
       WideString product, provider;
       reader.GetProductAndProvider(WideString(u"en"), &product, &provider);
       reader.GetDescriptionPath(WideString(u"ru"));
       for (size_t i = 0; i < reader.EntryCount() && i < 8; ++i) {
-        reader.ExtractEntry(i, WideString(u"/dev/null"));
+        reader.ExtractEntry(i, "/dev/null");
       }
     }
   }

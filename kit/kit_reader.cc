@@ -46,7 +46,7 @@ std::string Quote(const WideString& text) { return "\"" + Narrow(text) + "\""; }
 
 }  // namespace
 
-uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath, bool* complete) {
+uint32_t UnpackKit(const std::string& kitPath, const std::string& unpackedPath, bool* complete) {
   if (complete != nullptr) *complete = false;
   int out = -1;
   uint32_t code = FileOpen(unpackedPath, kWriteAccess, 0, kCreateAlways, &out);
@@ -56,7 +56,7 @@ uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath, bo
   return code != kErrorNone ? code : closeCode;
 }
 
-uint32_t UnpackKitInto(const WideString& kitPath, int out, bool* complete) {
+uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete) {
   if (complete != nullptr) *complete = false;
   int kit = -1;
   uint32_t code = FileOpen(kitPath, kReadAccess, 0, kOpenExisting, &kit);
@@ -322,7 +322,7 @@ void KitReader::Close() {
   }
   if (!unpackedPath_.empty()) {
     ShellRemoveFile(unpackedPath_);
-    unpackedPath_ = WideString();
+    unpackedPath_.clear();
   }
 }
 
@@ -332,15 +332,15 @@ uint32_t KitReader::FailOpen(uint32_t code) {
   return code;
 }
 
-uint32_t KitReader::Open(const WideString& kitPath, Strictness strictness) {
+uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
   Close();
   problem_.clear();
   // Nameless from the start: however the process ends, even killed in the
   // middle of the unpacking, nothing of the kit stays in the temporary
   // directory.
-  int unpacked = OpenNamelessFile(Narrow(TempDirectory()).c_str());
+  int unpacked = OpenNamelessFile(TempDirectory().c_str());
   if (unpacked < 0) {
-    problem_ = "cannot create a temporary file in " + Narrow(TempDirectory());
+    problem_ = "cannot create a temporary file in " + TempDirectory();
     return FailOpen(kErrorCannotMakeTemp);
   }
   bool complete = false;
@@ -365,7 +365,7 @@ uint32_t KitReader::Open(const WideString& kitPath, Strictness strictness) {
   return ParseHead(strictness);
 }
 
-uint32_t KitReader::OpenUnpacked(const WideString& unpackedPath, Strictness strictness) {
+uint32_t KitReader::OpenUnpacked(const std::string& unpackedPath, Strictness strictness) {
   if (!(unpackedPath == unpackedPath_)) Close();
   unpackedPath_ = unpackedPath;
   uint32_t code = FileOpen(unpackedPath_, kReadAccess | kWriteAccess, 0, kOpenExisting, &fd_);
@@ -414,7 +414,7 @@ WideString KitReader::GetDescriptionPath(const WideString& language) const {
   return WideString();
 }
 
-uint32_t KitReader::ExtractEntry(size_t index, const WideString& destination,
+uint32_t KitReader::ExtractEntry(size_t index, const std::string& destination,
                                  const std::function<bool()>& cancelled, int permissions) {
   const KitEntry& entry = entries_[index];
   // Usually the destination is new (the copy moved any old file away): then

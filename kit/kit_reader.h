@@ -45,10 +45,10 @@ struct KitEntry {
 // `unpackedPath`. Returns 0, a file-layer code, or 13 when the stream is not
 // raw DEFLATE. With `complete` given, it also tells whether the stream
 // reached its end marker and nothing followed it.
-uint32_t UnpackKit(const WideString& kitPath, const WideString& unpackedPath,
+uint32_t UnpackKit(const std::string& kitPath, const std::string& unpackedPath,
                    bool* complete = nullptr);
 // The same into the open descriptor `out`, at its position; `out` stays open.
-uint32_t UnpackKitInto(const WideString& kitPath, int out, bool* complete = nullptr);
+uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete = nullptr);
 
 class KitReader {
  public:
@@ -73,10 +73,10 @@ class KitReader {
   // unpacked kit is gone and the entry table is empty; descriptions read so
   // far stay. The unpacked kit never has a name, so it goes with the process
   // however and whenever the process ends.
-  uint32_t Open(const WideString& kitPath, Strictness strictness = Strictness::kInstaller);
+  uint32_t Open(const std::string& kitPath, Strictness strictness = Strictness::kInstaller);
   // Reads the head of an already unpacked kit, which the reader then owns
   // and removes. For tools and the fuzz target.
-  uint32_t OpenUnpacked(const WideString& unpackedPath,
+  uint32_t OpenUnpacked(const std::string& unpackedPath,
                         Strictness strictness = Strictness::kInstaller);
   // Closes and removes the unpacked kit. Safe to call more than once.
   void Close();
@@ -99,7 +99,7 @@ class KitReader {
   // unpacked kit ends early, or 1223 when `cancelled` answers true between
   // two 1 MiB blocks. A failure leaves a partly written destination; undoing
   // it is the caller's business.
-  uint32_t ExtractEntry(size_t index, const WideString& destination,
+  uint32_t ExtractEntry(size_t index, const std::string& destination,
                         const std::function<bool()>& cancelled = {}, int permissions = -1);
 
   const std::vector<KitDescription>& descriptions() const { return descriptions_; }
@@ -108,7 +108,7 @@ class KitReader {
   const KitEntry& Entry(size_t index) const { return entries_[index]; }
   // The unpacked kit's name while it has one (OpenUnpacked); empty after a
   // successful Open().
-  const WideString& UnpackedPath() const { return unpackedPath_; }
+  const std::string& UnpackedPath() const { return unpackedPath_; }
 
  private:
   class HeadParser;
@@ -117,7 +117,7 @@ class KitReader {
 
   std::vector<KitDescription> descriptions_;
   std::vector<KitEntry> entries_;
-  WideString unpackedPath_;
+  std::string unpackedPath_;
   int fd_ = -1;
   std::unique_ptr<char[]> buffer_;
   size_t bufferSize_ = kCopyBufferSize;

@@ -24,7 +24,6 @@ using testing::ReadFile;
 using testing::TestKit;
 using testing::WriteFile;
 
-WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.size())); }
 
 // Unpacked kits go to a temporary directory of the test's own, so a test can
 // see that none is left behind.
@@ -41,7 +40,7 @@ class KitReaderTest : public ::testing::Test {
   }
   uint32_t OpenKit(KitReader& reader, const TestKit& kit) {
     kit.WriteTo(dir_ / "qorv.vkt");
-    return reader.Open(W(dir_ / "qorv.vkt"));
+    return reader.Open(dir_ / "qorv.vkt");
   }
 
   testing::ScratchDir dir_;
@@ -79,7 +78,7 @@ TEST_F(KitReaderTest, ReadsHeadAndExtractsEveryEntry) {
   const int64_t times[] = {1500000000, 0, 1600000000};
   for (size_t i = 0; i < 3; ++i) {
     std::string out = dir_ / ("out" + std::to_string(i));
-    ASSERT_EQ(reader.ExtractEntry(i, W(out)), 0u);
+    ASSERT_EQ(reader.ExtractEntry(i, out), 0u);
     EXPECT_EQ(ReadFile(out), expected[i]);
     EXPECT_EQ(testing::MTime(out), times[i]);  // sub-second part dropped
   }
@@ -91,7 +90,7 @@ TEST_F(KitReaderTest, ExtractCutsALongerFile) {
   KitReader reader;
   ASSERT_EQ(OpenKit(reader, ThreeFiles()), 0u);
   WriteFile(dir_ / "long", std::string(100000, 'x'));
-  ASSERT_EQ(reader.ExtractEntry(0, W(dir_ / "long")), 0u);
+  ASSERT_EQ(reader.ExtractEntry(0, dir_ / "long"), 0u);
   EXPECT_EQ(ReadFile(dir_ / "long"), "template one");
 }
 
@@ -125,7 +124,7 @@ TEST_F(KitReaderTest, HeadWithoutLanguageTable) {
   EXPECT_TRUE(product.equals(u"Product"));
   EXPECT_TRUE(provider.equals(u"Vendor"));
   EXPECT_TRUE(reader.GetDescriptionPath(WideString(u"kk")).equals(u"read.txt"));
-  ASSERT_EQ(reader.ExtractEntry(0, W(dir_ / "a")), 0u);
+  ASSERT_EQ(reader.ExtractEntry(0, dir_ / "a"), 0u);
   EXPECT_EQ(ReadFile(dir_ / "a"), "A");
 }
 
@@ -153,10 +152,10 @@ TEST_F(KitReaderTest, CancelBetweenBlocksOfALargeEntry) {
   KitReader reader;
   ASSERT_EQ(OpenKit(reader, kit), 0u);
   int asked = 0;
-  EXPECT_EQ(reader.ExtractEntry(0, W(dir_ / "big"), [&] { return ++asked == 2; }),
+  EXPECT_EQ(reader.ExtractEntry(0, dir_ / "big", [&] { return ++asked == 2; }),
             kErrorCancelled);
   EXPECT_EQ(asked, 2);
-  ASSERT_EQ(reader.ExtractEntry(0, W(dir_ / "big"), [] { return false; }), 0u);
+  ASSERT_EQ(reader.ExtractEntry(0, dir_ / "big", [] { return false; }), 0u);
   EXPECT_EQ(ReadFile(dir_ / "big").size(), 3 * KitReader::kCopyBufferSize + 5);
 }
 
@@ -164,16 +163,16 @@ TEST_F(KitReaderTest, CancelBetweenBlocksOfALargeEntry) {
 
 TEST_F(KitReaderTest, MissingKitAndInvalidStream) {
   KitReader reader;
-  EXPECT_EQ(reader.Open(W(dir_ / "absent.vkt")), kErrorNotFound);
+  EXPECT_EQ(reader.Open(dir_ / "absent.vkt"), kErrorNotFound);
   EXPECT_EQ(TempFiles(), 0u);
 
   WriteFile(dir_ / "text.vkt", "this is not a deflate stream at all, just some text\n");
-  EXPECT_EQ(reader.Open(W(dir_ / "text.vkt")), kErrorInvalidData);
+  EXPECT_EQ(reader.Open(dir_ / "text.vkt"), kErrorInvalidData);
   EXPECT_EQ(reader.EntryCount(), 0u);
   EXPECT_EQ(TempFiles(), 0u);
 
   WriteFile(dir_ / "empty.vkt", "");
-  EXPECT_NE(reader.Open(W(dir_ / "empty.vkt")), 0u);
+  EXPECT_NE(reader.Open(dir_ / "empty.vkt"), 0u);
   EXPECT_EQ(TempFiles(), 0u);
 }
 
@@ -181,7 +180,7 @@ TEST_F(KitReaderTest, FullTemporaryDiskWhileUnpacking) {
   KitReader reader;
   ThreeFiles().WriteTo(dir_ / "qorv.vkt");
   testing::FaultInjector full(testing::SysCall::kWrite, 0, ENOSPC);
-  EXPECT_EQ(reader.Open(W(dir_ / "qorv.vkt")), kErrorInvalidParameter);
+  EXPECT_EQ(reader.Open(dir_ / "qorv.vkt"), kErrorInvalidParameter);
   EXPECT_EQ(TempFiles(), 0u);
 }
 
@@ -189,19 +188,19 @@ TEST_F(KitReaderTest, TemporaryFileCannotBeMade) {
   KitReader reader;
   ThreeFiles().WriteTo(dir_ / "qorv.vkt");
   testing::FaultInjector denied(testing::SysCall::kOpen, 0, EACCES, 1000);
-  EXPECT_EQ(reader.Open(W(dir_ / "qorv.vkt")), kErrorCannotMakeTemp);
+  EXPECT_EQ(reader.Open(dir_ / "qorv.vkt"), kErrorCannotMakeTemp);
 }
 
 TEST_F(KitReaderTest, ExtractionFailuresCloseTheDestination) {
   KitReader reader;
   ASSERT_EQ(OpenKit(reader, ThreeFiles()), 0u);
-  EXPECT_EQ(reader.ExtractEntry(0, W(dir_ / "no/such/dir/f")), kErrorNotFound);
+  EXPECT_EQ(reader.ExtractEntry(0, dir_ / "no/such/dir/f"), kErrorNotFound);
   {
     testing::FaultInjector full(testing::SysCall::kWrite, 0, ENOSPC);
-    EXPECT_EQ(reader.ExtractEntry(0, W(dir_ / "f")), kErrorInvalidParameter);
+    EXPECT_EQ(reader.ExtractEntry(0, dir_ / "f"), kErrorInvalidParameter);
   }
   // Still usable afterwards.
-  ASSERT_EQ(reader.ExtractEntry(0, W(dir_ / "f")), 0u);
+  ASSERT_EQ(reader.ExtractEntry(0, dir_ / "f"), 0u);
   EXPECT_EQ(ReadFile(dir_ / "f"), "template one");
 }
 

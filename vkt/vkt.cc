@@ -257,7 +257,7 @@ int List(const std::vector<std::string>& args) {
   }
   if (args.size() != 1) return Usage("list takes one kit file");
   KitReader reader;
-  uint32_t code = reader.Open(Wide(args[0]));
+  uint32_t code = reader.Open(args[0]);
   if (code != 0) return Fail(args[0], OpenProblem(reader, code));
   for (const KitDescription& d : reader.descriptions()) {
     std::printf("description %s: product \"%s\", provider \"%s\", document \"%s\"\n",
@@ -277,7 +277,7 @@ int Verify(const std::vector<std::string>& args) {
   }
   if (args.size() != 1) return Usage("verify takes one kit file");
   KitReader reader;
-  uint32_t code = reader.Open(Wide(args[0]), KitReader::Strictness::kVerify);
+  uint32_t code = reader.Open(args[0], KitReader::Strictness::kVerify);
   if (code != 0) return Fail(args[0], OpenProblem(reader, code));
   uint64_t total = 0;
   for (const KitEntry& e : reader.entries()) total += e.size;
@@ -293,14 +293,14 @@ int Unpack(const std::vector<std::string>& args) {
   }
   if (args.size() != 2) return Usage("unpack takes a kit file and a directory");
   KitReader reader;
-  uint32_t code = reader.Open(Wide(args[0]));
+  uint32_t code = reader.Open(args[0]);
   if (code != 0) return Fail(args[0], OpenProblem(reader, code));
   std::string root = StripTrailingSlashes(args[1]);
   for (size_t i = 0; i < reader.EntryCount(); ++i) {
     std::string path = Join(root, Narrow(EntryPathOf(reader.Entry(i).name)));
     std::string parent = DirName(path);
-    if (ShellMakeDirs(Wide(parent)) != 0) return Fail(parent, "cannot create this directory");
-    code = reader.ExtractEntry(i, Wide(path));
+    if (ShellMakeDirs(parent) != 0) return Fail(parent, "cannot create this directory");
+    code = reader.ExtractEntry(i, path);
     if (code != 0) return Fail(path, "cannot be written (code " + std::to_string(code) + ")");
   }
   std::printf("%s: %zu entries written to %s\n", args[0].c_str(), reader.EntryCount(),
