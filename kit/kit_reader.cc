@@ -24,13 +24,9 @@ constexpr size_t kInflateBlock = 1 << 20;
 // zlib counts input in 32-bit units; a larger kit is fed in pieces.
 constexpr size_t kInputPiece = size_t{1} << 30;
 
-// Smallest entry record: size, name count, four words.
-constexpr uint32_t kMinEntryRecord = 24;
-
-uint32_t U32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+using kit_format::kMinDescriptionRecord;
+using kit_format::kMinEntryRecord;
+using kit_format::GetU32;
 
 WideString TextOf(const unsigned char* p, uint32_t count) {
   WideString text;
@@ -75,7 +71,7 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete) {
   z_stream stream;
   std::memset(&stream, 0, sizeof(stream));
   code = kErrorNone;
-  if (inflateInit2(&stream, -15) != Z_OK) code = kErrorInvalidParameter;
+  if (inflateInit2(&stream, kit_format::kRawDeflateWindowBits) != Z_OK) code = kErrorInvalidParameter;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kInflateBlock]);
   const unsigned char* input = mapping.data();
   size_t inputLeft = mapping.size();
@@ -161,14 +157,14 @@ class KitReader::HeadParser {
   uint32_t ReadU32(uint32_t* value, const std::string& what) {
     unsigned char bytes[4];
     uint32_t code = Read(bytes, 4, what);
-    if (code == 0) *value = U32(bytes);
+    if (code == 0) *value = GetU32(bytes);
     return code;
   }
   // A text inside a record block: count, then the units.
   uint32_t TakeText(const std::vector<unsigned char>& block, size_t* at, WideString* text,
                     const std::string& what) {
     if (block.size() - *at < 4) return Damaged(what + " runs past its record");
-    int32_t count = static_cast<int32_t>(U32(block.data() + *at));
+    int32_t count = static_cast<int32_t>(GetU32(block.data() + *at));
     *at += 4;
     if (count < 0) return Damaged(what + " has a negative length");
     if (static_cast<uint64_t>(count) * 2 > block.size() - *at) {
@@ -233,12 +229,13 @@ uint32_t KitReader::HeadParser::ReadDescriptions() {
   }
   uint32_t count = 0;
   if ((code = ReadU32(&count, "the description count")) != 0) return code;
-  // Each record takes at least its 4-byte size and four 4-byte counts.
-  if (count > Left() / 20) return Damaged("the description count is larger than the kit");
+  if (count > Left() / kMinDescriptionRecord) {
+    return Damaged("the description count is larger than the kit");
+  }
   std::vector<unsigned char> block;
   for (uint32_t i = 0; i < count; ++i) {
     std::string what = "description " + std::to_string(i + 1);
-    if ((code = ReadRecord(&block, 20, what)) != 0) return code;
+    if ((code = ReadRecord(&block, kMinDescriptionRecord, what)) != 0) return code;
     KitDescription description;
     size_t at = 0;
     if ((code = TakeText(block, &at, &description.language, what + ": the language")) != 0 ||
@@ -277,10 +274,10 @@ uint32_t KitReader::HeadParser::ReadEntries() {
     size_t at = 0;
     if ((code = TakeText(block, &at, &entry.name, what + ": the name")) != 0) return code;
     if (block.size() - at < 16) return Damaged(what + ": the record is shorter than its fields");
-    entry.time.low = U32(block.data() + at);
-    entry.time.high = U32(block.data() + at + 4);
-    entry.offset = U32(block.data() + at + 8);
-    entry.size = U32(block.data() + at + 12);
+    entry.time.low = GetU32(block.data() + at);
+    entry.time.high = GetU32(block.data() + at + 4);
+    entry.offset = GetU32(block.data() + at + 8);
+    entry.size = GetU32(block.data() + at + 12);
     if (strict_ && at + 16 != block.size()) {
       return Damaged(what + ": the record is longer than its fields");
     }

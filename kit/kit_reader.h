@@ -24,6 +24,7 @@
 
 #include "base/text_string.h"
 #include "fs/file_io.h"
+#include "kit/kit_format.h"
 
 namespace qorv {
 
@@ -54,7 +55,7 @@ class KitReader {
  public:
   static constexpr size_t kCopyBufferSize = 1048576;
   // Entries must start below this position of the unpacked kit.
-  static constexpr uint64_t kMaxEntryStart = 0x80000000u;
+  static constexpr uint64_t kMaxEntryStart = kit_format::kMaxEntryStart;
 
   enum class Strictness {
     kInstaller,  // what the installer needs to install safely

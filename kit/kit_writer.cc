@@ -11,30 +11,23 @@
 
 #include "base/text_convert.h"
 #include "fs/file_util.h"
+#include "kit/kit_format.h"
 #include "kit/kit_names.h"
 
 namespace qorv {
 
 namespace {
 
-void PutU32(std::string* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-void PutText(std::string* out, const WideString& text) {
-  PutU32(out, static_cast<uint32_t>(text.size()));
-  for (size_t i = 0; i < text.size(); ++i) {
-    out->push_back(static_cast<char>(text[i] & 0xFF));
-    out->push_back(static_cast<char>(text[i] >> 8));
-  }
-}
+using kit_format::PutText;
+using kit_format::PutU32;
 
 // Feeds bytes to a deflate stream and appends what comes out to a file.
 class DeflateSink {
  public:
   DeflateSink(int fd, int level) : fd_(fd), out_(new unsigned char[kBlock]) {
     std::memset(&stream_, 0, sizeof(stream_));
-    ok_ = deflateInit2(&stream_, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) == Z_OK;
+    ok_ = deflateInit2(&stream_, level, Z_DEFLATED, kit_format::kRawDeflateWindowBits, 9,
+                       Z_DEFAULT_STRATEGY) == Z_OK;
   }
   ~DeflateSink() { deflateEnd(&stream_); }
 
@@ -65,7 +58,7 @@ class DeflateSink {
 
 }  // namespace
 
-std::string BuildKitHead(const KitContent& content, std::string* error) {
+std::string EncodeKitHead(const KitContent& content) {
   std::string head;
   if (!content.languageTable) {
     KitDescription none;
@@ -88,24 +81,9 @@ std::string BuildKitHead(const KitContent& content, std::string* error) {
     }
   }
   PutU32(&head, static_cast<uint32_t>(content.files.size()));
-  uint64_t tableSize = 0;
-  for (const KitSourceFile& file : content.files) tableSize += 24 + 2 * file.name.size();
-  const uint64_t dataStart = head.size() + tableSize;
   uint64_t offset = 0;
   for (const KitSourceFile& file : content.files) {
-    if (const char* reason = UnsafeNameReason(file.name)) {
-      *error = "the name \"" + Narrow(file.name) + "\" " + reason;
-      return std::string();
-    }
-    if (file.size > 0xFFFFFFFFu) {
-      *error = file.diskPath + " is larger than 4 GiB, which a kit cannot hold";
-      return std::string();
-    }
-    if (dataStart + offset >= KitReader::kMaxEntryStart) {
-      *error = file.diskPath + " would start beyond 2 GiB in the unpacked kit, which the installer cannot reach";
-      return std::string();
-    }
-    PutU32(&head, static_cast<uint32_t>(24 + 2 * file.name.size()));
+    PutU32(&head, static_cast<uint32_t>(kit_format::EntryRecordSize(file.name.size())));
     PutText(&head, file.name);
     PutU32(&head, file.time.low);
     PutU32(&head, file.time.high);
@@ -116,10 +94,34 @@ std::string BuildKitHead(const KitContent& content, std::string* error) {
   return head;
 }
 
+std::string BuildKitHead(const KitContent& content, std::string* error) {
+  std::string head = EncodeKitHead(content);
+  const uint64_t dataStart = head.size();
+  uint64_t offset = 0;
+  for (const KitSourceFile& file : content.files) {
+    if (const char* reason = UnsafeNameReason(file.name)) {
+      *error = "the name \"" + Narrow(file.name) + "\" " + reason;
+      return std::string();
+    }
+    if (file.size > 0xFFFFFFFFu) {
+      *error = file.diskPath + " is larger than 4 GiB, which a kit cannot hold";
+      return std::string();
+    }
+    if (dataStart + offset >= kit_format::kMaxEntryStart) {
+      *error = file.diskPath +
+               " would start beyond 2 GiB in the unpacked kit, which the installer cannot reach";
+      return std::string();
+    }
+    offset += file.size;
+  }
+  return head;
+}
+
 std::string DeflateRaw(const std::string& bytes, int level) {
   z_stream stream;
   std::memset(&stream, 0, sizeof(stream));
-  deflateInit2(&stream, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+  deflateInit2(&stream, level, Z_DEFLATED, kit_format::kRawDeflateWindowBits, 9,
+               Z_DEFAULT_STRATEGY);
   std::string out(deflateBound(&stream, bytes.size()) + 16, '\0');
   stream.next_in = reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data()));
   stream.avail_in = static_cast<uInt>(bytes.size());

@@ -33,6 +33,9 @@ struct KitContent {
 // format (an entry starting at or beyond 2 GiB, a size beyond 32 bits, an
 // unsafe name).
 std::string BuildKitHead(const KitContent& content, std::string* error);
+// The head's bytes for `content` as given, without those checks: for tests
+// that need a hostile kit. The format is in kit/kit_format.h.
+std::string EncodeKitHead(const KitContent& content);
 
 // Compresses `bytes` as one raw-DEFLATE stream.
 std::string DeflateRaw(const std::string& bytes, int level = 6);

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "kit/kit_format.h"
 #include "testing/scratch_dir.h"
 
 namespace qorv::testing {
@@ -20,39 +21,9 @@ std::string TestKit::Unpacked() const {
     content.files.push_back(file);
     data += entry.content;
   }
-  // Built without the name checks, so tests can make hostile kits.
-  std::string head;
-  if (!languageTable) {
-    KitDescription none;
-    const KitDescription& d = descriptions.empty() ? none : descriptions[0];
-    PutU32(&head, 0);
-    PutText(&head, std::u16string(d.product.c_str(), d.product.size()));
-    PutText(&head, std::u16string(d.provider.c_str(), d.provider.size()));
-    PutText(&head, std::u16string(d.descriptionPath.c_str(), d.descriptionPath.size()));
-  } else {
-    PutU32(&head, 1);
-    PutU32(&head, static_cast<uint32_t>(descriptions.size()));
-    for (const KitDescription& d : descriptions) {
-      std::string record;
-      PutText(&record, std::u16string(d.language.c_str(), d.language.size()));
-      PutText(&record, std::u16string(d.product.c_str(), d.product.size()));
-      PutText(&record, std::u16string(d.provider.c_str(), d.provider.size()));
-      PutText(&record, std::u16string(d.descriptionPath.c_str(), d.descriptionPath.size()));
-      PutU32(&head, static_cast<uint32_t>(record.size() + 4));
-      head += record;
-    }
-  }
-  PutU32(&head, static_cast<uint32_t>(entries.size()));
-  uint32_t offset = 0;
-  for (const TestEntry& entry : entries) {
-    PutU32(&head, static_cast<uint32_t>(24 + 2 * entry.name.size()));
-    PutText(&head, entry.name);
-    PutU32(&head, static_cast<uint32_t>(entry.ticks));
-    PutU32(&head, static_cast<uint32_t>(entry.ticks >> 32));
-    PutU32(&head, offset);
-    PutU32(&head, static_cast<uint32_t>(entry.content.size()));
-    offset += static_cast<uint32_t>(entry.content.size());
-  }
+  // The writer's own encoding, without its checks, so tests can make
+  // hostile kits.
+  std::string head = EncodeKitHead(content);
   return head + data;
 }
 
@@ -64,9 +35,7 @@ KitDescription Description(const char16_t* language, const char16_t* product,
                         WideString(path)};
 }
 
-void PutU32(std::string* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
+void PutU32(std::string* out, uint32_t value) { kit_format::PutU32(out, value); }
 
 void SetU32(std::string* bytes, size_t at, uint32_t value) {
   if (at + 4 > bytes->size()) throw std::out_of_range("SetU32");
@@ -74,11 +43,7 @@ void SetU32(std::string* bytes, size_t at, uint32_t value) {
 }
 
 void PutText(std::string* out, const std::u16string& text) {
-  PutU32(out, static_cast<uint32_t>(text.size()));
-  for (char16_t unit : text) {
-    out->push_back(static_cast<char>(unit & 0xFF));
-    out->push_back(static_cast<char>(unit >> 8));
-  }
+  kit_format::PutText(out, WideString(text.data(), text.size()));
 }
 
 }  // namespace qorv::testing
