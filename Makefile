@@ -5,6 +5,7 @@
 #   make demo                    build and run the installer on the demo kit
 #   make bench                   speed and memory figures
 #   make fuzz                    run the kit head fuzzer (FUZZ_SECONDS, default 60)
+#   make format-check            fail when a C++ file is not as clang-format writes it
 
 SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
@@ -13,7 +14,7 @@ JOBS ?= $(shell nproc)
 BUILD := build$(if $(SANITIZE),-$(SANITIZE))
 CTEST_ARGS ?=
 
-.PHONY: check demo bench fuzz deps configure build clean
+.PHONY: check demo bench fuzz format-check deps configure build clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -46,6 +47,9 @@ fuzz: deps
 	@build-fuzz/kit/kit_head_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=4096 \
 	  -rss_limit_mb=1024 build-fuzz/corpus kit/fuzz_corpus
 	@echo "fuzz: no crash in $(FUZZ_SECONDS) s; new inputs are in build-fuzz/corpus"
+
+format-check:
+	@bash scripts/check-format.sh
 
 clean:
 	rm -rf build build-address build-thread build-fuzz

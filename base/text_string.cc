@@ -61,9 +61,9 @@ size_t replaceAll(WideString& target, const WideString& pattern, const WideStrin
   }
   if (matches.empty()) return 0;
 
-  int64_t newLength = static_cast<int64_t>(length) +
-                      (static_cast<int64_t>(nr) - static_cast<int64_t>(np)) *
-                          static_cast<int64_t>(matches.size());
+  int64_t newLength =
+      static_cast<int64_t>(length) +
+      (static_cast<int64_t>(nr) - static_cast<int64_t>(np)) * static_cast<int64_t>(matches.size());
   if (newLength > 2147483646) throw std::length_error("basic_string");
 
   WideString result;

@@ -13,9 +13,9 @@ namespace {
 // Text-like bytes: words from a small vocabulary, lines of varying length.
 std::string TextLike(std::mt19937& rng, size_t size) {
   static const char* const kWords[] = {
-      "Процедура", "Функция", "КонецПроцедуры", "Если", "Тогда", "Возврат", "document",
-      "register",  "catalog", "attribute",      "value", "Number", "Date",  "string",
-      "Query",     "Select",  "From",           "Where", "  ",     "\t",    "=",
+      "Процедура", "Функция", "КонецПроцедуры", "Если",  "Тогда",  "Возврат", "document",
+      "register",  "catalog", "attribute",      "value", "Number", "Date",    "string",
+      "Query",     "Select",  "From",           "Where", "  ",     "\t",      "=",
   };
   std::string out;
   out.reserve(size + 32);

@@ -80,7 +80,8 @@ void Measure(const char* label, const std::string& work, const KitContent& conte
   InstallTimes again{1e9, 0};
   for (int round = 0; round < 3; ++round) {  // best of three
     tar = std::min(tar, Tar(tree, work + "/" + label + ".tar.gz", work + "/tar-out"));
-    tarSynced = std::min(tarSynced, Tar(tree, work + "/" + label + ".tar.gz", work + "/tar-out", true));
+    tarSynced =
+        std::min(tarSynced, Tar(tree, work + "/" + label + ".tar.gz", work + "/tar-out", true));
     std::filesystem::remove_all(target);
     std::system("sync");
     InstallTimes t = Install(kit, target, false);
@@ -92,13 +93,15 @@ void Measure(const char* label, const std::string& work, const KitContent& conte
     t = Install(kit, target);
     if (t.total() < again.total()) again = t;
   }
-  std::printf("%-22s tar -xzf %6.3f s; install %6.3f s (unpack %.3f + copy %.3f), ratio %.2f "
-              "(goal <= 1.3)\n",
-              label, tar, fresh.total(), fresh.unpack, fresh.copy, fresh.total() / tar);
-  std::printf("%-22s flushed to disk before success: install %6.3f s, without the flush %6.3f s "
-              "(flush costs %.3f s); tar -xzf && sync %6.3f s, ratio %.2f\n",
-              "", fresh.total(), unflushed.total(), fresh.total() - unflushed.total(), tarSynced,
-              fresh.total() / tarSynced);
+  std::printf(
+      "%-22s tar -xzf %6.3f s; install %6.3f s (unpack %.3f + copy %.3f), ratio %.2f "
+      "(goal <= 1.3)\n",
+      label, tar, fresh.total(), fresh.unpack, fresh.copy, fresh.total() / tar);
+  std::printf(
+      "%-22s flushed to disk before success: install %6.3f s, without the flush %6.3f s "
+      "(flush costs %.3f s); tar -xzf && sync %6.3f s, ratio %.2f\n",
+      "", fresh.total(), unflushed.total(), fresh.total() - unflushed.total(), tarSynced,
+      fresh.total() / tarSynced);
   std::printf("%-22s re-install over the up-to-date tree %6.3f s (unpack %.3f + check %.3f)\n", "",
               again.total(), again.unpack, again.copy);
   std::filesystem::remove_all(target);

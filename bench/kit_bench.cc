@@ -19,9 +19,9 @@
 #include <string>
 
 #include "base/text_convert.h"
+#include "bench/bench_trees.h"
 #include "kit/kit_reader.h"
 #include "kit/kit_writer.h"
-#include "bench/bench_trees.h"
 
 namespace {
 
@@ -88,8 +88,8 @@ void Measure(const char* label, const std::string& work, const KitContent& conte
   uintmax_t unpacked = std::filesystem::file_size(out);
   std::printf("%-22s kit %7.1f MiB, unpacked %7.1f MiB, packed in %5.2f s\n", label,
               std::filesystem::file_size(kit) / 1048576.0, unpacked / 1048576.0, pack);
-  std::printf("%-22s bare inflate %6.3f s, UnpackKit %6.3f s, ratio %.3f (goal <= 1.1)\n", "",
-              bare, ours, ours / bare);
+  std::printf("%-22s bare inflate %6.3f s, UnpackKit %6.3f s, ratio %.3f (goal <= 1.1)\n", "", bare,
+              ours, ours / bare);
   std::filesystem::remove(out);
 }
 

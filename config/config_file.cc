@@ -172,7 +172,6 @@ std::string ResolveTarget(const std::string& path) {
 
 }  // namespace
 
-
 namespace {
 
 char16_t FoldUnit(char16_t unit) {

@@ -16,7 +16,6 @@
 
 namespace qorv {
 
-
 // `text` with ASCII letters folded to lower case: two texts are equal under
 // the launcher's rule exactly when their folded forms are. For hashing.
 std::u16string FoldCase(const WideString& text);

@@ -10,8 +10,8 @@
 #include "base/text_convert.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
-#include "fs/fs_queries.h"
 #include "fs/file_util.h"
+#include "fs/fs_queries.h"
 #include "fs/path.h"
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
@@ -158,10 +158,12 @@ void CopyJob::PlanDirectories(const std::string& parent) {
     missing.push_back(key);
     plannedDirectories_.insert(key);
   }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) journal_.Add(RecordKind::kDirectory, *it);
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+    journal_.Add(RecordKind::kDirectory, *it);
 }
 
-uint32_t CopyJob::PlanSteps(KitReader& reader, const std::string& target, size_t first, size_t end) {
+uint32_t CopyJob::PlanSteps(KitReader& reader, const std::string& target, size_t first,
+                            size_t end) {
   steps_.resize(end - first);
   for (size_t i = first; i < end; ++i) {
     const KitEntry& entry = reader.Entry(i);

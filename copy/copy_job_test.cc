@@ -1,5 +1,4 @@
 #include "copy/copy_job.h"
-#include "fs/path.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -22,6 +21,7 @@
 #include "copy/target_lock.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
+#include "fs/path.h"
 #include "kit/kit_reader.h"
 #include "res/string_table.h"
 #include "testing/fault_injection.h"
@@ -661,9 +661,9 @@ TEST(RunReportTest, OutcomeOfEachReport) {
     int percent;
     RunOutcome outcome;
   } cases[] = {
-      {kErrorNone, 0, RunOutcome::kRunning},       {kErrorNone, 99, RunOutcome::kRunning},
-      {kErrorNone, 100, RunOutcome::kInstalled},   {kErrorCancelled, 40, RunOutcome::kCancelled},
-      {kErrorBusy, 0, RunOutcome::kFailed},        {kErrorWriteFault, 100, RunOutcome::kFailed},
+      {kErrorNone, 0, RunOutcome::kRunning},          {kErrorNone, 99, RunOutcome::kRunning},
+      {kErrorNone, 100, RunOutcome::kInstalled},      {kErrorCancelled, 40, RunOutcome::kCancelled},
+      {kErrorBusy, 0, RunOutcome::kFailed},           {kErrorWriteFault, 100, RunOutcome::kFailed},
       {kErrorCancelled, 100, RunOutcome::kCancelled},
   };
   for (const Case& c : cases) {

@@ -1,9 +1,7 @@
 #include "copy/run_journal.h"
 
 #include <fcntl.h>
-
 #include <unistd.h>
-
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
@@ -43,8 +41,8 @@ bool RunJournal::Create(const std::string& runDirectory, const std::string& targ
   AppendRecord(&queued_, RecordKind::kTarget, targetRoot);
   // Named "journal" only once it is locked and its header is on disk; the
   // rename fails when a start took the new journal for a dead one's.
-  if (!Flush() || !RenamePath(fresh, runDirectory + kJournalName) ||
-      !SyncDirectory(runDirectory) || !SyncDirectoryOf(runDirectory)) {
+  if (!Flush() || !RenamePath(fresh, runDirectory + kJournalName) || !SyncDirectory(runDirectory) ||
+      !SyncDirectoryOf(runDirectory)) {
     Close();
     return false;
   }

@@ -1,5 +1,4 @@
 #include "copy/run_journal.h"
-#include "copy/run_recovery.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,6 +16,7 @@
 #include "base/text_convert.h"
 #include "copy/copy_job.h"
 #include "copy/progress_channel.h"
+#include "copy/run_recovery.h"
 #include "kit/kit_reader.h"
 #include "res/string_table.h"
 #include "testing/fault_injection.h"

@@ -116,8 +116,7 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirector
   for (const std::string& name : names) {
     std::string runDirectory = temp + name + "/";
     struct stat st;
-    if (!Lstat(temp + name, &st) || !S_ISDIR(st.st_mode) ||
-        st.st_uid != ::geteuid()) {
+    if (!Lstat(temp + name, &st) || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
       continue;  // not ours to judge
     }
     ScopedFd fd = OpenFile(runDirectory + kJournalName, O_RDWR | O_CLOEXEC | O_NOFOLLOW);

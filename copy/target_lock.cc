@@ -63,8 +63,6 @@ uint32_t TargetLock::Acquire(const std::string& directory, int waitMs,
   }
 }
 
-void TargetLock::Release() {
-  fd_.Close();
-}
+void TargetLock::Release() { fd_.Close(); }
 
 }  // namespace qorv

@@ -37,8 +37,8 @@ uint32_t CodeFromErrno(int error) {
 
 uint32_t LastFileError() { return tLastError; }
 
-uint32_t FileOpen(const std::string& path, uint32_t access, uint32_t /*share*/, uint32_t disposition,
-                  int* fd, mode_t permissions) {
+uint32_t FileOpen(const std::string& path, uint32_t access, uint32_t /*share*/,
+                  uint32_t disposition, int* fd, mode_t permissions) {
   tLastError = kErrorNone;
   if (fd == nullptr) return Fail(kErrorInvalidParameter);
   *fd = -1;

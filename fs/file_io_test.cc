@@ -18,7 +18,6 @@ using testing::FaultInjector;
 using testing::ScratchDir;
 using testing::SysCall;
 
-
 TEST(FileTimeTest, UnixEpochAndBack) {
   EXPECT_EQ(FileTimeFromUnix(0).Ticks(), 116444736000000000ull);
   FileTime t = FileTimeFromUnix(0);

@@ -26,7 +26,6 @@ using testing::ScratchDir;
 using testing::SysCall;
 using testing::WriteFile;
 
-
 // Names a shell would have interpreted.
 const char* const kHostileNames[] = {
     "quote\"d", "dollar$HOME", "back`id`quote", "back\\slash", "new\nline",

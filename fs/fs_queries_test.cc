@@ -15,7 +15,6 @@ namespace {
 
 using testing::ScratchDir;
 
-
 TEST(FsQueriesTest, TempDirectory) {
   ScratchDir dir;
   testing::ScopedEnv tmpdir("TMPDIR", dir.path());

@@ -49,5 +49,4 @@ WideString WithTrailingSlash(const WideString& path) {
   return result;
 }
 
-
 }  // namespace qorv

@@ -9,8 +9,8 @@
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
-#include "fs/path.h"
 #include "fs/fs_queries.h"
+#include "fs/path.h"
 #include "res/string_table.h"
 
 namespace qorv {

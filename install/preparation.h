@@ -60,8 +60,7 @@ const char* MessageKeyOf(PrepareFailure failure);
 // launcher's locations, proposes and cleans the target, checks that the
 // temporary directory has three times the kit's size free, and opens the
 // kit with `reader`. The first failure ends it.
-PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader,
-                       Preparation* out);
+PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader, Preparation* out);
 
 }  // namespace qorv
 

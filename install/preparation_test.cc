@@ -69,8 +69,7 @@ TEST_F(PreparationTest, Failures) {
     EXPECT_EQ(Prepare(false, W(dir_ / "qorv.vkt"), reader, &prepared), PrepareFailure::kNoSpace);
   }
   WriteFile(dir_ / "bad.vkt", "not a kit");
-  EXPECT_EQ(Prepare(false, W(dir_ / "bad.vkt"), reader, &prepared),
-            PrepareFailure::kDamagedSource);
+  EXPECT_EQ(Prepare(false, W(dir_ / "bad.vkt"), reader, &prepared), PrepareFailure::kDamagedSource);
   EXPECT_STREQ(MessageKeyOf(PrepareFailure::kNoSource), "IDS_ERROR_NOSOURCE");
   EXPECT_STREQ(MessageKeyOf(PrepareFailure::kNoSpace), "IDS_ERROR_NOSPACE");
   EXPECT_STREQ(MessageKeyOf(PrepareFailure::kDamagedSource), "IDS_ERROR_DAMAGEDSOURCE");
@@ -95,9 +94,14 @@ TEST(CleanTargetTest, UrlsAndLineBreaks) {
     const char16_t* given;
     const char16_t* cleaned;
   } cases[] = {
-      {u"ftp://host/t", u""},        {u"/x/http://y", u""},        {u"https://h", u""},
-      {u"/a/ftp://b", u""},          {u"file:///opt/t", u"/opt/t"}, {u"/a\n/b\r/c", u"/a/b/c"},
-      {u"file://file:///x", u"file:///x"}, {u"/plain/dir/", u"/plain/dir/"},
+      {u"ftp://host/t", u""},
+      {u"/x/http://y", u""},
+      {u"https://h", u""},
+      {u"/a/ftp://b", u""},
+      {u"file:///opt/t", u"/opt/t"},
+      {u"/a\n/b\r/c", u"/a/b/c"},
+      {u"file://file:///x", u"file:///x"},
+      {u"/plain/dir/", u"/plain/dir/"},
   };
   for (const Case& c : cases) {
     EXPECT_TRUE(CleanTarget(WideString(c.given)).equals(c.cleaned)) << N(WideString(c.given));

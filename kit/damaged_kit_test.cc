@@ -21,7 +21,6 @@ using testing::PutU32;
 using testing::SetU32;
 using testing::TestKit;
 
-
 // A well-formed kit of two entries with one description, and the positions
 // of its fields in the unpacked bytes.
 struct Layout {
@@ -168,9 +167,18 @@ TEST_F(DamagedKitTest, AppendedBytesAndHeadBitFlips) {
 
 TEST_F(DamagedKitTest, EscapingNames) {
   const std::u16string names[] = {
-      u"\\etc\\cron.d\\x", u"/etc/passwd", u"C:\\boot.ini", u"", u"a\\\\b",
-      u"..\\outside",      u"a\\..\\..\\x", u".",          u"a\\.", std::u16string(u"a\0b", 3),
-      u"new\nline",        u"tab\tname",
+      u"\\etc\\cron.d\\x",
+      u"/etc/passwd",
+      u"C:\\boot.ini",
+      u"",
+      u"a\\\\b",
+      u"..\\outside",
+      u"a\\..\\..\\x",
+      u".",
+      u"a\\.",
+      std::u16string(u"a\0b", 3),
+      u"new\nline",
+      u"tab\tname",
   };
   for (const std::u16string& name : names) {
     TestKit kit = SoundKit();

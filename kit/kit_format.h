@@ -39,7 +39,9 @@ inline constexpr uint32_t kMinDescriptionRecord = 20;
 // The smallest entry record: size, name count and four words; a name adds
 // two bytes per unit.
 inline constexpr uint32_t kMinEntryRecord = 24;
-inline constexpr uint64_t EntryRecordSize(size_t nameUnits) { return kMinEntryRecord + 2 * nameUnits; }
+inline constexpr uint64_t EntryRecordSize(size_t nameUnits) {
+  return kMinEntryRecord + 2 * nameUnits;
+}
 // Entries must start below this position of the unpacked kit.
 inline constexpr uint64_t kMaxEntryStart = 0x80000000u;
 

@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string path = "/proc/self/fd/" + std::to_string(fd.Get());
   {
     KitReader reader;
-    if (reader.OpenUnpacked(path,
-                            KitReader::Strictness::kInstaller) == 0) {
+    if (reader.OpenUnpacked(path, KitReader::Strictness::kInstaller) == 0) {
       WideString product, provider;
       reader.GetProductAndProvider(WideString(u"en"), &product, &provider);
       reader.GetDescriptionPath(WideString(u"ru"));

@@ -10,8 +10,8 @@
 #include "base/text_convert.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
-#include "fs/fs_queries.h"
 #include "fs/file_util.h"
+#include "fs/fs_queries.h"
 #include "kit/kit_names.h"
 
 namespace qorv {
@@ -24,9 +24,9 @@ constexpr size_t kInflateBlock = 1 << 20;
 // zlib counts input in 32-bit units; a larger kit is fed in pieces.
 constexpr size_t kInputPiece = size_t{1} << 30;
 
+using kit_format::GetU32;
 using kit_format::kMinDescriptionRecord;
 using kit_format::kMinEntryRecord;
-using kit_format::GetU32;
 
 WideString TextOf(const unsigned char* p, uint32_t count) {
   WideString text;
@@ -71,7 +71,8 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete) {
   z_stream stream;
   std::memset(&stream, 0, sizeof(stream));
   code = kErrorNone;
-  if (inflateInit2(&stream, kit_format::kRawDeflateWindowBits) != Z_OK) code = kErrorInvalidParameter;
+  if (inflateInit2(&stream, kit_format::kRawDeflateWindowBits) != Z_OK)
+    code = kErrorInvalidParameter;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kInflateBlock]);
   const unsigned char* input = mapping.data();
   size_t inputLeft = mapping.size();

@@ -24,7 +24,6 @@ using testing::ReadFile;
 using testing::TestKit;
 using testing::WriteFile;
 
-
 // Unpacked kits go to a temporary directory of the test's own, so a test can
 // see that none is left behind.
 class KitReaderTest : public ::testing::Test {
@@ -52,9 +51,10 @@ TestKit ThreeFiles() {
   kit.descriptions = {testing::Description(u"en", u"Trade", u"Acme", u"doc\\readme.html"),
                       testing::Description(u"RU", u"Торговля", u"Акме", u""),
                       testing::Description(u"de", u"Handel", u"Acme GmbH", u"doc\\liesmich.html")};
-  kit.entries = {{u"1\\tmplt.cf", "template one", 116444736000000000ull + 10000000ull * 1500000000 + 1234567},
-                 {u"1\\empty.txt", "", 116444736000000000ull},
-                 {u"2\\deep\\data.bin", std::string("\0\1\2\3binary", 10)}};
+  kit.entries = {
+      {u"1\\tmplt.cf", "template one", 116444736000000000ull + 10000000ull * 1500000000 + 1234567},
+      {u"1\\empty.txt", "", 116444736000000000ull},
+      {u"2\\deep\\data.bin", std::string("\0\1\2\3binary", 10)}};
   return kit;
 }
 
@@ -152,8 +152,7 @@ TEST_F(KitReaderTest, CancelBetweenBlocksOfALargeEntry) {
   KitReader reader;
   ASSERT_EQ(OpenKit(reader, kit), 0u);
   int asked = 0;
-  EXPECT_EQ(reader.ExtractEntry(0, dir_ / "big", [&] { return ++asked == 2; }),
-            kErrorCancelled);
+  EXPECT_EQ(reader.ExtractEntry(0, dir_ / "big", [&] { return ++asked == 2; }), kErrorCancelled);
   EXPECT_EQ(asked, 2);
   ASSERT_EQ(reader.ExtractEntry(0, dir_ / "big", [] { return false; }), 0u);
   EXPECT_EQ(ReadFile(dir_ / "big").size(), 3 * KitReader::kCopyBufferSize + 5);
@@ -221,7 +220,9 @@ TEST(KitWriterTest, RefusesWhatTheFormatCannotHold) {
   second.diskPath = "second";
   content.files = {file, second};
   EXPECT_TRUE(BuildKitHead(content, &error).empty());
-  EXPECT_EQ(error, "second would start beyond 2 GiB in the unpacked kit, which the installer cannot reach");
+  EXPECT_EQ(
+      error,
+      "second would start beyond 2 GiB in the unpacked kit, which the installer cannot reach");
 
   file.size = 1;
   file.name = WideString(u"..\\x");

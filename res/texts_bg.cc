@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_bg = {
     6,
     "bg",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_bg = {
         {"IDS_YES_LETTERS", "yYдД"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_de = {
     7,
     "de",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_de = {
         {"IDS_YES_LETTERS", "yYjJ"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_el = {
     13,
     "el",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_el = {
         {"IDS_YES_LETTERS", "yYνΝ"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_en = {
     3,
     "en",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_en = {
         {"IDS_YES_LETTERS", "yY"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_es = {
     14,
     "es",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_es = {
         {"IDS_YES_LETTERS", "yYsS"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_hy = {
     15,
     "hy",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_hy = {
         {"IDS_YES_LETTERS", "yYաԱ"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_it = {
     16,
     "it",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_it = {
         {"IDS_YES_LETTERS", "yYsS"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_ka = {
     9,
     "ka",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_ka = {
         {"IDS_YES_LETTERS", "yYკ"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

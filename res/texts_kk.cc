@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_kk = {
     10,
     "kk",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_kk = {
         {"IDS_YES_LETTERS", "yYиИ"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

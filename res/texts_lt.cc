@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_lt = {
     5,
     "lt",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_lt = {
         {"IDS_YES_LETTERS", "yYtT"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_lv = {
     4,
     "lv",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_lv = {
         {"IDS_YES_LETTERS", "yYjJ"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

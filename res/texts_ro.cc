@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_ro = {
     8,
     "ro",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_ro = {
         {"IDS_YES_LETTERS", "yYdD"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_ru = {
     1,
     "ru",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_ru = {
         {"IDS_YES_LETTERS", "yYдД"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_tr = {
     12,
     "tr",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_tr = {
         {"IDS_YES_LETTERS", "yYeE"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_uk = {
     2,
     "uk",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_uk = {
         {"IDS_YES_LETTERS", "yYтТ"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

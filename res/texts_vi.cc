@@ -4,6 +4,8 @@
 
 namespace qorv::res {
 
+// One text a line, as translators edit them.
+// clang-format off
 constinit const LanguageTexts kTexts_vi = {
     11,
     "vi",
@@ -49,5 +51,6 @@ constinit const LanguageTexts kTexts_vi = {
         {"IDS_YES_LETTERS", "yYcC"},
     }},
 };
+// clang-format on
 
 }  // namespace qorv::res

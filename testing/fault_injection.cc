@@ -1,7 +1,7 @@
 #include "testing/fault_injection.h"
 
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 
 namespace qorv::testing {
 

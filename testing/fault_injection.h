@@ -12,8 +12,22 @@
 
 namespace qorv::testing {
 
-enum class SysCall { kOpen, kRead, kWrite, kClose, kRename, kMkdir, kTruncate, kUtimes, kFsync,
-                     kUnlink, kRmdir, kStatvfs, kFchmod, kSyncfs };
+enum class SysCall {
+  kOpen,
+  kRead,
+  kWrite,
+  kClose,
+  kRename,
+  kMkdir,
+  kTruncate,
+  kUtimes,
+  kFsync,
+  kUnlink,
+  kRmdir,
+  kStatvfs,
+  kFchmod,
+  kSyncfs
+};
 
 class FaultInjector {
  public:

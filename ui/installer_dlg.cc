@@ -338,11 +338,11 @@ void CInstallerDlg::OnFinish() {
       // No shell: the path is one argument, whatever characters it holds.
       NarrowString path = toNarrow(description);
       gchar* args[] = {const_cast<gchar*>("xdg-open"), const_cast<gchar*>(path.c_str()), nullptr};
-      g_spawn_async(nullptr, args, nullptr,
-                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
-                                             G_SPAWN_STDERR_TO_DEV_NULL),
-                    +[](gpointer) { InterruptWatch::UnblockInChild(); }, nullptr, nullptr,
-                    nullptr);
+      g_spawn_async(
+          nullptr, args, nullptr,
+          static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                   G_SPAWN_STDERR_TO_DEV_NULL),
+          +[](gpointer) { InterruptWatch::UnblockInChild(); }, nullptr, nullptr, nullptr);
     }
   }
   if (state_ == kSucceeded || state_ == kFailed) gtk_widget_destroy(window_);
@@ -353,6 +353,15 @@ void CInstallerDlg::RequestCancel() {
     return;
   }
   gtk_widget_destroy(window_);
+}
+
+void CInstallerDlg::StopOrCancel() {
+  if (state_ == kCopying) {
+    // The page stays until the copy reports that it has rolled back.
+    session_.RequestStop();
+  } else {
+    RequestCancel();
+  }
 }
 
 void CInstallerDlg::OnBackClicked(GtkWidget*, gpointer data) {
@@ -394,13 +403,7 @@ void CInstallerDlg::OnNextClicked(GtkWidget*, gpointer data) {
 
 void CInstallerDlg::OnCancelClicked(GtkWidget*, gpointer data) {
   Guarded(0, [data] {
-    auto* dialog = static_cast<CInstallerDlg*>(data);
-    if (dialog->state_ == kCopying) {
-      // The page stays until the copy reports that it has rolled back.
-      dialog->session_.RequestStop();
-    } else {
-      dialog->RequestCancel();
-    }
+    static_cast<CInstallerDlg*>(data)->StopOrCancel();
     return 0;
   });
 }
@@ -409,11 +412,7 @@ gboolean CInstallerDlg::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data
   return Guarded<gboolean>(TRUE, [event, data]() -> gboolean {
     auto* dialog = static_cast<CInstallerDlg*>(data);
     if (event->keyval != GDK_Escape || dialog == nullptr) return FALSE;
-    if (dialog->state_ == kCopying) {
-      dialog->session_.RequestStop();
-    } else {
-      dialog->RequestCancel();
-    }
+    dialog->StopOrCancel();
     return TRUE;
   });
 }

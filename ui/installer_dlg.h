@@ -74,6 +74,8 @@ class CInstallerDlg : public CWnd {
   void ShowIncompletePage(const std::vector<UnrestoredFile>& unrestored);
   void OnFinish();
   void RequestCancel();
+  // Cancel or Escape: stops a running copy, else asks and closes.
+  void StopOrCancel();
 
   static void OnBackClicked(GtkWidget* button, gpointer dialog);
   static void OnNextClicked(GtkWidget* button, gpointer dialog);

@@ -124,8 +124,8 @@ bool CollectFiles(const std::string& root, bool followLinks, std::vector<KitSour
                   std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  auto options = followLinks ? fs::directory_options::follow_directory_symlink
-                             : fs::directory_options::none;
+  auto options =
+      followLinks ? fs::directory_options::follow_directory_symlink : fs::directory_options::none;
   fs::recursive_directory_iterator it(root, options, ec), end;
   if (ec) {
     *error = root + ": " + ec.message();
