@@ -80,10 +80,10 @@ class ConfigEntryList {
 
   const std::vector<ConfigEntry>& entries() const { return entries_; }
 
-  // Parses decoded text into the list as Read does; exposed for tests.
+ private:
+  // Parses decoded text into the list.
   void Parse(const char16_t* units, size_t count);
 
- private:
   void Reindex();
 
   std::vector<ConfigEntry> entries_;

@@ -73,14 +73,17 @@ class CopyJob {
   // target is as it was).
   const std::vector<UnrestoredFile>& unrestored() const { return unrestored_; }
 
-  // The building blocks, public for tests.
+  // The building blocks, for tests.
+  uint32_t TEST_BeginLevel(const std::string& target) { return BeginLevel(target); }
+  uint32_t TEST_EnsureDirectory(const std::string& path) { return EnsureDirectory(path); }
+  uint32_t TEST_Rollback(uint32_t code) { return Rollback(code); }
+
+ private:
   uint32_t BeginLevel(const std::string& target);
   uint32_t EnsureDirectory(const std::string& path);
   uint32_t EnsureDirectoryQuiet(const std::string& path);
   uint32_t Commit();
   uint32_t Rollback(uint32_t code);
-
- private:
   // Moves the file at `path` into the backup tree, or records it as created
   // when nothing `exists` there yet.
   uint32_t BackupFile(const std::string& path, bool exists);

@@ -253,14 +253,14 @@ TEST_F(CopyJobTest, RootIsNeverRecordedNorRemoved) {
   EXPECT_FALSE(IsRootPath("//"));
   EXPECT_FALSE(IsRootPath("/tmp"));
   CopyJob job;
-  ASSERT_EQ(job.BeginLevel(dir_ / "t/"), 0u);
+  ASSERT_EQ(job.TEST_BeginLevel(dir_ / "t/"), 0u);
   size_t recorded = job.levels()[0].createdDirectories.size();
-  EXPECT_EQ(job.EnsureDirectory("/"), 0u);
+  EXPECT_EQ(job.TEST_EnsureDirectory("/"), 0u);
   EXPECT_EQ(job.levels()[0].createdDirectories.size(), recorded);
   EXPECT_EQ(DeleteTree("/"), 0u);
   EXPECT_EQ(DeleteTree("//"), 0u);
   EXPECT_EQ(DeleteTree("/."), 0u);
-  job.Rollback(1);
+  job.TEST_Rollback(1);
   EXPECT_TRUE(fs::exists("/tmp"));
 }
 

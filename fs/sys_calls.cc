@@ -60,7 +60,7 @@ const SysCalls& Sys() { return *gActive.load(std::memory_order_acquire); }
 
 const SysCalls& RealSysCalls() { return kReal; }
 
-const SysCalls* SetSysCallsForTesting(const SysCalls* table) {
+const SysCalls* TEST_SetSysCalls(const SysCalls* table) {
   return gActive.exchange(table == nullptr ? &kReal : table, std::memory_order_acq_rel);
 }
 

@@ -54,7 +54,7 @@ const SysCalls& RealSysCalls();
 
 // Installs `table` (which must outlive its use) and returns the previous one.
 // For tests only; call while no other thread uses the file layer.
-const SysCalls* SetSysCallsForTesting(const SysCalls* table);
+const SysCalls* TEST_SetSysCalls(const SysCalls* table);
 
 }  // namespace qorv
 

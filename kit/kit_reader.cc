@@ -54,19 +54,15 @@ uint32_t UnpackKit(const std::string& kitPath, const std::string& unpackedPath, 
 
 uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete) {
   if (complete != nullptr) *complete = false;
-  int kit = -1;
-  uint32_t code = FileOpen(kitPath, kReadAccess, 0, kOpenExisting, &kit);
+  int opened = -1;
+  uint32_t code = FileOpen(kitPath, kReadAccess, 0, kOpenExisting, &opened);
   if (code != 0) return code;
-
+  ScopedFd kit(opened);
   struct stat st;
-  if (!StatOf(kit, &st)) {
-    FileClose(kit);
-    return kErrorInvalidHandle;
-  }
+  if (!StatOf(kit.Get(), &st)) return kErrorInvalidHandle;
   MappedFile mapping;
-  bool mapped = mapping.Map(kit, static_cast<size_t>(st.st_size));
-  FileClose(kit);  // the mapping keeps the content reachable
-  if (!mapped) return kErrorInvalidParameter;
+  if (!mapping.Map(kit.Get(), static_cast<size_t>(st.st_size))) return kErrorInvalidParameter;
+  kit.Close();  // the mapping keeps the content reachable
 
   z_stream stream;
   std::memset(&stream, 0, sizeof(stream));
@@ -336,14 +332,13 @@ uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
   // Nameless from the start: however the process ends, even killed in the
   // middle of the unpacking, nothing of the kit stays in the temporary
   // directory.
-  int unpacked = OpenNamelessFile(TempDirectory().c_str());
-  if (unpacked < 0) {
+  ScopedFd unpacked(OpenNamelessFile(TempDirectory().c_str()));
+  if (!unpacked.IsValid()) {
     problem_ = "cannot create a temporary file in " + TempDirectory();
     return FailOpen(kErrorCannotMakeTemp);
   }
   bool complete = false;
-  uint32_t code = UnpackKitInto(kitPath, unpacked, &complete);
-  if (code != 0) FileClose(unpacked);
+  uint32_t code = UnpackKitInto(kitPath, unpacked.Get(), &complete);
   if (code == kErrorInvalidData) {
     problem_ = "not a valid compressed stream";
     return FailOpen(code);
@@ -353,11 +348,10 @@ uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
     return FailOpen(code);
   }
   if (strictness == Strictness::kVerify && !complete) {
-    FileClose(unpacked);
     problem_ = "the compressed stream is cut short or followed by other bytes";
     return FailOpen(kErrorInvalidData);
   }
-  fd_ = unpacked;
+  fd_ = unpacked.Release();
   entries_.clear();
   if (!SeekTo(fd_, 0)) return FailOpen(CodeFromErrno(errno));
   return ParseHead(strictness);

@@ -100,7 +100,7 @@ FaultInjector::FaultInjector(SysCall call, int nth, int error, int times) {
   gError = error;
   gCount = 0;
   gFired = false;
-  previous_ = SetSysCallsForTesting(&kFaulty);
+  previous_ = TEST_SetSysCalls(&kFaulty);
 }
 
 FaultInjector::FaultInjector(SysCall call, int nth, std::function<void()> action)
@@ -110,7 +110,7 @@ FaultInjector::FaultInjector(SysCall call, int nth, std::function<void()> action
 
 FaultInjector::~FaultInjector() {
   gAction = nullptr;
-  SetSysCallsForTesting(previous_);
+  TEST_SetSysCalls(previous_);
   gCall = -1;
 }
 
