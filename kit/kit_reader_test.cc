@@ -231,5 +231,46 @@ TEST(KitWriterTest, RefusesWhatTheFormatCannotHold) {
   EXPECT_EQ(error, "the name \"..\\x\" has a \"..\" component");
 }
 
+// The writer through the file layer: what it packs reads back, and a failure
+// at any step leaves neither the kit nor a partial file.
+TEST_F(KitReaderTest, WrittenKitReadsBackAndFailedWritesLeaveNothing) {
+  WriteFile(dir_ / "src/a", "alpha");
+  WriteFile(dir_ / "src/b", std::string(3 << 20, 'b'));
+  KitContent content;
+  content.languageTable = true;
+  content.descriptions = {testing::Description(u"en", u"P", u"V", u"a")};
+  content.files = {{u"a", dir_ / "src/a", FileTimeFromUnix(1600000000), 5},
+                   {u"d\\b", dir_ / "src/b", FileTimeFromUnix(1600000001), 3 << 20}};
+  std::string error;
+  ASSERT_TRUE(WriteKit(content, dir_ / "out.vkt", &error)) << error;
+  KitReader reader;
+  ASSERT_EQ(reader.Open(dir_ / "out.vkt", KitReader::Strictness::kVerify), 0u) << reader.Problem();
+  ASSERT_EQ(reader.EntryCount(), 2u);
+  ASSERT_EQ(reader.ExtractEntry(1, dir_ / "b"), 0u);
+  EXPECT_EQ(ReadFile(dir_ / "b"), ReadFile(dir_ / "src/b"));
+  EXPECT_EQ(reader.Entry(1).time, FileTimeFromUnix(1600000001));
+  reader.Close();
+
+  using testing::SysCall;
+  // The kit's own close is the third: the two sources' come first.
+  const std::pair<SysCall, int> faults[] = {{SysCall::kOpen, 0},  {SysCall::kRead, 0},
+                                            {SysCall::kWrite, 0}, {SysCall::kFsync, 0},
+                                            {SysCall::kClose, 2}, {SysCall::kRename, 0}};
+  for (const auto& [call, nth] : faults) {
+    SCOPED_TRACE(static_cast<int>(call));
+    std::filesystem::remove(dir_ / "fail.vkt");
+    {
+      testing::FaultInjector fault(call, nth, ENOSPC);
+      EXPECT_FALSE(WriteKit(content, dir_ / "fail.vkt", &error));
+      EXPECT_TRUE(fault.Fired());
+    }
+    EXPECT_FALSE(error.empty());
+    for (auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      EXPECT_EQ(entry.path().filename().string().rfind("fail.vkt", 0), std::string::npos)
+          << entry.path();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qorv
