@@ -147,14 +147,12 @@ uint32_t ShellRemoveTree(const std::string& path) {
 
 std::string MoveStagingPath(const std::string& destination) {
   std::string path = StripTrailingSlashes(destination);
-  size_t slash = path.rfind('/');
-  std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  std::string base = BaseName(path);
+  std::string directory = path.substr(0, path.size() - base.size());
   // One name per destination (FNV-1a of its last component), short enough
   // for any directory.
   uint64_t hash = 14695981039346656037ull;
-  for (size_t i = slash == std::string::npos ? 0 : slash + 1; i < path.size(); ++i) {
-    hash = (hash ^ static_cast<unsigned char>(path[i])) * 1099511628211ull;
-  }
+  for (unsigned char c : base) hash = (hash ^ c) * 1099511628211ull;
   char name[32];
   std::snprintf(name, sizeof name, ".qorv-move-%016llx", static_cast<unsigned long long>(hash));
   return directory + name;
