@@ -46,7 +46,7 @@ KitContent MakeTree(const std::string& root, size_t files, size_t fileSize) {
       WriteBytes(path, TextLike(rng, fileSize));
     }
     KitSourceFile file;
-    file.name = W(relative);
+    file.name = Wide(relative);
     replaceAll(file.name, WideString(u"/"), WideString(u"\\"));
     file.diskPath = path;
     file.size = fileSize;
@@ -61,7 +61,5 @@ void EnsureKit(const KitContent& content, const std::string& kitPath) {
   std::string error;
   if (!WriteKit(content, kitPath, &error)) std::fprintf(stderr, "pack failed: %s\n", error.c_str());
 }
-
-WideString W(const std::string& s) { return toWide(NarrowString(s.c_str())); }
 
 }  // namespace qorv::bench

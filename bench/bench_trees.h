@@ -10,7 +10,6 @@
 
 namespace qorv::bench {
 
-WideString W(const std::string& s);
 // Writes (when missing) `files` files of `fileSize` bytes under `root`, a
 // hundred per directory, and describes them for the kit writer.
 KitContent MakeTree(const std::string& root, size_t files, size_t fileSize);

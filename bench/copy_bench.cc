@@ -43,7 +43,7 @@ InstallTimes Install(const std::string& kit, const std::string& target, bool dur
   start = Clock::now();
   ProgressChannel channel;
   channel.Init();
-  channel.SetJob(&reader, W(target));
+  channel.SetJob(&reader, Wide(target));
   CopyJob job;
   job.SetFinishPauseMs(0);
   job.SetDurable(durable);
