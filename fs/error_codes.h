@@ -16,6 +16,7 @@ inline constexpr uint32_t kErrorWriteFault = 29;        // the journal or writte
 inline constexpr uint32_t kErrorInvalidData = 13;       // not a valid compressed stream
 inline constexpr uint32_t kErrorFileExists = 80;        // a new file's name is taken
 inline constexpr uint32_t kErrorCannotBackUp = 82;      // a file cannot be moved to the backups
+inline constexpr uint32_t kErrorDiskFull = 112;         // no room left where a file is written
 inline constexpr uint32_t kErrorInvalidParameter = 87;  // any other failure
 inline constexpr uint32_t kErrorBusy = 170;             // another run holds the target
 inline constexpr uint32_t kErrorCannotMakeTemp = 1013;  // temporary file not created

@@ -23,6 +23,9 @@ namespace {
 constexpr size_t kInflateBlock = 1 << 20;
 // zlib counts input in 32-bit units; a larger kit is fed in pieces.
 constexpr size_t kInputPiece = size_t{1} << 30;
+// Pieces small enough to be in the cache still when inflate reads them
+// after the digest has.
+constexpr size_t kHashedPiece = size_t{1} << 20;
 
 using kit_format::GetU32;
 using kit_format::kMinDescriptionRecord;
@@ -52,8 +55,9 @@ uint32_t UnpackKit(const std::string& kitPath, const std::string& unpackedPath, 
   return code != kErrorNone ? code : closeCode;
 }
 
-uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete) {
+uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete, KitCheck* check) {
   if (complete != nullptr) *complete = false;
+  if (check != nullptr) *check = KitCheck();
   int opened = -1;
   uint32_t code = FileOpen(kitPath, kReadAccess, 0, kOpenExisting, &opened);
   if (code != 0) return code;
@@ -63,6 +67,24 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete) {
   MappedFile mapping;
   if (!mapping.Map(kit.Get(), static_cast<size_t>(st.st_size))) return kErrorInvalidParameter;
   kit.Close();  // the mapping keeps the content reachable
+  size_t streamSize = mapping.size();
+  if (check != nullptr) {
+    switch (FindTrailer(mapping.data(), mapping.size(), &check->trailer, &streamSize,
+                        &check->problem)) {
+      case TrailerState::kAbsent:
+        break;
+      case TrailerState::kPresent:
+        check->hasTrailer = true;
+        break;
+      case TrailerState::kDamaged:
+        return kErrorInvalidData;
+    }
+  }
+  // The digest is taken piece by piece just before inflate reads the piece,
+  // so the kit's bytes are read from memory once, not in a second pass.
+  Sha256 digest;
+  const bool hashing = check != nullptr && check->hasTrailer;
+  uint64_t unpacked = 0;
 
   z_stream stream;
   std::memset(&stream, 0, sizeof(stream));
@@ -71,10 +93,11 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete) {
     code = kErrorInvalidParameter;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kInflateBlock]);
   const unsigned char* input = mapping.data();
-  size_t inputLeft = mapping.size();
+  size_t inputLeft = streamSize;
   while (code == kErrorNone) {
     if (stream.avail_in == 0 && inputLeft != 0) {
-      size_t piece = std::min(inputLeft, kInputPiece);
+      size_t piece = std::min(inputLeft, hashing ? kHashedPiece : kInputPiece);
+      if (hashing) digest.Update(input, piece);
       stream.next_in = const_cast<unsigned char*>(input);
       stream.avail_in = static_cast<uInt>(piece);
       input += piece;
@@ -85,16 +108,23 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete) {
     int result = inflate(&stream, Z_NO_FLUSH);
     size_t produced = kInflateBlock - stream.avail_out;
     if (produced != 0) {
-      size_t written = 0;
-      uint32_t writeCode = FileWrite(out, buffer.get(), produced, &written);
-      if (writeCode != 0) {
-        code = writeCode;  // e.g. a full temporary disk: never parse a cut kit
+      unpacked += produced;
+      if (!WriteFully(out, std::string_view(reinterpret_cast<char*>(buffer.get()), produced))) {
+        // Never parse a cut kit; a full disk is said as such, not as damage.
+        code = errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull : CodeFromErrno(errno);
         break;
       }
     }
     bool inputDone = stream.avail_in == 0 && inputLeft == 0;
     if (result == Z_STREAM_END) {
       if (complete != nullptr) *complete = inputDone;
+      // What follows the stream of a kit whose end holds no trailer: one
+      // whose closing bytes were damaged must not pass for a kit without.
+      if (check != nullptr && !check->hasTrailer && stream.avail_in != 0 &&
+          StartsLikeTrailer(stream.next_in, stream.avail_in)) {
+        check->problem = "the trailer is cut or overwritten";
+        code = kErrorInvalidData;
+      }
       break;
     }
     if (result == Z_BUF_ERROR && inputDone) break;  // the stream just stops
@@ -109,6 +139,19 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete) {
     if (stream.avail_out != 0 && inputDone) break;
   }
   inflateEnd(&stream);
+  if (code == kErrorNone && hashing) {
+    // The rest of the stream, when inflate stopped before its end, counts
+    // too: the digest covers every byte before the trailer.
+    if (inputLeft != 0) digest.Update(input, inputLeft);
+    if (digest.Final() != check->trailer.digest) {
+      check->problem = "digest mismatch: the kit is damaged or was changed after it was made";
+      return kErrorInvalidData;
+    }
+    if (unpacked != check->trailer.unpackedSize) {
+      check->problem = "the trailer's sizes disagree with the stream";
+      return kErrorInvalidData;
+    }
+  }
   return code;
 }
 
@@ -310,6 +353,7 @@ KitReader::KitReader() : buffer_(new char[kCopyBufferSize]) {}
 KitReader::~KitReader() { Close(); }
 
 void KitReader::Close() {
+  check_ = KitCheck();
   if (fd_ != -1) {
     FileClose(fd_);
     fd_ = -1;
@@ -338,13 +382,15 @@ uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
     return FailOpen(kErrorCannotMakeTemp);
   }
   bool complete = false;
-  uint32_t code = UnpackKitInto(kitPath, unpacked.Get(), &complete);
+  uint32_t code = UnpackKitInto(kitPath, unpacked.Get(), &complete, &check_);
   if (code == kErrorInvalidData) {
-    problem_ = "not a valid compressed stream";
+    problem_ = check_.problem.empty() ? "not a valid compressed stream" : check_.problem;
     return FailOpen(code);
   }
   if (code != 0) {
-    problem_ = code == kErrorNotFound ? "cannot be found" : "cannot be read or unpacked";
+    problem_ = code == kErrorNotFound  ? "cannot be found"
+               : code == kErrorDiskFull ? "the temporary directory " + TempDirectory() + " is full"
+                                        : "cannot be read or unpacked";
     return FailOpen(code);
   }
   if (strictness == Strictness::kVerify && !complete) {
@@ -354,7 +400,16 @@ uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
   fd_ = unpacked.Release();
   entries_.clear();
   if (!SeekTo(fd_, 0)) return FailOpen(CodeFromErrno(errno));
-  return ParseHead(strictness);
+  if ((code = ParseHead(strictness)) != 0) return code;
+  if (check_.hasTrailer) {
+    uint64_t entryBytes = 0;
+    for (const KitEntry& entry : entries_) entryBytes += entry.size;
+    if (entryBytes != check_.trailer.entryBytes) {
+      problem_ = "the trailer's sizes disagree with the stream";
+      return FailOpen(kErrorInvalidData);
+    }
+  }
+  return kErrorNone;
 }
 
 uint32_t KitReader::OpenUnpacked(const std::string& unpackedPath, Strictness strictness) {

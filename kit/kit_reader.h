@@ -25,6 +25,7 @@
 #include "base/text_string.h"
 #include "fs/file_io.h"
 #include "kit/kit_format.h"
+#include "kit/kit_trailer.h"
 
 namespace qorv {
 
@@ -49,7 +50,19 @@ struct KitEntry {
 uint32_t UnpackKit(const std::string& kitPath, const std::string& unpackedPath,
                    bool* complete = nullptr);
 // The same into the open descriptor `out`, at its position; `out` stays open.
-uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete = nullptr);
+// With `check` given, a trailer at the end of the file (kit/kit_trailer.h)
+// is read: the stream is taken to end where it starts, its digest is
+// computed from the same bytes as they are inflated, and a digest or size
+// that disagrees, or a damaged trailer, gives 13 with `check->problem` set.
+// Without `check` the file is read the way earlier installers read it, to
+// the end of the stream. 112 when the output's disk is full.
+struct KitCheck {
+  bool hasTrailer = false;
+  KitTrailer trailer;
+  std::string problem;
+};
+uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete = nullptr,
+                       KitCheck* check = nullptr);
 
 class KitReader {
  public:
@@ -69,8 +82,10 @@ class KitReader {
 
   // Unpacks the kit into a file without a name in the temporary directory
   // and reads its head. Returns 0; 1013 when the temporary file cannot be
-  // made; 2 or 87 when a file cannot be opened or read; 13 when the stream is
-  // not raw DEFLATE or the head is damaged (see Problem()). On failure the
+  // made; 2 or 87 when a file cannot be opened or read; 112 when the
+  // temporary directory fills up; 13 when the stream is not raw DEFLATE, the
+  // head is damaged, or the kit's trailer does not match it (see Problem()).
+  // A kit with a trailer is checked against its digest. On failure the
   // unpacked kit is gone and the entry table is empty; descriptions read so
   // far stay. The unpacked kit never has a name, so it goes with the process
   // however and whenever the process ends.
@@ -110,6 +125,9 @@ class KitReader {
   // The unpacked kit's name while it has one (OpenUnpacked); empty after a
   // successful Open().
   const std::string& UnpackedPath() const { return unpackedPath_; }
+  // After Open(): whether the kit carries a trailer, and the trailer.
+  bool HasTrailer() const { return check_.hasTrailer; }
+  const KitTrailer& Trailer() const { return check_.trailer; }
 
  private:
   class HeadParser;
@@ -123,6 +141,7 @@ class KitReader {
   std::unique_ptr<char[]> buffer_;
   size_t bufferSize_ = kCopyBufferSize;
   std::string problem_;
+  KitCheck check_;
 };
 
 }  // namespace qorv

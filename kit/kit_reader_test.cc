@@ -179,7 +179,9 @@ TEST_F(KitReaderTest, FullTemporaryDiskWhileUnpacking) {
   KitReader reader;
   ThreeFiles().WriteTo(dir_ / "qorv.vkt");
   testing::FaultInjector full(testing::SysCall::kWrite, 0, ENOSPC);
-  EXPECT_EQ(reader.Open(dir_ / "qorv.vkt"), kErrorInvalidParameter);
+  // A full disk, never a damaged kit.
+  EXPECT_EQ(reader.Open(dir_ / "qorv.vkt"), kErrorDiskFull);
+  EXPECT_EQ(reader.Problem(), "the temporary directory " + dir_ / "tmp/" + " is full");
   EXPECT_EQ(TempFiles(), 0u);
 }
 

@@ -13,6 +13,7 @@
 #include "fs/file_util.h"
 #include "kit/kit_format.h"
 #include "kit/kit_names.h"
+#include "kit/kit_trailer.h"
 
 namespace qorv {
 
@@ -41,18 +42,22 @@ class DeflateSink {
       if (result == Z_STREAM_ERROR) return ok_ = false;
       size_t produced = kBlock - stream_.avail_out;
       std::string_view bytes(reinterpret_cast<const char*>(out_.get()), produced);
+      digest_.Update(bytes.data(), bytes.size());
       if (!WriteFully(fd_, bytes)) return ok_ = false;
     } while (stream_.avail_out == 0 || (flush == Z_FINISH && stream_.avail_in != 0));
     return ok_;
   }
   bool Finish() { return Feed(nullptr, 0, Z_FINISH); }
   bool ok() const { return ok_; }
+  // The digest of everything written so far; call once, after Finish().
+  Digest TakeDigest() { return digest_.Final(); }
 
  private:
   static constexpr uInt kBlock = 1 << 20;
   int fd_;
   z_stream stream_;
   std::unique_ptr<unsigned char[]> out_;
+  Sha256 digest_;
   bool ok_ = false;
 };
 
@@ -133,7 +138,8 @@ std::string DeflateRaw(const std::string& bytes, int level) {
   return out;
 }
 
-bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error) {
+bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error,
+              bool trailer) {
   std::string head = BuildKitHead(content, error);
   if (head.empty()) return false;
   std::string temp;
@@ -166,6 +172,15 @@ bool WriteKit(const KitContent& content, const std::string& outPath, std::string
     if (total != file.size) return fail(file.diskPath + " changed while it was packed");
   }
   if (!sink.Finish()) return fail("cannot write " + outPath);
+  if (trailer) {
+    KitTrailer t;
+    for (const KitSourceFile& file : content.files) t.entryBytes += file.size;
+    t.unpackedSize = head.size() + t.entryBytes;
+    t.digest = sink.TakeDigest();
+    if (!WriteFully(fd.Get(), EncodeTrailer(t))) {
+      return fail("cannot write " + outPath + ": " + std::strerror(errno));
+    }
+  }
   if (!CommitReplacement(std::move(fd), temp, outPath)) {
     *error = "cannot write " + outPath + ": " + std::strerror(errno);
     return false;

@@ -41,9 +41,12 @@ std::string EncodeKitHead(const KitContent& content);
 std::string DeflateRaw(const std::string& bytes, int level = 6);
 
 // Writes the kit to `outPath` (through a temporary file beside it, renamed
-// into place at the end). Returns false with `*error` set on any failure,
-// including a source file whose size changed while it was packed.
-bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error);
+// into place at the end), followed by a trailer without signatures
+// (kit/kit_trailer.h) unless `trailer` is false. Returns false with `*error`
+// set on any failure, including a source file whose size changed while it
+// was packed.
+bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error,
+              bool trailer = true);
 
 }  // namespace qorv
 

@@ -7,7 +7,7 @@ set -euo pipefail
 # Extra packages may be named on the command line (make fuzz adds clang).
 packages=(
   cmake g++ make pkg-config
-  zlib1g-dev libgtk2.0-dev libgoogle-perftools-dev libgtest-dev
+  zlib1g-dev libssl-dev libgtk2.0-dev libgoogle-perftools-dev libgtest-dev
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core python3 gdb
   "$@"
 )

@@ -1,0 +1,103 @@
+#include "kit/kit_trailer.h"
+
+#include <cstring>
+
+#include "kit/kit_format.h"
+
+namespace qorv {
+
+namespace {
+
+constexpr char kOpeningMagic[] = "qvkt-trl";
+constexpr char kClosingMagic[] = "qvkt-end";
+constexpr size_t kMagicSize = 8;
+
+void PutU64(std::string* out, uint64_t value) {
+  kit_format::PutU32(out, static_cast<uint32_t>(value));
+  kit_format::PutU32(out, static_cast<uint32_t>(value >> 32));
+}
+
+uint64_t GetU64(const unsigned char* p) {
+  return kit_format::GetU32(p) | (static_cast<uint64_t>(kit_format::GetU32(p + 4)) << 32);
+}
+
+template <size_t N>
+void PutBytes(std::string* out, const std::array<unsigned char, N>& bytes) {
+  out->append(reinterpret_cast<const char*>(bytes.data()), N);
+}
+
+template <size_t N>
+void GetBytes(const unsigned char* p, std::array<unsigned char, N>* bytes) {
+  std::memcpy(bytes->data(), p, N);
+}
+
+}  // namespace
+
+std::string EncodeTrailer(const KitTrailer& trailer) {
+  std::string out(kOpeningMagic, kMagicSize);
+  kit_format::PutU32(&out, kTrailerVersion);
+  PutU64(&out, trailer.unpackedSize);
+  PutU64(&out, trailer.entryBytes);
+  PutBytes(&out, trailer.digest);
+  kit_format::PutU32(&out, static_cast<uint32_t>(trailer.signatures.size()));
+  for (const KitSignature& s : trailer.signatures) {
+    PutBytes(&out, s.keyId);
+    PutBytes(&out, s.publicKey.bytes);
+    PutBytes(&out, s.signature);
+  }
+  kit_format::PutU32(&out, static_cast<uint32_t>(out.size() + 4 + kMagicSize));
+  out.append(kClosingMagic, kMagicSize);
+  return out;
+}
+
+TrailerState FindTrailer(const unsigned char* data, size_t size, KitTrailer* trailer,
+                         size_t* streamEnd, std::string* problem) {
+  if (size < 4 + kMagicSize || std::memcmp(data + size - kMagicSize, kClosingMagic, kMagicSize)) {
+    return TrailerState::kAbsent;
+  }
+  auto damaged = [problem](const std::string& what) {
+    *problem = "the trailer " + what;
+    return TrailerState::kDamaged;
+  };
+  uint32_t length = kit_format::GetU32(data + size - kMagicSize - 4);
+  if (length < kMinTrailerSize || length > size) return damaged("has an impossible length");
+  const unsigned char* p = data + size - length;
+  if (std::memcmp(p, kOpeningMagic, kMagicSize) != 0) return damaged("is cut or overwritten");
+  uint32_t version = kit_format::GetU32(p + 8);
+  if (version != kTrailerVersion) {
+    return damaged("has version " + std::to_string(version) + ", which this program cannot read");
+  }
+  uint32_t count = kit_format::GetU32(p + 60);
+  if (count > (length - kMinTrailerSize) / kSignatureRecordSize ||
+      kMinTrailerSize + count * kSignatureRecordSize != length) {
+    return damaged("has a signature count that disagrees with its length");
+  }
+  trailer->unpackedSize = GetU64(p + 12);
+  trailer->entryBytes = GetU64(p + 20);
+  GetBytes(p + 28, &trailer->digest);
+  trailer->signatures.resize(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const unsigned char* record = p + 64 + i * kSignatureRecordSize;
+    KitSignature& s = trailer->signatures[i];
+    GetBytes(record, &s.keyId);
+    GetBytes(record + 8, &s.publicKey.bytes);
+    GetBytes(record + 40, &s.signature);
+  }
+  *streamEnd = size - length;
+  return TrailerState::kPresent;
+}
+
+bool StartsLikeTrailer(const unsigned char* bytes, size_t size) {
+  return size >= kMagicSize && std::memcmp(bytes, kOpeningMagic, kMagicSize) == 0;
+}
+
+const KitSignature* ValidSignatureBy(const KitTrailer& trailer, const PublicKey& key) {
+  for (const KitSignature& s : trailer.signatures) {
+    if (s.publicKey == key && s.keyId == key.Id() && VerifyDigest(key, trailer.digest, s.signature)) {
+      return &s;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace qorv

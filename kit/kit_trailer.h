@@ -1,0 +1,70 @@
+// The kit trailer: what follows the compressed stream of a verified kit, so
+// that a damaged or forged kit is refused before anything is installed. It
+// is found from the end of the file, and readers that stop at the end of the
+// stream never see it. Layout (little-endian; docs/kit-format.md):
+//
+//   8   "qvkt-trl"
+//   4   version, 1
+//   8   unpacked size: the bytes the stream inflates to
+//   8   entry bytes: the sum of the entries' sizes
+//   32  SHA-256 of every byte of the file before the trailer
+//   4   signature count n
+//   n × 104  signatures: 8 key id, 32 Ed25519 public key, 64 signature of
+//            the 32 digest bytes
+//   4   the trailer's length, all of it
+//   8   "qvkt-end"
+#ifndef QORV_KIT_KIT_TRAILER_H_
+#define QORV_KIT_KIT_TRAILER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kit/kit_crypto.h"
+
+namespace qorv {
+
+struct KitSignature {
+  KeyId keyId{};
+  PublicKey publicKey;
+  Signature signature{};
+};
+
+struct KitTrailer {
+  uint64_t unpackedSize = 0;
+  uint64_t entryBytes = 0;
+  Digest digest{};
+  std::vector<KitSignature> signatures;
+};
+
+inline constexpr uint32_t kTrailerVersion = 1;
+// The trailer without signatures.
+inline constexpr size_t kMinTrailerSize = 76;
+inline constexpr size_t kSignatureRecordSize = 104;
+
+std::string EncodeTrailer(const KitTrailer& trailer);
+
+enum class TrailerState {
+  kAbsent,   // the file does not end with a trailer: a kit without one
+  kPresent,  // *trailer and *streamEnd are set
+  kDamaged,  // it ends like one, but the rest does not hold together
+};
+
+// Looks for a trailer at the end of the `size` bytes of a kit file.
+// `*streamEnd` receives where the trailer starts; `*problem` says what is
+// wrong with a damaged one.
+TrailerState FindTrailer(const unsigned char* data, size_t size, KitTrailer* trailer,
+                         size_t* streamEnd, std::string* problem);
+
+// Whether `bytes` (what follows a kit's stream) start like a trailer: then a
+// kit whose end does not hold one has a damaged trailer, not none.
+bool StartsLikeTrailer(const unsigned char* bytes, size_t size);
+
+// The signature of `trailer` that `key` made and that verifies against its
+// digest; null when there is none.
+const KitSignature* ValidSignatureBy(const KitTrailer& trailer, const PublicKey& key);
+
+}  // namespace qorv
+
+#endif  // QORV_KIT_KIT_TRAILER_H_
