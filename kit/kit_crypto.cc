@@ -81,8 +81,8 @@ Digest Sha256Of(const void* data, size_t size) {
 
 bool GenerateKeyPair(SecretKey* key) {
   if (RAND_bytes(key->seed.data(), static_cast<int>(key->seed.size())) != 1) return false;
-  Pkey pkey(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, key->seed.data(),
-                                         key->seed.size()));
+  Pkey pkey(
+      EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, key->seed.data(), key->seed.size()));
   return pkey && PublicOf(pkey.get(), &key->publicKey);
 }
 
@@ -99,8 +99,8 @@ bool SignDigest(const SecretKey& key, const Digest& digest, Signature* signature
 }
 
 bool VerifyDigest(const PublicKey& key, const Digest& digest, const Signature& signature) {
-  Pkey pkey(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.bytes.data(),
-                                        key.bytes.size()));
+  Pkey pkey(
+      EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.bytes.data(), key.bytes.size()));
   MdCtx context(EVP_MD_CTX_new());
   return pkey && context &&
          EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, pkey.get()) == 1 &&
@@ -118,16 +118,14 @@ std::string Hex(const unsigned char* bytes, size_t size) {
   return text;
 }
 
-std::string SecretKeyText(const SecretKey& key) {
-  return kSecretPrefix + Hex(key.seed) + "\n";
-}
+std::string SecretKeyText(const SecretKey& key) { return kSecretPrefix + Hex(key.seed) + "\n"; }
 
 std::string PublicKeyText(const PublicKey& key) { return kPublicPrefix + Hex(key.bytes) + "\n"; }
 
 bool ParseSecretKey(const std::string& text, SecretKey* key) {
   if (!ParseHex(text, kSecretPrefix, &key->seed)) return false;
-  Pkey pkey(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, key->seed.data(),
-                                         key->seed.size()));
+  Pkey pkey(
+      EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, key->seed.data(), key->seed.size()));
   return pkey && PublicOf(pkey.get(), &key->publicKey);
 }
 

@@ -388,7 +388,7 @@ uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
     return FailOpen(code);
   }
   if (code != 0) {
-    problem_ = code == kErrorNotFound  ? "cannot be found"
+    problem_ = code == kErrorNotFound   ? "cannot be found"
                : code == kErrorDiskFull ? "the temporary directory " + TempDirectory() + " is full"
                                         : "cannot be read or unpacked";
     return FailOpen(code);

@@ -93,7 +93,8 @@ bool StartsLikeTrailer(const unsigned char* bytes, size_t size) {
 
 const KitSignature* ValidSignatureBy(const KitTrailer& trailer, const PublicKey& key) {
   for (const KitSignature& s : trailer.signatures) {
-    if (s.publicKey == key && s.keyId == key.Id() && VerifyDigest(key, trailer.digest, s.signature)) {
+    if (s.publicKey == key && s.keyId == key.Id() &&
+        VerifyDigest(key, trailer.digest, s.signature)) {
       return &s;
     }
   }
