@@ -1,7 +1,8 @@
 // Fuzz target for the kit head parser and the trailer parser: the input is
 // an unpacked kit (head and data area), the part of a kit an attacker
-// controls once the stream inflates, and also the end of a kit file. Built for libFuzzer by `make
-// fuzz`; the corpus in fuzz_corpus/ is replayed by an ordinary test in `make check`.
+// controls once the stream inflates, and also the end of a kit file. Built
+// for libFuzzer by `make fuzz`; the corpus in fuzz_corpus/ is replayed by an
+// ordinary test in `make check`.
 #include <sys/mman.h>
 
 #include <cstddef>
