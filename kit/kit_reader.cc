@@ -151,6 +151,18 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete, KitC
       check->problem = "the trailer's sizes disagree with the stream";
       return kErrorInvalidData;
     }
+    // Whoever made a signature, it must hold for this kit: one that does
+    // not is damage or forgery, never to be passed over.
+    const std::vector<KitSignature>& signatures = check->trailer.signatures;
+    for (size_t i = 0; i < signatures.size(); ++i) {
+      const KitSignature& s = signatures[i];
+      if (s.keyId != s.publicKey.Id() ||
+          !VerifyDigest(s.publicKey, check->trailer.digest, s.signature)) {
+        check->problem =
+            "signature " + std::to_string(i + 1) + " (key " + Hex(s.keyId) + ") does not verify";
+        return kErrorInvalidData;
+      }
+    }
   }
   return code;
 }

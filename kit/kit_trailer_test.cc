@@ -98,13 +98,21 @@ TEST_F(KitTrailerTest, WrittenTrailerMatchesAndEarlierReadersStillReadTheKit) {
 // installer's reading and by verify, with nothing left behind.
 TEST_F(KitTrailerTest, EveryBitFlipIsRefused) {
   std::mt19937 random(20261208);
-  for (int shape = 0; shape < 3; ++shape) {
-    std::string kit = Make("k" + std::to_string(shape) + ".vkt", shape);
+  SecretKey key;
+  ASSERT_TRUE(GenerateKeyPair(&key));
+  for (int shape = 0; shape < 4; ++shape) {
+    // Shape 3: the small-files kit with a signature, whose bytes are
+    // flipped too.
+    std::string kit = Make("k" + std::to_string(shape) + ".vkt", shape % 3);
+    std::string error;
+    if (shape == 3) {
+      ASSERT_TRUE(SignKit(kit, key, &error)) << error;
+    }
     const std::string original = ReadFile(kit);
     std::vector<size_t> positions;
     for (int i = 0; i < 60; ++i) positions.push_back(random() % original.size());
-    for (size_t back = 1; back <= 80 && back <= original.size(); ++back) {
-      positions.push_back(original.size() - back);  // every byte of a signature-less trailer
+    for (size_t back = 1; back <= 200 && back <= original.size(); ++back) {
+      positions.push_back(original.size() - back);  // every byte of the trailer
     }
     for (size_t at : positions) {
       std::string damaged = original;

@@ -1,8 +1,10 @@
 #include "kit/kit_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -183,6 +185,63 @@ bool WriteKit(const KitContent& content, const std::string& outPath, std::string
   }
   if (!CommitReplacement(std::move(fd), temp, outPath)) {
     *error = "cannot write " + outPath + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool SignKit(const std::string& kitPath, const SecretKey& key, std::string* error) {
+  ScopedFd kit = OpenFile(kitPath, O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  MappedFile mapping;
+  if (!kit.IsValid() || !StatOf(kit.Get(), &st) ||
+      !mapping.Map(kit.Get(), static_cast<size_t>(st.st_size))) {
+    *error = std::string("cannot be read: ") + std::strerror(errno);
+    return false;
+  }
+  KitTrailer trailer;
+  size_t streamEnd = 0;
+  switch (FindTrailer(mapping.data(), mapping.size(), &trailer, &streamEnd, error)) {
+    case TrailerState::kAbsent:
+      *error = "no trailer: the kit cannot be checked (pack it again to add one)";
+      return false;
+    case TrailerState::kDamaged:
+      return false;
+    case TrailerState::kPresent:
+      break;
+  }
+  if (Sha256Of(mapping.data(), streamEnd) != trailer.digest) {
+    *error = "digest mismatch: the kit is damaged or was changed after it was made";
+    return false;
+  }
+  KitSignature signature;
+  signature.keyId = key.publicKey.Id();
+  signature.publicKey = key.publicKey;
+  if (!SignDigest(key, trailer.digest, &signature.signature)) {
+    *error = "the signature cannot be made";
+    return false;
+  }
+  std::vector<KitSignature>& all = trailer.signatures;
+  all.erase(std::remove_if(all.begin(), all.end(),
+                           [&](const KitSignature& s) { return s.publicKey == key.publicKey; }),
+            all.end());
+  all.push_back(signature);
+
+  std::string temp;
+  ScopedFd out = CreateUniqueFile(kitPath + ".partial-", O_WRONLY | O_CLOEXEC, 0644, &temp);
+  const bool created = out.IsValid();
+  bool ok = created && SetPermissions(out.Get(), st.st_mode & 07777) &&
+            WriteFully(out.Get(), std::string_view(reinterpret_cast<const char*>(mapping.data()),
+                                                   streamEnd)) &&
+            WriteFully(out.Get(), EncodeTrailer(trailer));
+  if (!ok) {
+    *error = "cannot write " + temp + ": " + std::strerror(errno);
+    out.Close();
+    if (created) RemoveFile(temp);
+    return false;
+  }
+  if (!CommitReplacement(std::move(out), temp, kitPath)) {
+    *error = "cannot replace the kit: " + std::string(std::strerror(errno));
     return false;
   }
   return true;

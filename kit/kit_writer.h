@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/kit_crypto.h"
 #include "kit/kit_reader.h"
 
 namespace qorv {
@@ -47,6 +48,11 @@ std::string DeflateRaw(const std::string& bytes, int level = 6);
 // was packed.
 bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error,
               bool trailer = true);
+
+// Adds a signature by `key` to the trailer of the kit at `kitPath` (one by
+// the same key is replaced), through a file beside it renamed into place.
+// A kit without a trailer, or whose digest does not match, is not signed.
+bool SignKit(const std::string& kitPath, const SecretKey& key, std::string* error);
 
 }  // namespace qorv
 

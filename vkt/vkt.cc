@@ -1,9 +1,11 @@
 // vkt: makes, lists, verifies and unpacks installation kits, with the same
 // kit code as the installer.
+#include <fcntl.h>
 #include <langinfo.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +16,9 @@
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
+#include "fs/file_util.h"
 #include "fs/path.h"
+#include "kit/kit_crypto.h"
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
 #include "kit/kit_writer.h"
@@ -32,17 +36,22 @@ const char kUsageText[] =
     "Makes and checks the kits that qorv-setup installs.\n"
     "\n"
     "commands:\n"
-    "  pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] -o FILE DIR\n"
-    "                      pack the regular files under DIR into the kit FILE\n"
+    "  pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] [--no-trailer]\n"
+    "       -o FILE DIR    pack the regular files under DIR into the kit FILE\n"
     "  list FILE           print the descriptions and the entries of a kit\n"
-    "  verify FILE         check a kit; exit 0 when sound, 1 naming the first problem\n"
+    "  verify [--key NAME.pub]... FILE\n"
+    "                      check a kit; exit 0 when sound, 1 naming the first problem\n"
     "  unpack FILE DIR     write the entries of a kit with their times into DIR\n"
+    "  keygen -o NAME      make a signing key: NAME (secret) and NAME.pub\n"
+    "  sign --key NAME FILE\n"
+    "                      add a signature by the secret key NAME to the kit FILE\n"
     "\n"
     "'vkt COMMAND --help' describes one command. Exit status: 0 success,\n"
     "1 failure or damaged kit, 2 wrong usage.\n";
 
 const char kPackHelp[] =
-    "usage: vkt pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] -o FILE DIR\n"
+    "usage: vkt pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] [--no-trailer]\n"
+    "                -o FILE DIR\n"
     "\n"
     "Packs every regular file under DIR, named relative to DIR, with its\n"
     "modification time, in sorted order: the same tree and options give the\n"
@@ -58,6 +67,9 @@ const char kPackHelp[] =
     "        PRODUCT and PROVIDER cannot hold ':'; DESCPATH is the rest.\n"
     "  --follow-links\n"
     "        pack what symbolic links point to; without it a link is refused.\n"
+    "  --no-trailer\n"
+    "        write the bare compressed stream, without the trailer that lets the\n"
+    "        installer and 'vkt verify' detect damage and check signatures.\n"
     "  -o FILE\n"
     "        the kit to write (replaced only once it is complete).\n"
     "\n"
@@ -68,16 +80,33 @@ const char kPackHelp[] =
 const char kListHelp[] =
     "usage: vkt list FILE\n"
     "\n"
-    "Prints the kit's descriptions, then one line per entry: size in bytes,\n"
-    "last-write time (ISO 8601, UTC) and name.\n";
+    "Says whether the kit is verified (its trailer's digest matches, and by\n"
+    "which keys it is signed), prints its descriptions, then one line per\n"
+    "entry: size in bytes, last-write time (ISO 8601, UTC) and name.\n";
 
 const char kVerifyHelp[] =
-    "usage: vkt verify FILE\n"
+    "usage: vkt verify [--key NAME.pub]... FILE\n"
     "\n"
-    "Checks everything the installer checks and more: the compressed stream is\n"
+    "Checks everything the installer checks and more: the kit has a trailer and\n"
+    "its digest matches, every signature in it holds, the compressed stream is\n"
     "valid and complete, every record is within bounds and exactly as long as\n"
-    "its fields, every entry lies in the data area, every name is safe.\n"
+    "its fields, every entry lies in the data area, every name is safe. With\n"
+    "--key, the kit must also carry a valid signature by one of the keys given.\n"
     "Exit 0 when sound; exit 1 with one line naming the first problem.\n";
+
+const char kKeygenHelp[] =
+    "usage: vkt keygen -o NAME\n"
+    "\n"
+    "Makes an Ed25519 signing key: the secret key in NAME (mode 0600; keep it\n"
+    "safe) and the public key in NAME.pub, for 'vkt verify --key' and for\n"
+    "installers built to trust it. Existing files are never overwritten.\n";
+
+const char kSignHelp[] =
+    "usage: vkt sign --key NAME FILE\n"
+    "\n"
+    "Adds a signature by the secret key NAME to the trailer of the kit FILE,\n"
+    "replacing the kit in one step once the signed copy is complete. A kit\n"
+    "whose digest does not match, or that has no trailer, is not signed.\n";
 
 const char kUnpackHelp[] =
     "usage: vkt unpack FILE DIR\n"
@@ -189,6 +218,7 @@ int Pack(const std::vector<std::string>& args) {
   std::string output;
   std::string root;
   bool followLinks = false;
+  bool trailer = true;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "-d" || arg == "-o") {
@@ -205,6 +235,8 @@ int Pack(const std::vector<std::string>& args) {
       content.descriptions.push_back(description);
     } else if (arg == "--follow-links") {
       followLinks = true;
+    } else if (arg == "--no-trailer") {
+      trailer = false;
     } else if (!arg.empty() && arg[0] == '-') {
       return Usage(("unknown option " + arg).c_str());
     } else if (root.empty()) {
@@ -229,7 +261,7 @@ int Pack(const std::vector<std::string>& args) {
   }
   std::string error;
   if (!CollectFiles(root, followLinks, &content.files, &error)) return Fail(root, error);
-  if (!WriteKit(content, output, &error)) return Fail(output, error);
+  if (!WriteKit(content, output, &error, trailer)) return Fail(output, error);
   uint64_t total = 0;
   for (const KitSourceFile& f : content.files) total += f.size;
   std::printf("%s: %zu files, %llu bytes\n", output.c_str(), content.files.size(),
@@ -250,6 +282,17 @@ std::string IsoTime(const FileTime& time) {
   return text;
 }
 
+// What Open() found out about the kit's integrity, in one line.
+std::string TrailerSummary(const KitReader& reader) {
+  if (!reader.HasTrailer()) return "not verified: no trailer: the kit cannot be checked";
+  std::string line = "verified: digest matches";
+  const std::vector<KitSignature>& signatures = reader.Trailer().signatures;
+  for (size_t i = 0; i < signatures.size(); ++i) {
+    line += (i == 0 ? ", signed by key " : ", ") + Hex(signatures[i].keyId);
+  }
+  return signatures.empty() ? line + ", not signed" : line;
+}
+
 int List(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::fputs(kListHelp, stdout);
@@ -259,6 +302,7 @@ int List(const std::vector<std::string>& args) {
   KitReader reader;
   uint32_t code = reader.Open(args[0]);
   if (code != 0) return Fail(args[0], OpenProblem(reader, code));
+  std::printf("%s\n", TrailerSummary(reader).c_str());
   for (const KitDescription& d : reader.descriptions()) {
     std::printf("description %s: product \"%s\", provider \"%s\", document \"%s\"\n",
                 Narrow(d.language).c_str(), Narrow(d.product).c_str(), Narrow(d.provider).c_str(),
@@ -275,14 +319,99 @@ int Verify(const std::vector<std::string>& args) {
     std::fputs(kVerifyHelp, stdout);
     return kOk;
   }
-  if (args.size() != 1) return Usage("verify takes one kit file");
+  std::vector<PublicKey> keys;
+  std::string kit;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--key") {
+      if (i + 1 == args.size()) return Usage("--key needs a public key file");
+      PublicKey key;
+      std::string text;
+      if (!ReadFileToString(args[++i], &text)) {
+        return Fail(args[i], std::string("cannot be read: ") + std::strerror(errno));
+      }
+      if (!ParsePublicKey(text, &key)) return Fail(args[i], "is not a public key of vkt keygen");
+      keys.push_back(key);
+    } else if (kit.empty()) {
+      kit = args[i];
+    } else {
+      return Usage("verify takes one kit file");
+    }
+  }
+  if (kit.empty()) return Usage("verify takes one kit file");
   KitReader reader;
-  uint32_t code = reader.Open(args[0], KitReader::Strictness::kVerify);
-  if (code != 0) return Fail(args[0], OpenProblem(reader, code));
+  uint32_t code = reader.Open(kit, KitReader::Strictness::kVerify);
+  if (code != 0) return Fail(kit, OpenProblem(reader, code));
+  if (!reader.HasTrailer()) return Fail(kit, "no trailer: the kit cannot be checked");
+  if (!keys.empty()) {
+    auto signedBy = [&](const PublicKey& key) {
+      return ValidSignatureBy(reader.Trailer(), key) != nullptr;
+    };
+    if (std::none_of(keys.begin(), keys.end(), signedBy)) {
+      std::string ids;
+      for (const PublicKey& key : keys) ids += (ids.empty() ? "" : ", ") + Hex(key.Id());
+      return Fail(kit, "no signature by key " + ids);
+    }
+  }
   uint64_t total = 0;
   for (const KitEntry& e : reader.entries()) total += e.size;
-  std::printf("%s: sound, %zu entries, %llu bytes\n", args[0].c_str(), reader.EntryCount(),
-              static_cast<unsigned long long>(total));
+  std::printf("%s: sound, %zu entries, %llu bytes; %s\n", kit.c_str(), reader.EntryCount(),
+              static_cast<unsigned long long>(total), TrailerSummary(reader).c_str());
+  return kOk;
+}
+
+// --- keys and signatures ------------------------------------------------
+
+// Writes `text` to a new file `path` with `mode`; never over an existing one.
+bool WriteNewFile(const std::string& path, const std::string& text, mode_t mode,
+                  std::string* error) {
+  ScopedFd fd = OpenFile(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (!fd.IsValid()) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  if (WriteFully(fd.Get(), text) && FlushFile(fd.Get()) && fd.Close()) return true;
+  *error = std::strerror(errno);
+  RemoveFile(path);
+  return false;
+}
+
+int Keygen(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kKeygenHelp, stdout);
+    return kOk;
+  }
+  if (args.size() != 2 || args[0] != "-o") return Usage("keygen takes -o NAME");
+  const std::string& name = args[1];
+  SecretKey key;
+  if (!GenerateKeyPair(&key)) return Fail(name, "no random source for a key");
+  std::string error;
+  if (!WriteNewFile(name, SecretKeyText(key), 0600, &error)) return Fail(name, error);
+  if (!WriteNewFile(name + ".pub", PublicKeyText(key.publicKey), 0644, &error)) {
+    RemoveFile(name);
+    return Fail(name + ".pub", error);
+  }
+  std::printf("%s: secret key; %s.pub: public key %s\n", name.c_str(), name.c_str(),
+              Hex(key.publicKey.Id()).c_str());
+  return kOk;
+}
+
+int Sign(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kSignHelp, stdout);
+    return kOk;
+  }
+  if (args.size() != 3 || args[0] != "--key") return Usage("sign takes --key NAME FILE");
+  const std::string& name = args[1];
+  const std::string& kit = args[2];
+  std::string text;
+  SecretKey key;
+  if (!ReadFileToString(name, &text)) {
+    return Fail(name, std::string("cannot be read: ") + std::strerror(errno));
+  }
+  if (!ParseSecretKey(text, &key)) return Fail(name, "is not a secret key of vkt keygen");
+  std::string error;
+  if (!SignKit(kit, key, &error)) return Fail(kit, error);
+  std::printf("%s: signed by key %s\n", kit.c_str(), Hex(key.publicKey.Id()).c_str());
   return kOk;
 }
 
@@ -329,5 +458,7 @@ int main(int argc, char** argv) {
   if (command == "list") return List(args);
   if (command == "verify") return Verify(args);
   if (command == "unpack") return Unpack(args);
+  if (command == "keygen") return Keygen(args);
+  if (command == "sign") return Sign(args);
   return Usage(("unknown command " + command).c_str());
 }

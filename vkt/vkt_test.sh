@@ -75,12 +75,41 @@ expect_exit 0 "commands:" "$vkt" --help
 # Damaged kits: the first problem is named.
 head -c 100 "$work/a.vkt" > "$work/cut.vkt"
 expect_exit 1 "$work/cut.vkt: " "$vkt" verify "$work/cut.vkt"
-{ cat "$work/a.vkt"; printf 'trailing'; } > "$work/tail.vkt"
+"$vkt" pack --no-trailer -d en:Trade:Acme:doc/readme.html -o "$work/bare.vkt" "$tree" >/dev/null
+{ cat "$work/bare.vkt"; printf 'trailing'; } > "$work/tail.vkt"
 expect_exit 1 "cut short or followed by other bytes" "$vkt" verify "$work/tail.vkt"
 expect_exit 0 "4 entries written" "$vkt" unpack "$work/tail.vkt" "$work/out2"
 printf 'plain text, not a kit' > "$work/text.vkt"
 expect_exit 1 "not a valid compressed stream" "$vkt" verify "$work/text.vkt"
 expect_exit 1 "cannot be found" "$vkt" list "$work/none.vkt"
+
+# Verified kits: the trailer, damage, keys and signatures.
+expect_exit 0 "verified: digest matches, not signed" "$vkt" verify "$work/a.vkt"
+expect_exit 1 "no trailer: the kit cannot be checked" "$vkt" verify "$work/bare.vkt"
+check "list says a bare kit is not verified" grep -qF "not verified: no trailer" <<<"$("$vkt" list "$work/bare.vkt")"
+size=$(stat -c %s "$work/a.vkt")
+cp "$work/a.vkt" "$work/flip.vkt"
+byte=$(od -An -tu1 -j $((size / 2)) -N1 "$work/flip.vkt" | tr -d ' ')
+printf "$(printf '\\%03o' $((byte ^ 16)))" | dd of="$work/flip.vkt" bs=1 seek=$((size / 2)) conv=notrunc status=none
+expect_exit 1 "$work/flip.vkt: " "$vkt" verify "$work/flip.vkt"
+expect_exit 1 "$work/flip.vkt: " "$vkt" list "$work/flip.vkt"
+
+expect_exit 0 "public key" "$vkt" keygen -o "$work/key"
+check "the secret key is the owner's alone" test "$(stat -c %a "$work/key")" = 600
+expect_exit 1 "File exists" "$vkt" keygen -o "$work/key"
+"$vkt" keygen -o "$work/other" >/dev/null
+expect_exit 0 "signed by key" "$vkt" sign --key "$work/key" "$work/a.vkt"
+expect_exit 0 "signed by key" "$vkt" sign --key "$work/key" "$work/a.vkt"
+check "signing twice keeps one signature" test "$("$vkt" list "$work/a.vkt" | head -1 | grep -oE '[0-9a-f]{16}' | wc -l)" = 1
+expect_exit 0 "sound, 4 entries" "$vkt" verify --key "$work/key.pub" "$work/a.vkt"
+expect_exit 0 "sound" "$vkt" verify --key "$work/other.pub" --key "$work/key.pub" "$work/a.vkt"
+expect_exit 1 "no signature by key" "$vkt" verify --key "$work/other.pub" "$work/a.vkt"
+expect_exit 1 "is not a public key" "$vkt" verify --key "$work/key" "$work/a.vkt"
+expect_exit 1 "no trailer" "$vkt" sign --key "$work/key" "$work/bare.vkt"
+expect_exit 0 "4 entries written" "$vkt" unpack "$work/a.vkt" "$work/out3"
+check "a signed kit unpacks to the source" cmp -s "$tree/2/data.bin" "$work/out3/2/data.bin"
+check "no partial kit left by signing" test -z "$(ls -A "$work" | grep 'partial')"
+
 check "no temporary file left after failures" test -z "$(ls -A "$TMPDIR")"
 
 [[ $fails -eq 0 ]] || { echo "$fails check(s) failed"; exit 1; }
