@@ -2,12 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "base/text_convert.h"
+#include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "fs/fs_queries.h"
 #include "fs/path.h"
@@ -117,6 +119,8 @@ const char* MessageKeyOf(PrepareFailure failure) {
       return "IDS_ERROR_NOSPACE";
     case PrepareFailure::kDamagedSource:
       return "IDS_ERROR_DAMAGEDSOURCE";
+    case PrepareFailure::kUntrusted:
+      return "IDS_ERROR_UNTRUSTED";
     case PrepareFailure::kNone:
       break;
   }
@@ -124,20 +128,48 @@ const char* MessageKeyOf(PrepareFailure failure) {
 }
 
 PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader,
-                       Preparation* out) {
+                       Preparation* out, const std::vector<PublicKey>& trusted) {
   out->kitPath = kitPath.empty() ? LocateKit(usecwd) : kitPath;
   if (out->kitPath.empty() || !PathExists(Narrow(out->kitPath))) return PrepareFailure::kNoSource;
 
   out->locations = ReadKnownLocations();
   out->target = CleanTarget(ProposeTargetDirectory(out->locations));
 
+  const std::string kit = Narrow(out->kitPath);
+  KitTrailer trailer;
+  std::string ignored;
   uint64_t size = 0;
-  if (FileSize(Narrow(out->kitPath), &size)) {
-    // Three times the kit: the unpacked kit and the backups of what it
-    // replaces both live in the temporary directory.
+  if (ReadTrailerOf(kit, &trailer, &ignored) == TrailerState::kPresent) {
+    // The unpacked kit, exactly; the backups are moved there by the run.
+    if (trailer.unpackedSize > FreeSpaceInTemp()) {
+      out->problem = TempDirectory() + ": " + std::to_string(trailer.unpackedSize) +
+                     " bytes needed for the unpacked kit, " + std::to_string(FreeSpaceInTemp()) +
+                     " free";
+      return PrepareFailure::kNoSpace;
+    }
+  } else if (FileSize(kit, &size)) {
+    // Without a trailer, three times the kit: the unpacked kit and the
+    // backups of what it replaces both live in the temporary directory.
     if (size > UINT64_MAX / 3 || size * 3 > FreeSpaceInTemp()) return PrepareFailure::kNoSpace;
   }
-  if (reader.Open(Narrow(out->kitPath)) != 0) return PrepareFailure::kDamagedSource;
+  uint32_t code = reader.Open(kit);
+  if (code != 0) {
+    out->problem = reader.Problem();
+    return code == kErrorDiskFull ? PrepareFailure::kNoSpace : PrepareFailure::kDamagedSource;
+  }
+  out->checked = reader.HasTrailer();
+  for (const KitSignature& s : reader.Trailer().signatures) out->signedBy.push_back(Hex(s.keyId));
+  if (!trusted.empty()) {
+    auto signedBy = [&reader](const PublicKey& key) {
+      return reader.HasTrailer() && ValidSignatureBy(reader.Trailer(), key) != nullptr;
+    };
+    if (std::none_of(trusted.begin(), trusted.end(), signedBy)) {
+      out->problem = reader.HasTrailer() ? "no signature by a trusted key"
+                                         : "no trailer: the kit cannot be checked";
+      reader.Close();
+      return PrepareFailure::kUntrusted;
+    }
+  }
   return PrepareFailure::kNone;
 }
 

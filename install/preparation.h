@@ -6,8 +6,12 @@
 #ifndef QORV_INSTALL_PREPARATION_H_
 #define QORV_INSTALL_PREPARATION_H_
 
+#include <string>
+#include <vector>
+
 #include "base/text_string.h"
 #include "config/launcher_settings.h"
+#include "install/trusted_keys.h"
 #include "kit/kit_reader.h"
 
 namespace qorv {
@@ -44,6 +48,13 @@ struct Preparation {
   WideString kitPath;
   KnownLocations locations;  // the launcher's list and its two flags
   WideString target;         // proposed, cleaned
+  // What the kit's trailer told: whether its digest was checked, and the
+  // keys (their ids) of its valid signatures.
+  bool checked = false;
+  std::vector<std::string> signedBy;
+  // On failure, the cause in words when there is more to say than the
+  // message (the reader's: "digest mismatch: ...").
+  std::string problem;
 };
 
 enum class PrepareFailure {
@@ -51,6 +62,7 @@ enum class PrepareFailure {
   kNoSource,       // IDS_ERROR_NOSOURCE
   kNoSpace,        // IDS_ERROR_NOSPACE
   kDamagedSource,  // IDS_ERROR_DAMAGEDSOURCE
+  kUntrusted,      // IDS_ERROR_UNTRUSTED
 };
 
 // The message key of a failure ("IDS_ERROR_NOSOURCE", ...).
@@ -58,9 +70,14 @@ const char* MessageKeyOf(PrepareFailure failure);
 
 // Locates the kit (or takes `kitPath` when it is not empty), reads the
 // launcher's locations, proposes and cleans the target, checks that the
-// temporary directory has three times the kit's size free, and opens the
-// kit with `reader`. The first failure ends it.
-PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader, Preparation* out);
+// temporary directory has room for the unpacked kit (its size as the kit's
+// trailer gives it; three times the kit's size for a kit without one), and
+// opens the kit with `reader`, which checks its digest and signatures. With
+// `trusted` keys, the kit must carry a valid signature by one of them. The
+// first failure ends it; a temporary directory that fills up while the kit
+// is unpacked is a lack of space, not damage.
+PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader,
+                       Preparation* out, const std::vector<PublicKey>& trusted = TrustedKeys());
 
 }  // namespace qorv
 

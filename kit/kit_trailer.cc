@@ -1,7 +1,11 @@
 #include "kit/kit_trailer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstring>
 
+#include "fs/file_util.h"
 #include "kit/kit_format.h"
 
 namespace qorv {
@@ -85,6 +89,28 @@ TrailerState FindTrailer(const unsigned char* data, size_t size, KitTrailer* tra
   }
   *streamEnd = size - length;
   return TrailerState::kPresent;
+}
+
+TrailerState ReadTrailerOf(const std::string& path, KitTrailer* trailer, std::string* problem) {
+  ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  unsigned char end[4 + kMagicSize];
+  if (!fd.IsValid() || !StatOf(fd.Get(), &st) || static_cast<size_t>(st.st_size) < sizeof end ||
+      ReadAt(fd.Get(), end, sizeof end, st.st_size - static_cast<off64_t>(sizeof end)) !=
+          static_cast<ssize_t>(sizeof end)) {
+    return TrailerState::kAbsent;
+  }
+  const size_t size = static_cast<size_t>(st.st_size);
+  size_t length = kit_format::GetU32(end);
+  if (length < sizeof end || length > size) length = sizeof end;  // FindTrailer says why
+  std::string bytes(length, '\0');
+  if (ReadAt(fd.Get(), bytes.data(), length, static_cast<off64_t>(size - length)) !=
+      static_cast<ssize_t>(length)) {
+    return TrailerState::kAbsent;
+  }
+  size_t streamEnd = 0;
+  return FindTrailer(reinterpret_cast<const unsigned char*>(bytes.data()), length, trailer,
+                     &streamEnd, problem);
 }
 
 bool StartsLikeTrailer(const unsigned char* bytes, size_t size) {

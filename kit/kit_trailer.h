@@ -57,6 +57,10 @@ enum class TrailerState {
 TrailerState FindTrailer(const unsigned char* data, size_t size, KitTrailer* trailer,
                          size_t* streamEnd, std::string* problem);
 
+// The same for the kit file at `path`, reading only its end: for the space
+// check before the kit is unpacked. kAbsent also when it cannot be read.
+TrailerState ReadTrailerOf(const std::string& path, KitTrailer* trailer, std::string* problem);
+
 // Whether `bytes` (what follows a kit's stream) start like a trailer: then a
 // kit whose end does not hold one has a damaged trailer, not none.
 bool StartsLikeTrailer(const unsigned char* bytes, size_t size);

@@ -25,6 +25,7 @@ const char* const kAllKeys[] = {
     "IDS_TEMPLATE_CATALOG",    "IDS_ROLLBACK_INCOMPLETE", "IDS_WAITING_FOR_TARGET",
     "IDS_TARGET_BUSY",         "IDS_NO_TERMINAL",         "IDS_LOCATION_NOT_RECORDED",
     "IDS_RECOVERY_INCOMPLETE", "IDS_ANSWER_YES_NO",       "IDS_YES_LETTERS",
+    "IDS_ERROR_UNTRUSTED",     "IDS_KIT_UNCHECKED",       "IDS_KIT_SIGNED",
 };
 
 // Looks a key up in one language, in UTF-8 as the toolkit receives it.
@@ -73,7 +74,8 @@ TEST_F(StringTableTest, SharedTextsAndTheKitNameInEveryLanguage) {
   for (int language : LanguageNumbers()) {
     EXPECT_TRUE(TextIn(language, "IDR_MAINFRAME") == TextIn(language, "IDS_TITLE_INSTALLER"));
     EXPECT_TRUE(TextIn(language, "IDS_BROWSE_CANCEL") == TextIn(language, "IDS_WIZARD_CANCEL"));
-    for (const char* key : {"IDS_ERROR_NOSOURCE", "IDS_ERROR_DAMAGEDSOURCE"}) {
+    for (const char* key : {"IDS_ERROR_NOSOURCE", "IDS_ERROR_DAMAGEDSOURCE", "IDS_ERROR_UNTRUSTED",
+                            "IDS_KIT_UNCHECKED"}) {
       std::string text(TextIn(language, key).c_str());
       EXPECT_NE(text.find("qorv.vkt"), std::string::npos) << language << " " << key;
     }

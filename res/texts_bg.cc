@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_bg = {
         {"IDS_RECOVERY_INCOMPLETE", "Прекъснатата инсталация не можа да бъде напълно върната; резервното ѝ копие остава в"},
         {"IDS_ANSWER_YES_NO", "[д/Н]"},
         {"IDS_YES_LETTERS", "yYдД"},
+        {"IDS_ERROR_UNTRUSTED", "Файлът на дистрибуцията qorv.vkt не е подписан с ключ, на който тази инсталационна програма се доверява."},
+        {"IDS_KIT_UNCHECKED", "Файлът на дистрибуцията qorv.vkt няма контролна сума: повредата му не може да бъде открита."},
+        {"IDS_KIT_SIGNED", "Дистрибуцията е подписана с ключ"},
     }},
 };
 // clang-format on

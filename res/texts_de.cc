@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_de = {
         {"IDS_RECOVERY_INCOMPLETE", "Eine unterbrochene Installation konnte nicht vollständig zurückgesetzt werden; ihre Sicherung bleibt in"},
         {"IDS_ANSWER_YES_NO", "[j/N]"},
         {"IDS_YES_LETTERS", "yYjJ"},
+        {"IDS_ERROR_UNTRUSTED", "Die Distributionsdatei qorv.vkt ist nicht mit einem Schlüssel signiert, dem dieses Installationsprogramm vertraut."},
+        {"IDS_KIT_UNCHECKED", "Die Distributionsdatei qorv.vkt enthält keine Prüfsumme: Beschädigungen können nicht erkannt werden."},
+        {"IDS_KIT_SIGNED", "Distribution signiert mit Schlüssel"},
     }},
 };
 // clang-format on

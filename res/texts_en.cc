@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_en = {
         {"IDS_RECOVERY_INCOMPLETE", "An interrupted installation could not be rolled back completely; its backup stays in"},
         {"IDS_ANSWER_YES_NO", "[y/N]"},
         {"IDS_YES_LETTERS", "yY"},
+        {"IDS_ERROR_UNTRUSTED", "Distribution kit file qorv.vkt is not signed by a key this installation program trusts."},
+        {"IDS_KIT_UNCHECKED", "Distribution kit file qorv.vkt carries no checksum: damage to it cannot be detected."},
+        {"IDS_KIT_SIGNED", "Distribution kit signed by key"},
     }},
 };
 // clang-format on

@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_es = {
         {"IDS_RECOVERY_INCOMPLETE", "Una instalación interrumpida no pudo deshacerse por completo; su copia de seguridad permanece en"},
         {"IDS_ANSWER_YES_NO", "[s/N]"},
         {"IDS_YES_LETTERS", "yYsS"},
+        {"IDS_ERROR_UNTRUSTED", "El archivo del paquete de distribución qorv.vkt no está firmado con una clave en la que confíe este programa de instalación."},
+        {"IDS_KIT_UNCHECKED", "El archivo del paquete de distribución qorv.vkt no tiene suma de comprobación: no se pueden detectar sus daños."},
+        {"IDS_KIT_SIGNED", "Paquete de distribución firmado con la clave"},
     }},
 };
 // clang-format on

@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_hy = {
         {"IDS_RECOVERY_INCOMPLETE", "Ընդհատված տեղադրումը չհաջողվեց ամբողջությամբ հետ շրջել. դրա պահուստային պատճենը մնում է այստեղ՝"},
         {"IDS_ANSWER_YES_NO", "[ա/Ո]"},
         {"IDS_YES_LETTERS", "yYաԱ"},
+        {"IDS_ERROR_UNTRUSTED", "qorv.vkt բաշխման ֆայլը ստորագրված չէ այնպիսի բանալիով, որին վստահում է այս տեղադրման ծրագիրը։"},
+        {"IDS_KIT_UNCHECKED", "qorv.vkt բաշխման ֆայլը ստուգիչ գումար չունի. դրա վնասվածքը հնարավոր չէ հայտնաբերել։"},
+        {"IDS_KIT_SIGNED", "Բաշխումը ստորագրված է բանալիով"},
     }},
 };
 // clang-format on

@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_it = {
         {"IDS_RECOVERY_INCOMPLETE", "Un'installazione interrotta non è stata annullata completamente; la sua copia di riserva resta in"},
         {"IDS_ANSWER_YES_NO", "[s/N]"},
         {"IDS_YES_LETTERS", "yYsS"},
+        {"IDS_ERROR_UNTRUSTED", "Il file del pacchetto di distribuzione qorv.vkt non è firmato con una chiave di cui questo programma di installazione si fida."},
+        {"IDS_KIT_UNCHECKED", "Il file del pacchetto di distribuzione qorv.vkt non contiene un checksum: i suoi danni non possono essere rilevati."},
+        {"IDS_KIT_SIGNED", "Pacchetto di distribuzione firmato con la chiave"},
     }},
 };
 // clang-format on

@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_ka = {
         {"IDS_RECOVERY_INCOMPLETE", "შეწყვეტილი ინსტალაციის სრულად გაუქმება ვერ მოხერხდა; მისი სარეზერვო ასლი რჩება აქ:"},
         {"IDS_ANSWER_YES_NO", "[კ/ა]"},
         {"IDS_YES_LETTERS", "yYკ"},
+        {"IDS_ERROR_UNTRUSTED", "დისტრიბუციის ფაილი qorv.vkt არ არის ხელმოწერილი გასაღებით, რომელსაც ეს საინსტალაციო პროგრამა ენდობა."},
+        {"IDS_KIT_UNCHECKED", "დისტრიბუციის ფაილი qorv.vkt არ შეიცავს საკონტროლო ჯამს: მისი დაზიანების აღმოჩენა შეუძლებელია."},
+        {"IDS_KIT_SIGNED", "დისტრიბუცია ხელმოწერილია გასაღებით"},
     }},
 };
 // clang-format on

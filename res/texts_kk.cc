@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_kk = {
         {"IDS_RECOVERY_INCOMPLETE", "Үзілген орнатуды толық кері қайтару мүмкін болмады; оның сақтық көшірмесі мына жерде қалады:"},
         {"IDS_ANSWER_YES_NO", "[и/Ж]"},
         {"IDS_YES_LETTERS", "yYиИ"},
+        {"IDS_ERROR_UNTRUSTED", "qorv.vkt дистрибутив файлына осы орнату бағдарламасы сенетін кілтпен қол қойылмаған."},
+        {"IDS_KIT_UNCHECKED", "qorv.vkt дистрибутив файлында бақылау сомасы жоқ: оның зақымдануын анықтау мүмкін емес."},
+        {"IDS_KIT_SIGNED", "Дистрибутивке мына кілтпен қол қойылған:"},
     }},
 };
 // clang-format on

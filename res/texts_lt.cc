@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_lt = {
         {"IDS_RECOVERY_INCOMPLETE", "Nutraukto diegimo nepavyko visiškai atšaukti; jo atsarginė kopija lieka"},
         {"IDS_ANSWER_YES_NO", "[t/N]"},
         {"IDS_YES_LETTERS", "yYtT"},
+        {"IDS_ERROR_UNTRUSTED", "Platinimo rinkinio failas qorv.vkt nepasirašytas raktu, kuriuo pasitiki ši diegimo programa."},
+        {"IDS_KIT_UNCHECKED", "Platinimo rinkinio faile qorv.vkt nėra kontrolinės sumos: jo pažeidimų negalima aptikti."},
+        {"IDS_KIT_SIGNED", "Platinimo rinkinys pasirašytas raktu"},
     }},
 };
 // clang-format on

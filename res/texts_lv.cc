@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_lv = {
         {"IDS_RECOVERY_INCOMPLETE", "Pārtraukto instalēšanu neizdevās pilnībā atsaukt; tās rezerves kopija paliek"},
         {"IDS_ANSWER_YES_NO", "[j/N]"},
         {"IDS_YES_LETTERS", "yYjJ"},
+        {"IDS_ERROR_UNTRUSTED", "Izplatīšanas komplekta fails qorv.vkt nav parakstīts ar atslēgu, kurai šī instalēšanas programma uzticas."},
+        {"IDS_KIT_UNCHECKED", "Izplatīšanas komplekta failā qorv.vkt nav kontrolsummas: tā bojājumus nevar atklāt."},
+        {"IDS_KIT_SIGNED", "Izplatīšanas komplekts parakstīts ar atslēgu"},
     }},
 };
 // clang-format on

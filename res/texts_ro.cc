@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_ro = {
         {"IDS_RECOVERY_INCOMPLETE", "O instalare întreruptă nu a putut fi anulată complet; copia ei de rezervă rămâne în"},
         {"IDS_ANSWER_YES_NO", "[d/N]"},
         {"IDS_YES_LETTERS", "yYdD"},
+        {"IDS_ERROR_UNTRUSTED", "Fișierul kitului de distribuție qorv.vkt nu este semnat cu o cheie în care acest program de instalare are încredere."},
+        {"IDS_KIT_UNCHECKED", "Fișierul kitului de distribuție qorv.vkt nu conține o sumă de control: deteriorarea lui nu poate fi detectată."},
+        {"IDS_KIT_SIGNED", "Kit de distribuție semnat cu cheia"},
     }},
 };
 // clang-format on

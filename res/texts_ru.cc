@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_ru = {
         {"IDS_RECOVERY_INCOMPLETE", "Прерванную установку не удалось откатить полностью; её резервная копия остаётся в"},
         {"IDS_ANSWER_YES_NO", "[д/Н]"},
         {"IDS_YES_LETTERS", "yYдД"},
+        {"IDS_ERROR_UNTRUSTED", "Файл дистрибутива qorv.vkt не подписан ключом, которому доверяет эта программа установки."},
+        {"IDS_KIT_UNCHECKED", "Файл дистрибутива qorv.vkt не содержит контрольной суммы: его повреждение не может быть обнаружено."},
+        {"IDS_KIT_SIGNED", "Дистрибутив подписан ключом"},
     }},
 };
 // clang-format on

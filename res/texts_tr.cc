@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_tr = {
         {"IDS_RECOVERY_INCOMPLETE", "Yarıda kesilen bir kurulum tamamen geri alınamadı; yedeği şurada kalıyor:"},
         {"IDS_ANSWER_YES_NO", "[e/H]"},
         {"IDS_YES_LETTERS", "yYeE"},
+        {"IDS_ERROR_UNTRUSTED", "Dağıtım paketi dosyası qorv.vkt, bu kurulum programının güvendiği bir anahtarla imzalanmamış."},
+        {"IDS_KIT_UNCHECKED", "Dağıtım paketi dosyası qorv.vkt sağlama toplamı içermiyor: hasarı tespit edilemez."},
+        {"IDS_KIT_SIGNED", "Dağıtım paketini imzalayan anahtar:"},
     }},
 };
 // clang-format on

@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_uk = {
         {"IDS_RECOVERY_INCOMPLETE", "Перервану установку не вдалося повністю відкотити; її резервна копія залишається в"},
         {"IDS_ANSWER_YES_NO", "[т/Н]"},
         {"IDS_YES_LETTERS", "yYтТ"},
+        {"IDS_ERROR_UNTRUSTED", "Файл дистрибутива qorv.vkt не підписано ключем, якому довіряє ця програма встановлення."},
+        {"IDS_KIT_UNCHECKED", "Файл дистрибутива qorv.vkt не містить контрольної суми: його пошкодження неможливо виявити."},
+        {"IDS_KIT_SIGNED", "Дистрибутив підписано ключем"},
     }},
 };
 // clang-format on

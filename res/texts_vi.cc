@@ -49,6 +49,9 @@ constinit const LanguageTexts kTexts_vi = {
         {"IDS_RECOVERY_INCOMPLETE", "Không thể hoàn tác hoàn toàn một lần cài đặt bị gián đoạn; bản sao lưu của nó vẫn nằm trong"},
         {"IDS_ANSWER_YES_NO", "[c/K]"},
         {"IDS_YES_LETTERS", "yYcC"},
+        {"IDS_ERROR_UNTRUSTED", "Tệp bộ cài đặt qorv.vkt không được ký bằng khóa mà chương trình cài đặt này tin cậy."},
+        {"IDS_KIT_UNCHECKED", "Tệp bộ cài đặt qorv.vkt không có tổng kiểm tra: không thể phát hiện hư hỏng của nó."},
+        {"IDS_KIT_SIGNED", "Bộ cài đặt được ký bằng khóa"},
     }},
 };
 // clang-format on

@@ -275,7 +275,15 @@ int TextInstaller::Run() {
   PrepareFailure failure = Prepare(options_.usecwd, options_.kitPath, reader_, &prepared);
   if (failure != PrepareFailure::kNone) {
     SayKey(MessageKeyOf(failure));
+    if (!prepared.problem.empty()) Say(Wide(prepared.problem));
     return kTextFailed;
+  }
+  if (!prepared.checked) SayKey("IDS_KIT_UNCHECKED");
+  for (const std::string& key : prepared.signedBy) {
+    WideString line = Text("IDS_KIT_SIGNED");
+    line.append(WideString(u" "));
+    line.append(Wide(key));
+    Say(line);
   }
 
   Say(WelcomeText(reader_, options_.language));
