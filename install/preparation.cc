@@ -127,8 +127,8 @@ const char* MessageKeyOf(PrepareFailure failure) {
   return "";
 }
 
-PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader,
-                       Preparation* out, const std::vector<PublicKey>& trusted) {
+PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader, Preparation* out,
+                       const std::vector<PublicKey>& trusted) {
   out->kitPath = kitPath.empty() ? LocateKit(usecwd) : kitPath;
   if (out->kitPath.empty() || !PathExists(Narrow(out->kitPath))) return PrepareFailure::kNoSource;
 

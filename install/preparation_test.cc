@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/text_convert.h"
+#include "kit/kit_writer.h"
 #include "testing/fault_injection.h"
 #include "testing/kit_builder.h"
 #include "testing/scratch_dir.h"
@@ -78,6 +79,94 @@ TEST_F(PreparationTest, Failures) {
   testing::FaultInjector noRoom(testing::SysCall::kStatvfs, 0, EIO);
   EXPECT_EQ(Prepare(false, W(dir_ / "empty.vkt"), reader, &prepared),
             PrepareFailure::kDamagedSource);
+}
+
+// Kits made by the writer, with or without a trailer and signatures.
+std::string WriteTestKit(const std::string& dir, const std::string& name, bool trailer,
+                         const SecretKey* key = nullptr, size_t size = 1000) {
+  WriteFile(dir + "/src-" + name, std::string(size, 'z'));
+  KitContent content;
+  content.files = {{u"a.cf", dir + "/src-" + name, FileTimeFromUnix(1600000000), size}};
+  std::string error;
+  std::string kit = dir + "/" + name;
+  EXPECT_TRUE(WriteKit(content, kit, &error, trailer)) << error;
+  if (key != nullptr) {
+    EXPECT_TRUE(SignKit(kit, *key, &error)) << error;
+  }
+  return kit;
+}
+
+TEST_F(PreparationTest, DigestsSignaturesAndTrustedKeys) {
+  SecretKey vendor;
+  SecretKey stranger;
+  ASSERT_TRUE(GenerateKeyPair(&vendor) && GenerateKeyPair(&stranger));
+  const std::string bare = WriteTestKit(dir_.path(), "bare.vkt", false);
+  const std::string plain = WriteTestKit(dir_.path(), "plain.vkt", true);
+  const std::string byVendor = WriteTestKit(dir_.path(), "vendor.vkt", true, &vendor);
+  const std::string byStranger = WriteTestKit(dir_.path(), "stranger.vkt", true, &stranger);
+  const std::vector<PublicKey> none;
+  const std::vector<PublicKey> vendorOnly{vendor.publicKey};
+  struct Case {
+    std::string kit;
+    const std::vector<PublicKey>* trusted;
+    PrepareFailure failure;
+    bool checked;
+    size_t signatures;
+  } cases[] = {
+      {bare, &none, PrepareFailure::kNone, false, 0},
+      {plain, &none, PrepareFailure::kNone, true, 0},
+      {byVendor, &none, PrepareFailure::kNone, true, 1},
+      {byStranger, &none, PrepareFailure::kNone, true, 1},
+      {bare, &vendorOnly, PrepareFailure::kUntrusted, false, 0},
+      {plain, &vendorOnly, PrepareFailure::kUntrusted, true, 0},
+      {byVendor, &vendorOnly, PrepareFailure::kNone, true, 1},
+      {byStranger, &vendorOnly, PrepareFailure::kUntrusted, true, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kit + (c.trusted->empty() ? "" : ", vendor key trusted"));
+    KitReader reader;
+    Preparation prepared;
+    EXPECT_EQ(Prepare(false, W(c.kit), reader, &prepared, *c.trusted), c.failure);
+    EXPECT_EQ(prepared.checked, c.checked);
+    EXPECT_EQ(prepared.signedBy.size(), c.signatures);
+    EXPECT_EQ(prepared.problem.empty(), c.failure == PrepareFailure::kNone);
+    if (c.failure == PrepareFailure::kNone) {
+      EXPECT_EQ(reader.EntryCount(), 1u);
+    }
+  }
+  EXPECT_STREQ(MessageKeyOf(PrepareFailure::kUntrusted), "IDS_ERROR_UNTRUSTED");
+
+  // Damage says its cause.
+  std::string bytes = testing::ReadFile(plain);
+  bytes[bytes.size() / 3] ^= 4;
+  WriteFile(dir_ / "flipped.vkt", bytes);
+  KitReader reader;
+  Preparation prepared;
+  EXPECT_EQ(Prepare(false, W(dir_ / "flipped.vkt"), reader, &prepared, none),
+            PrepareFailure::kDamagedSource);
+  EXPECT_FALSE(prepared.problem.empty());
+}
+
+// The temporary directory must hold the unpacked kit: known before
+// unpacking from the trailer, found out while unpacking without one. Either
+// way it is a lack of space that names the directory, never damage.
+TEST_F(PreparationTest, TemporarySpaceFromTheTrailerAndWhileUnpacking) {
+  std::string mount = dir_ / "small";
+  testing::SmallFileSystem small(mount, 2 << 20);
+  if (!small.Mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  testing::MakeDirs(mount + "/tmp");
+  testing::ScopedEnv tmpdir("TMPDIR", mount + "/tmp");
+  // 8 MiB of one letter: a tiny kit, three times which fits easily.
+  const std::string withTrailer = WriteTestKit(dir_.path(), "big.vkt", true, nullptr, 8 << 20);
+  const std::string without = WriteTestKit(dir_.path(), "big-bare.vkt", false, nullptr, 8 << 20);
+  for (const std::string& kit : {withTrailer, without}) {
+    SCOPED_TRACE(kit);
+    KitReader reader;
+    Preparation prepared;
+    EXPECT_EQ(Prepare(false, W(kit), reader, &prepared), PrepareFailure::kNoSpace);
+    EXPECT_NE(prepared.problem.find(mount + "/tmp"), std::string::npos) << prepared.problem;
+    EXPECT_TRUE(std::filesystem::is_empty(mount + "/tmp"));
+  }
 }
 
 TEST_F(PreparationTest, LocateKitInTheCurrentDirectoryOrBesideTheProgram) {
