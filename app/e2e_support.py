@@ -46,6 +46,7 @@ def make_kit(name, files, stamp=1700000000, env=None):
     file of time `stamp`, by vkt in the environment `env` (default: this
     process's); vkt's failure raises, with what it said."""
     source = os.path.join(WORK, name + "-src")
+    os.makedirs(source, exist_ok=True)
     for rel, data in files.items():
         path = os.path.join(source, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
