@@ -21,9 +21,6 @@ namespace qorv {
 
 namespace {
 
-// The path as a key: without final separators ("/" stays "/").
-std::string Key(const std::string& path) { return StripTrailingSlashes(path); }
-
 // A relative target made absolute from the current directory, so that the
 // journal names the same files wherever the next start runs from.
 std::string Absolute(const std::string& path) {
@@ -149,7 +146,7 @@ void CopyJob::PlanDirectories(const std::string& parent) {
   std::vector<std::string> missing;  // innermost first
   for (std::string directory = parent; !directory.empty() && !IsRootPath(directory);
        directory = ParentOf(directory)) {
-    std::string key = Key(directory);
+    std::string key = StripTrailingSlashes(directory);
     if (knownDirectories_.count(key) != 0 || plannedDirectories_.count(key) != 0) break;
     if (IsDirectoryPath(key)) {
       knownDirectories_.insert(key);
@@ -210,7 +207,7 @@ uint32_t CopyJob::FlushWritten() {
 
 uint32_t CopyJob::EnsureDirectory(const std::string& path) {
   if (IsRootPath(path)) return kErrorNone;
-  std::string key = Key(path);
+  std::string key = StripTrailingSlashes(path);
   if (knownDirectories_.count(key) != 0) return kErrorNone;
   if (IsDirectoryPath(key)) {
     knownDirectories_.insert(key);
@@ -243,7 +240,7 @@ uint32_t CopyJob::LockTarget(const std::string& target) {
   // A few rounds: the run we waited for may have been the one that made the
   // directory, and its rollback may have removed it again.
   for (int round = 0; round < 8 && code == kErrorPathNotFound; ++round) {
-    if (!IsDirectoryPath(Key(target))) {
+    if (!IsDirectoryPath(StripTrailingSlashes(target))) {
       knownDirectories_.clear();
       plannedDirectories_.clear();
       PlanDirectories(target);
@@ -256,7 +253,7 @@ uint32_t CopyJob::LockTarget(const std::string& target) {
                                      level.createdDirectories.end());
       level.createdDirectories.resize(before);
     }
-    code = targetLock_.Acquire(Key(target), lockWaitMs_, waiting, stopped);
+    code = targetLock_.Acquire(StripTrailingSlashes(target), lockWaitMs_, waiting, stopped);
   }
   if (waited) channel_->PostNotice(WideString());
   return code;
@@ -264,7 +261,7 @@ uint32_t CopyJob::LockTarget(const std::string& target) {
 
 uint32_t CopyJob::EnsureDirectoryQuiet(const std::string& path) {
   if (IsRootPath(path)) return kErrorNone;
-  std::string key = Key(path);
+  std::string key = StripTrailingSlashes(path);
   if (knownBackupDirectories_.count(key) != 0) return kErrorNone;
   if (ShellMakeDirs(path) != 0) return kErrorPathNotFound;
   knownBackupDirectories_.insert(key);

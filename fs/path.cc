@@ -43,10 +43,4 @@ bool EndsWithSeparator(const WideString& path) {
   return !path.empty() && (path[path.size() - 1] == u'/' || path[path.size() - 1] == u'\\');
 }
 
-WideString WithTrailingSlash(const WideString& path) {
-  WideString result = path;
-  if (!EndsWithSeparator(result)) result.push_back(u'/');
-  return result;
-}
-
 }  // namespace qorv

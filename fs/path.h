@@ -28,7 +28,6 @@ bool IsRootPath(const std::string& path);
 // backslash also ends a directory name (the kit's and the launcher file's
 // separator).
 bool EndsWithSeparator(const WideString& path);
-WideString WithTrailingSlash(const WideString& path);
 
 }  // namespace qorv
 

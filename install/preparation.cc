@@ -141,10 +141,10 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
   uint64_t size = 0;
   if (ReadTrailerOf(kit, &trailer, &ignored) == TrailerState::kPresent) {
     // The unpacked kit, exactly; the backups are moved there by the run.
-    if (trailer.unpackedSize > FreeSpaceInTemp()) {
+    const uint64_t free = FreeSpaceInTemp();
+    if (trailer.unpackedSize > free) {
       out->problem = TempDirectory() + ": " + std::to_string(trailer.unpackedSize) +
-                     " bytes needed for the unpacked kit, " + std::to_string(FreeSpaceInTemp()) +
-                     " free";
+                     " bytes needed for the unpacked kit, " + std::to_string(free) + " free";
       return PrepareFailure::kNoSpace;
     }
   } else if (FileSize(kit, &size)) {

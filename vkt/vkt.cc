@@ -282,6 +282,21 @@ std::string IsoTime(const FileTime& time) {
   return text;
 }
 
+// Reads a `kind` key file of vkt keygen with `parse`; false with `*problem`
+// set.
+template <typename Key>
+bool ReadKeyFile(const std::string& path, bool (*parse)(const std::string&, Key*), const char* kind,
+                 Key* key, std::string* problem) {
+  std::string text;
+  if (!ReadFileToString(path, &text)) {
+    *problem = std::string("cannot be read: ") + std::strerror(errno);
+    return false;
+  }
+  if (parse(text, key)) return true;
+  *problem = std::string("is not a ") + kind + " key of vkt keygen";
+  return false;
+}
+
 // What Open() found out about the kit's integrity, in one line.
 std::string TrailerSummary(const KitReader& reader) {
   if (!reader.HasTrailer()) return "not verified: no trailer: the kit cannot be checked";
@@ -325,11 +340,9 @@ int Verify(const std::vector<std::string>& args) {
     if (args[i] == "--key") {
       if (i + 1 == args.size()) return Usage("--key needs a public key file");
       PublicKey key;
-      std::string text;
-      if (!ReadFileToString(args[++i], &text)) {
-        return Fail(args[i], std::string("cannot be read: ") + std::strerror(errno));
-      }
-      if (!ParsePublicKey(text, &key)) return Fail(args[i], "is not a public key of vkt keygen");
+      std::string problem;
+      if (!ReadKeyFile(args[++i], ParsePublicKey, "public", &key, &problem))
+        return Fail(args[i], problem);
       keys.push_back(key);
     } else if (kit.empty()) {
       kit = args[i];
@@ -403,13 +416,9 @@ int Sign(const std::vector<std::string>& args) {
   if (args.size() != 3 || args[0] != "--key") return Usage("sign takes --key NAME FILE");
   const std::string& name = args[1];
   const std::string& kit = args[2];
-  std::string text;
   SecretKey key;
-  if (!ReadFileToString(name, &text)) {
-    return Fail(name, std::string("cannot be read: ") + std::strerror(errno));
-  }
-  if (!ParseSecretKey(text, &key)) return Fail(name, "is not a secret key of vkt keygen");
   std::string error;
+  if (!ReadKeyFile(name, ParseSecretKey, "secret", &key, &error)) return Fail(name, error);
   if (!SignKit(kit, key, &error)) return Fail(kit, error);
   std::printf("%s: signed by key %s\n", kit.c_str(), Hex(key.publicKey.Id()).c_str());
   return kOk;
