@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/command_line.h"
@@ -68,7 +69,14 @@ int CInstallerApp::Run() {
 
   int interruptedBy = 0;
   bool wizard = false;
-  {
+  if (!toolkitMissing_.empty()) {
+    // Someone at a desktop expected a window: say why there is none.
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display != '\0') {
+      std::fprintf(stderr, "qorv-setup: GTK+ 2 is not available (%s); continuing on the terminal\n",
+                   toolkitMissing_.c_str());
+    }
+  } else {
     CInstallerDlg dialog(argc_, argv_, line.silent, toNarrow(title_), line.languageName,
                          line.usecwd);
     if (dialog.ToolkitReady()) {

@@ -3,13 +3,17 @@
 #ifndef QORV_APP_INSTALLER_APP_H_
 #define QORV_APP_INSTALLER_APP_H_
 
+#include <string>
+
 #include "base/text_string.h"
 
 namespace qorv {
 
 class CInstallerApp {
  public:
-  CInstallerApp(int argc, char** argv) : argc_(argc), argv_(argv) {}
+  // `toolkitMissing`: why GTK+ 2 could not be loaded, empty when it was.
+  CInstallerApp(int argc, char** argv, const std::string& toolkitMissing)
+      : argc_(argc), argv_(argv), toolkitMissing_(toolkitMissing) {}
   // Returns the exit status: 0 in every case of the wizard.
   int Run();
 
@@ -18,6 +22,7 @@ class CInstallerApp {
   char** argv_;
   int languageNumber_ = 0;
   WideString title_;
+  std::string toolkitMissing_;
 };
 
 }  // namespace qorv

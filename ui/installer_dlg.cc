@@ -10,6 +10,7 @@
 #include "kit/kit_names.h"
 #include "res/string_table.h"
 #include "ui/pictures.h"
+#include "ui/toolkit_loader.h"
 
 namespace qorv {
 
@@ -73,8 +74,9 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const NarrowStr
       argc_(argc),
       argv_(argv),
       title_(title) {
-  // Without a display the caller runs the installation on the terminal.
-  toolkitReady_ = gtk_init_check(&argc_, &argv_) != FALSE;
+  // Without the toolkit or a display the caller runs the installation on
+  // the terminal.
+  toolkitReady_ = ToolkitLoaded() && gtk_init_check(&argc_, &argv_) != FALSE;
   if (toolkitReady_ && InterruptWatch::fd() >= 0) {
     GIOChannel* interrupts = g_io_channel_unix_new(InterruptWatch::fd());
     interruptWatch_ = g_io_add_watch(interrupts, G_IO_IN, &CInstallerDlg::OnInterrupt, this);

@@ -4,11 +4,19 @@
 #include <gtk/gtk.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "ui/toolkit_loader.h"
+
 int main(int argc, char** argv) {
+  std::string missing;
+  if (!qorv::LoadToolkit(&missing)) {
+    std::fprintf(stderr, "ui_test: %s\n", missing.c_str());
+    return 1;
+  }
   // The tests give the installer a fresh HOME each, removed afterwards; the
   // toolkit's own files (recently used, bookmarks) stay in the HOME the run
   // started with. GLib reads these once and keeps them.
