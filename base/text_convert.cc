@@ -3,6 +3,7 @@
 #include <langinfo.h>
 #include <strings.h>
 
+#include <climits>
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>

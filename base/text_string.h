@@ -16,6 +16,7 @@
 #ifndef QORV_BASE_TEXT_STRING_H_
 #define QORV_BASE_TEXT_STRING_H_
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -324,7 +325,8 @@ void TextString<U, M>::resize(size_t n, bool geometric) {
     inline_[n] = 0;
   } else {
     Unit saved[kInlineMax + 1];
-    size_t length = form_;
+    // form_ is the inline length here; the bound says so to the compiler.
+    size_t length = std::min<size_t>(form_, kInlineMax);
     std::memcpy(saved, inline_, sizeof(saved));
     AdoptNewBlock(kHeader + n, saved, length);
     SetHeapLength(n);
@@ -353,7 +355,8 @@ void TextString<U, M>::reserveExact(size_t n) {
     Grow(n, false);
   } else {
     Unit saved[kInlineMax + 1];
-    size_t length = form_;
+    // form_ is the inline length here; the bound says so to the compiler.
+    size_t length = std::min<size_t>(form_, kInlineMax);
     std::memcpy(saved, inline_, sizeof(saved));
     AdoptNewBlock(kHeader + n, saved, length);
   }
