@@ -1,7 +1,5 @@
 #include "install/preparation.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -11,8 +9,10 @@
 #include "base/text_convert.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
+#include "fs/file_util.h"
 #include "fs/fs_queries.h"
 #include "fs/path.h"
+#include "kit/kit_bundle.h"
 #include "res/string_table.h"
 
 namespace qorv {
@@ -24,24 +24,19 @@ std::u16string_view View(const WideString& text) { return {text.c_str(), text.si
 }  // namespace
 
 WideString LocateKit(bool usecwd) {
+  std::string self;
+  const bool knowSelf = ReadLink("/proc/self/exe", &self) && !self.empty();
+  // A kit the installer carries (vkt bundle) comes before any beside it.
+  KitExtent extent;
+  if (knowSelf && KitExtentOfPath(self, &extent) && extent.bundled) return Wide(self);
   std::string directory;
   if (usecwd) {
     directory = CurrentDirectory();
     if (directory.empty()) return WideString();
   } else {
-    // Any length: the buffer grows until the whole link fits.
-    std::string buffer(256, '\0');
-    for (;;) {
-      ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-      if (n <= 0) return WideString();
-      if (static_cast<size_t>(n) < buffer.size()) {
-        buffer.resize(static_cast<size_t>(n));
-        break;
-      }
-      buffer.resize(buffer.size() * 2);
-    }
-    size_t slash = buffer.rfind('/');
-    directory = slash == std::string::npos ? buffer : buffer.substr(0, slash);
+    if (!knowSelf) return WideString();
+    size_t slash = self.rfind('/');
+    directory = slash == std::string::npos ? self : self.substr(0, slash);
   }
   return Wide(directory + "/qorv.vkt");
 }
@@ -138,7 +133,7 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
   const std::string kit = Narrow(out->kitPath);
   KitTrailer trailer;
   std::string ignored;
-  uint64_t size = 0;
+  KitExtent extent;
   if (ReadTrailerOf(kit, &trailer, &ignored) == TrailerState::kPresent) {
     // The unpacked kit, exactly; the backups are moved there by the run.
     const uint64_t free = FreeSpaceInTemp();
@@ -147,9 +142,10 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
                      " bytes needed for the unpacked kit, " + std::to_string(free) + " free";
       return PrepareFailure::kNoSpace;
     }
-  } else if (FileSize(kit, &size)) {
+  } else if (KitExtentOfPath(kit, &extent)) {
     // Without a trailer, three times the kit: the unpacked kit and the
     // backups of what it replaces both live in the temporary directory.
+    const uint64_t size = extent.size;
     if (size > UINT64_MAX / 3 || size * 3 > FreeSpaceInTemp()) return PrepareFailure::kNoSpace;
   }
   uint32_t code = reader.Open(kit);

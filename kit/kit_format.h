@@ -52,6 +52,13 @@ inline uint32_t GetU32(const unsigned char* p) {
 inline void PutU32(std::string* out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
+inline uint64_t GetU64(const unsigned char* p) {
+  return GetU32(p) | (static_cast<uint64_t>(GetU32(p + 4)) << 32);
+}
+inline void PutU64(std::string* out, uint64_t value) {
+  PutU32(out, static_cast<uint32_t>(value));
+  PutU32(out, static_cast<uint32_t>(value >> 32));
+}
 inline void PutText(std::string* out, const WideString& text) {
   PutU32(out, static_cast<uint32_t>(text.size()));
   for (size_t i = 0; i < text.size(); ++i) {

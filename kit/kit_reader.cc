@@ -12,6 +12,7 @@
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
 #include "fs/fs_queries.h"
+#include "kit/kit_bundle.h"
 #include "kit/kit_names.h"
 
 namespace qorv {
@@ -67,10 +68,14 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete, KitC
   MappedFile mapping;
   if (!mapping.Map(kit.Get(), static_cast<size_t>(st.st_size))) return kErrorInvalidParameter;
   kit.Close();  // the mapping keeps the content reachable
-  size_t streamSize = mapping.size();
+  // The kit itself, or the one an installer carries.
+  const KitExtent extent =
+      KitExtentFrom(mapping.data() + mapping.size() - std::min(mapping.size(), kBundleFooterSize),
+                    mapping.size());
+  const unsigned char* const kitBytes = mapping.data() + extent.offset;
+  size_t streamSize = static_cast<size_t>(extent.size);
   if (check != nullptr) {
-    switch (FindTrailer(mapping.data(), mapping.size(), &check->trailer, &streamSize,
-                        &check->problem)) {
+    switch (FindTrailer(kitBytes, streamSize, &check->trailer, &streamSize, &check->problem)) {
       case TrailerState::kAbsent:
         break;
       case TrailerState::kPresent:
@@ -92,7 +97,7 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete, KitC
   if (inflateInit2(&stream, kit_format::kRawDeflateWindowBits) != Z_OK)
     code = kErrorInvalidParameter;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[kInflateBlock]);
-  const unsigned char* input = mapping.data();
+  const unsigned char* input = kitBytes;
   size_t inputLeft = streamSize;
   while (code == kErrorNone) {
     if (stream.avail_in == 0 && inputLeft != 0) {

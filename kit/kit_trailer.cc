@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fs/file_util.h"
+#include "kit/kit_bundle.h"
 #include "kit/kit_format.h"
 
 namespace qorv {
@@ -16,14 +17,8 @@ constexpr char kOpeningMagic[] = "qvkt-trl";
 constexpr char kClosingMagic[] = "qvkt-end";
 constexpr size_t kMagicSize = 8;
 
-void PutU64(std::string* out, uint64_t value) {
-  kit_format::PutU32(out, static_cast<uint32_t>(value));
-  kit_format::PutU32(out, static_cast<uint32_t>(value >> 32));
-}
-
-uint64_t GetU64(const unsigned char* p) {
-  return kit_format::GetU32(p) | (static_cast<uint64_t>(kit_format::GetU32(p + 4)) << 32);
-}
+using kit_format::GetU64;
+using kit_format::PutU64;
 
 template <size_t N>
 void PutBytes(std::string* out, const std::array<unsigned char, N>& bytes) {
@@ -94,17 +89,19 @@ TrailerState FindTrailer(const unsigned char* data, size_t size, KitTrailer* tra
 TrailerState ReadTrailerOf(const std::string& path, KitTrailer* trailer, std::string* problem) {
   ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC);
   struct stat st;
+  KitExtent kit;  // the file, or the kit an installer carries
   unsigned char end[4 + kMagicSize];
-  if (!fd.IsValid() || !StatOf(fd.Get(), &st) || static_cast<size_t>(st.st_size) < sizeof end ||
-      ReadAt(fd.Get(), end, sizeof end, st.st_size - static_cast<off64_t>(sizeof end)) !=
+  if (!fd.IsValid() || !StatOf(fd.Get(), &st) ||
+      !KitExtentOf(fd.Get(), static_cast<uint64_t>(st.st_size), &kit) || kit.size < sizeof end ||
+      ReadAt(fd.Get(), end, sizeof end, static_cast<off64_t>(kit.offset + kit.size - sizeof end)) !=
           static_cast<ssize_t>(sizeof end)) {
     return TrailerState::kAbsent;
   }
-  const size_t size = static_cast<size_t>(st.st_size);
+  const uint64_t size = kit.size;
   size_t length = kit_format::GetU32(end);
   if (length < sizeof end || length > size) length = sizeof end;  // FindTrailer says why
   std::string bytes(length, '\0');
-  if (ReadAt(fd.Get(), bytes.data(), length, static_cast<off64_t>(size - length)) !=
+  if (ReadAt(fd.Get(), bytes.data(), length, static_cast<off64_t>(kit.offset + size - length)) !=
       static_cast<ssize_t>(length)) {
     return TrailerState::kAbsent;
   }

@@ -13,6 +13,7 @@
 
 #include "base/text_convert.h"
 #include "fs/file_util.h"
+#include "kit/kit_bundle.h"
 #include "kit/kit_format.h"
 #include "kit/kit_names.h"
 #include "kit/kit_trailer.h"
@@ -197,6 +198,11 @@ bool SignKit(const std::string& kitPath, const SecretKey& key, std::string* erro
   if (!kit.IsValid() || !StatOf(kit.Get(), &st) ||
       !mapping.Map(kit.Get(), static_cast<size_t>(st.st_size))) {
     *error = std::string("cannot be read: ") + std::strerror(errno);
+    return false;
+  }
+  KitExtent extent;
+  if (!KitExtentOf(kit.Get(), static_cast<uint64_t>(st.st_size), &extent) || extent.bundled) {
+    *error = "an installer with a kit inside: sign the kit, then bundle it again";
     return false;
   }
   KitTrailer trailer;

@@ -18,6 +18,7 @@
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
 #include "fs/path.h"
+#include "kit/kit_bundle.h"
 #include "kit/kit_crypto.h"
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
@@ -45,6 +46,8 @@ const char kUsageText[] =
     "  keygen -o NAME      make a signing key: NAME (secret) and NAME.pub\n"
     "  sign --key NAME FILE\n"
     "                      add a signature by the secret key NAME to the kit FILE\n"
+    "  bundle [--installer PATH] -o OUT FILE\n"
+    "                      write OUT: the installer with the kit FILE inside\n"
     "\n"
     "'vkt COMMAND --help' describes one command. Exit status: 0 success,\n"
     "1 failure or damaged kit, 2 wrong usage.\n";
@@ -107,6 +110,17 @@ const char kSignHelp[] =
     "Adds a signature by the secret key NAME to the trailer of the kit FILE,\n"
     "replacing the kit in one step once the signed copy is complete. A kit\n"
     "whose digest does not match, or that has no trailer, is not signed.\n";
+
+const char kBundleHelp[] =
+    "usage: vkt bundle [--installer PATH] -o OUT FILE\n"
+    "\n"
+    "Writes OUT, one file to ship: a copy of the installer with the kit FILE\n"
+    "inside, which it installs before any kit beside it. The kit is checked\n"
+    "first as 'vkt verify' checks it and carried unchanged, signatures\n"
+    "included; 'vkt list' and 'vkt verify' read the kit inside OUT. The\n"
+    "installer is qorv-setup beside vkt unless --installer names another; a\n"
+    "kit it carries already is left out. OUT is replaced only once it is\n"
+    "complete. Do not strip OUT: that cuts the kit off.\n";
 
 const char kUnpackHelp[] =
     "usage: vkt unpack FILE DIR\n"
@@ -424,6 +438,50 @@ int Sign(const std::vector<std::string>& args) {
   return kOk;
 }
 
+// --- one file to ship ---------------------------------------------------
+
+int Bundle(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kBundleHelp, stdout);
+    return kOk;
+  }
+  std::string installer;
+  std::string out;
+  std::string kit;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "--installer" || args[i] == "-o") && i + 1 == args.size()) {
+      return Usage((args[i] + " needs a file name").c_str());
+    }
+    if (args[i] == "--installer") {
+      installer = args[++i];
+    } else if (args[i] == "-o") {
+      out = args[++i];
+    } else if (kit.empty()) {
+      kit = args[i];
+    } else {
+      return Usage("bundle takes one kit file");
+    }
+  }
+  if (kit.empty() || out.empty()) return Usage("bundle takes -o OUT and a kit file");
+  if (installer.empty()) {
+    std::string self;
+    if (!ReadLink("/proc/self/exe", &self)) return Fail("vkt", "cannot find its own directory");
+    installer = Join(DirName(self), "qorv-setup");
+  }
+  // What cannot be installed is not shipped.
+  KitReader reader;
+  uint32_t code = reader.Open(kit, KitReader::Strictness::kVerify);
+  if (code != 0) return Fail(kit, OpenProblem(reader, code));
+  reader.Close();
+  std::string error;
+  if (!WriteBundle(installer, kit, out, &error)) {
+    std::fprintf(stderr, "vkt: %s\n", error.c_str());
+    return kFailed;
+  }
+  std::printf("%s: %s with the kit %s\n", out.c_str(), installer.c_str(), kit.c_str());
+  return kOk;
+}
+
 int Unpack(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::fputs(kUnpackHelp, stdout);
@@ -469,5 +527,6 @@ int main(int argc, char** argv) {
   if (command == "unpack") return Unpack(args);
   if (command == "keygen") return Keygen(args);
   if (command == "sign") return Sign(args);
+  if (command == "bundle") return Bundle(args);
   return Usage(("unknown command " + command).c_str());
 }
