@@ -6,6 +6,8 @@
 #   make bench                   speed and memory figures
 #   make fuzz                    run the kit head fuzzer (FUZZ_SECONDS, default 60)
 #   make format-check            fail when a C++ file is not as clang-format writes it
+#   make dist                    release binaries for any x86-64 Linux (as root: a Debian 11 root)
+#   make distcheck               make dist, then test them there and on this desktop
 
 SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
@@ -14,7 +16,7 @@ JOBS ?= $(shell nproc)
 BUILD := build$(if $(SANITIZE),-$(SANITIZE))
 CTEST_ARGS ?=
 
-.PHONY: check demo bench fuzz format-check deps configure build clean
+.PHONY: check demo bench fuzz format-check dist distcheck deps configure build clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -51,5 +53,11 @@ fuzz: deps
 format-check:
 	@bash scripts/check-format.sh
 
+dist:
+	@bash scripts/dist.sh
+
+distcheck: dist deps
+	@testing/with_xvfb.sh python3 app/dist_e2e_test.py dist build-dist/roots/bullseye
+
 clean:
-	rm -rf build build-address build-thread build-fuzz
+	rm -rf build build-address build-thread build-fuzz build-dist dist

@@ -91,4 +91,39 @@ r = install(small)
 check(r.returncode == 0 and "signed by key" in r.stderr and "checksum" not in r.stderr,
       "a signed kit installs and says by which key", r.stderr)
 
+# --- One file: the installer carrying its kit -----------------------------------
+# Started where another kit lies beside it and in the current directory, it
+# installs its own; a carried kit that is damaged is refused like any other.
+reset_home()
+shutil.rmtree(TARGET, ignore_errors=True)
+shipped = os.path.join(WORK, "shipped")
+os.makedirs(shipped)
+bundle = os.path.join(shipped, "setup-trade")
+r = subprocess.run([VKT, "bundle", "--installer", SETUP, "-o", bundle,
+                    os.path.join(small, "qorv.vkt")], capture_output=True, text=True)
+check(r.returncode == 0, "vkt bundle writes the installer with the kit inside", r.stderr)
+shutil.copy(os.path.join(bare, "qorv.vkt"), shipped)
+r = subprocess.run([bundle, "usecwd", "-S", "-D" + TARGET], cwd=shipped, env=ENV,
+                   capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
+check(r.returncode == 0 and "signed by key" in r.stderr and "checksum" not in r.stderr
+      and os.path.exists(os.path.join(TARGET, "b/data.bin")),
+      "the bundled installer installs the kit it carries, not the one beside it", r.stderr)
+r = subprocess.run([VKT, "verify", "--key", os.path.join(WORK, "key.pub"), bundle],
+                   capture_output=True, text=True)
+check(r.returncode == 0, "vkt verify checks the kit inside", r.stdout + r.stderr)
+
+reset_home()
+shutil.rmtree(TARGET, ignore_errors=True)
+with open(bundle, "rb") as f:
+    data = bytearray(f.read())
+kit_size = os.path.getsize(os.path.join(small, "qorv.vkt"))
+data[len(data) - 24 - kit_size // 2] ^= 4
+damaged = os.path.join(WORK, "damaged-bundle")
+with open(damaged, "wb") as f:
+    f.write(data)
+os.chmod(damaged, 0o755)
+r = subprocess.run([damaged, "-S", "-D" + TARGET], cwd=WORK, env=ENV, capture_output=True,
+                   text=True, stdin=subprocess.DEVNULL, timeout=300)
+untouched("a bundled installer whose kit is damaged refuses it, nothing written", r)
+
 finish()
