@@ -22,7 +22,8 @@ HOME = os.path.join(WORK, "home")
 TMP = os.path.join(WORK, "tmp")
 LAUNCHER = os.path.join(HOME, ".Vexa/vexalaunch/vexalaunch.cfg")
 ENV = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-ENV.update(HOME=HOME, TMPDIR=TMP, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+ENV.update(HOME=HOME, TMPDIR=TMP, LANG="C.UTF-8", LC_ALL="C.UTF-8",
+           XDG_STATE_HOME=os.path.join(HOME, ".local/state"))
 failures = 0
 
 

@@ -27,9 +27,13 @@ namespace {
 // or the machine went down) before anything else touches their targets, and
 // finishes the recording of a run that died right after it had succeeded.
 void RecoverEarlierRuns() {
-  auto record = [](const WideString& target) {
+  auto record = [](const WideString& target, bool uninstalled) {
     try {
-      RecordInstalledLocation(target);
+      if (uninstalled) {
+        ForgetInstalledLocation(target);
+      } else {
+        RecordInstalledLocation(target);
+      }
     } catch (...) {
       // As after a run: the templates are installed either way.
     }

@@ -99,13 +99,22 @@ void LauncherSettings::Save() {
   }
 }
 
+namespace {
+
+// What makes two spellings of a location the same one.
+std::u16string LocationKey(const WideString& element) {
+  WideString key = element;
+  if (!element.empty() && !EndsWithSeparator(element)) key.push_back(u'\\');
+  return FoldCase(key);
+}
+
+}  // namespace
+
 void RemoveDuplicateLocations(LocationList& list) {
   std::unordered_set<std::u16string> seen;
   LocationList kept;
   for (const WideString& element : list) {
-    WideString key = element;
-    if (!element.empty() && !EndsWithSeparator(element)) key.push_back(u'\\');
-    if (seen.insert(FoldCase(key)).second) kept.push_back(element);
+    if (seen.insert(LocationKey(element)).second) kept.push_back(element);
   }
   list.swap(kept);
 }
@@ -237,6 +246,44 @@ bool RecordInstalledLocation(const WideString& target) {
       StoreLocations(alt, list);
     }
     return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ForgetInstalledLocation(const WideString& target) {
+  // Any spelling: either separator, with or without trailing ones, any
+  // ASCII case.
+  auto key = [](WideString location) {
+    replaceAll(location, WideString(u"\\"), WideString(u"/"));
+    while (EndsWithSeparator(location) && location.size() > 1) location.resize(location.size() - 1);
+    return FoldCase(location);
+  };
+  const std::u16string goneKey = key(target);
+  try {
+    // The same locks, in the same order, as RecordInstalledLocation().
+    LauncherLocks locks;
+    bool altExists = PathExists(Narrow(AltLauncherFile()));
+    bool normalExists = PathExists(Narrow(UserLauncherFile()));
+    if (normalExists) locks.Lock(UserLauncherFile(), false);
+    if (altExists) locks.Lock(AltLauncherFile(), false);
+    bool ok = true;
+    for (bool alternative : {false, true}) {
+      if (!(alternative ? altExists : normalExists)) continue;
+      LauncherSettings settings(alternative);
+      settings.Load();
+      if (settings.UserUnreadable()) {
+        ok = false;
+        continue;
+      }
+      LocationList list = LocationsOf(settings);
+      LocationList kept;
+      for (const WideString& element : list) {
+        if (key(element) != goneKey) kept.push_back(element);
+      }
+      if (kept.size() != list.size()) StoreLocations(settings, kept);
+    }
+    return ok;
   } catch (...) {
     return false;
   }

@@ -97,6 +97,12 @@ WideString ProposeTargetDirectory(const KnownLocations& known);
 // could not be read or written.
 bool RecordInstalledLocation(const WideString& target);
 
+// After an uninstall of `target`: removes every spelling of it from the
+// launcher files' lists, under the same locks. Nothing else changes; a file
+// without it is not written. Returns false when a file could not be read or
+// written.
+bool ForgetInstalledLocation(const WideString& target);
+
 }  // namespace qorv
 
 #endif  // QORV_CONFIG_LAUNCHER_SETTINGS_H_

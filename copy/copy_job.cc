@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "base/text_convert.h"
+#include "copy/run_plan.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
@@ -38,33 +39,12 @@ std::string BackupPathOf(const CopyLevel& level, const std::string& path) {
 // Entries announced in the journal with one flush to disk.
 constexpr size_t kPlanBatch = 1024;
 
-// What is at a destination, from one status query (two for a link).
-struct Destination {
-  bool exists = false;   // anything, a dangling link included
-  bool older = true;     // no time to compare counts as older
-  int permissions = -1;  // the bits a replacement keeps; -1: none to keep
-};
-
-Destination Inspect(const std::string& path, const FileTime& entryTime) {
-  Destination d;
-  struct stat st;
-  if (!Lstat(path, &st)) return d;
-  d.exists = true;
-  if (S_ISLNK(st.st_mode) && !Stat(path, &st)) return d;
-  d.permissions = static_cast<int>(st.st_mode & 0777);
-  // Compared at the precision a copy sets, whole seconds: a file installed
-  // from this very entry is equal to it, not older, whatever fraction of a
-  // second the kit's time carries.
-  d.older = st.st_mtime < UnixFromFileTime(entryTime);
-  return d;
-}
-
 }  // namespace
 
 bool NeedsCopy(const std::string& path, const FileTime& entryTime) {
   // A file that exists keeps its place unless it is older, even when it
   // cannot be opened at this moment.
-  return Inspect(path, entryTime).older;
+  return InspectDestination(path, entryTime).older;
 }
 
 bool RestoreTree(const std::string& target, const std::string& backup,
@@ -166,7 +146,7 @@ uint32_t CopyJob::PlanSteps(KitReader& reader, const std::string& target, size_t
     const KitEntry& entry = reader.Entry(i);
     Step& step = steps_[i - first];
     step.path = target + Narrow(EntryPathOf(entry.name));
-    Destination destination = Inspect(step.path, entry.time);
+    Destination destination = InspectDestination(step.path, entry.time);
     step.exists = destination.exists;
     step.older = destination.older;
     step.permissions = destination.permissions;
@@ -304,7 +284,10 @@ uint32_t CopyJob::Commit() {
   // while the backups are removed below would have the next start undo a
   // finished run with half its backups gone: so that is a failure.
   if (journal_.IsOpen() && !journal_.Commit()) return kErrorWriteFault;
-  if (onCommitted_) onCommitted_(Wide(Top().targetRoot));
+  if (uninstall_) {
+    for (const std::string& directory : EmptiedDirectories()) RemoveEmptyDirectory(directory);
+  }
+  if (onCommitted_) onCommitted_(Wide(Top().targetRoot), uninstall_);
   if (!Top().runRoot.empty()) RemoveRunDirectory(Top().runRoot);
   journal_.Close();
   targetLock_.Release();
@@ -336,11 +319,16 @@ uint32_t CopyJob::Rollback(uint32_t code) {
   for (auto it = level.createdBeforeLock.rbegin(); it != level.createdBeforeLock.rend(); ++it) {
     RemoveEmptyDirectory(*it);
   }
-  // Then put the old files back.
+  // Then put the old files back, and the manifest that described them.
   bool restored = true;
   if (!level.backupRoot.empty() && !level.targetRoot.empty()) {
     restored = RestoreTree(level.targetRoot, level.backupRoot, &unrestored_);
   }
+  if (!manifestPath_.empty() && !PutBackManifest(manifestPath_, level.runRoot + kOldManifestName)) {
+    unrestored_.push_back({Wide(manifestPath_), Wide(level.runRoot + kOldManifestName)});
+    restored = false;
+  }
+  manifestPath_.clear();
   // The journal goes last: if the process ends in the middle of this, the
   // next start finishes the work. A backup that could not be put back
   // completely is kept, journal and all: it holds the user's only copy of
@@ -351,7 +339,115 @@ uint32_t CopyJob::Rollback(uint32_t code) {
   return code;
 }
 
+void CopyJob::RecordInstalled(const std::string& relative, const KitEntry& entry, bool written,
+                              const Digest& digest) {
+  struct stat st;
+  if (!Lstat(Top().targetRoot + relative, &st) || !S_ISREG(st.st_mode)) {
+    installed_.erase(relative);
+    return;
+  }
+  ManifestFile file{relative, static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtime),
+                    digest};
+  if (!written) {
+    auto before = previousIndex_.find(relative);
+    const ManifestFile* earlier = before == previousIndex_.end() ? nullptr : before->second;
+    if (earlier != nullptr && earlier->size == file.size && earlier->time == file.time) {
+      file.digest = earlier->digest;  // as an earlier install left it
+    } else if (file.time != UnixFromFileTime(entry.time) || file.size != entry.size ||
+               !DigestOfFile(Top().targetRoot + relative, &file.digest)) {
+      // Not the kit's copy (the user's own, newer one): not ours to remove.
+      installed_.erase(relative);
+      return;
+    }
+  }
+  installed_[relative] = file;
+}
+
+std::vector<std::string> CopyJob::EmptiedDirectories() const {
+  // Innermost first, so that a parent is empty once its children are gone.
+  std::set<std::string> all(previous_.directories.begin(), previous_.directories.end());
+  if (!levels_.empty()) {
+    for (const std::string& d : levels_.back().createdBeforeLock)
+      all.insert(StripTrailingSlashes(d));
+  }
+  return std::vector<std::string>(all.rbegin(), all.rend());
+}
+
+Manifest CopyJob::NewManifest(const std::string& kitIdentity) const {
+  const CopyLevel& level = levels_.back();
+  Manifest manifest;
+  manifest.target = level.targetRoot;
+  manifest.kit = kitIdentity;
+  // Sorted, so a parent comes before what is in it.
+  std::set<std::string> directories;
+  for (const std::string& d : previous_.directories) {
+    if (IsDirectoryPath(d)) directories.insert(d);
+  }
+  for (const auto* made : {&level.createdBeforeLock, &level.createdDirectories}) {
+    for (const std::string& d : *made) directories.insert(StripTrailingSlashes(d));
+  }
+  manifest.directories.assign(directories.begin(), directories.end());
+  for (const auto& [relative, file] : installed_) manifest.files.push_back(file);
+  return manifest;
+}
+
+uint32_t CopyJob::ReplaceManifest(const Manifest& manifest) {
+  const std::string path = ManifestPathFor(Top().targetRoot);
+  if (path.empty()) return kErrorPathNotFound;
+  std::string old;
+  bool missing = false;
+  const bool hadOld = ReadFileToString(path, &old, &missing);
+  if (!hadOld && !missing) return kErrorInvalidParameter;
+  auto failure = [] {
+    return errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull : kErrorWriteFault;
+  };
+  // The old one is safe before the change is announced: a journal that
+  // names the manifest always finds its old copy, or none because there
+  // was none.
+  if (hadOld && ReplaceFileDurably(Top().runRoot + kOldManifestName, old) != ReplaceResult::kDone) {
+    return failure();
+  }
+  journal_.Add(RecordKind::kManifest, path);
+  if (uninstall_) {
+    for (const std::string& directory : EmptiedDirectories()) {
+      journal_.Add(RecordKind::kEmptied, directory);
+    }
+  }
+  if (!journal_.Flush()) return failure();
+  manifestPath_ = path;
+  if (uninstall_) {
+    if (!RemoveFile(path) && errno != ENOENT) return kErrorWriteFault;
+    if (!SyncDirectoryOf(path)) return failure();
+    return kErrorNone;
+  }
+  if (ShellMakeDirs(ManifestDirectory()) != 0) return kErrorPathNotFound;
+  RemoveUnfinishedManifests(path);
+  if (ReplaceFileDurably(path, EncodeManifest(manifest)) != ReplaceResult::kDone) return failure();
+  return kErrorNone;
+}
+
+uint32_t CopyJob::RemoveDropped(const std::set<std::string>& shipped, int percent) {
+  const std::string& target = Top().targetRoot;
+  RunPlan dropped;
+  PlanObsolete(shipped, target, previous_, &dropped);
+  for (const PlanItem& item : dropped.items) {
+    if (item.action == PlanAction::kRemove) journal_.Add(RecordKind::kBackup, target + item.path);
+  }
+  if (journal_.HasQueued() && !journal_.Flush()) return kErrorWriteFault;
+  for (const PlanItem& item : dropped.items) {
+    if (channel_->IsCancelRequested()) return kErrorCancelled;
+    summary_.Add(item.action, item.path, item.size);
+    if (item.action != PlanAction::kRemove) continue;
+    channel_->Post(kErrorNone, Wide(target + item.path), percent);
+    // Removed is moved into the backup tree: a rollback puts it back.
+    uint32_t code = BackupFile(target + item.path, true);
+    if (code != 0) return code;
+  }
+  return kErrorNone;
+}
+
 uint32_t CopyJob::Fail(uint32_t code, int percent) {
+  channel_->SetSummary(summary_);
   Rollback(code);
   channel_->SetUnrestored(unrestored_);
   const char* key = code == kErrorBusy ? "IDS_TARGET_BUSY" : "IDS_INSTALL_ERROR";
@@ -360,6 +456,7 @@ uint32_t CopyJob::Fail(uint32_t code, int percent) {
 }
 
 uint32_t CopyJob::Cancel(int percent) {
+  channel_->SetSummary(summary_);
   Rollback(kErrorCancelled);
   channel_->SetUnrestored(unrestored_);
   channel_->Post(kErrorCancelled, LookupText(NarrowString("IDS_CANCEL_FINISH")), percent);
@@ -374,13 +471,22 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   const std::string target = Absolute(Narrow(given));
   uint32_t code = BeginLevel(target);
   if (code != 0) return Fail(code, 0);
-  if (reader == nullptr) return Fail(kErrorInvalidParameter, 0);
+  if (reader == nullptr && !uninstall_) return Fail(kErrorInvalidParameter, 0);
   // What to write is decided only once no other run writes there.
   code = LockTarget(target);
   if (code == kErrorCancelled) return Cancel(0);
   if (code != 0) return Fail(code, 0);
+  // And so is what the earlier installs put there.
+  const ManifestState state = LoadManifest(WithTrailingSlash(target), &previous_);
+  for (const ManifestFile& file : previous_.files) previousIndex_[file.path] = &file;
+  if (uninstall_) {
+    if (state != ManifestState::kRead) return Fail(kErrorNotFound, 0);
+    journal_.Add(RecordKind::kUninstall, target);
+    if (!journal_.Flush()) return Fail(kErrorWriteFault, 0);
+  }
 
-  const size_t count = reader->EntryCount();
+  const size_t count = uninstall_ ? 0 : reader->EntryCount();
+  std::set<std::string> shipped;
   int percent = 0;
   try {
     auto cancelled = [&channel] { return channel.IsCancelRequested(); };
@@ -400,23 +506,41 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
       channel.Post(kErrorNone, Wide(step.path), percent);
       Destination destination{step.exists, step.older, step.permissions};
       // Named twice by the kit: the first copy is there now.
-      if (writtenFiles_.count(step.path) != 0) destination = Inspect(step.path, entry.time);
+      if (writtenFiles_.count(step.path) != 0)
+        destination = InspectDestination(step.path, entry.time);
+      const std::string relative = step.path.substr(Top().targetRoot.size());
+      shipped.insert(relative);
+      Digest digest{};
       if (destination.older) {
         if ((code = BackupFile(step.path, destination.exists)) != 0) return Fail(code, percent);
         std::string parent = ParentOf(step.path);
         if (!parent.empty() && (code = EnsureDirectory(parent)) != 0) return Fail(code, percent);
-        code = reader->ExtractEntry(i, step.path, cancelled, destination.permissions);
+        code = reader->ExtractEntry(i, step.path, cancelled, destination.permissions, &digest);
         if (code == kErrorCancelled) return Cancel(percent);
         if (code != 0) return Fail(code, percent);
         writtenFiles_.insert(step.path);
+        summary_.Add(destination.exists ? PlanAction::kReplace : PlanAction::kWrite, relative,
+                     entry.size);
+      } else {
+        summary_.Add(PlanAction::kKeep, relative, entry.size);
       }
+      RecordInstalled(relative, entry, destination.older, digest);
       if (channel.IsCancelRequested()) return Cancel(percent);
     }
   } catch (const std::exception&) {
     return Fail(kErrorInvalidParameter, percent);
   }
+  code = RemoveDropped(shipped, percent);
+  if (code == kErrorCancelled) return Cancel(percent);
+  if (code != 0) return Fail(code, percent);
   // Success is reported only once a power cut can no longer take it back.
-  if ((code = FlushWritten()) != 0 || (code = Commit()) != 0) return Fail(code, percent);
+  std::string kit = "-";
+  if (reader != nullptr && reader->HasTrailer()) kit = Hex(reader->Trailer().digest);
+  if ((code = FlushWritten()) != 0 || (code = ReplaceManifest(NewManifest(kit))) != 0 ||
+      (code = Commit()) != 0) {
+    return Fail(code, percent);
+  }
+  channel.SetSummary(summary_);
   channel.Post(kErrorNone, LookupText(NarrowString("IDS_INSTALL_FINISH")), 100);
   if (finishPauseMs_ > 0) ::usleep(static_cast<useconds_t>(finishPauseMs_) * 1000);
   return kErrorNone;

@@ -12,17 +12,26 @@
 // disk before it is made, a batch of entries at a time, so that a run the
 // process did not live to finish or roll back is undone at the next start.
 //
+// Each run also replaces the target's manifest (copy/manifest.h) before its
+// commit record: files an earlier kit installed that this one no longer
+// ships are removed when unchanged since (backed up and journalled like a
+// replaced file), and an uninstall run removes every file the manifest
+// lists, the manifest itself, and, once committed, the directories the
+// installs made when they are empty.
+//
 // Runs on the copy thread; talks to the UI only through the channel.
 #ifndef QORV_COPY_COPY_JOB_H_
 #define QORV_COPY_COPY_JOB_H_
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/text_string.h"
+#include "copy/manifest.h"
 #include "copy/progress_channel.h"
 #include "copy/run_journal.h"
 #include "copy/target_lock.h"
@@ -31,6 +40,7 @@
 namespace qorv {
 
 class KitReader;
+struct KitEntry;
 
 struct CopyLevel {
   std::string targetRoot;                       // ends with "/"
@@ -68,6 +78,9 @@ class CopyJob {
   // goes, so that a start after a crash in between runs it again (see
   // RecoverInterruptedRuns).
   void SetOnCommitted(CommittedAction action) { onCommitted_ = std::move(action); }
+  // An uninstall run: no kit (the channel's reader is not used), every file
+  // of the manifest. Fails with 2 when the target has no manifest.
+  void SetUninstall(bool uninstall) { uninstall_ = uninstall; }
   const std::vector<CopyLevel>& levels() const { return levels_; }
   // After a rollback: the files it could not put back (empty when the
   // target is as it was).
@@ -102,6 +115,21 @@ class CopyJob {
   void PlanDirectories(const std::string& parent);
   // Flushes the file systems holding what the run wrote.
   uint32_t FlushWritten();
+  // Moves the files of the earlier installs that this run drops into the
+  // backup tree (see RunPlan's kRemove), announced in the journal first.
+  uint32_t RemoveDropped(const std::set<std::string>& shipped, int percent);
+  // What the target's manifest holds after this run: the files written,
+  // those kept that are still as an earlier install or the kit made them,
+  // and the directories the installs made.
+  void RecordInstalled(const std::string& relative, const KitEntry& entry, bool written,
+                       const Digest& digest);
+  Manifest NewManifest(const std::string& kitIdentity) const;
+  // Replaces (or, uninstalling, removes) the manifest, its old copy saved
+  // in the run directory and the change announced first.
+  uint32_t ReplaceManifest(const Manifest& manifest);
+  // The directories an uninstall removes once committed, when empty;
+  // innermost first.
+  std::vector<std::string> EmptiedDirectories() const;
   uint32_t Fail(uint32_t code, int percent);
   uint32_t Cancel(int percent);
   CopyLevel& Top() { return levels_.back(); }
@@ -123,6 +151,12 @@ class CopyJob {
   bool durable_ = true;
   CommittedAction onCommitted_;
   std::vector<UnrestoredFile> unrestored_;
+  bool uninstall_ = false;
+  Manifest previous_;
+  std::map<std::string, const ManifestFile*> previousIndex_;
+  std::map<std::string, ManifestFile> installed_;
+  RunPlan summary_;
+  std::string manifestPath_;  // set once the manifest may have changed
 };
 
 // Whether the file at `path` must be written: true when it does not exist or

@@ -90,7 +90,7 @@ class CopyJobTest : public ::testing::Test {
     job.SetFinishPauseMs(0);
     job.SetLockWaitMs(lockWaitMs_);
     committed_.clear();
-    job.SetOnCommitted([this](const WideString& root) {
+    job.SetOnCommitted([this](const WideString& root, bool) {
       committed_.push_back({N(root), reports_.size(), !TempLeftovers().empty()});
     });
     uint32_t code = job.Run(channel);
@@ -536,7 +536,7 @@ TEST_F(CopyJobTest, ACommitRecordThatCannotBeWrittenFailsTheRun) {
   EXPECT_EQ(reports_.back().message, "Installation error");
   EXPECT_EQ(Snapshot(target), before);
   EXPECT_TRUE(committed_.empty());
-  EXPECT_TRUE(TempLeftovers().empty());
+  EXPECT_TRUE(TempLeftovers().empty()) << ::testing::PrintToString(TempLeftovers());
 }
 
 TEST_F(CopyJobTest, CancelAtEveryEntryRollsBackThenReports) {

@@ -27,8 +27,22 @@ void CopySession::Start(KitReader* reader, const WideString& target) {
   recorded_ = false;
   // Recorded as part of the run, before its journal goes: a crash right
   // after the commit cannot leave the templates installed but unrecorded.
+  worker_.SetUninstall(false);
   worker_.SetOnCommitted(
-      [this, target](const WideString&) { recorded_ = RecordInstalledLocation(target); });
+      [this, target](const WideString&, bool) { recorded_ = RecordInstalledLocation(target); });
+  Launch();
+}
+
+void CopySession::StartUninstall(const WideString& target) {
+  channel_.SetJob(nullptr, target);
+  recorded_ = false;
+  worker_.SetUninstall(true);
+  worker_.SetOnCommitted(
+      [this, target](const WideString&, bool) { recorded_ = ForgetInstalledLocation(target); });
+  Launch();
+}
+
+void CopySession::Launch() {
   if (worker_.Start(channel_) != 0) {
     channel_.Post(kErrorInvalidParameter, LookupText(NarrowString("IDS_INSTALL_ERROR")), 0);
   }

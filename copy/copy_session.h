@@ -54,6 +54,9 @@ class CopySession {
   // `target` in the launcher's list once the run is committed. When no
   // thread can be started the run ends at once with a failure report.
   void Start(KitReader* reader, const WideString& target);
+  // Removes what the installs into `target` put there (see CopyJob), and
+  // its location from the launcher's list once the run is committed.
+  void StartUninstall(const WideString& target);
   RunReport Poll();
   // Asks the run to stop; it rolls back, then reports the cancel.
   void RequestStop();
@@ -61,12 +64,17 @@ class CopySession {
   void Join();
   // After a final report: the files the rollback could not put back.
   std::vector<UnrestoredFile> Unrestored() { return channel_.Unrestored(); }
-  // After the join of a committed run: whether the location was recorded.
+  // After the join of a committed run: whether the location was recorded
+  // (or, uninstalling, removed).
   bool Recorded() const { return recorded_.load(); }
+  // After a final report: what the run did to each file.
+  RunPlan Summary() { return channel_.Summary(); }
 
   ProgressChannel& TEST_channel() { return channel_; }
 
  private:
+  void Launch();
+
   ProgressChannel channel_;
   std::atomic<bool> recorded_{false};
   // Last: destroyed first, so the thread ends before the channel goes.

@@ -41,6 +41,7 @@ void* CopyWorker::WorkerMain(void* argument) {
     job.SetFinishPauseMs(worker->finishPauseMs_);
     job.SetLockWaitMs(worker->lockWaitMs_);
     job.SetOnCommitted(worker->onCommitted_);
+    job.SetUninstall(worker->uninstall_);
     job.Run(*worker->channel_);
   } catch (...) {
     // Out of memory in the middle of a run: report it rather than let the

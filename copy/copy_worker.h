@@ -39,6 +39,8 @@ class CopyWorker {
   void SetLockWaitMs(int ms) { lockWaitMs_ = ms; }
   // Given to the job (CopyJob::SetOnCommitted); set before Start.
   void SetOnCommitted(CommittedAction action) { onCommitted_ = std::move(action); }
+  // Given to the job (CopyJob::SetUninstall); set before Start.
+  void SetUninstall(bool uninstall) { uninstall_ = uninstall; }
 
  private:
   static void* WorkerMain(void* worker);
@@ -50,6 +52,7 @@ class CopyWorker {
   int finishPauseMs_ = 1000;
   int lockWaitMs_ = -1;
   CommittedAction onCommitted_;
+  bool uninstall_ = false;
 };
 
 }  // namespace qorv

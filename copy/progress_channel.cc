@@ -94,4 +94,14 @@ std::vector<UnrestoredFile> ProgressChannel::Unrestored() {
   return unrestored_;
 }
 
+void ProgressChannel::SetSummary(const RunPlan& summary) {
+  Lock lock(&lock_);
+  summary_ = summary;
+}
+
+RunPlan ProgressChannel::Summary() {
+  Lock lock(&lock_);
+  return summary_;
+}
+
 }  // namespace qorv

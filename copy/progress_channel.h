@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/text_string.h"
+#include "copy/run_plan.h"
 
 namespace qorv {
 
@@ -53,6 +54,10 @@ class ProgressChannel {
   // was, and the front ends must not say it is.
   void SetUnrestored(const std::vector<UnrestoredFile>& files);
   std::vector<UnrestoredFile> Unrestored();
+  // Set by a run before its final report: what it did to each file (on
+  // failure or cancel, what it had done before it rolled back).
+  void SetSummary(const RunPlan& summary);
+  RunPlan Summary();
 
   // Tests only: called after every Post, outside the lock, on the posting
   // thread.
@@ -73,6 +78,7 @@ class ProgressChannel {
   int percent_ = 0;
   WideString notice_;
   std::vector<UnrestoredFile> unrestored_;
+  RunPlan summary_;
   std::function<void(uint32_t, const WideString&, int)> observer_;
 };
 

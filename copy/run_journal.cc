@@ -97,6 +97,14 @@ std::vector<JournalRecord> ReadJournal(int fd) {
 
 void RemoveRunDirectory(const std::string& runDirectory) {
   ShellRemoveTree(runDirectory + kBackupDirectoryName);
+  // The old manifest's copy, and the one a killed run was writing.
+  std::vector<std::string> names;
+  ListNames(runDirectory, &names);
+  for (const std::string& name : names) {
+    if (name.compare(0, sizeof kOldManifestName - 1, kOldManifestName) == 0) {
+      RemoveFile(runDirectory + name);
+    }
+  }
   RemoveFile(runDirectory + kNewJournalName);
   RemoveFile(runDirectory + kJournalName);
   RemoveEmptyDirectory(runDirectory);

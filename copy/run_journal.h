@@ -36,6 +36,11 @@ enum class RecordKind : char {
   kDirectory = 'D',  // a directory about to be created (absolute path)
   kCommit = 'C',     // the run succeeded; nothing to undo (its location may still
                      // have to be recorded)
+  kManifest = 'M',   // the target's manifest (copy/manifest.h) about to be replaced or
+                     // removed; its old copy, when it had one, is kOldManifestName
+  kUninstall = 'U',  // the run removes an installation: once committed, its location
+                     // leaves the launcher's list
+  kEmptied = 'E',    // a directory to remove, when empty, once the run is committed
 };
 
 // The format a journal's first record names.
@@ -44,6 +49,7 @@ inline constexpr char kJournalFormat[] = "qorv-journal 1";
 inline constexpr char kJournalName[] = "journal";
 inline constexpr char kNewJournalName[] = "journal.new";
 inline constexpr char kBackupDirectoryName[] = "files/";
+inline constexpr char kOldManifestName[] = "manifest.old";
 
 class RunJournal {
  public:
@@ -88,8 +94,9 @@ std::vector<JournalRecord> ReadJournal(int fd);
 void RemoveRunDirectory(const std::string& runDirectory);
 
 // What is done once a run has succeeded (the front ends record its
-// location); gets the run's target root, ending with "/".
-using CommittedAction = std::function<void(const WideString& targetRoot)>;
+// location, or forget it after an uninstall); gets the run's target root,
+// ending with "/", and whether the run was an uninstall.
+using CommittedAction = std::function<void(const WideString& targetRoot, bool uninstalled)>;
 
 }  // namespace qorv
 

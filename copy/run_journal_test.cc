@@ -105,7 +105,7 @@ class RunJournalTest : public ::testing::Test {
 
   // Stands for the recording of the location: the target root, in a file.
   CommittedAction Recorder() {
-    return [this](const WideString& root) { WriteFile(recorded_, toNarrow(root).c_str()); };
+    return [this](const WideString& root, bool) { WriteFile(recorded_, toNarrow(root).c_str()); };
   }
 
   // Runs the job in a child process that kills itself (SIGKILL) right before

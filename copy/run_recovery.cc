@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/text_convert.h"
+#include "copy/manifest.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
 #include "fs/path.h"
@@ -95,6 +96,12 @@ bool Undo(const std::string& runDirectory, const std::vector<JournalRecord>& rec
   for (const auto& [path, backup] : moves) {
     if (IsDirectoryPath(path) || ShellMove(backup, path) != 0) restored = false;
   }
+  for (const JournalRecord& record : records) {
+    if (record.kind == RecordKind::kManifest && IsPlainAbsolute(record.path) &&
+        !PutBackManifest(record.path, runDirectory + kOldManifestName)) {
+      restored = false;
+    }
+  }
   return restored;
 }
 
@@ -141,10 +148,16 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirector
     }
     bool committed = false;
     bool targeted = false;
+    bool uninstalled = false;
+    std::vector<std::string> emptied;
     RecoveredRun run;
     run.runDirectory = runDirectory;
     for (const JournalRecord& record : records) {
       committed = committed || record.kind == RecordKind::kCommit;
+      uninstalled = uninstalled || record.kind == RecordKind::kUninstall;
+      if (record.kind == RecordKind::kEmptied && IsPlainAbsolute(record.path)) {
+        emptied.push_back(record.path);
+      }
       if (record.kind == RecordKind::kTarget) {
         targeted = true;
         run.target = Wide(record.path);
@@ -153,7 +166,11 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirector
     if (committed || !targeted) {
       // Nothing to undo: finished, or stopped before its header was on
       // disk, so before it changed anything.
-      if (committed && targeted && onCommitted) onCommitted(run.target);
+      if (committed && targeted) {
+        // What a committed uninstall does after its commit record, again.
+        for (const std::string& directory : emptied) RemoveEmptyDirectory(directory);
+        if (onCommitted) onCommitted(run.target, uninstalled);
+      }
       RemoveRunDirectory(runDirectory);
     } else {
       run.restored = Undo(runDirectory, records);

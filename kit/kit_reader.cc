@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "base/text_convert.h"
 #include "fs/error_codes.h"
@@ -479,7 +480,8 @@ WideString KitReader::GetDescriptionPath(const WideString& language) const {
 }
 
 uint32_t KitReader::ExtractEntry(size_t index, const std::string& destination,
-                                 const std::function<bool()>& cancelled, int permissions) {
+                                 const std::function<bool()>& cancelled, int permissions,
+                                 Digest* digest) {
   const KitEntry& entry = entries_[index];
   // Usually the destination is new (the copy moved any old file away): then
   // there is no old tail to cut. An existing file is opened as it is.
@@ -502,12 +504,15 @@ uint32_t KitReader::ExtractEntry(size_t index, const std::string& destination,
   // block costs one call.
   uint64_t position = entry.offset;
   uint32_t remaining = entry.size;
+  std::optional<Sha256> hash;
+  if (digest != nullptr) hash.emplace();
   while (remaining > 0) {
     if (cancelled && cancelled()) return fail(kErrorCancelled);
     size_t want = std::min<size_t>(remaining, bufferSize_);
     ssize_t got = ReadAt(fd_, buffer_.get(), want, static_cast<off64_t>(position));
     if (got < 0) return fail(CodeFromErrno(errno));
     if (got == 0) return fail(kErrorInvalidData);  // the unpacked kit ends early
+    if (hash) hash->Update(buffer_.get(), static_cast<size_t>(got));
     size_t written = 0;
     code = FileWrite(out, buffer_.get(), static_cast<size_t>(got), &written);
     if (code != 0) return fail(code);
@@ -517,6 +522,7 @@ uint32_t KitReader::ExtractEntry(size_t index, const std::string& destination,
   // A longer old file loses its tail; the position is the entry's size.
   if (!fresh && !TruncateFile(out, entry.size)) return fail(CodeFromErrno(errno));
   FileSetTime(out, nullptr, nullptr, &entry.time);
+  if (hash) *digest = hash->Final();
   return FileClose(out);
 }
 

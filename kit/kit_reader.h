@@ -24,6 +24,7 @@
 
 #include "base/text_string.h"
 #include "fs/file_io.h"
+#include "kit/kit_crypto.h"
 #include "kit/kit_format.h"
 #include "kit/kit_trailer.h"
 
@@ -114,9 +115,11 @@ class KitReader {
   // entry's (whole seconds). Returns 0, a file-layer code, 13 when the
   // unpacked kit ends early, or 1223 when `cancelled` answers true between
   // two 1 MiB blocks. A failure leaves a partly written destination; undoing
-  // it is the caller's business.
+  // it is the caller's business. With `digest` given, it receives the
+  // SHA-256 of the bytes written.
   uint32_t ExtractEntry(size_t index, const std::string& destination,
-                        const std::function<bool()>& cancelled = {}, int permissions = -1);
+                        const std::function<bool()>& cancelled = {}, int permissions = -1,
+                        Digest* digest = nullptr);
 
   const std::vector<KitDescription>& descriptions() const { return descriptions_; }
   const std::vector<KitEntry>& entries() const { return entries_; }

@@ -20,6 +20,7 @@ if [[ ! -s "$art/displayfd" ]]; then
 fi
 export DISPLAY=:$(head -1 "$art/displayfd")
 export HOME=${QORV_TEST_HOME:-$art/home}
+unset XDG_STATE_HOME
 mkdir -p "$HOME/.local/share"
 "$@"
 status=$?

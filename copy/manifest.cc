@@ -1,0 +1,219 @@
+#include "copy/manifest.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <utility>
+
+#include "base/text_convert.h"
+#include "config/launcher_settings.h"
+#include "fs/file_util.h"
+#include "fs/path.h"
+
+namespace qorv {
+
+namespace {
+
+constexpr char kFormat[] = "qorv-manifest 1";
+
+void PutField(std::string* out, const std::string& bytes) {
+  *out += std::to_string(bytes.size());
+  *out += ':';
+  *out += bytes;
+}
+
+// Reads the records back, strictly: a manifest is either whole or none.
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : text_(text) {}
+
+  bool AtEnd() const { return at_ == text_.size(); }
+  bool Literal(std::string_view word) {
+    if (text_.substr(at_, word.size()) != word) return false;
+    at_ += word.size();
+    return true;
+  }
+  bool Number(uint64_t* value) {
+    size_t start = at_;
+    uint64_t n = 0;
+    while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') {
+      if (n > (UINT64_MAX - 9) / 10) return false;
+      n = n * 10 + static_cast<uint64_t>(text_[at_++] - '0');
+    }
+    *value = n;
+    return at_ != start;
+  }
+  bool Field(std::string* bytes) {
+    uint64_t length = 0;
+    if (!Number(&length) || !Literal(":") || length > text_.size() - at_) return false;
+    bytes->assign(text_.substr(at_, length));
+    at_ += length;
+    return true;
+  }
+  bool Token(std::string* word) {
+    size_t end = text_.find_first_of(" \n", at_);
+    if (end == std::string_view::npos || end == at_) return false;
+    word->assign(text_.substr(at_, end - at_));
+    at_ = end;
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  size_t at_ = 0;
+};
+
+bool ParseHex(const std::string& hex, Digest* digest) {
+  if (hex.size() != digest->size() * 2) return false;
+  for (size_t i = 0; i < digest->size(); ++i) {
+    char* end = nullptr;
+    std::string pair = hex.substr(2 * i, 2);
+    if (pair.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+    (*digest)[i] = static_cast<unsigned char>(std::strtoul(pair.c_str(), &end, 16));
+  }
+  return true;
+}
+
+}  // namespace
+
+const ManifestFile* Manifest::Find(const std::string& path) const {
+  for (const ManifestFile& file : files) {
+    if (file.path == path) return &file;
+  }
+  return nullptr;
+}
+
+std::string ManifestDirectory() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  std::string base;
+  if (state != nullptr && state[0] == '/') {
+    base = state;
+  } else {
+    std::string home = Narrow(HomeDirectory());
+    if (home.empty()) return std::string();
+    base = home + "/.local/state";
+  }
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base + "/qorv/manifests/";
+}
+
+std::string ManifestPathFor(const std::string& targetRoot) {
+  std::string directory = ManifestDirectory();
+  if (directory.empty()) return std::string();
+  // A fixed-length name for any target: the first half of its digest.
+  Digest key = Sha256Of(targetRoot.data(), targetRoot.size());
+  return directory + Hex(key.data(), 16) + ".manifest";
+}
+
+std::string EncodeManifest(const Manifest& manifest) {
+  std::string out = std::string(kFormat) + "\nT ";
+  PutField(&out, manifest.target);
+  out += "\nK " + (manifest.kit.empty() ? std::string("-") : manifest.kit) + "\n";
+  for (const std::string& directory : manifest.directories) {
+    out += "D ";
+    PutField(&out, directory);
+    out += '\n';
+  }
+  for (const ManifestFile& file : manifest.files) {
+    out += "F " + std::to_string(file.size) + " " + std::to_string(file.time) + " " +
+           Hex(file.digest) + " ";
+    PutField(&out, file.path);
+    out += '\n';
+  }
+  return out;
+}
+
+bool ParseManifest(const std::string& text, Manifest* manifest) {
+  *manifest = Manifest();
+  Reader in(text);
+  if (!in.Literal(kFormat) || !in.Literal("\nT ") || !in.Field(&manifest->target) ||
+      !in.Literal("\nK ") || !in.Token(&manifest->kit) || !in.Literal("\n")) {
+    return false;
+  }
+  while (!in.AtEnd()) {
+    if (in.Literal("D ")) {
+      std::string directory;
+      if (!in.Field(&directory) || !in.Literal("\n")) return false;
+      manifest->directories.push_back(directory);
+      continue;
+    }
+    ManifestFile file;
+    uint64_t time = 0;
+    std::string hex;
+    if (!in.Literal("F ") || !in.Number(&file.size) || !in.Literal(" ") || !in.Number(&time) ||
+        !in.Literal(" ") || !in.Token(&hex) || !ParseHex(hex, &file.digest) || !in.Literal(" ") ||
+        !in.Field(&file.path) || !in.Literal("\n") || time > static_cast<uint64_t>(INT64_MAX)) {
+      return false;
+    }
+    file.time = static_cast<int64_t>(time);
+    manifest->files.push_back(std::move(file));
+  }
+  return true;
+}
+
+ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest) {
+  *manifest = Manifest();
+  std::string path = ManifestPathFor(targetRoot);
+  std::string text;
+  bool missing = false;
+  if (path.empty() || !ReadFileToString(path, &text, &missing)) {
+    return missing ? ManifestState::kNone : ManifestState::kDamaged;
+  }
+  // A manifest names its target: one whose name collides is not this one's.
+  if (!ParseManifest(text, manifest) || manifest->target != targetRoot) {
+    *manifest = Manifest();
+    return ManifestState::kDamaged;
+  }
+  return ManifestState::kRead;
+}
+
+bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy) {
+  std::string old;
+  bool missing = false;
+  if (ReadFileToString(oldCopy, &old, &missing)) {
+    return ReplaceFileDurably(manifestPath, old) == ReplaceResult::kDone;
+  }
+  if (!missing) return false;
+  return (RemoveFile(manifestPath) || errno == ENOENT) && SyncDirectoryOf(manifestPath);
+}
+
+void RemoveUnfinishedManifests(const std::string& manifestPath) {
+  // ReplaceFileDurably writes beside the file, as "<name>.qorv-XXXXXX".
+  const std::string prefix = BaseName(manifestPath) + ".qorv-";
+  std::vector<std::string> names;
+  if (!ListNames(DirName(manifestPath), &names)) return;
+  for (const std::string& name : names) {
+    if (name.compare(0, prefix.size(), prefix) == 0) RemoveFile(Join(DirName(manifestPath), name));
+  }
+}
+
+bool DigestOfFile(const std::string& path, Digest* digest) {
+  ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (!fd.IsValid()) return false;
+  Sha256 hash;
+  std::string buffer(1 << 20, '\0');
+  for (;;) {
+    ssize_t n = ReadSome(fd.Get(), buffer.data(), buffer.size());
+    if (n < 0) return false;
+    if (n == 0) break;
+    hash.Update(buffer.data(), static_cast<size_t>(n));
+  }
+  *digest = hash.Final();
+  return true;
+}
+
+bool UnchangedSince(const std::string& targetRoot, const ManifestFile& file) {
+  const std::string path = targetRoot + file.path;
+  struct stat st;
+  if (!Lstat(path, &st) || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != file.size ||
+      static_cast<int64_t>(st.st_mtime) != file.time) {
+    return false;
+  }
+  Digest digest;
+  return DigestOfFile(path, &digest) && digest == file.digest;
+}
+
+}  // namespace qorv

@@ -1,0 +1,78 @@
+// What the installs put into a target: each file's path (relative to the
+// target), size, time and SHA-256, the directories they made, and the kit
+// they came from. Kept per target under $XDG_STATE_HOME/qorv/manifests/
+// (default ~/.local/state/qorv/manifests/); the copy job replaces it inside
+// its run, so a later kit can remove what this one dropped and an uninstall
+// knows what is the installer's to remove. Text, one record per line:
+//
+//   qorv-manifest 1
+//   T <length>:<target root>
+//   K <hex SHA-256 of the kit, or "-" for a kit without a trailer>
+//   D <length>:<absolute directory>          (outermost first)
+//   F <size> <unix seconds> <hex SHA-256> <length>:<relative path>
+//
+// Any thread; nothing is cached.
+#ifndef QORV_COPY_MANIFEST_H_
+#define QORV_COPY_MANIFEST_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kit/kit_crypto.h"
+
+namespace qorv {
+
+struct ManifestFile {
+  std::string path;  // relative to the target, "/" separators
+  uint64_t size = 0;
+  int64_t time = 0;  // last write, whole seconds since 1970
+  Digest digest{};
+};
+
+struct Manifest {
+  std::string target;  // the target root, ending with "/"
+  std::string kit;     // hex SHA-256 of the kit; "-" when it had no trailer
+  // Directories the installs made (the target and its parents included),
+  // outermost first.
+  std::vector<std::string> directories;
+  std::vector<ManifestFile> files;
+
+  const ManifestFile* Find(const std::string& path) const;
+};
+
+// $XDG_STATE_HOME/qorv/manifests/ (an absolute XDG_STATE_HOME only), else
+// ~/.local/state/qorv/manifests/; ends with "/". Empty when there is no home.
+std::string ManifestDirectory();
+// The manifest file of the target root `targetRoot` (ending with "/").
+std::string ManifestPathFor(const std::string& targetRoot);
+
+std::string EncodeManifest(const Manifest& manifest);
+// False for anything but a whole manifest of this format.
+bool ParseManifest(const std::string& text, Manifest* manifest);
+
+enum class ManifestState {
+  kNone,  // never installed with a manifest
+  kRead,
+  kDamaged,  // there, but unreadable or not a manifest: treated as none
+};
+ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest);
+
+// Undoes a replacement of the manifest at `manifestPath` whose old copy was
+// saved as `oldCopy` (missing when there was no manifest). False when it
+// cannot be put back.
+bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy);
+
+// Removes the copies of the manifest at `manifestPath` that a killed run
+// left half written beside it. Only while holding its target's lock.
+void RemoveUnfinishedManifests(const std::string& manifestPath);
+
+// The SHA-256 of the file at `path`; false when it cannot be read.
+bool DigestOfFile(const std::string& path, Digest* digest);
+// Whether the file `targetRoot` + `file.path` is still as recorded: a
+// regular file of that size, time (whole seconds) and digest.
+bool UnchangedSince(const std::string& targetRoot, const ManifestFile& file);
+
+}  // namespace qorv
+
+#endif  // QORV_COPY_MANIFEST_H_

@@ -1,0 +1,121 @@
+#include "copy/run_plan.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "base/text_convert.h"
+#include "fs/file_util.h"
+#include "kit/kit_names.h"
+#include "kit/kit_reader.h"
+
+namespace qorv {
+
+const char* ActionName(PlanAction action) {
+  switch (action) {
+    case PlanAction::kWrite:
+      return "write";
+    case PlanAction::kReplace:
+      return "replace";
+    case PlanAction::kKeep:
+      return "keep";
+    case PlanAction::kRemove:
+      return "remove";
+    case PlanAction::kKeepChanged:
+      return "keep-changed";
+  }
+  return "";
+}
+
+void RunPlan::Add(PlanAction action, const std::string& path, uint64_t size) {
+  items.push_back({action, path, size});
+  ++count[static_cast<int>(action)];
+  if (action == PlanAction::kWrite || action == PlanAction::kReplace) bytesToWrite += size;
+}
+
+bool RunPlan::Changes() const {
+  return Count(PlanAction::kWrite) + Count(PlanAction::kReplace) + Count(PlanAction::kRemove) != 0;
+}
+
+Destination InspectDestination(const std::string& path, const FileTime& entryTime) {
+  Destination d;
+  struct stat st;
+  if (!Lstat(path, &st)) return d;
+  d.exists = true;
+  if (S_ISLNK(st.st_mode) && !Stat(path, &st)) return d;
+  d.permissions = static_cast<int>(st.st_mode & 0777);
+  // Compared at the precision a copy sets, whole seconds: a file installed
+  // from this very entry is equal to it, not older, whatever fraction of a
+  // second the kit's time carries.
+  d.older = st.st_mtime < UnixFromFileTime(entryTime);
+  return d;
+}
+
+void PlanObsolete(const std::set<std::string>& shipped, const std::string& targetRoot,
+                  const Manifest& previous, RunPlan* plan) {
+  for (const ManifestFile& file : previous.files) {
+    if (shipped.count(file.path) != 0) continue;
+    struct stat st;
+    if (!Lstat(targetRoot + file.path, &st)) continue;  // gone already
+    plan->Add(UnchangedSince(targetRoot, file) ? PlanAction::kRemove : PlanAction::kKeepChanged,
+              file.path, file.size);
+  }
+}
+
+RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
+                    const Manifest& previous) {
+  RunPlan plan;
+  std::set<std::string> shipped;
+  for (const KitEntry& entry : reader.entries()) {
+    std::string relative = Narrow(EntryPathOf(entry.name));
+    shipped.insert(relative);
+    Destination d = InspectDestination(targetRoot + relative, entry.time);
+    PlanAction action = !d.older   ? PlanAction::kKeep
+                        : d.exists ? PlanAction::kReplace
+                                   : PlanAction::kWrite;
+    plan.Add(action, relative, entry.size);
+  }
+  PlanObsolete(shipped, targetRoot, previous, &plan);
+  return plan;
+}
+
+RunPlan PlanUninstall(const std::string& targetRoot, const Manifest& manifest) {
+  RunPlan plan;
+  PlanObsolete({}, targetRoot, manifest, &plan);
+  return plan;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);  // UTF-8 passes as it is
+    }
+  }
+  return out + "\"";
+}
+
+std::string PlanItemJson(const char* type, const PlanItem& item) {
+  return std::string("{\"type\":\"") + type + "\",\"action\":\"" + ActionName(item.action) +
+         "\",\"path\":" + JsonString(item.path) + ",\"size\":" + std::to_string(item.size) + "}";
+}
+
+std::string PlanTotalsJson(const RunPlan& plan) {
+  std::string out = "{\"type\":\"totals\"";
+  for (int i = 0; i < kPlanActionCount; ++i) {
+    out += ",\"" + std::string(ActionName(static_cast<PlanAction>(i))) +
+           "\":" + std::to_string(plan.count[i]);
+  }
+  out += ",\"bytes_to_write\":" + std::to_string(plan.bytesToWrite);
+  out += std::string(",\"changes\":") + (plan.Changes() ? "true" : "false") + "}";
+  return out;
+}
+
+}  // namespace qorv

@@ -1,0 +1,76 @@
+// What a run will do, file by file, decided the way the copy job decides
+// it: the dry run prints it, the job reports what it did in the same terms,
+// and tools read both as JSON lines.
+//
+//   write         the kit's file, where there is none
+//   replace       the kit's file over an older one
+//   keep          a file as new as the kit's, or newer
+//   remove        a file an earlier install put there that the kit no
+//                 longer ships (or every file, when uninstalling),
+//                 unchanged since
+//   keep-changed  such a file, changed since it was installed: kept
+#ifndef QORV_COPY_RUN_PLAN_H_
+#define QORV_COPY_RUN_PLAN_H_
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "copy/manifest.h"
+#include "fs/file_io.h"
+
+namespace qorv {
+
+class KitReader;
+
+enum class PlanAction { kWrite, kReplace, kKeep, kRemove, kKeepChanged };
+inline constexpr int kPlanActionCount = 5;
+const char* ActionName(PlanAction action);
+
+struct PlanItem {
+  PlanAction action;
+  std::string path;  // relative to the target
+  uint64_t size = 0;
+};
+
+struct RunPlan {
+  std::vector<PlanItem> items;
+  size_t count[kPlanActionCount] = {};
+  uint64_t bytesToWrite = 0;
+
+  void Add(PlanAction action, const std::string& path, uint64_t size);
+  size_t Count(PlanAction action) const { return count[static_cast<int>(action)]; }
+  // Whether anything in the target changes.
+  bool Changes() const;
+};
+
+// What is at a destination, from one status query (two for a link).
+struct Destination {
+  bool exists = false;   // anything, a dangling link included
+  bool older = true;     // no time to compare counts as older
+  int permissions = -1;  // the bits a replacement keeps; -1: none to keep
+};
+Destination InspectDestination(const std::string& path, const FileTime& entryTime);
+
+// The files of `previous` whose paths are not in `shipped`: kRemove when
+// unchanged since, kKeepChanged otherwise; files already gone are left out.
+void PlanObsolete(const std::set<std::string>& shipped, const std::string& targetRoot,
+                  const Manifest& previous, RunPlan* plan);
+
+// The whole install of `reader`'s entries into `targetRoot` (ending with
+// "/"), after an earlier install recorded in `previous` (empty: none).
+RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
+                    const Manifest& previous);
+// The uninstall of what `manifest` records.
+RunPlan PlanUninstall(const std::string& targetRoot, const Manifest& manifest);
+
+// JSON: a string with its quotes, escaped; one object per plan item; the
+// totals.
+std::string JsonString(const std::string& text);
+std::string PlanItemJson(const char* type, const PlanItem& item);
+std::string PlanTotalsJson(const RunPlan& plan);
+
+}  // namespace qorv
+
+#endif  // QORV_COPY_RUN_PLAN_H_
