@@ -38,6 +38,18 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
       result.help = true;
       continue;
     }
+    if (std::strcmp(arg, "--uninstall") == 0) {
+      result.uninstall = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--dry-run") == 0) {
+      result.dryRun = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--json") == 0) {
+      result.json = true;
+      continue;
+    }
     if (std::strncmp(arg, "--wait=", 7) == 0) {
       char* end = nullptr;
       errno = 0;
@@ -96,7 +108,9 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
 }
 
 const char* UsageText() {
-  return "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [-L<code>]\n"
+  return "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [--dry-run] [--json]\n"
+         "                  [-L<code>]\n"
+         "       qorv-setup --uninstall [-S] [-D<dir>] [--dry-run] [--json] [-L<code>]\n"
          "       qorv-setup -h | -? | --help\n"
          "\n"
          "Installs the templates of qorv.vkt into a template directory and adds\n"
@@ -115,12 +129,21 @@ const char* UsageText() {
          "  -L<code>   language: ru uk en lv lt bg de ro ka kk vi tr el es hy it;\n"
          "             ends the reading of -S and -L (put it last). Default:\n"
          "             the locale's language, else English\n"
+         "  --uninstall  remove what the installs put into <dir> (default: the\n"
+         "             head of the launcher's list) and its place in the list;\n"
+         "             files changed since they were installed are kept\n"
+         "  --dry-run  print what the run would do, file by file (write,\n"
+         "             replace, keep, remove, keep-changed), and the totals;\n"
+         "             change nothing\n"
+         "  --json     on the terminal, print the plan (--dry-run) or what the\n"
+         "             run did as one JSON object per line\n"
          "  -h, -?, --help  print this text and end\n"
          "\n"
          "Options may also begin with '/' (/S, /D<dir>, /L<code>).\n"
-         "Exit status without a display: 0 installed, 1 failed, 2 cancelled,\n"
-         "3 wrong command line or no terminal to ask on (use -S). With a\n"
-         "display the status is 0.\n";
+         "Exit status without a display: 0 installed (or removed, or nothing to\n"
+         "do), 1 failed, 2 cancelled, 3 wrong command line, no terminal to ask\n"
+         "on (use -S), or nothing to uninstall. With a display the status is 0.\n"
+         "--dry-run and --json always run on the terminal.\n";
 }
 
 }  // namespace qorv

@@ -2,7 +2,8 @@
 // it touches neither the toolkit nor the process locale, so the caller
 // passes the locale name it selected at start-up.
 //
-//   qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [-L<code>]
+//   qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [--dry-run] [--json] [-L<code>]
+//   qorv-setup --uninstall [-S] [-D<dir>] [--dry-run] [--json] [-L<code>]
 //   qorv-setup -h | -? | --help
 //
 // "usecwd" counts only as the very first argument. An option begins with '-'
@@ -35,6 +36,9 @@ struct CommandLine {
   // --wait=SECONDS: how long to wait for another installation into the same
   // directory to end; -1 (no option): as long as it takes.
   int waitSeconds = -1;
+  bool uninstall = false;  // --uninstall
+  bool dryRun = false;     // --dry-run: print the plan, change nothing
+  bool json = false;       // --json: the plan or the outcome as JSON lines
   // What a strict reading refuses, one English sentence each: an unknown
   // option, an empty -D, an unknown language code, S or L after the first
   // language option. Toolkit options ("--display" and the like) pass.

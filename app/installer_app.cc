@@ -18,6 +18,7 @@
 #include "res/string_table.h"
 #include "term/text_installer.h"
 #include "ui/installer_dlg.h"
+#include "ui/uninstall_boxes.h"
 
 namespace qorv {
 
@@ -80,6 +81,12 @@ int CInstallerApp::Run() {
       std::fprintf(stderr, "qorv-setup: GTK+ 2 is not available (%s); continuing on the terminal\n",
                    toolkitMissing_.c_str());
     }
+  } else if (line.dryRun || line.json) {
+    // A plan or JSON lines are for the terminal, whatever the display.
+  } else if (line.uninstall) {
+    wizard = UninstallWithMessageBoxes(
+        argc_, argv_, line.hasTarget ? ResolveTypedDirectory(line.target) : WideString(),
+        line.silent, toNarrow(title_), &interruptedBy);
   } else {
     CInstallerDlg dialog(argc_, argv_, line.silent, toNarrow(title_), line.languageName,
                          line.usecwd);
@@ -111,6 +118,9 @@ int CInstallerApp::Run() {
   options.target = line.target;
   options.language = line.languageName;
   options.waitSeconds = line.waitSeconds;
+  options.uninstall = line.uninstall;
+  options.dryRun = line.dryRun;
+  options.json = line.json;
   TextInstaller installer(options, STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO,
                           InterruptWatch::fd());
   return installer.Run();

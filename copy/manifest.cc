@@ -123,7 +123,7 @@ std::string EncodeManifest(const Manifest& manifest) {
     PutField(&out, file.path);
     out += '\n';
   }
-  return out;
+  return out + "end\n";
 }
 
 bool ParseManifest(const std::string& text, Manifest* manifest) {
@@ -133,7 +133,8 @@ bool ParseManifest(const std::string& text, Manifest* manifest) {
       !in.Literal("\nK ") || !in.Token(&manifest->kit) || !in.Literal("\n")) {
     return false;
   }
-  while (!in.AtEnd()) {
+  for (;;) {
+    if (in.Literal("end\n")) return in.AtEnd();
     if (in.Literal("D ")) {
       std::string directory;
       if (!in.Field(&directory) || !in.Literal("\n")) return false;
@@ -151,7 +152,6 @@ bool ParseManifest(const std::string& text, Manifest* manifest) {
     file.time = static_cast<int64_t>(time);
     manifest->files.push_back(std::move(file));
   }
-  return true;
 }
 
 ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest) {

@@ -10,6 +10,7 @@
 //   K <hex SHA-256 of the kit, or "-" for a kit without a trailer>
 //   D <length>:<absolute directory>          (outermost first)
 //   F <size> <unix seconds> <hex SHA-256> <length>:<relative path>
+//   end
 //
 // Any thread; nothing is cached.
 #ifndef QORV_COPY_MANIFEST_H_

@@ -15,6 +15,7 @@
 
 #include "base/text_convert.h"
 #include "copy/copy_job.h"
+#include "copy/manifest.h"
 #include "copy/progress_channel.h"
 #include "copy/run_recovery.h"
 #include "kit/kit_reader.h"
@@ -100,12 +101,15 @@ class RunJournalTest : public ::testing::Test {
     CopyJob job;
     job.SetFinishPauseMs(0);
     job.SetOnCommitted(Recorder());
+    job.SetUninstall(uninstall_);
     return job.Run(channel);
   }
 
   // Stands for the recording of the location: the target root, in a file.
   CommittedAction Recorder() {
-    return [this](const WideString& root, bool) { WriteFile(recorded_, toNarrow(root).c_str()); };
+    return [this](const WideString& root, bool uninstalled) {
+      WriteFile(recorded_, (uninstalled ? "forgotten " : "") + std::string(toNarrow(root).c_str()));
+    };
   }
 
   // Runs the job in a child process that kills itself (SIGKILL) right before
@@ -155,6 +159,7 @@ class RunJournalTest : public ::testing::Test {
   std::string recorded_ = dir_ / "recorded";
   KitReader reader_;
   bool failAtEnd_ = false;
+  bool uninstall_ = false;
 };
 
 TEST_F(RunJournalTest, RecordsRoundTripAndACutRecordEndsTheReading) {
@@ -187,6 +192,60 @@ TEST_F(RunJournalTest, RecordsRoundTripAndACutRecordEndsTheReading) {
     fd = ::open(path.c_str(), O_RDONLY);
     EXPECT_TRUE(ReadJournal(fd).empty()) << damaged;
     ::close(fd);
+  }
+}
+
+// Killed anywhere in an uninstall, the next start finds the target and its
+// manifest as installed, or everything removed and the location forgotten.
+TEST_F(RunJournalTest, KilledAnywhereInAnUninstallEndsInstalledOrUninstalled) {
+  OpenScene(false);
+  const std::string manifestPath = ManifestPathFor(target_ + "/");
+  auto install = [this] {
+    testing::RemoveAll(target_);
+    testing::RemoveAll(ManifestDirectory());
+    MakeTarget();
+    uninstall_ = false;
+    return RunJob();
+  };
+  ASSERT_EQ(install(), 0u);
+  const auto installed = Snapshot(target_);
+  const std::string manifest = testing::ReadFile(manifestPath);
+  uninstall_ = true;
+  ASSERT_EQ(RunJob(), 0u);
+  const auto uninstalled = Snapshot(target_);
+  ASSERT_NE(installed, uninstalled);
+
+  for (SysCall call : {SysCall::kOpen, SysCall::kWrite, SysCall::kFsync, SysCall::kRename,
+                       SysCall::kUnlink, SysCall::kRmdir}) {
+    int undone = 0;
+    int finished = 0;
+    for (int k = 0;; ++k) {
+      ASSERT_LT(k, 500) << "the run never ends";
+      ASSERT_EQ(install(), 0u);
+      testing::RemoveAll(recorded_);
+      uninstall_ = true;
+      bool killed = RunKilledAt(call, k);
+      RecoverInterruptedRuns(temp_, Recorder());
+      auto after = Snapshot(target_);
+      EXPECT_TRUE(RunDirectories().empty()) << static_cast<int>(call) << " at " << k;
+      if (after == installed) {
+        ++undone;
+        EXPECT_EQ(testing::ReadFile(manifestPath), manifest)
+            << static_cast<int>(call) << " at " << k;
+        EXPECT_FALSE(testing::Exists(recorded_));
+      } else {
+        ++finished;
+        EXPECT_EQ(after, uninstalled) << static_cast<int>(call) << " at " << k;
+        EXPECT_FALSE(testing::Exists(manifestPath));
+        EXPECT_EQ(testing::ReadFile(recorded_), "forgotten " + target_ + "/");
+      }
+      if (!killed) break;
+    }
+    // Directories go only after the commit record.
+    if (call != SysCall::kRmdir) {
+      EXPECT_GT(undone, 0) << static_cast<int>(call);
+    }
+    EXPECT_GT(finished, 0) << static_cast<int>(call);
   }
 }
 

@@ -26,6 +26,8 @@ const char* const kAllKeys[] = {
     "IDS_TARGET_BUSY",         "IDS_NO_TERMINAL",         "IDS_LOCATION_NOT_RECORDED",
     "IDS_RECOVERY_INCOMPLETE", "IDS_ANSWER_YES_NO",       "IDS_YES_LETTERS",
     "IDS_ERROR_UNTRUSTED",     "IDS_KIT_UNCHECKED",       "IDS_KIT_SIGNED",
+    "IDS_NOTHING_TO_DO",       "IDS_KEPT_CHANGED",        "IDS_UNINSTALL_CONFIRM",
+    "IDS_UNINSTALL_FINISH",    "IDS_NOTHING_INSTALLED",   "IDS_UNINSTALL_ERROR",
 };
 
 // Looks a key up in one language, in UTF-8 as the toolkit receives it.

@@ -52,6 +52,12 @@ constinit const LanguageTexts kTexts_de = {
         {"IDS_ERROR_UNTRUSTED", "Die Distributionsdatei qorv.vkt ist nicht mit einem Schlüssel signiert, dem dieses Installationsprogramm vertraut."},
         {"IDS_KIT_UNCHECKED", "Die Distributionsdatei qorv.vkt enthält keine Prüfsumme: Beschädigungen können nicht erkannt werden."},
         {"IDS_KIT_SIGNED", "Distribution signiert mit Schlüssel"},
+        {"IDS_NOTHING_TO_DO", "Nichts zu tun: die Vorlagen sind bereits auf dem neuesten Stand."},
+        {"IDS_KEPT_CHANGED", "Beibehalten, weil nach der Installation geändert:"},
+        {"IDS_UNINSTALL_CONFIRM", "Die in diesem Verzeichnis installierten Vorlagen entfernen?"},
+        {"IDS_UNINSTALL_FINISH", "Die Vorlagen wurden entfernt."},
+        {"IDS_NOTHING_INSTALLED", "Für dieses Verzeichnis ist keine Installation verzeichnet."},
+        {"IDS_UNINSTALL_ERROR", "Die Vorlagen konnten nicht entfernt werden. Vorlagenverzeichnis wurde nicht geändert."},
     }},
 };
 // clang-format on

@@ -52,6 +52,12 @@ constinit const LanguageTexts kTexts_en = {
         {"IDS_ERROR_UNTRUSTED", "Distribution kit file qorv.vkt is not signed by a key this installation program trusts."},
         {"IDS_KIT_UNCHECKED", "Distribution kit file qorv.vkt carries no checksum: damage to it cannot be detected."},
         {"IDS_KIT_SIGNED", "Distribution kit signed by key"},
+        {"IDS_NOTHING_TO_DO", "Nothing to do: the templates are already up to date."},
+        {"IDS_KEPT_CHANGED", "Kept because it was changed after it was installed:"},
+        {"IDS_UNINSTALL_CONFIRM", "Remove the templates installed in this directory?"},
+        {"IDS_UNINSTALL_FINISH", "The templates have been removed."},
+        {"IDS_NOTHING_INSTALLED", "No installation is recorded for this directory."},
+        {"IDS_UNINSTALL_ERROR", "The templates could not be removed. Template directory has not been changed."},
     }},
 };
 // clang-format on

@@ -52,6 +52,12 @@ constinit const LanguageTexts kTexts_es = {
         {"IDS_ERROR_UNTRUSTED", "El archivo del paquete de distribución qorv.vkt no está firmado con una clave en la que confíe este programa de instalación."},
         {"IDS_KIT_UNCHECKED", "El archivo del paquete de distribución qorv.vkt no tiene suma de comprobación: no se pueden detectar sus daños."},
         {"IDS_KIT_SIGNED", "Paquete de distribución firmado con la clave"},
+        {"IDS_NOTHING_TO_DO", "Nada que hacer: las plantillas ya están al día."},
+        {"IDS_KEPT_CHANGED", "Se conserva porque se modificó después de instalarse:"},
+        {"IDS_UNINSTALL_CONFIRM", "¿Quitar las plantillas instaladas en este directorio?"},
+        {"IDS_UNINSTALL_FINISH", "Las plantillas se han quitado."},
+        {"IDS_NOTHING_INSTALLED", "No hay ninguna instalación registrada para este directorio."},
+        {"IDS_UNINSTALL_ERROR", "No se pudieron quitar las plantillas. El directorio de plantillas no se ha modificado."},
     }},
 };
 // clang-format on

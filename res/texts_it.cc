@@ -52,6 +52,12 @@ constinit const LanguageTexts kTexts_it = {
         {"IDS_ERROR_UNTRUSTED", "Il file del pacchetto di distribuzione qorv.vkt non è firmato con una chiave di cui questo programma di installazione si fida."},
         {"IDS_KIT_UNCHECKED", "Il file del pacchetto di distribuzione qorv.vkt non contiene un checksum: i suoi danni non possono essere rilevati."},
         {"IDS_KIT_SIGNED", "Pacchetto di distribuzione firmato con la chiave"},
+        {"IDS_NOTHING_TO_DO", "Niente da fare: i modelli sono già aggiornati."},
+        {"IDS_KEPT_CHANGED", "Conservato perché modificato dopo l'installazione:"},
+        {"IDS_UNINSTALL_CONFIRM", "Rimuovere i modelli installati in questa directory?"},
+        {"IDS_UNINSTALL_FINISH", "I modelli sono stati rimossi."},
+        {"IDS_NOTHING_INSTALLED", "Nessuna installazione registrata per questa directory."},
+        {"IDS_UNINSTALL_ERROR", "Impossibile rimuovere i modelli. La directory dei modelli non è stata modificata."},
     }},
 };
 // clang-format on

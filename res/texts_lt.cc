@@ -52,6 +52,12 @@ constinit const LanguageTexts kTexts_lt = {
         {"IDS_ERROR_UNTRUSTED", "Platinimo rinkinio failas qorv.vkt nepasirašytas raktu, kuriuo pasitiki ši diegimo programa."},
         {"IDS_KIT_UNCHECKED", "Platinimo rinkinio faile qorv.vkt nėra kontrolinės sumos: jo pažeidimų negalima aptikti."},
         {"IDS_KIT_SIGNED", "Platinimo rinkinys pasirašytas raktu"},
+        {"IDS_NOTHING_TO_DO", "Nėra ką daryti: šablonai jau atnaujinti."},
+        {"IDS_KEPT_CHANGED", "Palikta, nes pakeista po įdiegimo:"},
+        {"IDS_UNINSTALL_CONFIRM", "Pašalinti šiame kataloge įdiegtus šablonus?"},
+        {"IDS_UNINSTALL_FINISH", "Šablonai pašalinti."},
+        {"IDS_NOTHING_INSTALLED", "Šiam katalogui neužregistruotas joks įdiegimas."},
+        {"IDS_UNINSTALL_ERROR", "Šablonų pašalinti nepavyko. Šablonų katalogas nepakeistas."},
     }},
 };
 // clang-format on

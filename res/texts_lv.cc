@@ -52,6 +52,12 @@ constinit const LanguageTexts kTexts_lv = {
         {"IDS_ERROR_UNTRUSTED", "Izplatīšanas komplekta fails qorv.vkt nav parakstīts ar atslēgu, kurai šī instalēšanas programma uzticas."},
         {"IDS_KIT_UNCHECKED", "Izplatīšanas komplekta failā qorv.vkt nav kontrolsummas: tā bojājumus nevar atklāt."},
         {"IDS_KIT_SIGNED", "Izplatīšanas komplekts parakstīts ar atslēgu"},
+        {"IDS_NOTHING_TO_DO", "Nav ko darīt: veidnes jau ir atjauninātas."},
+        {"IDS_KEPT_CHANGED", "Saglabāts, jo mainīts pēc instalēšanas:"},
+        {"IDS_UNINSTALL_CONFIRM", "Vai noņemt šajā direktorijā instalētās veidnes?"},
+        {"IDS_UNINSTALL_FINISH", "Veidnes ir noņemtas."},
+        {"IDS_NOTHING_INSTALLED", "Šai direktorijai nav reģistrētas instalācijas."},
+        {"IDS_UNINSTALL_ERROR", "Veidnes neizdevās noņemt. Veidņu direktorija nav mainīta."},
     }},
 };
 // clang-format on

@@ -52,6 +52,12 @@ constinit const LanguageTexts kTexts_ro = {
         {"IDS_ERROR_UNTRUSTED", "Fișierul kitului de distribuție qorv.vkt nu este semnat cu o cheie în care acest program de instalare are încredere."},
         {"IDS_KIT_UNCHECKED", "Fișierul kitului de distribuție qorv.vkt nu conține o sumă de control: deteriorarea lui nu poate fi detectată."},
         {"IDS_KIT_SIGNED", "Kit de distribuție semnat cu cheia"},
+        {"IDS_NOTHING_TO_DO", "Nimic de făcut: șabloanele sunt deja la zi."},
+        {"IDS_KEPT_CHANGED", "Păstrat, deoarece a fost modificat după instalare:"},
+        {"IDS_UNINSTALL_CONFIRM", "Eliminați șabloanele instalate în acest director?"},
+        {"IDS_UNINSTALL_FINISH", "Șabloanele au fost eliminate."},
+        {"IDS_NOTHING_INSTALLED", "Nu există nicio instalare înregistrată pentru acest director."},
+        {"IDS_UNINSTALL_ERROR", "Șabloanele nu au putut fi eliminate. Directorul de șabloane nu a fost modificat."},
     }},
 };
 // clang-format on

@@ -52,6 +52,12 @@ constinit const LanguageTexts kTexts_tr = {
         {"IDS_ERROR_UNTRUSTED", "Dağıtım paketi dosyası qorv.vkt, bu kurulum programının güvendiği bir anahtarla imzalanmamış."},
         {"IDS_KIT_UNCHECKED", "Dağıtım paketi dosyası qorv.vkt sağlama toplamı içermiyor: hasarı tespit edilemez."},
         {"IDS_KIT_SIGNED", "Dağıtım paketini imzalayan anahtar:"},
+        {"IDS_NOTHING_TO_DO", "Yapılacak bir şey yok: şablonlar zaten güncel."},
+        {"IDS_KEPT_CHANGED", "Kurulumdan sonra değiştirildiği için korundu:"},
+        {"IDS_UNINSTALL_CONFIRM", "Bu dizine kurulan şablonlar kaldırılsın mı?"},
+        {"IDS_UNINSTALL_FINISH", "Şablonlar kaldırıldı."},
+        {"IDS_NOTHING_INSTALLED", "Bu dizin için kayıtlı bir kurulum yok."},
+        {"IDS_UNINSTALL_ERROR", "Şablonlar kaldırılamadı. Şablon dizini değiştirilmedi."},
     }},
 };
 // clang-format on

@@ -52,6 +52,12 @@ constinit const LanguageTexts kTexts_vi = {
         {"IDS_ERROR_UNTRUSTED", "Tệp bộ cài đặt qorv.vkt không được ký bằng khóa mà chương trình cài đặt này tin cậy."},
         {"IDS_KIT_UNCHECKED", "Tệp bộ cài đặt qorv.vkt không có tổng kiểm tra: không thể phát hiện hư hỏng của nó."},
         {"IDS_KIT_SIGNED", "Bộ cài đặt được ký bằng khóa"},
+        {"IDS_NOTHING_TO_DO", "Không có gì để làm: các mẫu đã được cập nhật."},
+        {"IDS_KEPT_CHANGED", "Được giữ lại vì đã thay đổi sau khi cài đặt:"},
+        {"IDS_UNINSTALL_CONFIRM", "Gỡ bỏ các mẫu đã cài đặt trong thư mục này?"},
+        {"IDS_UNINSTALL_FINISH", "Các mẫu đã được gỡ bỏ."},
+        {"IDS_NOTHING_INSTALLED", "Không có bản cài đặt nào được ghi nhận cho thư mục này."},
+        {"IDS_UNINSTALL_ERROR", "Không thể gỡ bỏ các mẫu. Thư mục mẫu không bị thay đổi."},
     }},
 };
 // clang-format on

@@ -10,11 +10,14 @@
 
 #include "base/text_convert.h"
 #include "copy/copy_session.h"
+#include "copy/manifest.h"
 #include "fs/error_codes.h"
 #include "fs/file_util.h"
+#include "fs/path.h"
 #include "install/interrupts.h"
 #include "install/preparation.h"
 #include "res/string_table.h"
+#include "term/plan_output.h"
 
 namespace qorv {
 
@@ -212,12 +215,53 @@ void TextInstaller::EndProgressLine() {
   drawn_ = WideString();
 }
 
+void TextInstaller::Output(const std::string& text) {
+  EndProgressLine();
+  WriteFully(out_, text);
+}
+
+void TextInstaller::ReportDone(const char* outcome, int status, const WideString& target) {
+  const bool done = status == kTextInstalled;
+  std::vector<const PlanItem*> kept;
+  for (const PlanItem& item : done_.items) {
+    if (item.action == PlanAction::kKeepChanged) kept.push_back(&item);
+  }
+  if (done && !kept.empty()) {
+    SayKey("IDS_KEPT_CHANGED");
+    for (const PlanItem* item : kept) Say(Wide("  " + item->path));
+  }
+  if (!options_.json) return;
+  // A run that was rolled back did nothing, whatever it had begun.
+  RunPlan none;
+  if (done) Output(PlanJson(done_, "file"));
+  Output(ResultJson(outcome, status, Narrow(target), done ? done_ : none));
+}
+
+bool TextInstaller::Confirm(const char* key) {
+  WideString question = Text(key);
+  question.push_back(u' ');
+  question.append(Text("IDS_ANSWER_YES_NO"));
+  question.push_back(u' ');
+  Prompt(question);
+  std::string answer;
+  int signal = 0;
+  if (ReadLine(&answer, &signal) != Input::kLine) {
+    WriteText(err_, "\n");
+    return false;
+  }
+  return IsYes(answer);
+}
+
 int TextInstaller::Copy(const WideString& target) {
   CopySession session;  // joined on every way out
   session.SetFinishPauseMs(0);
   session.SetLockWaitSeconds(options_.waitSeconds);
-  SayKey("IDS_PROGRESS_START");
-  session.Start(&reader_, target);
+  if (!options_.uninstall) SayKey("IDS_PROGRESS_START");
+  if (options_.uninstall) {
+    session.StartUninstall(target);
+  } else {
+    session.Start(&reader_, target);
+  }
   WideString shownNotice;
   for (;;) {
     struct pollfd fds[1] = {{interrupts_, POLLIN, 0}};
@@ -233,19 +277,23 @@ int TextInstaller::Copy(const WideString& target) {
     }
     RunOutcome outcome = report.Outcome();
     if (outcome == RunOutcome::kRunning) {
-      DrawProgress(report.percent, report.message, target);
+      if (!options_.json) DrawProgress(report.percent, report.message, target);
       continue;
     }
     session.Join();
+    done_ = session.Summary();
     if (outcome == RunOutcome::kInstalled) {
-      DrawProgress(100, WideString(), target);
+      if (!options_.json) DrawProgress(100, WideString(), target);
       EndProgressLine();
       recorded_ = session.Recorded();
       return kTextInstalled;
     }
     std::vector<UnrestoredFile> unrestored = session.Unrestored();
     // A cancel's text says the directory has not been changed.
-    if (outcome != RunOutcome::kCancelled || unrestored.empty()) Say(report.message);
+    if ((outcome != RunOutcome::kCancelled || unrestored.empty()) &&
+        !(options_.uninstall && outcome == RunOutcome::kFailed)) {
+      Say(report.message);
+    }
     // Not as it was: say so, and where the old files are.
     if (!unrestored.empty()) {
       SayKey("IDS_ROLLBACK_INCOMPLETE");
@@ -259,17 +307,77 @@ int TextInstaller::Copy(const WideString& target) {
       return kTextFailed;
     }
     if (outcome == RunOutcome::kCancelled) return kTextCancelled;
-    if (report.code != kErrorBusy) SayKey("IDS_ERROR_FINISH");
+    if (report.code != kErrorBusy)
+      SayKey(options_.uninstall ? "IDS_UNINSTALL_ERROR" : "IDS_ERROR_FINISH");
     return kTextFailed;
   }
 }
 
+namespace {
+
+// The target root as the copy job keys it: absolute, one final "/".
+std::string RootOf(const WideString& target) { return WithTrailingSlash(Narrow(target)); }
+
+const char* OutcomeWord(int status, bool uninstall) {
+  switch (status) {
+    case kTextInstalled:
+      return uninstall ? "removed" : "installed";
+    case kTextCancelled:
+      return "cancelled";
+    default:
+      return "failed";
+  }
+}
+
+}  // namespace
+
+int TextInstaller::Uninstall() {
+  SayKey("IDR_MAINFRAME");
+  WideString target;
+  if (options_.hasTarget) {
+    target = ResolveTypedDirectory(options_.target);
+  } else {
+    KnownLocations known = ReadKnownLocations();
+    if (!known.list.empty()) target = ResolveTypedDirectory(known.list.front());
+  }
+  Manifest manifest;
+  if (target.empty() || LoadManifest(RootOf(target), &manifest) != ManifestState::kRead) {
+    WideString line = Text("IDS_NOTHING_INSTALLED");
+    if (!target.empty()) line.append(Wide(" " + Narrow(target)));
+    Say(line);
+    if (options_.json) Output(ResultJson("nothing", kTextWrongCommandLine, Narrow(target), {}));
+    return kTextWrongCommandLine;
+  }
+  if (options_.dryRun) {
+    RunPlan plan = PlanUninstall(RootOf(target), manifest);
+    Output(options_.json ? PlanJson(plan, "plan") : PlanText(plan));
+    return kTextInstalled;
+  }
+  if (!options_.silent) {
+    Say(target);
+    if (!Confirm("IDS_UNINSTALL_CONFIRM")) {
+      SayKey("IDS_CANCEL_FINISH");
+      return kTextCancelled;
+    }
+  }
+  int outcome = Copy(target);
+  ReportDone(OutcomeWord(outcome, true), outcome, target);
+  if (outcome != kTextInstalled) return outcome;
+  if (!recorded_) {
+    WriteText(err_, "qorv-setup: ");
+    SayKey("IDS_LOCATION_NOT_RECORDED");
+  }
+  SayKey("IDS_UNINSTALL_FINISH");
+  return kTextInstalled;
+}
+
 int TextInstaller::Run() {
-  if (!options_.silent && ::isatty(in_) != 1) {
+  if (!options_.silent && !options_.dryRun && ::isatty(in_) != 1) {
     WriteText(err_, "qorv-setup: ");
     Say(Text("IDS_NO_TERMINAL"));
     return kTextWrongCommandLine;
   }
+  if (options_.uninstall) return Uninstall();
   SayKey("IDR_MAINFRAME");
   Preparation prepared;
   PrepareFailure failure = Prepare(options_.usecwd, options_.kitPath, reader_, &prepared);
@@ -297,7 +405,7 @@ int TextInstaller::Run() {
   }
 
   WideString target = options_.hasTarget ? ResolveTypedDirectory(options_.target) : prepared.target;
-  if (!options_.silent && !AskTarget(&target)) {
+  if (!options_.silent && !options_.dryRun && !AskTarget(&target)) {
     SayKey("IDS_CANCEL_FINISH");
     return kTextCancelled;
   }
@@ -306,12 +414,26 @@ int TextInstaller::Run() {
     return kTextFailed;
   }
 
+  if (options_.dryRun) {
+    Manifest previous;
+    LoadManifest(RootOf(target), &previous);
+    RunPlan plan = PlanInstall(reader_, RootOf(target), previous);
+    Output(options_.json ? PlanJson(plan, "plan") : PlanText(plan));
+    return kTextInstalled;
+  }
+
   int outcome = Copy(target);
+  const bool changed = done_.Changes();
+  ReportDone(outcome != kTextInstalled ? OutcomeWord(outcome, false)
+             : changed                 ? "installed"
+                                       : "unchanged",
+             outcome, target);
   if (outcome != kTextInstalled) return outcome;
   if (!recorded_) {
     WriteText(err_, "qorv-setup: ");
     SayKey("IDS_LOCATION_NOT_RECORDED");
   }
+  if (!changed) SayKey("IDS_NOTHING_TO_DO");
   SayKey("IDS_SUCCESS_FINISH");
   WideString description = InstalledDescription(reader_, options_.language, target);
   if (!description.empty()) {

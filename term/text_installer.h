@@ -12,6 +12,7 @@
 
 #include "base/text_string.h"
 #include "config/launcher_settings.h"
+#include "copy/run_plan.h"
 #include "kit/kit_reader.h"
 
 namespace qorv {
@@ -31,6 +32,9 @@ struct TextOptions {
   WideString target;       // -D's directory, as given
   WideString language;     // the chosen language's code, for the kit's texts
   int waitSeconds = -1;    // for another run into the target; -1: no bound
+  bool uninstall = false;  // remove what the installs into the target put there
+  bool dryRun = false;     // print the plan; change nothing
+  bool json = false;       // the plan or the outcome as JSON lines on the output
 };
 
 class TextInstaller {
@@ -50,6 +54,14 @@ class TextInstaller {
   bool AskTarget(WideString* target);
   bool ConfirmCancel();
   int Copy(const WideString& target);
+  int Uninstall();
+  // Answers the yes/no question `key`; false on no, end of input or an
+  // interrupt.
+  bool Confirm(const char* key);
+  // After a run's final report: the files kept because they changed since
+  // they were installed, and the JSON lines.
+  void ReportDone(const char* outcome, int status, const WideString& target);
+  void Output(const std::string& text);
   Input ReadLine(std::string* line, int* signal);
   int TakeInterrupt();
   void Say(const WideString& text);
@@ -69,6 +81,9 @@ class TextInstaller {
   KitReader reader_;
   // Whether an installed run's location was recorded.
   bool recorded_ = false;
+  // What the last run did (on failure, what it had done before it rolled
+  // back).
+  RunPlan done_;
   // The progress line on a terminal: its text and length in characters.
   WideString drawn_;
   int lastTenth_ = -1;

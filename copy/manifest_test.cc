@@ -1,0 +1,213 @@
+#include "copy/manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/text_convert.h"
+#include "copy/copy_job.h"
+#include "copy/progress_channel.h"
+#include "copy/run_plan.h"
+#include "kit/kit_reader.h"
+#include "res/string_table.h"
+#include "testing/fault_injection.h"
+#include "testing/kit_builder.h"
+#include "testing/scratch_dir.h"
+
+namespace qorv {
+namespace {
+
+using testing::ReadFile;
+using testing::Snapshot;
+using testing::TestKit;
+using testing::Ticks;
+using testing::WriteFile;
+
+TEST(ManifestTest, EncodesAndParsesWholeManifestsOnly) {
+  Manifest m;
+  m.target = "/home/u/tpl with\nline/";
+  m.kit = std::string(64, 'a');
+  m.directories = {"/home/u/tpl with\nline", "/home/u/tpl with\nline/d"};
+  m.files = {{"d/x.cf", 12, 1700000000, {}}, {"name with spaces", 0, 0, {}}};
+  m.files[0].digest[0] = 0xab;
+  const std::string text = EncodeManifest(m);
+  Manifest back;
+  ASSERT_TRUE(ParseManifest(text, &back));
+  EXPECT_EQ(EncodeManifest(back), text);
+  EXPECT_EQ(back.files[0].digest[0], 0xab);
+  ASSERT_NE(back.Find("name with spaces"), nullptr);
+
+  // Damaged: every cut, a wrong format, a length past the end, a bad digest.
+  for (size_t cut = 0; cut + 1 < text.size(); ++cut) {
+    EXPECT_FALSE(ParseManifest(text.substr(0, cut), &back)) << cut;
+  }
+  std::string other = text;
+  other.replace(0, 15, "qorv-manifest 2");
+  std::string longer = text;
+  longer.replace(longer.find("6:d/x.cf"), 8, "9:d/x.cf");
+  std::string badHex = text;
+  badHex.replace(badHex.find(" ab") + 1, 2, "zz");
+  for (const std::string& damaged : {other, longer, badHex}) {
+    EXPECT_FALSE(ParseManifest(damaged, &back)) << damaged;
+  }
+}
+
+// Two kits into one target, then an uninstall, through the real copy job.
+class UpgradeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetCurrentLanguage(3); }
+  void TearDown() override {
+    reader_.Close();
+    SetCurrentLanguage(0);
+  }
+
+  void OpenKit(const std::vector<testing::TestEntry>& entries) {
+    reader_.Close();
+    TestKit kit;
+    kit.entries = entries;
+    kit.WriteTo(dir_ / "qorv.vkt");
+    ASSERT_EQ(reader_.Open(dir_ / "qorv.vkt"), 0u) << reader_.Problem();
+  }
+
+  uint32_t Run(bool uninstall = false) {
+    ProgressChannel channel;
+    channel.Init();
+    channel.SetJob(uninstall ? nullptr : &reader_, Wide(target_));
+    CopyJob job;
+    job.SetFinishPauseMs(0);
+    job.SetUninstall(uninstall);
+    job.SetOnCommitted([this](const WideString&, bool uninstalled) {
+      committed_.push_back(uninstalled ? "uninstalled" : "installed");
+    });
+    uint32_t code = job.Run(channel);
+    done_ = channel.Summary();
+    return code;
+  }
+
+  std::string Manifested() const {
+    std::string text;
+    Manifest m;
+    if (LoadManifest(target_ + "/", &m) != ManifestState::kRead) return "none";
+    for (const ManifestFile& f : m.files) text += f.path + ";";
+    return text;
+  }
+
+  // The target's files and directories ("d/") with their contents.
+  std::map<std::string, std::string> Contents() const {
+    std::map<std::string, std::string> contents;
+    for (const auto& [path, value] : Snapshot(target_)) {
+      size_t first = value.find(' ');
+      size_t second = first == std::string::npos ? first : value.find(' ', first + 1);
+      if (second == std::string::npos) {
+        contents[path.substr(1) + "/"] = "";
+      } else {
+        contents[path.substr(1)] = value.substr(second + 1);
+      }
+    }
+    return contents;
+  }
+
+  std::map<std::string, size_t> Counts() const {
+    std::map<std::string, size_t> counts;
+    for (const PlanItem& item : done_.items) ++counts[ActionName(item.action)];
+    return counts;
+  }
+
+  testing::ScratchDir dir_;
+  testing::ScopedEnv tmpdir_{"TMPDIR", dir_ / "tmp"};
+  const std::string target_ = dir_ / "target";
+  KitReader reader_;
+  RunPlan done_;
+  std::vector<std::string> committed_;
+};
+
+TEST_F(UpgradeTest, UpgradeRemovesWhatTheNewKitDropsThenUninstallRemovesTheRest) {
+  testing::MakeDirs(dir_ / "tmp");
+  OpenKit({{u"a.cf", "a", Ticks(1600000000)},
+           {u"b.cf", "b", Ticks(1600000000)},
+           {u"c.cf", "c", Ticks(1600000000)},
+           {u"d\\e.cf", "e", Ticks(1600000000)}});
+  ASSERT_EQ(Run(), 0u);
+  EXPECT_EQ(Manifested(), "a.cf;b.cf;c.cf;d/e.cf;");
+  WriteFile(target_ + "/mine.txt", "the user's");
+  WriteFile(target_ + "/c.cf", "edited");
+
+  // The plan says what the run then does.
+  OpenKit({{u"a.cf", "a2", Ticks(1700000000)}});
+  Manifest previous;
+  ASSERT_EQ(LoadManifest(target_ + "/", &previous), ManifestState::kRead);
+  const RunPlan plan = PlanInstall(reader_, target_ + "/", previous);
+  ASSERT_EQ(Run(), 0u);
+  ASSERT_EQ(done_.items.size(), plan.items.size());
+  for (size_t i = 0; i < plan.items.size(); ++i) {
+    EXPECT_EQ(done_.items[i].action, plan.items[i].action) << plan.items[i].path;
+    EXPECT_EQ(done_.items[i].path, plan.items[i].path);
+  }
+  EXPECT_EQ(Counts(),
+            (std::map<std::string, size_t>{{"replace", 1}, {"remove", 2}, {"keep-changed", 1}}));
+  EXPECT_EQ(Contents(),
+            (std::map<std::string, std::string>{
+                {"a.cf", "a2"}, {"c.cf", "edited"}, {"d/", ""}, {"mine.txt", "the user's"}}));
+  EXPECT_EQ(Manifested(), "a.cf;");
+
+  // The same kit again: nothing to do, nothing removed.
+  ASSERT_EQ(Run(), 0u);
+  EXPECT_FALSE(done_.Changes());
+
+  ASSERT_EQ(Run(true), 0u);
+  EXPECT_EQ(Counts(), (std::map<std::string, size_t>{{"remove", 1}}));
+  // The directory the installs made goes once empty; the target stays
+  // with the user's files.
+  EXPECT_EQ(Contents(),
+            (std::map<std::string, std::string>{{"c.cf", "edited"}, {"mine.txt", "the user's"}}));
+  EXPECT_EQ(Manifested(), "none");
+  EXPECT_EQ(committed_,
+            (std::vector<std::string>{"installed", "installed", "installed", "uninstalled"}));
+  // Nothing left to uninstall.
+  EXPECT_EQ(Run(true), 2u);
+}
+
+// A run that fails after it removed the dropped files, at every flush it
+// makes from there on, puts them back with the manifest that named them.
+TEST_F(UpgradeTest, AFailedUpgradeOrUninstallPutsFilesAndManifestBack) {
+  testing::MakeDirs(dir_ / "tmp");
+  for (bool uninstall : {false, true}) {
+    int failed = 0;
+    for (int back = 1;; ++back) {
+      SCOPED_TRACE((uninstall ? "uninstall, flush " : "upgrade, flush ") + std::to_string(back));
+      testing::RemoveAll(target_);
+      testing::RemoveAll(ManifestDirectory());
+      OpenKit({{u"a.cf", "a", Ticks(1600000000)}, {u"d\\b.cf", "b", Ticks(1600000000)}});
+      ASSERT_EQ(Run(), 0u);
+      const auto before = Snapshot(target_);
+      const std::string manifest = ReadFile(ManifestPathFor(target_ + "/"));
+      OpenKit({{u"a.cf", "a", Ticks(1600000000)}});
+      int flushes;
+      {
+        testing::FaultInjector count(testing::SysCall::kFsync, -1, 0);
+        ASSERT_EQ(Run(uninstall), 0u);
+        flushes = count.Count();
+      }
+      if (back > flushes) break;
+      testing::RemoveAll(target_);
+      testing::RemoveAll(ManifestDirectory());
+      OpenKit({{u"a.cf", "a", Ticks(1600000000)}, {u"d\\b.cf", "b", Ticks(1600000000)}});
+      ASSERT_EQ(Run(), 0u);
+      OpenKit({{u"a.cf", "a", Ticks(1600000000)}});
+      // The failed flush is the back-th from the end: the commit record's
+      // first, then the manifest's and the journal's before it.
+      testing::FaultInjector fail(testing::SysCall::kFsync, flushes - back, EIO);
+      if (Run(uninstall) == 0u) continue;  // a flush whose failure is not fatal
+      ++failed;
+      EXPECT_EQ(Snapshot(target_), before);
+      EXPECT_EQ(ReadFile(ManifestPathFor(target_ + "/")), manifest);
+      if (back >= 6) break;
+    }
+    EXPECT_GE(failed, 3) << (uninstall ? "uninstall" : "upgrade");
+  }
+}
+
+}  // namespace
+}  // namespace qorv

@@ -1,0 +1,29 @@
+// How the terminal shows a run's plan and its outcome: plain lines for
+// people, or one JSON object per line for deployment tools.
+//
+//   {"type":"plan","action":"write","path":"a/b.cf","size":120}
+//   {"type":"file","action":"replace",...}      what a run did
+//   {"type":"totals","write":1,...,"bytes_to_write":120,"changes":true}
+//   {"type":"result","outcome":"installed","status":0,"changed":true,...}
+#ifndef QORV_TERM_PLAN_OUTPUT_H_
+#define QORV_TERM_PLAN_OUTPUT_H_
+
+#include <string>
+
+#include "copy/run_plan.h"
+
+namespace qorv {
+
+// One line per file ("write         a/b.cf"), then the totals.
+std::string PlanText(const RunPlan& plan);
+// The same as JSON lines, the items with `type` ("plan" or "file").
+std::string PlanJson(const RunPlan& plan, const char* type);
+
+// The result line: `outcome` is installed, unchanged, removed, failed,
+// cancelled or nothing (nothing to uninstall).
+std::string ResultJson(const char* outcome, int status, const std::string& target,
+                       const RunPlan& done);
+
+}  // namespace qorv
+
+#endif  // QORV_TERM_PLAN_OUTPUT_H_
