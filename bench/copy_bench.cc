@@ -116,6 +116,8 @@ int main(int argc, char** argv) {
   std::string work = std::filesystem::absolute(argc > 1 ? argv[1] : "bench-work").string();
   std::filesystem::create_directories(work + "/tmp");
   ::setenv("TMPDIR", (work + "/tmp").c_str(), 1);
+  // The manifests each installation writes stay in the work folder.
+  ::setenv("XDG_STATE_HOME", (work + "/state").c_str(), 1);
   Measure("10000-small-files", work, MakeTree(work + "/small", 10000, 4096), work + "/small");
   if (std::getenv("QORV_BENCH_SMALL_ONLY") == nullptr) {
     Measure("4-files-of-128MiB", work, MakeTree(work + "/large", 4, 128u << 20), work + "/large");

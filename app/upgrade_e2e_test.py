@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""End to end: an administrator's upgrade, plan and uninstall with the real
+qorv-setup, without a display. Kit A, then kit B that drops a file; the plan
+first, as text and JSON, which must change nothing and agree with what the
+real run then does; a re-install with nothing to do; an uninstall, also
+killed halfway and finished or undone by the next start.
+
+    app/upgrade_e2e_test.py BUILD_DIR
+"""
+import json
+import os
+import signal
+import subprocess
+import time
+
+from e2e_support import *  # noqa: F401,F403
+
+TARGET = os.path.join(WORK, "target")
+STATE = os.path.join(HOME, ".local/state/qorv/manifests")
+
+
+def launcher_bytes():
+    if not os.path.exists(LAUNCHER):
+        return None
+    with open(LAUNCHER, "rb") as f:
+        return f.read()
+
+
+def json_lines(text, what):
+    lines = []
+    for line in text.splitlines():
+        try:
+            lines.append(json.loads(line))
+        except ValueError:
+            check(False, what + ": every line is JSON", line)
+            return []
+    return lines
+
+
+def actions(lines, kind):
+    return sorted((l["action"], l["path"]) for l in lines if l.get("type") == kind)
+
+
+def result(lines):
+    found = [l for l in lines if l.get("type") == "result"]
+    return found[-1] if found else {}
+
+
+reset_home()
+a = make_kit("kit-a", {"tpl/keep.cf": b"keep\n", "tpl/obsolete.cf": b"old\n",
+                       "tpl/changed.cf": b"as shipped\n", "tpl/sub/gone.cf": b"gone\n"})
+b = make_kit("kit-b", {"tpl/keep.cf": b"keep\n", "tpl/new.cf": b"new\n"}, stamp=1700000100)
+r = run(["usecwd", "-S", "-D" + TARGET], a)
+check(r.returncode == 0 and os.listdir(STATE), "kit A installs and leaves a manifest", r.stderr)
+with open(os.path.join(TARGET, "tpl/changed.cf"), "ab") as f:
+    f.write(b"the user's edit\n")
+with open(os.path.join(TARGET, "tpl/mine.txt"), "wb") as f:
+    f.write(b"never installed\n")
+
+# --- The plan changes nothing -----------------------------------------------------
+tree, launcher, manifests = snapshot(TARGET), launcher_bytes(), snapshot(STATE)
+r = run(["usecwd", "--dry-run", "-D" + TARGET], b)
+lines = r.stdout.splitlines()
+check(r.returncode == 0 and "remove        tpl/obsolete.cf" in lines
+      and "keep-changed  tpl/changed.cf" in lines and "write         tpl/new.cf" in lines
+      and "replace       tpl/keep.cf" in lines,
+      "the plan names every file with what the run would do", r.stdout + r.stderr)
+check(lines and lines[-1] == "1 to write, 1 to replace, 0 to keep, 2 to remove, "
+                            "1 kept as changed; 9 bytes to write",
+      "and ends with the totals", r.stdout)
+r = run(["usecwd", "--dry-run", "--json", "-D" + TARGET], b)
+plan = json_lines(r.stdout, "the JSON plan")
+totals = [l for l in plan if l.get("type") == "totals"]
+check(r.returncode == 0 and totals and totals[0]["changes"] is True and totals[0]["remove"] == 2,
+      "the JSON plan has its totals", r.stdout)
+check(snapshot(TARGET) == tree and launcher_bytes() == launcher and snapshot(STATE) == manifests
+      and not run_dirs(), "dry runs leave the tree, the launcher file and the manifests as they were",
+      differences(tree, snapshot(TARGET)))
+
+# --- The upgrade does what the plan said ------------------------------------------
+r = run(["usecwd", "-S", "--json", "-D" + TARGET], b)
+done = json_lines(r.stdout, "the JSON outcome")
+check(r.returncode == 0 and actions(done, "file") == actions(plan, "plan"),
+      "the upgrade does exactly what the plan said", r.stdout + r.stderr)
+check(result(done).get("outcome") == "installed" and result(done).get("changed") is True,
+      "its result says it changed the target", r.stdout)
+check(not os.path.exists(os.path.join(TARGET, "tpl/obsolete.cf"))
+      and not os.path.exists(os.path.join(TARGET, "tpl/sub/gone.cf"))
+      and os.path.exists(os.path.join(TARGET, "tpl/new.cf")),
+      "files kit B no longer ships are removed, its new one written")
+with open(os.path.join(TARGET, "tpl/changed.cf"), "rb") as f:
+    check(f.read() == b"as shipped\nthe user's edit\n" and "tpl/changed.cf" in r.stderr,
+          "a file changed since it was installed is kept and named", r.stderr)
+
+r = run(["usecwd", "-S", "--json", "-D" + TARGET], b)
+again = json_lines(r.stdout, "a second run's JSON")
+check(r.returncode == 0 and result(again).get("outcome") == "unchanged"
+      and result(again).get("changed") is False and "Nothing to do" in r.stderr,
+      "the same kit again: nothing to do, status 0", r.stdout + r.stderr)
+
+# --- Uninstall ---------------------------------------------------------------------
+tree, launcher = snapshot(TARGET), launcher_bytes()
+r = run(["--uninstall", "--dry-run"], WORK)
+check(r.returncode == 0 and "remove        tpl/new.cf" in r.stdout
+      and snapshot(TARGET) == tree and launcher_bytes() == launcher,
+      "the uninstall's plan, for the head of the launcher's list, changes nothing", r.stdout)
+r = run(["--uninstall", "-S", "--json"], WORK)
+gone = json_lines(r.stdout, "the uninstall's JSON")
+check(r.returncode == 0 and result(gone).get("outcome") == "removed"
+      and sorted(os.listdir(os.path.join(TARGET, "tpl"))) == ["changed.cf", "mine.txt"],
+      "uninstall removes what the installs put there, and only that", r.stdout + r.stderr)
+check(recorded_location() != TARGET and not os.listdir(STATE),
+      "its location and its manifest are gone", launcher_bytes())
+r = run(["--uninstall", "-S", "-D" + TARGET], WORK)
+check(r.returncode == 3 and "No installation is recorded" in r.stderr,
+      "nothing left to uninstall: status 3", r.stderr)
+
+# --- An uninstall killed halfway -----------------------------------------------------
+many = make_kit("kit-many", {"m/f%04d.cf" % i: b"x" * 2000 for i in range(3000)})
+outcomes = set()
+for delay in (0.05, 0.15, 0.3):
+    reset_home()
+    shutil.rmtree(TARGET, ignore_errors=True)
+    check(run(["usecwd", "-S", "-D" + TARGET], many).returncode == 0, "the big kit installs")
+    installed = snapshot(TARGET)
+    p = subprocess.Popen([SETUP, "--uninstall", "-S", "-D" + TARGET], env=ENV,
+                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+    time.sleep(delay)
+    p.send_signal(signal.SIGKILL)
+    p.wait()
+    run(["--uninstall", "--dry-run", "-D" + TARGET], WORK)  # any start recovers
+    after = snapshot(TARGET) if os.path.exists(TARGET) else {}
+    if after == installed:
+        outcomes.add("undone")
+        check(recorded_location() == TARGET and os.listdir(STATE),
+              "killed before its commit: as installed, manifest and location kept")
+    else:
+        outcomes.add("finished")
+        check(after == {} and recorded_location() != TARGET and not os.listdir(STATE),
+              "killed after its commit: fully uninstalled", differences(installed, after))
+    check(not run_dirs(), "no run directory is left")
+print("kill outcomes seen: " + ", ".join(sorted(outcomes)))
+
+finish()
