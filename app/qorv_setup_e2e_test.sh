@@ -230,4 +230,20 @@ xdotool windowfocus --sync "$box"; xdotool key Return
 status=0; wait_exit $app || status=$?
 check "damaged kit ends with status 0" test "$status" -eq 0
 
+# --- --uninstall with a display: a question, then the result ------------------------
+(cd "$kit" && exec ./qorv-setup --uninstall "-D$work/from option") & app=$!
+box=$(message_box $app) && ok "uninstall asks first" || bad "uninstall asks first"
+shot uninstall-question
+xdotool windowfocus --sync "$box"; xdotool key alt+y
+sleep 1
+box=$(message_box $app) && ok "uninstall: the result in a message box" \
+  || bad "uninstall: the result in a message box"
+shot uninstall-result
+xdotool windowfocus --sync "$box"; xdotool key Return
+status=0; wait_exit $app || status=$?
+check "uninstall ends with status 0" test "$status" -eq 0
+check "uninstall: the files are gone" test ! -e "$work/from option/Trade/1.0/1Cv8.cf"
+check "uninstall: the launcher no longer lists it" \
+  test "$(launcher_file)" != "ConfigurationTemplatesLocation=$work/from option"
+
 [[ $fails -eq 0 ]] || { echo "$fails check(s) failed; screenshots in $ART"; exit 1; }

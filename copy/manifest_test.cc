@@ -54,6 +54,18 @@ TEST(ManifestTest, EncodesAndParsesWholeManifestsOnly) {
   }
 }
 
+TEST(RunPlanTest, JsonStringsHoldAnyName) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain/a.cf", "\"plain/a.cf\""},
+      {"quote\" back\\slash", "\"quote\\\" back\\\\slash\""},
+      {"tab\tnewline\n", "\"tab\\u0009newline\\u000a\""},
+      {"Шаблон/ü.cf", "\"Шаблон/ü.cf\""},
+      {"bad\xff\xc3", "\"bad\\udcff\\udcc3\""},       // not UTF-8: surrogate escapes
+      {"\xed\xa0\x80", "\"\\udced\\udca0\\udc80\""},  // an encoded surrogate is not UTF-8
+  };
+  for (const auto& [name, json] : cases) EXPECT_EQ(JsonString(name), json) << name;
+}
+
 // Two kits into one target, then an uninstall, through the real copy job.
 class UpgradeTest : public ::testing::Test {
  protected:
