@@ -92,9 +92,10 @@ int main(int argc, char** argv) {
   });
   std::printf("%-22s install %6.3f s, manifest included (%zu files, %zu bytes)\n",
               "manifest-10000-files", install, manifest.files.size(), text.size());
-  std::printf("%-22s write %6.3f s (%.1f%% of the install), read %6.3f s, digests of the "
-              "files written %6.3f s (%.1f%%)\n",
-              "", write, 100 * write / install, read, digests, 100 * digests / install);
+  std::printf(
+      "%-22s write %6.3f s (%.1f%% of the install), read %6.3f s, digests of the "
+      "files written %6.3f s (%.1f%%)\n",
+      "", write, 100 * write / install, read, digests, 100 * digests / install);
   std::filesystem::remove_all(target);
   return 0;
 }
