@@ -33,9 +33,21 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
   const char* languageOption = nullptr;  // the first -L, once seen
   for (int i = result.firstOptionIndex; i < argc; ++i) {
     const char* arg = argv[i];
+    if (arg != nullptr && std::strcmp(arg, "usecwd") == 0) {
+      result.problems.push_back("usecwd counts only as the first argument");
+      continue;
+    }
     if (arg == nullptr || (arg[0] != '-' && arg[0] != '/')) continue;
     if (IsHelp(arg)) {
       result.help = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--text") == 0) {
+      result.text = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
+      result.version = true;
       continue;
     }
     if (std::strcmp(arg, "--uninstall") == 0) {
@@ -108,9 +120,10 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
 }
 
 const char* UsageText() {
-  return "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [--dry-run] [--json]\n"
-         "                  [-L<code>]\n"
+  return "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [--text] [--dry-run]\n"
+         "                  [--json] [-L<code>]\n"
          "       qorv-setup --uninstall [-S] [-D<dir>] [--dry-run] [--json] [-L<code>]\n"
+         "       qorv-setup -V | --version\n"
          "       qorv-setup -h | -? | --help\n"
          "\n"
          "Installs the templates of qorv.vkt into a template directory and adds\n"
@@ -129,6 +142,8 @@ const char* UsageText() {
          "  -L<code>   language: ru uk en lv lt bg de ro ka kk vi tr el es hy it;\n"
          "             ends the reading of -S and -L (put it last). Default:\n"
          "             the locale's language, else English\n"
+         "  --text     run on the terminal even with a display; with -S nothing\n"
+         "             is shown and nothing asked\n"
          "  --uninstall  remove what the installs put into <dir> (default: the\n"
          "             head of the launcher's list) and its place in the list;\n"
          "             files changed since they were installed are kept\n"
@@ -137,6 +152,7 @@ const char* UsageText() {
          "             change nothing\n"
          "  --json     on the terminal, print the plan (--dry-run) or what the\n"
          "             run did as one JSON object per line\n"
+         "  -V, --version   print the version and end\n"
          "  -h, -?, --help  print this text and end\n"
          "\n"
          "Options may also begin with '/' (/S, /D<dir>, /L<code>).\n"

@@ -36,6 +36,8 @@ struct CommandLine {
   // --wait=SECONDS: how long to wait for another installation into the same
   // directory to end; -1 (no option): as long as it takes.
   int waitSeconds = -1;
+  bool text = false;       // --text: the terminal front end, display or not
+  bool version = false;    // -V, --version: print the version and end
   bool uninstall = false;  // --uninstall
   bool dryRun = false;     // --dry-run: print the plan, change nothing
   bool json = false;       // --json: the plan or the outcome as JSON lines

@@ -34,9 +34,12 @@ TEST(CommandLineTest, UsecwdOnlyAsTheFirstArgument) {
   EXPECT_TRUE(first.silent);
   EXPECT_EQ(first.firstOptionIndex, 2);
 
+  // Anywhere else it is not read; the terminal refuses it with a reason.
   CommandLine later = Scan({"-S", "usecwd"});
   EXPECT_FALSE(later.usecwd);
   EXPECT_TRUE(later.silent);
+  ASSERT_EQ(later.problems.size(), 1u);
+  EXPECT_EQ(later.problems[0], "usecwd counts only as the first argument");
 
   for (const char* word : {"USECWD", "usecwd2", "-usecwd"}) {
     EXPECT_FALSE(Scan({word}).usecwd) << word;
@@ -166,6 +169,31 @@ TEST(CommandLineTest, WaitTakesWholeSecondsAndTheLastCounts) {
       ASSERT_EQ(line.problems.size(), 1u);
       EXPECT_EQ(line.problems[0], c.problem);
     }
+  }
+}
+
+// The long options for scripts and tools, each where it stands.
+TEST(CommandLineTest, LongOptionsForScriptsAndTools) {
+  struct Case {
+    std::initializer_list<const char*> args;
+    bool text, version, uninstall, dryRun, json;
+  };
+  const Case cases[] = {
+      {{"--text", "-S"}, true, false, false, false, false},
+      {{"-V"}, false, true, false, false, false},
+      {{"-S", "--version"}, false, true, false, false, false},
+      {{"--uninstall", "-D/t"}, false, false, true, false, false},
+      {{"usecwd", "--dry-run", "--json", "-Lru"}, false, false, false, true, true},
+      {{"--uninstall", "--dry-run", "--json", "--text"}, true, false, true, true, true},
+  };
+  for (const Case& c : cases) {
+    CommandLine line = Scan(c.args);
+    EXPECT_TRUE(line.problems.empty()) << *c.args.begin();
+    EXPECT_EQ(line.text, c.text) << *c.args.begin();
+    EXPECT_EQ(line.version, c.version) << *c.args.begin();
+    EXPECT_EQ(line.uninstall, c.uninstall) << *c.args.begin();
+    EXPECT_EQ(line.dryRun, c.dryRun) << *c.args.begin();
+    EXPECT_EQ(line.json, c.json) << *c.args.begin();
   }
 }
 

@@ -67,6 +67,10 @@ int CInstallerApp::Run() {
     std::fputs(UsageText(), stdout);
     return 0;
   }
+  if (line.version) {
+    std::puts("qorv-setup " QORV_VERSION);
+    return 0;
+  }
   languageNumber_ = line.languageNumber;
   SetCurrentLanguage(languageNumber_);
   title_ = LookupText(NarrowString("IDR_MAINFRAME"));
@@ -81,8 +85,8 @@ int CInstallerApp::Run() {
       std::fprintf(stderr, "qorv-setup: GTK+ 2 is not available (%s); continuing on the terminal\n",
                    toolkitMissing_.c_str());
     }
-  } else if (line.dryRun || line.json) {
-    // A plan or JSON lines are for the terminal, whatever the display.
+  } else if (line.text || line.dryRun || line.json) {
+    // Asked for, or a plan or JSON lines: the terminal, whatever the display.
   } else if (line.uninstall) {
     wizard = UninstallWithMessageBoxes(
         argc_, argv_, line.hasTarget ? ResolveTypedDirectory(line.target) : WideString(),
@@ -96,6 +100,15 @@ int CInstallerApp::Run() {
       dialog.SetLockWaitSeconds(line.waitSeconds);
       dialog.Run();
       interruptedBy = dialog.interruptedBy();
+    }
+  }
+  if (!wizard && toolkitMissing_.empty() && !line.text && !line.dryRun && !line.json) {
+    // A display was named but could not be opened: say so once, then the
+    // terminal takes over.
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display != '\0') {
+      std::fprintf(stderr, "qorv-setup: cannot open display %s; continuing on the terminal\n",
+                   display);
     }
   }
   // The dialog is gone, and with it the unpacked kit; the process ends as

@@ -246,4 +246,17 @@ check "uninstall: the files are gone" test ! -e "$work/from option/Trade/1.0/1Cv
 check "uninstall: the launcher no longer lists it" \
   test "$(launcher_file)" != "ConfigurationTemplatesLocation=$work/from option"
 
+# --- -S --text in a script on a desktop: no window, ever -------------------------------
+(cd "$kit" && exec ./qorv-setup -S --text "-D$work/text mode" </dev/null >"$work/text.out" 2>&1) &
+app=$!
+mapped=0
+while kill -0 $app 2>/dev/null; do
+  [[ -n "$(xdotool search --onlyvisible --pid $app 2>/dev/null)" ]] && mapped=1
+  sleep 0.02
+done
+status=0; wait $app || status=$?
+check "-S --text with a display: installed on the terminal" test "$status" -eq 0
+check "-S --text with a display: no window mapped" test "$mapped" -eq 0
+check "-S --text: the files are there" test -f "$work/text mode/Trade/1.0/1Cv8.cf"
+
 [[ $fails -eq 0 ]] || { echo "$fails check(s) failed; screenshots in $ART"; exit 1; }

@@ -517,6 +517,10 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage("no command given");
   std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "--version" || command == "-V") {
+    std::puts("vkt " QORV_VERSION);
+    return kOk;
+  }
   if (command == "--help" || command == "-h" || command == "help") {
     std::fputs(kUsageText, stdout);
     return kOk;
