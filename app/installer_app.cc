@@ -10,6 +10,7 @@
 #include "base/text_convert.h"
 #include "config/launcher_settings.h"
 #include "copy/run_journal.h"
+#include "copy/run_log.h"
 #include "copy/run_recovery.h"
 #include "fs/file_ops.h"
 #include "fs/fs_queries.h"
@@ -71,6 +72,9 @@ int CInstallerApp::Run() {
     std::puts("qorv-setup " QORV_VERSION);
     return 0;
   }
+  // Every run that may change something has its log; the path is said on
+  // failure.
+  OpenRunLog(argc_, argv_);
   languageNumber_ = line.languageNumber;
   SetCurrentLanguage(languageNumber_);
   title_ = LookupText(NarrowString("IDR_MAINFRAME"));
@@ -113,8 +117,14 @@ int CInstallerApp::Run() {
   }
   // The dialog is gone, and with it the unpacked kit; the process ends as
   // the signal would have ended it.
-  if (interruptedBy != 0) InterruptWatch::EndBySignal(interruptedBy);
-  if (wizard) return 0;
+  if (interruptedBy != 0) {
+    LogLine("ended by signal " + std::to_string(interruptedBy));
+    InterruptWatch::EndBySignal(interruptedBy);
+  }
+  if (wizard) {
+    LogLine("the wizard ended");
+    return 0;
+  }
 
   // No display: the same installation on the terminal.
   if (!line.problems.empty()) {
@@ -136,7 +146,10 @@ int CInstallerApp::Run() {
   options.json = line.json;
   TextInstaller installer(options, STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO,
                           InterruptWatch::fd());
-  return installer.Run();
+  LogLine("on the terminal");
+  const int status = installer.Run();
+  LogLine("exit status " + std::to_string(status));
+  return status;
 }
 
 }  // namespace qorv

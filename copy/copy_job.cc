@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <exception>
 
 #include "base/text_convert.h"
+#include "copy/run_log.h"
 #include "copy/run_plan.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
@@ -95,7 +98,9 @@ uint32_t CopyJob::BeginLevel(const std::string& target) {
 
   // The temporary directory itself is not the run's to remove again.
   std::string temp = TempDirectory();
-  if (!IsDirectoryPath(temp) && ShellMakeDirs(temp) != 0) return kErrorPathNotFound;
+  if (!IsDirectoryPath(temp) && ShellMakeDirs(temp) != 0) {
+    return Because(kErrorPathNotFound, "IDS_CAUSE_MAKE_DIRECTORY", temp, errno);
+  }
   temp = WithTrailingSlash(temp);
   // The first free kvinsN, taken with an exclusive mkdir so that two
   // installers running at once never share a run directory. Only the user
@@ -110,15 +115,18 @@ uint32_t CopyJob::BeginLevel(const std::string& target) {
         // Another installer starting at this moment may have taken the
         // fresh directory for a dead run's and emptied it: then another one
         // will do. A full disk fails every time.
+        int error = errno;
         RemoveRunDirectory(runRoot);
         if (++lost < 8) continue;
-        return kErrorWriteFault;
+        return Because(kErrorWriteFault, "IDS_CAUSE_JOURNAL", runRoot + kJournalName, error);
       }
       Top().runRoot = runRoot;
       Top().backupRoot = runRoot + kBackupDirectoryName;
       return kErrorNone;
     }
-    if (errno != EEXIST || n == INT32_MAX) return kErrorPathNotFound;
+    if (errno != EEXIST || n == INT32_MAX) {
+      return Because(kErrorPathNotFound, "IDS_CAUSE_MAKE_DIRECTORY", candidate, errno);
+    }
   }
 }
 
@@ -156,7 +164,58 @@ uint32_t CopyJob::PlanSteps(KitReader& reader, const std::string& target, size_t
     std::string parent = ParentOf(step.path);
     if (!parent.empty()) PlanDirectories(parent);
   }
-  if (journal_.HasQueued() && !journal_.Flush()) return kErrorWriteFault;
+  if (journal_.HasQueued() && !journal_.Flush()) {
+    return Because(kErrorWriteFault, "IDS_CAUSE_JOURNAL", Top().runRoot + kJournalName, errno);
+  }
+  return kErrorNone;
+}
+
+uint32_t CopyJob::CheckSpace(const KitReader* reader, const std::string& target) {
+  uint64_t free = 0;
+  uint64_t block = 0;
+  if (!FreeSpaceOf(target, &free, &block)) return kErrorNone;  // the copy will say why
+  auto blocks = [block](uint64_t size) { return (size + block - 1) / block * block; };
+  uint64_t written = 0;
+  uint64_t backedUp = 0;
+  std::set<std::string> shipped;
+  if (reader != nullptr) {
+    for (const KitEntry& entry : reader->entries()) {
+      std::string relative = Narrow(EntryPathOf(entry.name));
+      shipped.insert(relative);
+      Destination d = InspectDestination(target + relative, entry.time);
+      if (!d.older) continue;
+      written += blocks(entry.size);
+      if (d.exists) backedUp += blocks(d.size);
+    }
+  }
+  RunPlan dropped;
+  PlanObsolete(shipped, target, previous_, &dropped);
+  for (const PlanItem& item : dropped.items) {
+    if (item.action == PlanAction::kRemove) backedUp += blocks(item.size);
+  }
+  auto shortfall = [this](const std::string& where, uint64_t needed, uint64_t available) {
+    // "%1 bytes needed, %2 free", in the current language.
+    std::string figures = Narrow(LookupText(NarrowString("IDS_SPACE_FIGURES")));
+    for (const auto& [mark, value] : {std::pair<const char*, uint64_t>{"%1", needed},
+                                      std::pair<const char*, uint64_t>{"%2", available}}) {
+      size_t at = figures.find(mark);
+      if (at != std::string::npos) figures.replace(at, 2, std::to_string(value));
+    }
+    return BecauseOf(kErrorDiskFull, "IDS_CAUSE_NO_SPACE", where, figures);
+  };
+  if (written > free) return shortfall(StripTrailingSlashes(target), written, free);
+  // Backups are moved: within one file system that costs nothing.
+  struct stat targetStat;
+  struct stat tempStat;
+  const std::string temp = TempDirectory();
+  if (backedUp != 0 && Stat(target, &targetStat) && Stat(temp, &tempStat) &&
+      targetStat.st_dev != tempStat.st_dev) {
+    uint64_t tempFree = 0;
+    uint64_t tempBlock = 0;
+    if (FreeSpaceOf(temp, &tempFree, &tempBlock) && backedUp > tempFree) {
+      return shortfall(temp, backedUp, tempFree);
+    }
+  }
   return kErrorNone;
 }
 
@@ -176,11 +235,11 @@ uint32_t CopyJob::FlushWritten() {
   std::set<dev_t> flushed;
   for (const std::string& place : places) {
     ScopedFd fd = OpenFile(place, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (!fd.IsValid()) return kErrorPathNotFound;
+    if (!fd.IsValid()) return Because(kErrorPathNotFound, "IDS_CAUSE_FLUSH", place, errno);
     struct stat st;
     bool ok = StatOf(fd.Get(), &st);
     if (ok && flushed.insert(st.st_dev).second) ok = SyncFileSystemOf(fd.Get());
-    if (!ok) return kErrorWriteFault;
+    if (!ok) return Because(kErrorWriteFault, "IDS_CAUSE_FLUSH", place, errno);
   }
   return kErrorNone;
 }
@@ -203,7 +262,8 @@ uint32_t CopyJob::EnsureDirectory(const std::string& path) {
   if (MakeDirectory(key, 0777)) {
     if (!levels_.empty()) Top().createdDirectories.push_back(path);
   } else if (errno != EEXIST || !IsDirectoryPath(key)) {
-    return kErrorPathNotFound;
+    return Because(kErrorPathNotFound, "IDS_CAUSE_MAKE_DIRECTORY", key,
+                   errno == EEXIST ? ENOTDIR : errno);
   }
   knownDirectories_.insert(key);
   return kErrorNone;
@@ -224,7 +284,9 @@ uint32_t CopyJob::LockTarget(const std::string& target) {
       knownDirectories_.clear();
       plannedDirectories_.clear();
       PlanDirectories(target);
-      if (journal_.HasQueued() && !journal_.Flush()) return kErrorWriteFault;
+      if (journal_.HasQueued() && !journal_.Flush()) {
+        return Because(kErrorWriteFault, "IDS_CAUSE_JOURNAL", Top().runRoot + kJournalName, errno);
+      }
       CopyLevel& level = Top();
       size_t before = level.createdDirectories.size();
       if ((code = EnsureDirectory(target)) != 0) return code;
@@ -243,7 +305,9 @@ uint32_t CopyJob::EnsureDirectoryQuiet(const std::string& path) {
   if (IsRootPath(path)) return kErrorNone;
   std::string key = StripTrailingSlashes(path);
   if (knownBackupDirectories_.count(key) != 0) return kErrorNone;
-  if (ShellMakeDirs(path) != 0) return kErrorPathNotFound;
+  if (ShellMakeDirs(path) != 0) {
+    return Because(kErrorPathNotFound, "IDS_CAUSE_MAKE_DIRECTORY", key, errno);
+  }
   knownBackupDirectories_.insert(key);
   return kErrorNone;
 }
@@ -262,7 +326,8 @@ uint32_t CopyJob::BackupFile(const std::string& path, bool exists) {
   struct stat st;
   if (Lstat(backup, &st)) return kErrorNone;
   if (Lstat(path, &st) && S_ISDIR(st.st_mode)) {
-    return kErrorInvalidParameter;  // a directory where the kit has a file
+    // A directory where the kit has a file.
+    return Because(kErrorInvalidParameter, "IDS_CAUSE_WRITE", path, EISDIR);
   }
 
   std::string backupParent = ParentOf(backup);
@@ -272,7 +337,9 @@ uint32_t CopyJob::BackupFile(const std::string& path, bool exists) {
   }
   // Without a backup the old file could not be put back: that is a failure,
   // never a reason to write over it anyway.
-  if (ShellMove(path, backup) != kErrorNone) return kErrorCannotBackUp;
+  if (ShellMove(path, backup) != kErrorNone) {
+    return Because(kErrorCannotBackUp, "IDS_CAUSE_BACKUP", path, errno);
+  }
   level.replacedFiles.push_back(path);
   return kErrorNone;
 }
@@ -283,7 +350,9 @@ uint32_t CopyJob::Commit() {
   // the process ends before the run directory is gone. Without it, a crash
   // while the backups are removed below would have the next start undo a
   // finished run with half its backups gone: so that is a failure.
-  if (journal_.IsOpen() && !journal_.Commit()) return kErrorWriteFault;
+  if (journal_.IsOpen() && !journal_.Commit()) {
+    return Because(kErrorWriteFault, "IDS_CAUSE_JOURNAL", Top().runRoot + kJournalName, errno);
+  }
   if (uninstall_) {
     for (const std::string& directory : EmptiedDirectories()) RemoveEmptyDirectory(directory);
   }
@@ -397,9 +466,12 @@ uint32_t CopyJob::ReplaceManifest(const Manifest& manifest) {
   std::string old;
   bool missing = false;
   const bool hadOld = ReadFileToString(path, &old, &missing);
-  if (!hadOld && !missing) return kErrorInvalidParameter;
-  auto failure = [] {
-    return errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull : kErrorWriteFault;
+  if (!hadOld && !missing) {
+    return Because(kErrorInvalidParameter, "IDS_CAUSE_MANIFEST", path, errno);
+  }
+  auto failure = [this, &path] {
+    return Because(errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull : kErrorWriteFault,
+                   "IDS_CAUSE_MANIFEST", path, errno);
   };
   // The old one is safe before the change is announced: a journal that
   // names the manifest always finds its old copy, or none because there
@@ -416,11 +488,13 @@ uint32_t CopyJob::ReplaceManifest(const Manifest& manifest) {
   if (!journal_.Flush()) return failure();
   manifestPath_ = path;
   if (uninstall_) {
-    if (!RemoveFile(path) && errno != ENOENT) return kErrorWriteFault;
+    if (!RemoveFile(path) && errno != ENOENT) return failure();
     if (!SyncDirectoryOf(path)) return failure();
     return kErrorNone;
   }
-  if (ShellMakeDirs(ManifestDirectory()) != 0) return kErrorPathNotFound;
+  if (ShellMakeDirs(ManifestDirectory()) != 0) {
+    return Because(kErrorPathNotFound, "IDS_CAUSE_MAKE_DIRECTORY", ManifestDirectory(), errno);
+  }
   RemoveUnfinishedManifests(path);
   if (ReplaceFileDurably(path, EncodeManifest(manifest)) != ReplaceResult::kDone) return failure();
   return kErrorNone;
@@ -433,10 +507,12 @@ uint32_t CopyJob::RemoveDropped(const std::set<std::string>& shipped, int percen
   for (const PlanItem& item : dropped.items) {
     if (item.action == PlanAction::kRemove) journal_.Add(RecordKind::kBackup, target + item.path);
   }
-  if (journal_.HasQueued() && !journal_.Flush()) return kErrorWriteFault;
+  if (journal_.HasQueued() && !journal_.Flush()) {
+    return Because(kErrorWriteFault, "IDS_CAUSE_JOURNAL", Top().runRoot + kJournalName, errno);
+  }
   for (const PlanItem& item : dropped.items) {
     if (channel_->IsCancelRequested()) return kErrorCancelled;
-    summary_.Add(item.action, item.path, item.size);
+    Did(item.action, item.path, item.size);
     if (item.action != PlanAction::kRemove) continue;
     channel_->Post(kErrorNone, Wide(target + item.path), percent);
     // Removed is moved into the backup tree: a rollback puts it back.
@@ -446,9 +522,39 @@ uint32_t CopyJob::RemoveDropped(const std::set<std::string>& shipped, int percen
   return kErrorNone;
 }
 
+void CopyJob::Did(PlanAction action, const std::string& relative, uint64_t size) {
+  summary_.Add(action, relative, size);
+  LogLine(std::string(ActionName(action)) + " " + relative);
+}
+
+void CopyJob::LogRollback() const {
+  if (unrestored_.empty()) {
+    LogLine("rolled back: the directory is as it was");
+    return;
+  }
+  for (const UnrestoredFile& file : unrestored_) {
+    LogLine("not put back: " + Narrow(file.path) + " (its old version: " + Narrow(file.backup) +
+            ")");
+  }
+}
+
+uint32_t CopyJob::Because(uint32_t code, const char* what, const std::string& path, int error) {
+  return BecauseOf(code, what, path, error != 0 ? std::strerror(error) : "");
+}
+
+uint32_t CopyJob::BecauseOf(uint32_t code, const char* what, const std::string& path,
+                            const std::string& reason) {
+  if (cause_.empty()) cause_ = FailureCause{what, path, reason};
+  return code;
+}
+
 uint32_t CopyJob::Fail(uint32_t code, int percent) {
   channel_->SetSummary(summary_);
+  channel_->SetCause(cause_);
+  LogLine("failed with code " + std::to_string(code) +
+          (cause_.empty() ? std::string() : ": " + Narrow(DescribeCause(cause_))));
   Rollback(code);
+  LogRollback();
   channel_->SetUnrestored(unrestored_);
   const char* key = code == kErrorBusy ? "IDS_TARGET_BUSY" : "IDS_INSTALL_ERROR";
   channel_->Post(code, LookupText(NarrowString(key)), percent);
@@ -457,13 +563,17 @@ uint32_t CopyJob::Fail(uint32_t code, int percent) {
 
 uint32_t CopyJob::Cancel(int percent) {
   channel_->SetSummary(summary_);
+  LogLine("cancelled");
   Rollback(kErrorCancelled);
+  LogRollback();
   channel_->SetUnrestored(unrestored_);
   channel_->Post(kErrorCancelled, LookupText(NarrowString("IDS_CANCEL_FINISH")), percent);
   return kErrorCancelled;
 }
 
 uint32_t CopyJob::Run(ProgressChannel& channel) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point started = Clock::now();
   channel_ = &channel;
   KitReader* reader = nullptr;
   WideString given;
@@ -482,8 +592,17 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   if (uninstall_) {
     if (state != ManifestState::kRead) return Fail(kErrorNotFound, 0);
     journal_.Add(RecordKind::kUninstall, target);
-    if (!journal_.Flush()) return Fail(kErrorWriteFault, 0);
+    if (!journal_.Flush()) {
+      return Fail(
+          Because(kErrorWriteFault, "IDS_CAUSE_JOURNAL", Top().runRoot + kJournalName, errno), 0);
+    }
   }
+
+  LogLine(std::string(uninstall_ ? "uninstall from " : "install into ") + target +
+          (previous_.files.empty() ? ", no earlier install recorded"
+                                   : ", " + std::to_string(previous_.files.size()) +
+                                         " files recorded by earlier installs"));
+  if ((code = CheckSpace(uninstall_ ? nullptr : reader, target)) != 0) return Fail(code, 0);
 
   const size_t count = uninstall_ ? 0 : reader->EntryCount();
   std::set<std::string> shipped;
@@ -517,12 +636,18 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
         if (!parent.empty() && (code = EnsureDirectory(parent)) != 0) return Fail(code, percent);
         code = reader->ExtractEntry(i, step.path, cancelled, destination.permissions, &digest);
         if (code == kErrorCancelled) return Cancel(percent);
-        if (code != 0) return Fail(code, percent);
+        if (code != 0) {
+          const int error = errno;
+          if (code == kErrorInvalidData) {
+            cause_ = FailureCause{"IDS_CAUSE_KIT", Narrow(EntryPathOf(entry.name)),
+                                  "the unpacked kit ends early"};
+          }
+          return Fail(Because(code, "IDS_CAUSE_WRITE", step.path, error), percent);
+        }
         writtenFiles_.insert(step.path);
-        summary_.Add(destination.exists ? PlanAction::kReplace : PlanAction::kWrite, relative,
-                     entry.size);
+        Did(destination.exists ? PlanAction::kReplace : PlanAction::kWrite, relative, entry.size);
       } else {
-        summary_.Add(PlanAction::kKeep, relative, entry.size);
+        Did(PlanAction::kKeep, relative, entry.size);
       }
       RecordInstalled(relative, entry, destination.older, digest);
       if (channel.IsCancelRequested()) return Cancel(percent);
@@ -541,6 +666,13 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
     return Fail(code, percent);
   }
   channel.SetSummary(summary_);
+  LogLine("committed: " + std::to_string(summary_.Count(PlanAction::kWrite)) + " written, " +
+          std::to_string(summary_.Count(PlanAction::kReplace)) + " replaced, " +
+          std::to_string(summary_.Count(PlanAction::kKeep)) + " kept, " +
+          std::to_string(summary_.Count(PlanAction::kRemove)) + " removed, " +
+          std::to_string(summary_.Count(PlanAction::kKeepChanged)) + " kept as changed; " +
+          std::to_string(summary_.bytesToWrite) + " bytes in " +
+          std::to_string(std::chrono::duration<double>(Clock::now() - started).count()) + " s");
   channel.Post(kErrorNone, LookupText(NarrowString("IDS_INSTALL_FINISH")), 100);
   if (finishPauseMs_ > 0) ::usleep(static_cast<useconds_t>(finishPauseMs_) * 1000);
   return kErrorNone;

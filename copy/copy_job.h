@@ -115,6 +115,10 @@ class CopyJob {
   void PlanDirectories(const std::string& parent);
   // Flushes the file systems holding what the run wrote.
   uint32_t FlushWritten();
+  // Before anything changes: room on the target's file system for what
+  // will be written, and in the temporary directory for the backups when
+  // it is on another one. 112 with the cause when either falls short.
+  uint32_t CheckSpace(const KitReader* reader, const std::string& target);
   // Moves the files of the earlier installs that this run drops into the
   // backup tree (see RunPlan's kRemove), announced in the journal first.
   uint32_t RemoveDropped(const std::set<std::string>& shipped, int percent);
@@ -131,6 +135,14 @@ class CopyJob {
   // innermost first.
   std::vector<std::string> EmptiedDirectories() const;
   uint32_t Fail(uint32_t code, int percent);
+  // Records why the run fails (the first reason only: what follows is its
+  // consequence) and answers `code`. `error` is the errno of the failure.
+  uint32_t Because(uint32_t code, const char* what, const std::string& path, int error);
+  // What the run did to a file: in its summary and its log.
+  void Did(PlanAction action, const std::string& relative, uint64_t size);
+  void LogRollback() const;
+  uint32_t BecauseOf(uint32_t code, const char* what, const std::string& path,
+                     const std::string& reason);
   uint32_t Cancel(int percent);
   CopyLevel& Top() { return levels_.back(); }
 
@@ -157,6 +169,7 @@ class CopyJob {
   std::map<std::string, ManifestFile> installed_;
   RunPlan summary_;
   std::string manifestPath_;  // set once the manifest may have changed
+  FailureCause cause_;
 };
 
 // Whether the file at `path` must be written: true when it does not exist or

@@ -69,6 +69,8 @@ class CopySession {
   bool Recorded() const { return recorded_.load(); }
   // After a final report: what the run did to each file.
   RunPlan Summary() { return channel_.Summary(); }
+  // After a failure: why.
+  FailureCause Cause() { return channel_.Cause(); }
 
   ProgressChannel& TEST_channel() { return channel_; }
 

@@ -86,7 +86,7 @@ const ManifestFile* Manifest::Find(const std::string& path) const {
   return nullptr;
 }
 
-std::string ManifestDirectory() {
+std::string StateDirectory() {
   const char* state = std::getenv("XDG_STATE_HOME");
   std::string base;
   if (state != nullptr && state[0] == '/') {
@@ -97,7 +97,12 @@ std::string ManifestDirectory() {
     base = home + "/.local/state";
   }
   while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base + "/qorv/manifests/";
+  return base + "/qorv/";
+}
+
+std::string ManifestDirectory() {
+  std::string state = StateDirectory();
+  return state.empty() ? state : state + "manifests/";
 }
 
 std::string ManifestPathFor(const std::string& targetRoot) {

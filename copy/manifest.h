@@ -42,8 +42,10 @@ struct Manifest {
   const ManifestFile* Find(const std::string& path) const;
 };
 
-// $XDG_STATE_HOME/qorv/manifests/ (an absolute XDG_STATE_HOME only), else
-// ~/.local/state/qorv/manifests/; ends with "/". Empty when there is no home.
+// The installer's state: $XDG_STATE_HOME/qorv/ (an absolute XDG_STATE_HOME
+// only), else ~/.local/state/qorv/; ends with "/". Empty without a home.
+std::string StateDirectory();
+// StateDirectory() + "manifests/".
 std::string ManifestDirectory();
 // The manifest file of the target root `targetRoot` (ending with "/").
 std::string ManifestPathFor(const std::string& targetRoot);

@@ -2,6 +2,9 @@
 
 #include <cerrno>
 
+#include "base/text_convert.h"
+#include "res/string_table.h"
+
 namespace qorv {
 
 // Holds the semaphore for one operation; released on every way out.
@@ -37,6 +40,7 @@ void ProgressChannel::SetJob(KitReader* reader, const WideString& target) {
   target_ = target;
   notice_ = WideString();
   unrestored_.clear();
+  cause_ = FailureCause();
   size_t n = target_.size();
   if (n != 0 && target_[n - 1] != u'/' && target_[n - 1] != u'\\') target_.push_back(u'/');
 }
@@ -92,6 +96,24 @@ void ProgressChannel::SetUnrestored(const std::vector<UnrestoredFile>& files) {
 std::vector<UnrestoredFile> ProgressChannel::Unrestored() {
   Lock lock(&lock_);
   return unrestored_;
+}
+
+WideString DescribeCause(const FailureCause& cause) {
+  if (cause.empty()) return WideString();
+  WideString text = LookupText(NarrowString(cause.what));
+  if (!cause.path.empty()) text.append(Wide(": " + cause.path));
+  if (!cause.reason.empty()) text.append(Wide(": " + cause.reason));
+  return text;
+}
+
+void ProgressChannel::SetCause(const FailureCause& cause) {
+  Lock lock(&lock_);
+  cause_ = cause;
+}
+
+FailureCause ProgressChannel::Cause() {
+  Lock lock(&lock_);
+  return cause_;
 }
 
 void ProgressChannel::SetSummary(const RunPlan& summary) {

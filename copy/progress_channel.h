@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "base/text_string.h"
@@ -25,6 +26,17 @@ struct UnrestoredFile {
   WideString path;
   WideString backup;
 };
+
+// Why a run failed: what it was doing (the key of our words for it), on
+// which path, and the system's reason. Empty `what`: no cause recorded.
+struct FailureCause {
+  const char* what = nullptr;  // "IDS_CAUSE_WRITE", ...
+  std::string path;
+  std::string reason;  // strerror's text, or figures
+  bool empty() const { return what == nullptr; }
+};
+// "<what, in the current language>: <path>: <reason>".
+WideString DescribeCause(const FailureCause& cause);
 
 class ProgressChannel {
  public:
@@ -58,6 +70,9 @@ class ProgressChannel {
   // failure or cancel, what it had done before it rolled back).
   void SetSummary(const RunPlan& summary);
   RunPlan Summary();
+  // Set by a failed run before its final report.
+  void SetCause(const FailureCause& cause);
+  FailureCause Cause();
 
   // Tests only: called after every Post, outside the lock, on the posting
   // thread.
@@ -79,6 +94,7 @@ class ProgressChannel {
   WideString notice_;
   std::vector<UnrestoredFile> unrestored_;
   RunPlan summary_;
+  FailureCause cause_;
   std::function<void(uint32_t, const WideString&, int)> observer_;
 };
 

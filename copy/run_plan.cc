@@ -44,6 +44,7 @@ Destination InspectDestination(const std::string& path, const FileTime& entryTim
   d.exists = true;
   if (S_ISLNK(st.st_mode) && !Stat(path, &st)) return d;
   d.permissions = static_cast<int>(st.st_mode & 0777);
+  d.size = static_cast<uint64_t>(st.st_size);
   // Compared at the precision a copy sets, whole seconds: a file installed
   // from this very entry is equal to it, not older, whatever fraction of a
   // second the kit's time carries.

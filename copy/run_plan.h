@@ -50,6 +50,7 @@ struct Destination {
   bool exists = false;   // anything, a dangling link included
   bool older = true;     // no time to compare counts as older
   int permissions = -1;  // the bits a replacement keeps; -1: none to keep
+  uint64_t size = 0;     // of what is there
 };
 Destination InspectDestination(const std::string& path, const FileTime& entryTime);
 

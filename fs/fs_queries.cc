@@ -48,6 +48,14 @@ bool FileSize(const std::string& path, uint64_t* size) {
   return true;
 }
 
+bool FreeSpaceOf(const std::string& path, uint64_t* free, uint64_t* blockSize) {
+  struct statvfs st;
+  if (Sys().statvfs(path.c_str(), &st) != 0) return false;
+  *free = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+  *blockSize = st.f_frsize != 0 ? st.f_frsize : 4096;
+  return true;
+}
+
 uint64_t FreeSpaceInTemp() {
   struct statvfs st;
   if (Sys().statvfs(TempDirectory().c_str(), &st) != 0) return 0;

@@ -21,6 +21,9 @@ bool FileSize(const std::string& path, uint64_t* size);
 // Free bytes (reserved blocks counted) of the file system holding
 // TempDirectory(); 0 when that cannot be asked.
 uint64_t FreeSpaceInTemp();
+// The bytes an unprivileged user may still write on the file system holding
+// `path`, and its block size; false (errno set) when it cannot be asked.
+bool FreeSpaceOf(const std::string& path, uint64_t* free, uint64_t* blockSize);
 // Whether a file can be created in `directory`: a probe file is created and
 // removed there. A directory that does not exist yet passes when its
 // nearest existing ancestor does, since the copy creates the rest.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/text_convert.h"
+#include "copy/run_log.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
@@ -125,7 +126,17 @@ const char* MessageKeyOf(PrepareFailure failure) {
 PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader, Preparation* out,
                        const std::vector<PublicKey>& trusted) {
   out->kitPath = kitPath.empty() ? LocateKit(usecwd) : kitPath;
-  if (out->kitPath.empty() || !PathExists(Narrow(out->kitPath))) return PrepareFailure::kNoSource;
+  if (out->kitPath.empty() || !PathExists(Narrow(out->kitPath))) {
+    // Every place looked in: the installer itself (a kit inside it), then
+    // the kit file.
+    std::string places;
+    std::string self;
+    if (kitPath.empty() && ReadLink("/proc/self/exe", &self)) places = self + ", ";
+    places += out->kitPath.empty() ? std::string("qorv.vkt") : Narrow(out->kitPath);
+    out->problem = Narrow(LookupText(NarrowString("IDS_CAUSE_NO_KIT"))) + ": " + places;
+    LogLine("no kit: looked for " + places);
+    return PrepareFailure::kNoSource;
+  }
 
   out->locations = ReadKnownLocations();
   out->target = CleanTarget(ProposeTargetDirectory(out->locations));
@@ -148,12 +159,20 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
     const uint64_t size = extent.size;
     if (size > UINT64_MAX / 3 || size * 3 > FreeSpaceInTemp()) return PrepareFailure::kNoSpace;
   }
+  uint64_t kitSize = 0;
+  FileSize(kit, &kitSize);
+  LogLine("kit: " + kit + ", " + std::to_string(kitSize) + " bytes");
   uint32_t code = reader.Open(kit);
   if (code != 0) {
     out->problem = reader.Problem();
+    LogLine("the kit is refused (code " + std::to_string(code) + "): " + out->problem);
     return code == kErrorDiskFull ? PrepareFailure::kNoSpace : PrepareFailure::kDamagedSource;
   }
   out->checked = reader.HasTrailer();
+  LogLine(std::string("kit opened: ") + std::to_string(reader.EntryCount()) + " entries, " +
+          (reader.HasTrailer() ? "digest " + Hex(reader.Trailer().digest) + " matches"
+                               : "no trailer, so no digest to check") +
+          "; proposed directory " + Narrow(out->target));
   for (const KitSignature& s : reader.Trailer().signatures) out->signedBy.push_back(Hex(s.keyId));
   if (!trusted.empty()) {
     auto signedBy = [&reader](const PublicKey& key) {

@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_de = {
         {"IDS_UNINSTALL_FINISH", "Die Vorlagen wurden entfernt."},
         {"IDS_NOTHING_INSTALLED", "Für dieses Verzeichnis ist keine Installation verzeichnet."},
         {"IDS_UNINSTALL_ERROR", "Die Vorlagen konnten nicht entfernt werden. Vorlagenverzeichnis wurde nicht geändert."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Das Verzeichnis kann nicht angelegt werden"},
+        {"IDS_CAUSE_WRITE", "Die Datei kann nicht geschrieben werden"},
+        {"IDS_CAUSE_BACKUP", "Die Datei kann nicht in die Sicherung verschoben werden"},
+        {"IDS_CAUSE_JOURNAL", "Das Protokoll des Laufs kann nicht geschrieben werden"},
+        {"IDS_CAUSE_FLUSH", "Die geschriebenen Dateien können nicht auf die Platte gebracht werden"},
+        {"IDS_CAUSE_MANIFEST", "Der Eintrag der Installation kann nicht geschrieben werden"},
+        {"IDS_CAUSE_NO_SPACE", "Nicht genug Platz"},
+        {"IDS_CAUSE_KIT", "Die Distribution kann nicht gelesen werden"},
+        {"IDS_CAUSE_NO_KIT", "Keine Distribution gefunden; gesucht wurde"},
+        {"IDS_SPACE_FIGURES", "%1 Byte benötigt, %2 frei"},
+        {"IDS_LOG_AT", "Protokoll dieses Laufs"},
     }},
 };
 // clang-format on

@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_en = {
         {"IDS_UNINSTALL_FINISH", "The templates have been removed."},
         {"IDS_NOTHING_INSTALLED", "No installation is recorded for this directory."},
         {"IDS_UNINSTALL_ERROR", "The templates could not be removed. Template directory has not been changed."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Cannot create the directory"},
+        {"IDS_CAUSE_WRITE", "Cannot write the file"},
+        {"IDS_CAUSE_BACKUP", "Cannot move the file to the backups"},
+        {"IDS_CAUSE_JOURNAL", "Cannot write the run's journal"},
+        {"IDS_CAUSE_FLUSH", "Cannot flush the written files to disk"},
+        {"IDS_CAUSE_MANIFEST", "Cannot write the record of the installation"},
+        {"IDS_CAUSE_NO_SPACE", "Not enough space"},
+        {"IDS_CAUSE_KIT", "Cannot read the kit"},
+        {"IDS_CAUSE_NO_KIT", "No kit found; looked for"},
+        {"IDS_SPACE_FIGURES", "%1 bytes needed, %2 free"},
+        {"IDS_LOG_AT", "Log of this run"},
     }},
 };
 // clang-format on

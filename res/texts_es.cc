@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_es = {
         {"IDS_UNINSTALL_FINISH", "Las plantillas se han quitado."},
         {"IDS_NOTHING_INSTALLED", "No hay ninguna instalación registrada para este directorio."},
         {"IDS_UNINSTALL_ERROR", "No se pudieron quitar las plantillas. El directorio de plantillas no se ha modificado."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "No se puede crear el directorio"},
+        {"IDS_CAUSE_WRITE", "No se puede escribir el archivo"},
+        {"IDS_CAUSE_BACKUP", "No se puede mover el archivo a las copias de seguridad"},
+        {"IDS_CAUSE_JOURNAL", "No se puede escribir el diario de la ejecución"},
+        {"IDS_CAUSE_FLUSH", "No se pueden volcar a disco los archivos escritos"},
+        {"IDS_CAUSE_MANIFEST", "No se puede escribir el registro de la instalación"},
+        {"IDS_CAUSE_NO_SPACE", "No hay espacio suficiente"},
+        {"IDS_CAUSE_KIT", "No se puede leer el kit"},
+        {"IDS_CAUSE_NO_KIT", "No se encontró ningún kit; se buscó"},
+        {"IDS_SPACE_FIGURES", "%1 bytes necesarios, %2 libres"},
+        {"IDS_LOG_AT", "Registro de esta ejecución"},
     }},
 };
 // clang-format on

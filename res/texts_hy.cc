@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_hy = {
         {"IDS_UNINSTALL_FINISH", "Ձևանմուշները հեռացված են։"},
         {"IDS_NOTHING_INSTALLED", "Այս թղթապանակի համար տեղադրում գրանցված չէ։"},
         {"IDS_UNINSTALL_ERROR", "Չհաջողվեց հեռացնել ձևանմուշները։ Ձևանմուշների թղթապանակը չի փոխվել։"},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Հնարավոր չէ ստեղծել թղթապանակը"},
+        {"IDS_CAUSE_WRITE", "Հնարավոր չէ գրել ֆայլը"},
+        {"IDS_CAUSE_BACKUP", "Հնարավոր չէ ֆայլը տեղափոխել պահուստային պատճեններ"},
+        {"IDS_CAUSE_JOURNAL", "Հնարավոր չէ գրել կատարման մատյանը"},
+        {"IDS_CAUSE_FLUSH", "Հնարավոր չէ գրված ֆայլերը պահել սկավառակի վրա"},
+        {"IDS_CAUSE_MANIFEST", "Հնարավոր չէ գրել տեղադրման գրառումը"},
+        {"IDS_CAUSE_NO_SPACE", "Բավարար տեղ չկա"},
+        {"IDS_CAUSE_KIT", "Հնարավոր չէ կարդալ փաթեթը"},
+        {"IDS_CAUSE_NO_KIT", "Փաթեթ չի գտնվել. փնտրվել է"},
+        {"IDS_SPACE_FIGURES", "անհրաժեշտ է %1 բայթ, ազատ է %2"},
+        {"IDS_LOG_AT", "Այս գործարկման մատյանը"},
     }},
 };
 // clang-format on

@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_it = {
         {"IDS_UNINSTALL_FINISH", "I modelli sono stati rimossi."},
         {"IDS_NOTHING_INSTALLED", "Nessuna installazione registrata per questa directory."},
         {"IDS_UNINSTALL_ERROR", "Impossibile rimuovere i modelli. La directory dei modelli non è stata modificata."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Impossibile creare la directory"},
+        {"IDS_CAUSE_WRITE", "Impossibile scrivere il file"},
+        {"IDS_CAUSE_BACKUP", "Impossibile spostare il file nelle copie di sicurezza"},
+        {"IDS_CAUSE_JOURNAL", "Impossibile scrivere il giornale dell'esecuzione"},
+        {"IDS_CAUSE_FLUSH", "Impossibile scaricare su disco i file scritti"},
+        {"IDS_CAUSE_MANIFEST", "Impossibile scrivere il registro dell'installazione"},
+        {"IDS_CAUSE_NO_SPACE", "Spazio insufficiente"},
+        {"IDS_CAUSE_KIT", "Impossibile leggere il kit"},
+        {"IDS_CAUSE_NO_KIT", "Nessun kit trovato; cercato"},
+        {"IDS_SPACE_FIGURES", "%1 byte necessari, %2 liberi"},
+        {"IDS_LOG_AT", "Registro di questa esecuzione"},
     }},
 };
 // clang-format on

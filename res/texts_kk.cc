@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_kk = {
         {"IDS_UNINSTALL_FINISH", "Үлгілер жойылды."},
         {"IDS_NOTHING_INSTALLED", "Бұл каталог үшін тіркелген орнату жоқ."},
         {"IDS_UNINSTALL_ERROR", "Үлгілерді жою мүмкін болмады. Үлгілер каталогы өзгертілген жоқ."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Каталогты құру мүмкін емес"},
+        {"IDS_CAUSE_WRITE", "Файлды жазу мүмкін емес"},
+        {"IDS_CAUSE_BACKUP", "Файлды сақтық көшірмеге жылжыту мүмкін емес"},
+        {"IDS_CAUSE_JOURNAL", "Орындау журналын жазу мүмкін емес"},
+        {"IDS_CAUSE_FLUSH", "Жазылған файлдарды дискіге жазу мүмкін емес"},
+        {"IDS_CAUSE_MANIFEST", "Орнату туралы жазбаны жазу мүмкін емес"},
+        {"IDS_CAUSE_NO_SPACE", "Орын жеткіліксіз"},
+        {"IDS_CAUSE_KIT", "Дистрибутивті оқу мүмкін емес"},
+        {"IDS_CAUSE_NO_KIT", "Дистрибутив табылмады; ізделді"},
+        {"IDS_SPACE_FIGURES", "қажет байт: %1, бос: %2"},
+        {"IDS_LOG_AT", "Осы іске қосудың журналы"},
     }},
 };
 // clang-format on

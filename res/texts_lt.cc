@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_lt = {
         {"IDS_UNINSTALL_FINISH", "Šablonai pašalinti."},
         {"IDS_NOTHING_INSTALLED", "Šiam katalogui neužregistruotas joks įdiegimas."},
         {"IDS_UNINSTALL_ERROR", "Šablonų pašalinti nepavyko. Šablonų katalogas nepakeistas."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Nepavyksta sukurti katalogo"},
+        {"IDS_CAUSE_WRITE", "Nepavyksta įrašyti failo"},
+        {"IDS_CAUSE_BACKUP", "Nepavyksta perkelti failo į atsargines kopijas"},
+        {"IDS_CAUSE_JOURNAL", "Nepavyksta įrašyti vykdymo žurnalo"},
+        {"IDS_CAUSE_FLUSH", "Nepavyksta įrašyti failų į diską"},
+        {"IDS_CAUSE_MANIFEST", "Nepavyksta įrašyti įdiegimo įrašo"},
+        {"IDS_CAUSE_NO_SPACE", "Nepakanka vietos"},
+        {"IDS_CAUSE_KIT", "Nepavyksta perskaityti rinkinio"},
+        {"IDS_CAUSE_NO_KIT", "Rinkinys nerastas; ieškota"},
+        {"IDS_SPACE_FIGURES", "reikia baitų: %1, laisva: %2"},
+        {"IDS_LOG_AT", "Šio vykdymo žurnalas"},
     }},
 };
 // clang-format on

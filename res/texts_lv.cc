@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_lv = {
         {"IDS_UNINSTALL_FINISH", "Veidnes ir noņemtas."},
         {"IDS_NOTHING_INSTALLED", "Šai direktorijai nav reģistrētas instalācijas."},
         {"IDS_UNINSTALL_ERROR", "Veidnes neizdevās noņemt. Veidņu direktorija nav mainīta."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Nevar izveidot direktoriju"},
+        {"IDS_CAUSE_WRITE", "Nevar ierakstīt failu"},
+        {"IDS_CAUSE_BACKUP", "Nevar pārvietot failu uz rezerves kopijām"},
+        {"IDS_CAUSE_JOURNAL", "Nevar ierakstīt izpildes žurnālu"},
+        {"IDS_CAUSE_FLUSH", "Nevar ierakstīt failus diskā"},
+        {"IDS_CAUSE_MANIFEST", "Nevar ierakstīt instalācijas ierakstu"},
+        {"IDS_CAUSE_NO_SPACE", "Nepietiek vietas"},
+        {"IDS_CAUSE_KIT", "Nevar nolasīt komplektu"},
+        {"IDS_CAUSE_NO_KIT", "Komplekts nav atrasts; meklēts"},
+        {"IDS_SPACE_FIGURES", "vajag baitu: %1, brīvi: %2"},
+        {"IDS_LOG_AT", "Šīs izpildes žurnāls"},
     }},
 };
 // clang-format on

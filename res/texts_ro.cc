@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_ro = {
         {"IDS_UNINSTALL_FINISH", "Șabloanele au fost eliminate."},
         {"IDS_NOTHING_INSTALLED", "Nu există nicio instalare înregistrată pentru acest director."},
         {"IDS_UNINSTALL_ERROR", "Șabloanele nu au putut fi eliminate. Directorul de șabloane nu a fost modificat."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Directorul nu poate fi creat"},
+        {"IDS_CAUSE_WRITE", "Fișierul nu poate fi scris"},
+        {"IDS_CAUSE_BACKUP", "Fișierul nu poate fi mutat în copiile de siguranță"},
+        {"IDS_CAUSE_JOURNAL", "Jurnalul rulării nu poate fi scris"},
+        {"IDS_CAUSE_FLUSH", "Fișierele scrise nu pot fi salvate pe disc"},
+        {"IDS_CAUSE_MANIFEST", "Înregistrarea instalării nu poate fi scrisă"},
+        {"IDS_CAUSE_NO_SPACE", "Spațiu insuficient"},
+        {"IDS_CAUSE_KIT", "Kitul nu poate fi citit"},
+        {"IDS_CAUSE_NO_KIT", "Niciun kit găsit; s-a căutat"},
+        {"IDS_SPACE_FIGURES", "%1 octeți necesari, %2 liberi"},
+        {"IDS_LOG_AT", "Jurnalul acestei rulări"},
     }},
 };
 // clang-format on

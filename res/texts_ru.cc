@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_ru = {
         {"IDS_UNINSTALL_FINISH", "Шаблоны удалены."},
         {"IDS_NOTHING_INSTALLED", "Для этого каталога нет записи об установке."},
         {"IDS_UNINSTALL_ERROR", "Не удалось удалить шаблоны. Каталог шаблонов не изменён."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Не удаётся создать каталог"},
+        {"IDS_CAUSE_WRITE", "Не удаётся записать файл"},
+        {"IDS_CAUSE_BACKUP", "Не удаётся перенести файл в резервную копию"},
+        {"IDS_CAUSE_JOURNAL", "Не удаётся записать журнал выполнения"},
+        {"IDS_CAUSE_FLUSH", "Не удаётся сбросить записанные файлы на диск"},
+        {"IDS_CAUSE_MANIFEST", "Не удаётся записать сведения об установке"},
+        {"IDS_CAUSE_NO_SPACE", "Недостаточно места"},
+        {"IDS_CAUSE_KIT", "Не удаётся прочитать дистрибутив"},
+        {"IDS_CAUSE_NO_KIT", "Дистрибутив не найден; искали"},
+        {"IDS_SPACE_FIGURES", "нужно байт: %1, свободно: %2"},
+        {"IDS_LOG_AT", "Журнал этого запуска"},
     }},
 };
 // clang-format on

@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_tr = {
         {"IDS_UNINSTALL_FINISH", "Şablonlar kaldırıldı."},
         {"IDS_NOTHING_INSTALLED", "Bu dizin için kayıtlı bir kurulum yok."},
         {"IDS_UNINSTALL_ERROR", "Şablonlar kaldırılamadı. Şablon dizini değiştirilmedi."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Dizin oluşturulamıyor"},
+        {"IDS_CAUSE_WRITE", "Dosya yazılamıyor"},
+        {"IDS_CAUSE_BACKUP", "Dosya yedeklere taşınamıyor"},
+        {"IDS_CAUSE_JOURNAL", "Çalıştırma günlüğü yazılamıyor"},
+        {"IDS_CAUSE_FLUSH", "Yazılan dosyalar diske aktarılamıyor"},
+        {"IDS_CAUSE_MANIFEST", "Kurulum kaydı yazılamıyor"},
+        {"IDS_CAUSE_NO_SPACE", "Yeterli alan yok"},
+        {"IDS_CAUSE_KIT", "Paket okunamıyor"},
+        {"IDS_CAUSE_NO_KIT", "Paket bulunamadı; aranan"},
+        {"IDS_SPACE_FIGURES", "%1 bayt gerekli, %2 boş"},
+        {"IDS_LOG_AT", "Bu çalıştırmanın günlüğü"},
     }},
 };
 // clang-format on

@@ -58,6 +58,17 @@ constinit const LanguageTexts kTexts_vi = {
         {"IDS_UNINSTALL_FINISH", "Các mẫu đã được gỡ bỏ."},
         {"IDS_NOTHING_INSTALLED", "Không có bản cài đặt nào được ghi nhận cho thư mục này."},
         {"IDS_UNINSTALL_ERROR", "Không thể gỡ bỏ các mẫu. Thư mục mẫu không bị thay đổi."},
+        {"IDS_CAUSE_MAKE_DIRECTORY", "Không thể tạo thư mục"},
+        {"IDS_CAUSE_WRITE", "Không thể ghi tệp"},
+        {"IDS_CAUSE_BACKUP", "Không thể chuyển tệp vào bản sao lưu"},
+        {"IDS_CAUSE_JOURNAL", "Không thể ghi nhật ký của lần chạy"},
+        {"IDS_CAUSE_FLUSH", "Không thể ghi các tệp đã viết xuống đĩa"},
+        {"IDS_CAUSE_MANIFEST", "Không thể ghi bản ghi cài đặt"},
+        {"IDS_CAUSE_NO_SPACE", "Không đủ dung lượng"},
+        {"IDS_CAUSE_KIT", "Không thể đọc bộ cài"},
+        {"IDS_CAUSE_NO_KIT", "Không tìm thấy bộ cài; đã tìm"},
+        {"IDS_SPACE_FIGURES", "cần %1 byte, còn trống %2"},
+        {"IDS_LOG_AT", "Nhật ký của lần chạy này"},
     }},
 };
 // clang-format on

@@ -11,6 +11,7 @@
 #include "base/text_convert.h"
 #include "copy/copy_session.h"
 #include "copy/manifest.h"
+#include "copy/run_log.h"
 #include "fs/error_codes.h"
 #include "fs/file_util.h"
 #include "fs/path.h"
@@ -61,6 +62,14 @@ void TextInstaller::Say(const WideString& text) {
 }
 
 void TextInstaller::SayKey(const char* key) { Say(Text(key)); }
+
+void TextInstaller::SayLogPath() {
+  const std::string path = RunLogPath();
+  if (path.empty()) return;
+  WideString line = Text("IDS_LOG_AT");
+  line.append(Wide(": " + path));
+  Say(line);
+}
 
 void TextInstaller::Prompt(const WideString& text) {
   EndProgressLine();
@@ -294,6 +303,9 @@ int TextInstaller::Copy(const WideString& target) {
         !(options_.uninstall && outcome == RunOutcome::kFailed)) {
       Say(report.message);
     }
+    // The cause, on a line of its own.
+    const FailureCause cause = session.Cause();
+    if (outcome == RunOutcome::kFailed && !cause.empty()) Say(DescribeCause(cause));
     // Not as it was: say so, and where the old files are.
     if (!unrestored.empty()) {
       SayKey("IDS_ROLLBACK_INCOMPLETE");
@@ -304,11 +316,13 @@ int TextInstaller::Copy(const WideString& target) {
         line.append(file.backup);
         Say(line);
       }
+      SayLogPath();
       return kTextFailed;
     }
     if (outcome == RunOutcome::kCancelled) return kTextCancelled;
     if (report.code != kErrorBusy)
       SayKey(options_.uninstall ? "IDS_UNINSTALL_ERROR" : "IDS_ERROR_FINISH");
+    SayLogPath();
     return kTextFailed;
   }
 }
@@ -384,6 +398,7 @@ int TextInstaller::Run() {
   if (failure != PrepareFailure::kNone) {
     SayKey(MessageKeyOf(failure));
     if (!prepared.problem.empty()) Say(Wide(prepared.problem));
+    SayLogPath();
     return kTextFailed;
   }
   if (!prepared.checked) SayKey("IDS_KIT_UNCHECKED");

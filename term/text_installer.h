@@ -66,6 +66,8 @@ class TextInstaller {
   int TakeInterrupt();
   void Say(const WideString& text);
   void SayKey(const char* key);
+  // "Log of this run: <path>", when the run has a log.
+  void SayLogPath();
   void Prompt(const WideString& text);
   void DrawProgress(int percent, const WideString& path, const WideString& target);
   void EndProgressLine();

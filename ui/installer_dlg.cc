@@ -3,6 +3,7 @@
 #include <gdk/gdkkeysyms.h>
 
 #include "base/text_convert.h"
+#include "copy/run_log.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "install/interrupts.h"
@@ -42,13 +43,28 @@ void QuitMainLoop(GtkWidget*, gpointer) {
 
 }  // namespace
 
-int ShowMessage(const CWnd* owner, const WideString& text, uint32_t flags) {
+WideString WithLogPath(const WideString& cause) {
+  WideString text = cause;
+  const std::string path = RunLogPath();
+  if (path.empty()) return text;
+  if (!text.empty()) text.append(WideString(u"\n\n"));
+  text.append(LookupText(NarrowString("IDS_LOG_AT")));
+  text.append(Wide(": " + path));
+  return text;
+}
+
+int ShowMessage(const CWnd* owner, const WideString& text, uint32_t flags,
+                const WideString& secondary) {
   GtkMessageType type = GTK_MESSAGE_OTHER;
   if ((flags >> 24) == 1) type = GTK_MESSAGE_ERROR;
   if ((flags >> 24) == 2) type = GTK_MESSAGE_QUESTION;
   GtkButtonsType buttons = (flags & 0xFF) == 2 ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK;
   GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type, buttons, "%s",
                                           toNarrow(text).c_str());
+  if (!secondary.empty()) {
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box), "%s",
+                                             toNarrow(secondary).c_str());
+  }
   if (owner != nullptr) {
     gtk_window_set_title(GTK_WINDOW(box), toNarrow(owner->GetTitle()).c_str());
   }
@@ -111,7 +127,8 @@ bool CInstallerDlg::Prepare() {
   PrepareFailure failure = qorv::Prepare(usecwd_, kitPath_, reader_, &prepared);
   kitPath_ = prepared.kitPath;
   if (failure != PrepareFailure::kNone) {
-    ShowMessage(this, Text(MessageKeyOf(failure)), kMessageError);
+    ShowMessage(this, Text(MessageKeyOf(failure)), kMessageError,
+                WithLogPath(Wide(prepared.problem)));
     return false;
   }
   // A directory given on the command line is taken as it is, uncleaned.
@@ -249,7 +266,10 @@ void CInstallerDlg::StartCopying() {
     std::vector<UnrestoredFile> unrestored = session_.Unrestored();
     // A cancel's text says the directory has not been changed: not shown
     // when that is untrue.
-    if (outcome != RunOutcome::kCancelled) ShowMessage(this, report.message, kMessageError);
+    if (outcome != RunOutcome::kCancelled) {
+      ShowMessage(this, report.message, kMessageError,
+                  WithLogPath(DescribeCause(session_.Cause())));
+    }
     if (!unrestored.empty()) {
       ShowIncompletePage(unrestored);
     } else if (outcome == RunOutcome::kCancelled) {

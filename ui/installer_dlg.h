@@ -40,7 +40,12 @@ inline constexpr uint32_t kMessagePlain = 1;             // plain, OK
 
 // A modal message box titled with `owner`'s title. Returns 1 for Yes, 2 for
 // No, 3 for OK, 0 for anything else (closed, Escape).
-int ShowMessage(const CWnd* owner, const WideString& text, uint32_t flags);
+// `cause`, then "Log of this run: <path>" when the run has a log.
+WideString WithLogPath(const WideString& cause);
+
+// `secondary`: a second, smaller text under `text` (the cause of a failure).
+int ShowMessage(const CWnd* owner, const WideString& text, uint32_t flags,
+                const WideString& secondary = WideString());
 
 class CInstallerDlg : public CWnd {
  public:

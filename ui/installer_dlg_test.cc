@@ -44,6 +44,7 @@ class ModalAnswerer {
     if (source_ != 0) g_source_remove(source_);
   }
   const std::vector<std::string>& texts() const { return texts_; }
+  const std::vector<std::string>& secondaryTexts() const { return secondary_; }
 
  private:
   static gboolean Tick(gpointer data) {
@@ -57,6 +58,10 @@ class ModalAnswerer {
         g_object_get(w, "text", &text, nullptr);
         self->texts_.push_back(text != nullptr ? text : "");
         g_free(text);
+        gchar* secondary = nullptr;
+        g_object_get(w, "secondary-text", &secondary, nullptr);
+        self->secondary_.push_back(secondary != nullptr ? secondary : "");
+        g_free(secondary);
       }
       gint response = self->answer_(w);
       if (response != 0) gtk_dialog_response(GTK_DIALOG(w), response);
@@ -69,6 +74,7 @@ class ModalAnswerer {
   std::function<gint(GtkWidget*)> answer_;
   guint source_ = 0;
   std::vector<std::string> texts_;
+  std::vector<std::string> secondary_;
 };
 
 class InstallerDlgTest : public ::testing::Test {
@@ -259,6 +265,9 @@ TEST_F(InstallerDlgTest, FilesARollbackCannotPutBackAreListedNotCalledUnchanged)
     Click(d.nextButton());
     ASSERT_EQ(ok.texts().size(), 1u);
     EXPECT_EQ(ok.texts()[0], "Installation error");
+    // The cause under it: what, where, and the system's reason.
+    EXPECT_EQ(ok.secondaryTexts()[0],
+              "Cannot write the file: " + dir_ / "target/doc/readme.txt" + ": Is a directory");
   }
   EXPECT_EQ(d.state(), kFailed);
   ASSERT_NE(d.incompletePage(), nullptr);
@@ -341,6 +350,8 @@ TEST_F(InstallerDlgTest, CopyFailureShowsTheErrorBoxThenTheErrorPage) {
     Click(d.nextButton());
     ASSERT_EQ(ok.texts().size(), 1u);
     EXPECT_EQ(ok.texts()[0], "Installation error");
+    EXPECT_EQ(ok.secondaryTexts()[0],
+              "Cannot create the directory: " + dir_ / "blocker" + ": Not a directory");
   }
   EXPECT_EQ(d.state(), kFailed);
   EXPECT_TRUE(Visible(d.errorPage()->label()));

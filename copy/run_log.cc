@@ -1,0 +1,104 @@
+#include "copy/run_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <vector>
+
+#include "copy/manifest.h"
+#include "fs/file_ops.h"
+#include "fs/file_util.h"
+
+namespace qorv {
+
+namespace {
+
+struct Log {
+  std::mutex mutex;
+  ScopedFd fd;
+  std::string path;
+  std::chrono::steady_clock::time_point start;
+};
+
+Log& TheLog() {
+  static Log* log = new Log();  // never destroyed: threads may log until the end
+  return *log;
+}
+
+bool IsLogName(const std::string& name) {
+  return name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0;
+}
+
+}  // namespace
+
+std::string RunLogDirectory() {
+  std::string state = StateDirectory();
+  return state.empty() ? state : state + "log/";
+}
+
+std::string OpenRunLog(int argc, const char* const* argv) {
+  Log& log = TheLog();
+  std::lock_guard<std::mutex> lock(log.mutex);
+  const std::string directory = RunLogDirectory();
+  if (directory.empty() || ShellMakeDirs(directory) != 0) return std::string();
+  // The oldest go: names begin with the time, so sorting sorts by age.
+  std::vector<std::string> names;
+  if (ListNames(directory, &names)) {
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& n) { return !IsLogName(n); }),
+                names.end());
+    std::sort(names.begin(), names.end());
+    for (size_t i = 0; i + kKeptRunLogs <= names.size(); ++i) RemoveFile(directory + names[i]);
+  }
+  std::time_t now = std::time(nullptr);
+  struct tm utc;
+  gmtime_r(&now, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+  std::string path = directory + stamp + "-" + std::to_string(::getpid()) + ".log";
+  log.fd = OpenFile(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (!log.fd.IsValid()) return std::string();
+  log.path = path;
+  log.start = std::chrono::steady_clock::now();
+  char started[64];
+  std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  std::string head = std::string("qorv-setup ") + QORV_VERSION + ", started " + started +
+                     ", process " + std::to_string(::getpid()) + "\ncommand line:";
+  for (int i = 0; i < argc; ++i) head += std::string(" ") + (argv[i] != nullptr ? argv[i] : "");
+  WriteFully(log.fd.Get(), head + "\n");
+  return path;
+}
+
+std::string RunLogPath() {
+  Log& log = TheLog();
+  std::lock_guard<std::mutex> lock(log.mutex);
+  return log.path;
+}
+
+void LogLine(const std::string& line) {
+  Log& log = TheLog();
+  std::lock_guard<std::mutex> lock(log.mutex);
+  if (!log.fd.IsValid()) return;
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - log.start).count();
+  char prefix[32];
+  std::snprintf(prefix, sizeof prefix, "%9.3f ", seconds);
+  // One write per line: what reached the file stays there whatever happens
+  // to the process next.
+  WriteFully(log.fd.Get(), prefix + line + "\n");
+}
+
+void CloseRunLog() {
+  Log& log = TheLog();
+  std::lock_guard<std::mutex> lock(log.mutex);
+  log.fd.Close();
+  log.path.clear();
+}
+
+}  // namespace qorv
