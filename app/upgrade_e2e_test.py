@@ -9,6 +9,7 @@ killed halfway and finished or undone by the next start.
 """
 import json
 import os
+import re
 import signal
 import subprocess
 import time
@@ -84,6 +85,11 @@ check(r.returncode == 0 and actions(done, "file") == actions(plan, "plan"),
       "the upgrade does exactly what the plan said", r.stdout + r.stderr)
 check(result(done).get("outcome") == "installed" and result(done).get("changed") is True,
       "its result says it changed the target", r.stdout)
+logs = os.path.join(HOME, ".local/state/qorv/log")
+with open(os.path.join(logs, sorted(os.listdir(logs))[-1])) as f:
+    logged = sorted(tuple(m) for m in re.findall(
+        r"^ *[\d.]+ (write|replace|keep|remove|keep-changed) (.+)$", f.read(), re.M))
+check(logged == actions(done, "file"), "the run's log names the same actions", logged)
 check(not os.path.exists(os.path.join(TARGET, "tpl/obsolete.cf"))
       and not os.path.exists(os.path.join(TARGET, "tpl/sub/gone.cf"))
       and os.path.exists(os.path.join(TARGET, "tpl/new.cf")),

@@ -56,11 +56,14 @@ std::string OpenRunLog(int argc, const char* const* argv) {
     std::sort(names.begin(), names.end());
     for (size_t i = 0; i + kKeptRunLogs <= names.size(); ++i) RemoveFile(directory + names[i]);
   }
-  std::time_t now = std::time(nullptr);
+  // Named by the time to the millisecond, so that names sort by age.
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
   struct tm utc;
-  gmtime_r(&now, &utc);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+  gmtime_r(&now.tv_sec, &utc);
+  char stamp[48];
+  size_t n = std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+  std::snprintf(stamp + n, sizeof stamp - n, ".%03ld", now.tv_nsec / 1000000);
   std::string path = directory + stamp + "-" + std::to_string(::getpid()) + ".log";
   log.fd = OpenFile(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (!log.fd.IsValid()) return std::string();

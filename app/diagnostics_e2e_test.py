@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""End to end: what the real qorv-setup says when something goes wrong, and
+what its log holds. Each failure names what failed, the path and the
+system's reason on a line of its own, and where the run's log is; a target
+without room is refused before anything changes; the log of a run holds
+what the run did to each file; the last 20 logs are kept.
+
+    app/diagnostics_e2e_test.py BUILD_DIR   (as root: it mounts small file systems)
+"""
+import os
+import re
+import subprocess
+
+from e2e_support import *  # noqa: F401,F403
+
+LOGS = os.path.join(HOME, ".local/state/qorv/log")
+MOUNTS = []
+
+
+def mount_tmpfs(path, options):
+    os.makedirs(path, exist_ok=True)
+    r = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", path],
+                       capture_output=True, text=True)
+    if r.returncode == 0:
+        MOUNTS.append(path)
+    return r.returncode == 0
+
+
+def log_of(stderr):
+    m = re.search(r"^Log of this run: (.+)$", stderr, re.M)
+    if not m or not os.path.exists(m.group(1)):
+        return ""
+    with open(m.group(1)) as f:
+        return f.read()
+
+
+reset_home()
+kit = make_kit("kit", {"tpl/a.cf": b"a\n", "tpl/sub/b.cf": b"b" * 5000, "tpl/x": b"x\n"})
+
+# --- Each failure: the fixed text, the cause, the log ------------------------------
+a_file = os.path.join(WORK, "a-file")
+with open(a_file, "w") as f:
+    f.write("not a directory")
+blocked = os.path.join(WORK, "blocked")
+os.makedirs(os.path.join(blocked, "tpl/x"))  # a directory where the kit has a file
+os.utime(os.path.join(blocked, "tpl/x"), (1000, 1000))
+cases = [
+    ("/proc/nope", "Cannot create the directory: /proc/nope: No such file or directory"),
+    (a_file + "/t", "Cannot create the directory: %s: Not a directory" % a_file),
+    (blocked, "Cannot write the file: %s/tpl/x: Is a directory" % blocked),
+]
+readonly = os.path.join(WORK, "readonly")
+if mount_tmpfs(readonly, "ro,size=1m"):
+    cases.append((readonly + "/t",
+                  "Cannot create the directory: %s/t: Read-only file system" % readonly))
+for target, cause in cases:
+    r = run(["usecwd", "-S", "-D" + target], kit)
+    lines = r.stderr.splitlines()
+    check(r.returncode == 1 and "Installation error" in lines
+          and lines[lines.index("Installation error") + 1] == cause,
+          "%s: the cause follows the fixed text" % target, r.stderr)
+    check(cause in log_of(r.stderr) and "failed with code" in log_of(r.stderr),
+          "%s: the log named on the terminal holds the failure" % target, r.stderr)
+check(sorted(os.listdir(blocked)) == ["tpl"] and os.listdir(os.path.join(blocked, "tpl")) == ["x"],
+      "the blocked target is left as it was")
+
+r = run(["-S", "-D" + os.path.join(WORK, "t")], WORK)
+check(r.returncode == 1 and ("No kit found; looked for: %s, %s" %
+                             (SETUP, os.path.join(os.path.dirname(SETUP), "qorv.vkt")))
+      in r.stderr, "no kit: every place looked in is named", r.stderr)
+
+# --- No room: refused before anything changes ----------------------------------------
+small = os.path.join(WORK, "small")
+if mount_tmpfs(small, "size=64k"):
+    with open(os.path.join(small, "before.txt"), "w") as f:
+        f.write("there before\n")
+    big = make_kit("big", {"tpl/big.bin": os.urandom(200000)})
+    tree = snapshot(small)
+    r = run(["usecwd", "-S", "-D" + small + "/t"], big)
+    check(r.returncode == 1 and re.search(r"^Not enough space: %s/t: \d+ bytes needed, \d+ free$"
+                                          % re.escape(small), r.stderr, re.M),
+          "a target without room is refused, naming it, what is needed and what is free",
+          r.stderr)
+    check(snapshot(small) == tree, "and nothing in it changed", differences(tree, snapshot(small)))
+else:
+    check(False, "a small tmpfs can be mounted (run as root)")
+
+# --- The log holds what the run did ------------------------------------------------------
+reset_home()
+target = os.path.join(WORK, "logged")
+r = run(["usecwd", "-S", "-D" + target], kit)
+check(r.returncode == 0, "an installation succeeds", r.stderr)
+logs = sorted(os.listdir(LOGS))
+with open(os.path.join(LOGS, logs[-1])) as f:
+    log = f.read()
+written = sorted(re.findall(r"^ *[\d.]+ write (.+)$", log, re.M))
+installed = sorted(p for p in snapshot(target) if os.path.isfile(os.path.join(target, p)))
+check(written == installed, "the log names every file written, and only those",
+      "%s\n%s" % (written, installed))
+check("qorv-setup " in log.splitlines()[0] and "command line: " in log and "kit: " in log
+      and "committed: 3 written" in log and "exit status 0" in log,
+      "with the version, the command line, the kit and the outcome", log)
+r = run(["usecwd", "-S", "-D" + target], kit)
+with open(os.path.join(LOGS, sorted(os.listdir(LOGS))[-1])) as f:
+    log = f.read()
+check(len(re.findall(r"^ *[\d.]+ keep ", log, re.M)) == 3, "a second run logs what it kept", log)
+
+for _ in range(22):
+    run(["usecwd", "--dry-run", "-D" + target], kit)
+check(len(os.listdir(LOGS)) == 20, "the last 20 logs are kept", len(os.listdir(LOGS)))
+
+for path in MOUNTS:
+    subprocess.run(["umount", path])
+finish()
