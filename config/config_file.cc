@@ -312,13 +312,14 @@ void ConfigEntryList::Write(const WideString& path) const {
     }
   }
 
-  switch (ReplaceFileDurably(ResolveTarget(Narrow(path)), content)) {
+  const std::string file = ResolveTarget(Narrow(path));
+  switch (ReplaceFileDurably(file, content)) {
     case ReplaceResult::kDone:
       return;
     case ReplaceResult::kNotCreated:
-      throw ConfigWriteError(1);
+      throw ConfigWriteError(1, file, errno);
     case ReplaceResult::kNotWritten:
-      throw ConfigWriteError(2);
+      throw ConfigWriteError(2, file, errno);
   }
 }
 

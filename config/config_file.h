@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "base/text_convert.h"
@@ -31,14 +32,21 @@ struct NoCaseLess {
 // at all, 2 when its content cannot be written out.
 class ConfigWriteError : public std::runtime_error {
  public:
-  explicit ConfigWriteError(int code)
+  // `path` and `error` (an errno), when known, say which file and why.
+  explicit ConfigWriteError(int code, std::string path = std::string(), int error = 0)
       : std::runtime_error(code == 1 ? "cannot open the configuration file"
                                      : "cannot write the configuration file"),
-        code_(code) {}
+        code_(code),
+        path_(std::move(path)),
+        error_(error) {}
   int code() const { return code_; }
+  const std::string& path() const { return path_; }
+  int error() const { return error_; }
 
  private:
   int code_;
+  std::string path_;
+  int error_;
 };
 
 struct ConfigEntry {

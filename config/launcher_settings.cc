@@ -5,6 +5,7 @@
 #include <wordexp.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 
@@ -83,7 +84,7 @@ std::vector<WideString> LauncherSettings::GetValues(const WideString& key) const
 
 void LauncherSettings::Save() {
   WideString file = UserFile();
-  if (userUnreadable_) throw ConfigWriteError(1);
+  if (userUnreadable_) throw ConfigWriteError(1, Narrow(file));
   auto makeDirectory = [&file] {
     size_t cut = file.size();
     while (cut > 0 && file[cut - 1] != u'/' && file[cut - 1] != u'\\') --cut;
@@ -203,7 +204,21 @@ class LauncherLocks {
 
 }  // namespace
 
-bool RecordInstalledLocation(const WideString& target) {
+namespace {
+
+// "<file>: <reason>" of a failed write, for the user.
+std::string WriteProblem(const ConfigWriteError& e) {
+  std::string reason = e.error() != 0 ? std::strerror(e.error()) : e.what();
+  return e.path().empty() ? reason : e.path() + ": " + reason;
+}
+
+std::string ReadProblem(const WideString& file) { return Narrow(file) + ": cannot be read whole"; }
+
+}  // namespace
+
+bool RecordInstalledLocation(const WideString& target, std::string* problem) {
+  std::string ignored;
+  if (problem == nullptr) problem = &ignored;
   WideString head = target;
   if (EndsWithSeparator(head)) head.resize(head.size() - 1);
   try {
@@ -226,13 +241,19 @@ bool RecordInstalledLocation(const WideString& target) {
       normal.Load();
       normalLoaded = true;
       // A list that could not be read whole cannot be merged into.
-      if (normal.UserUnreadable()) return false;
+      if (normal.UserUnreadable()) {
+        *problem = ReadProblem(UserLauncherFile());
+        return false;
+      }
       LocationList found = LocationsOf(normal);
       list.insert(list.end(), found.begin(), found.end());
     } else if (altExists) {
       alt.Load();
       altLoaded = true;
-      if (alt.UserUnreadable()) return false;
+      if (alt.UserUnreadable()) {
+        *problem = ReadProblem(AltLauncherFile());
+        return false;
+      }
       LocationList found = LocationsOf(alt);
       list.insert(list.end(), found.begin(), found.end());
       fromAltFile = list.size() > 1;
@@ -246,12 +267,17 @@ bool RecordInstalledLocation(const WideString& target) {
       StoreLocations(alt, list);
     }
     return true;
+  } catch (const ConfigWriteError& e) {
+    *problem = WriteProblem(e);
+    return false;
   } catch (...) {
     return false;
   }
 }
 
-bool ForgetInstalledLocation(const WideString& target) {
+bool ForgetInstalledLocation(const WideString& target, std::string* problem) {
+  std::string ignored;
+  if (problem == nullptr) problem = &ignored;
   // Any spelling: either separator, with or without trailing ones, any
   // ASCII case.
   auto key = [](WideString location) {
@@ -273,6 +299,7 @@ bool ForgetInstalledLocation(const WideString& target) {
       LauncherSettings settings(alternative);
       settings.Load();
       if (settings.UserUnreadable()) {
+        *problem = ReadProblem(alternative ? AltLauncherFile() : UserLauncherFile());
         ok = false;
         continue;
       }
@@ -284,6 +311,9 @@ bool ForgetInstalledLocation(const WideString& target) {
       if (kept.size() != list.size()) StoreLocations(settings, kept);
     }
     return ok;
+  } catch (const ConfigWriteError& e) {
+    *problem = WriteProblem(e);
+    return false;
   } catch (...) {
     return false;
   }

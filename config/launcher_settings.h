@@ -94,14 +94,15 @@ WideString ProposeTargetDirectory(const KnownLocations& known);
 // file beside each launcher file it writes ("vexalaunch.cfg.lock"), it reads
 // the files again, so a location recorded meanwhile is kept. Failures are
 // swallowed: the installation stands either way. Returns false when a file
-// could not be read or written.
-bool RecordInstalledLocation(const WideString& target);
+// could not be read or written, with `problem` (optional) saying which and
+// why.
+bool RecordInstalledLocation(const WideString& target, std::string* problem = nullptr);
 
 // After an uninstall of `target`: removes every spelling of it from the
 // launcher files' lists, under the same locks. Nothing else changes; a file
 // without it is not written. Returns false when a file could not be read or
 // written.
-bool ForgetInstalledLocation(const WideString& target);
+bool ForgetInstalledLocation(const WideString& target, std::string* problem = nullptr);
 
 }  // namespace qorv
 

@@ -203,8 +203,18 @@ TEST_F(LauncherTest, FailedWritesAreRetriedOnceThenSwallowed) {
   KnownLocations known = ReadKnownLocations();
   {
     testing::FaultInjector twice(testing::SysCall::kRename, 0, EIO, 2);
-    EXPECT_FALSE(RecordInstalledLocation(W("/new")));
+    std::string problem;
+    EXPECT_FALSE(RecordInstalledLocation(W("/new"), &problem));
     EXPECT_EQ(twice.Count(), 2);
+    // Which file, and the system's reason.
+    EXPECT_EQ(problem, UserFile() + ": Input/output error");
+  }
+  {
+    // Forgetting a location fails the same way, and says so the same way.
+    testing::FaultInjector once(testing::SysCall::kRename, 0, EIO);
+    std::string problem;
+    EXPECT_FALSE(ForgetInstalledLocation(W("/old"), &problem));
+    EXPECT_EQ(problem, UserFile() + ": Input/output error");
   }
   EXPECT_EQ(ReadFile(UserFile()), content);
   {

@@ -28,8 +28,9 @@ void CopySession::Start(KitReader* reader, const WideString& target) {
   // Recorded as part of the run, before its journal goes: a crash right
   // after the commit cannot leave the templates installed but unrecorded.
   worker_.SetUninstall(false);
-  worker_.SetOnCommitted(
-      [this, target](const WideString&, bool) { recorded_ = RecordInstalledLocation(target); });
+  worker_.SetOnCommitted([this, target](const WideString&, bool) {
+    recorded_ = RecordInstalledLocation(target, &recordProblem_);
+  });
   Launch();
 }
 
@@ -37,8 +38,9 @@ void CopySession::StartUninstall(const WideString& target) {
   channel_.SetJob(nullptr, target);
   recorded_ = false;
   worker_.SetUninstall(true);
-  worker_.SetOnCommitted(
-      [this, target](const WideString&, bool) { recorded_ = ForgetInstalledLocation(target); });
+  worker_.SetOnCommitted([this, target](const WideString&, bool) {
+    recorded_ = ForgetInstalledLocation(target, &recordProblem_);
+  });
   Launch();
 }
 

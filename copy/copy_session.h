@@ -67,6 +67,8 @@ class CopySession {
   // After the join of a committed run: whether the location was recorded
   // (or, uninstalling, removed).
   bool Recorded() const { return recorded_.load(); }
+  // After the join of a run whose location was not recorded: why.
+  const std::string& RecordProblem() const { return recordProblem_; }
   // After a final report: what the run did to each file.
   RunPlan Summary() { return channel_.Summary(); }
   // After a failure: why.
@@ -79,6 +81,7 @@ class CopySession {
 
   ProgressChannel channel_;
   std::atomic<bool> recorded_{false};
+  std::string recordProblem_;  // written by the copy thread before its final report
   // Last: destroyed first, so the thread ends before the channel goes.
   CopyWorker worker_;
 };

@@ -10,7 +10,7 @@
 namespace qorv::res {
 
 // Every language has a text for each of the installer's keys.
-inline constexpr size_t kTextCount = 59;
+inline constexpr size_t kTextCount = 60;
 
 struct TextEntry {
   const char* key;

@@ -71,6 +71,7 @@ const char* const kAllKeys[] = {
     "IDS_CAUSE_NO_KIT",
     "IDS_SPACE_FIGURES",
     "IDS_LOG_AT",
+    "IDS_CAUSE_LAUNCHER",
 };
 
 // Looks a key up in one language, in UTF-8 as the toolkit receives it.

@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_bg = {
         {"IDS_CAUSE_NO_KIT", "Не е намерена дистрибуция; търсено е"},
         {"IDS_SPACE_FIGURES", "нужни байта: %1, свободни: %2"},
         {"IDS_LOG_AT", "Дневник на това изпълнение"},
+        {"IDS_CAUSE_LAUNCHER", "Файлът на стартовата програма не може да бъде записан"},
     }},
 };
 // clang-format on

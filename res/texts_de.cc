@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_de = {
         {"IDS_CAUSE_NO_KIT", "Keine Distribution gefunden; gesucht wurde"},
         {"IDS_SPACE_FIGURES", "%1 Byte benötigt, %2 frei"},
         {"IDS_LOG_AT", "Protokoll dieses Laufs"},
+        {"IDS_CAUSE_LAUNCHER", "Die Datei des Startprogramms kann nicht geschrieben werden"},
     }},
 };
 // clang-format on

@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_el = {
         {"IDS_CAUSE_NO_KIT", "Δεν βρέθηκε πακέτο· αναζητήθηκε"},
         {"IDS_SPACE_FIGURES", "απαιτούνται %1 byte, ελεύθερα %2"},
         {"IDS_LOG_AT", "Αρχείο καταγραφής αυτής της εκτέλεσης"},
+        {"IDS_CAUSE_LAUNCHER", "Δεν είναι δυνατή η εγγραφή του αρχείου του προγράμματος εκκίνησης"},
     }},
 };
 // clang-format on

@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_en = {
         {"IDS_CAUSE_NO_KIT", "No kit found; looked for"},
         {"IDS_SPACE_FIGURES", "%1 bytes needed, %2 free"},
         {"IDS_LOG_AT", "Log of this run"},
+        {"IDS_CAUSE_LAUNCHER", "Cannot write the launcher file"},
     }},
 };
 // clang-format on

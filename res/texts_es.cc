@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_es = {
         {"IDS_CAUSE_NO_KIT", "No se encontró ningún kit; se buscó"},
         {"IDS_SPACE_FIGURES", "%1 bytes necesarios, %2 libres"},
         {"IDS_LOG_AT", "Registro de esta ejecución"},
+        {"IDS_CAUSE_LAUNCHER", "No se puede escribir el archivo del lanzador"},
     }},
 };
 // clang-format on

@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_hy = {
         {"IDS_CAUSE_NO_KIT", "Փաթեթ չի գտնվել. փնտրվել է"},
         {"IDS_SPACE_FIGURES", "անհրաժեշտ է %1 բայթ, ազատ է %2"},
         {"IDS_LOG_AT", "Այս գործարկման մատյանը"},
+        {"IDS_CAUSE_LAUNCHER", "Հնարավոր չէ գրել գործարկիչի ֆայլը"},
     }},
 };
 // clang-format on

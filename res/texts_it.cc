@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_it = {
         {"IDS_CAUSE_NO_KIT", "Nessun kit trovato; cercato"},
         {"IDS_SPACE_FIGURES", "%1 byte necessari, %2 liberi"},
         {"IDS_LOG_AT", "Registro di questa esecuzione"},
+        {"IDS_CAUSE_LAUNCHER", "Impossibile scrivere il file del programma di avvio"},
     }},
 };
 // clang-format on

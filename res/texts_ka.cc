@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_ka = {
         {"IDS_CAUSE_NO_KIT", "დისტრიბუტივი ვერ მოიძებნა; მოიძებნა"},
         {"IDS_SPACE_FIGURES", "საჭიროა %1 ბაიტი, თავისუფალია %2"},
         {"IDS_LOG_AT", "ამ გაშვების ჟურნალი"},
+        {"IDS_CAUSE_LAUNCHER", "გამშვების ფაილის ჩაწერა ვერ ხერხდება"},
     }},
 };
 // clang-format on

@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_kk = {
         {"IDS_CAUSE_NO_KIT", "Дистрибутив табылмады; ізделді"},
         {"IDS_SPACE_FIGURES", "қажет байт: %1, бос: %2"},
         {"IDS_LOG_AT", "Осы іске қосудың журналы"},
+        {"IDS_CAUSE_LAUNCHER", "Іске қосу бағдарламасының файлын жазу мүмкін емес"},
     }},
 };
 // clang-format on

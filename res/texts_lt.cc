@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_lt = {
         {"IDS_CAUSE_NO_KIT", "Rinkinys nerastas; ieškota"},
         {"IDS_SPACE_FIGURES", "reikia baitų: %1, laisva: %2"},
         {"IDS_LOG_AT", "Šio vykdymo žurnalas"},
+        {"IDS_CAUSE_LAUNCHER", "Nepavyksta įrašyti paleidimo programos failo"},
     }},
 };
 // clang-format on

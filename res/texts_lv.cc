@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_lv = {
         {"IDS_CAUSE_NO_KIT", "Komplekts nav atrasts; meklēts"},
         {"IDS_SPACE_FIGURES", "vajag baitu: %1, brīvi: %2"},
         {"IDS_LOG_AT", "Šīs izpildes žurnāls"},
+        {"IDS_CAUSE_LAUNCHER", "Nevar ierakstīt palaidēja failu"},
     }},
 };
 // clang-format on

@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_ro = {
         {"IDS_CAUSE_NO_KIT", "Niciun kit găsit; s-a căutat"},
         {"IDS_SPACE_FIGURES", "%1 octeți necesari, %2 liberi"},
         {"IDS_LOG_AT", "Jurnalul acestei rulări"},
+        {"IDS_CAUSE_LAUNCHER", "Fișierul lansatorului nu poate fi scris"},
     }},
 };
 // clang-format on

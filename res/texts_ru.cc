@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_ru = {
         {"IDS_CAUSE_NO_KIT", "Дистрибутив не найден; искали"},
         {"IDS_SPACE_FIGURES", "нужно байт: %1, свободно: %2"},
         {"IDS_LOG_AT", "Журнал этого запуска"},
+        {"IDS_CAUSE_LAUNCHER", "Не удаётся записать файл программы запуска"},
     }},
 };
 // clang-format on

@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_tr = {
         {"IDS_CAUSE_NO_KIT", "Paket bulunamadı; aranan"},
         {"IDS_SPACE_FIGURES", "%1 bayt gerekli, %2 boş"},
         {"IDS_LOG_AT", "Bu çalıştırmanın günlüğü"},
+        {"IDS_CAUSE_LAUNCHER", "Başlatıcı dosyası yazılamıyor"},
     }},
 };
 // clang-format on

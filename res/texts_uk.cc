@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_uk = {
         {"IDS_CAUSE_NO_KIT", "Дистрибутив не знайдено; шукали"},
         {"IDS_SPACE_FIGURES", "потрібно байтів: %1, вільно: %2"},
         {"IDS_LOG_AT", "Журнал цього запуску"},
+        {"IDS_CAUSE_LAUNCHER", "Не вдається записати файл програми запуску"},
     }},
 };
 // clang-format on

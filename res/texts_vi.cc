@@ -69,6 +69,7 @@ constinit const LanguageTexts kTexts_vi = {
         {"IDS_CAUSE_NO_KIT", "Không tìm thấy bộ cài; đã tìm"},
         {"IDS_SPACE_FIGURES", "cần %1 byte, còn trống %2"},
         {"IDS_LOG_AT", "Nhật ký của lần chạy này"},
+        {"IDS_CAUSE_LAUNCHER", "Không thể ghi tệp của trình khởi chạy"},
     }},
 };
 // clang-format on

@@ -63,6 +63,13 @@ void TextInstaller::Say(const WideString& text) {
 
 void TextInstaller::SayKey(const char* key) { Say(Text(key)); }
 
+void TextInstaller::SayCause(const char* key, const std::string& problem) {
+  WideString line = Text(key);
+  line.append(Wide(": " + problem));
+  Say(line);
+  LogLine(Narrow(line));
+}
+
 void TextInstaller::SayLogPath() {
   const std::string path = RunLogPath();
   if (path.empty()) return;
@@ -295,6 +302,7 @@ int TextInstaller::Copy(const WideString& target) {
       if (!options_.json) DrawProgress(100, WideString(), target);
       EndProgressLine();
       recorded_ = session.Recorded();
+      recordProblem_ = session.RecordProblem();
       return kTextInstalled;
     }
     std::vector<UnrestoredFile> unrestored = session.Unrestored();
@@ -380,6 +388,7 @@ int TextInstaller::Uninstall() {
   if (!recorded_) {
     WriteText(err_, "qorv-setup: ");
     SayKey("IDS_LOCATION_NOT_RECORDED");
+    if (!recordProblem_.empty()) SayCause("IDS_CAUSE_LAUNCHER", recordProblem_);
   }
   SayKey("IDS_UNINSTALL_FINISH");
   return kTextInstalled;
@@ -447,6 +456,7 @@ int TextInstaller::Run() {
   if (!recorded_) {
     WriteText(err_, "qorv-setup: ");
     SayKey("IDS_LOCATION_NOT_RECORDED");
+    if (!recordProblem_.empty()) SayCause("IDS_CAUSE_LAUNCHER", recordProblem_);
   }
   if (!changed) SayKey("IDS_NOTHING_TO_DO");
   SayKey("IDS_SUCCESS_FINISH");

@@ -68,6 +68,8 @@ class TextInstaller {
   void SayKey(const char* key);
   // "Log of this run: <path>", when the run has a log.
   void SayLogPath();
+  // "<our words for `key`>: <problem>", said and logged.
+  void SayCause(const char* key, const std::string& problem);
   void Prompt(const WideString& text);
   void DrawProgress(int percent, const WideString& path, const WideString& target);
   void EndProgressLine();
@@ -83,6 +85,7 @@ class TextInstaller {
   KitReader reader_;
   // Whether an installed run's location was recorded.
   bool recorded_ = false;
+  std::string recordProblem_;
   // What the last run did (on failure, what it had done before it rolled
   // back).
   RunPlan done_;
