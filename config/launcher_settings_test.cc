@@ -211,7 +211,7 @@ TEST_F(LauncherTest, FailedWritesAreRetriedOnceThenSwallowed) {
   }
   {
     // Forgetting a location fails the same way, and says so the same way.
-    testing::FaultInjector once(testing::SysCall::kRename, 0, EIO);
+    testing::FaultInjector twice(testing::SysCall::kRename, 0, EIO, 2);
     std::string problem;
     EXPECT_FALSE(ForgetInstalledLocation(W("/old"), &problem));
     EXPECT_EQ(problem, UserFile() + ": Input/output error");
