@@ -396,19 +396,19 @@ uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
   // directory.
   ScopedFd unpacked(OpenNamelessFile(TempDirectory().c_str()));
   if (!unpacked.IsValid()) {
-    problem_ = "cannot create a temporary file in " + TempDirectory();
+    problem_ = "cannot create a temporary file in " + TempDirectory() + ": " + std::strerror(errno);
     return FailOpen(kErrorCannotMakeTemp);
   }
   bool complete = false;
   uint32_t code = UnpackKitInto(kitPath, unpacked.Get(), &complete, &check_);
+  const int error = errno;
   if (code == kErrorInvalidData) {
     problem_ = check_.problem.empty() ? "not a valid compressed stream" : check_.problem;
     return FailOpen(code);
   }
   if (code != 0) {
-    problem_ = code == kErrorNotFound   ? "cannot be found"
-               : code == kErrorDiskFull ? "the temporary directory " + TempDirectory() + " is full"
-                                        : "cannot be read or unpacked";
+    problem_ = code == kErrorDiskFull ? "the temporary directory " + TempDirectory() + " is full"
+                                      : std::strerror(error);
     return FailOpen(code);
   }
   if (strictness == Strictness::kVerify && !complete) {

@@ -81,7 +81,7 @@ expect_exit 1 "cut short or followed by other bytes" "$vkt" verify "$work/tail.v
 expect_exit 0 "4 entries written" "$vkt" unpack "$work/tail.vkt" "$work/out2"
 printf 'plain text, not a kit' > "$work/text.vkt"
 expect_exit 1 "not a valid compressed stream" "$vkt" verify "$work/text.vkt"
-expect_exit 1 "cannot be found" "$vkt" list "$work/none.vkt"
+expect_exit 1 "none.vkt: No such file or directory" "$vkt" list "$work/none.vkt"
 
 # Verified kits: the trailer, damage, keys and signatures.
 expect_exit 0 "verified: digest matches, not signed" "$vkt" verify "$work/a.vkt"
