@@ -109,6 +109,21 @@ for _ in range(22):
     run(["usecwd", "--dry-run", "-D" + target], kit)
 check(len(os.listdir(LOGS)) == 20, "the last 20 logs are kept", len(os.listdir(LOGS)))
 
+# --- For scripts -----------------------------------------------------------------------
+r = subprocess.run([SETUP, "--version"], capture_output=True, text=True, env=ENV)
+v = subprocess.run([VKT, "-V"], capture_output=True, text=True, env=ENV)
+check(r.returncode == 0 and re.fullmatch(r"qorv-setup \d+\.\d+\.\d+\n", r.stdout)
+      and v.returncode == 0 and re.fullmatch(r"vkt \d+\.\d+\.\d+\n", v.stdout),
+      "--version: one line with the name and the version", r.stdout + v.stdout)
+r = subprocess.run([SETUP, "usecwd", "-S", "-D" + os.path.join(WORK, "unreachable")], cwd=kit,
+                   env=dict(ENV, DISPLAY=":93"), capture_output=True, text=True,
+                   stdin=subprocess.DEVNULL, timeout=120)
+check(r.returncode == 0 and r.stderr.count("cannot open display :93") == 1,
+      "a display that cannot be opened is said once, then the terminal installs", r.stderr)
+r = run(["-S", "usecwd", "-D" + os.path.join(WORK, "late")], kit)
+check(r.returncode == 3 and "usecwd counts only as the first argument" in r.stderr,
+      "a usecwd out of place is refused on the terminal", r.stderr)
+
 for path in MOUNTS:
     subprocess.run(["umount", path])
 finish()
