@@ -188,9 +188,11 @@ uint32_t CopyJob::CheckSpace(const KitReader* reader, const std::string& target)
       if (d.exists) backedUp += blocks(d.size);
     }
   }
-  RunPlan dropped;
-  PlanObsolete(shipped, target, previous_, &dropped);
-  for (const PlanItem& item : dropped.items) {
+  // Decided once, under the lock: the digests it takes are not taken again
+  // when the files go.
+  dropped_ = RunPlan();
+  PlanObsolete(shipped, target, previous_, &dropped_);
+  for (const PlanItem& item : dropped_.items) {
     if (item.action == PlanAction::kRemove) backedUp += blocks(item.size);
   }
   auto shortfall = [this](const std::string& where, uint64_t needed, uint64_t available) {
@@ -500,17 +502,15 @@ uint32_t CopyJob::ReplaceManifest(const Manifest& manifest) {
   return kErrorNone;
 }
 
-uint32_t CopyJob::RemoveDropped(const std::set<std::string>& shipped, int percent) {
+uint32_t CopyJob::RemoveDropped(int percent) {
   const std::string& target = Top().targetRoot;
-  RunPlan dropped;
-  PlanObsolete(shipped, target, previous_, &dropped);
-  for (const PlanItem& item : dropped.items) {
+  for (const PlanItem& item : dropped_.items) {
     if (item.action == PlanAction::kRemove) journal_.Add(RecordKind::kBackup, target + item.path);
   }
   if (journal_.HasQueued() && !journal_.Flush()) {
     return Because(kErrorWriteFault, "IDS_CAUSE_JOURNAL", Top().runRoot + kJournalName, errno);
   }
-  for (const PlanItem& item : dropped.items) {
+  for (const PlanItem& item : dropped_.items) {
     if (channel_->IsCancelRequested()) return kErrorCancelled;
     Did(item.action, item.path, item.size);
     if (item.action != PlanAction::kRemove) continue;
@@ -605,7 +605,6 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   if ((code = CheckSpace(uninstall_ ? nullptr : reader, target)) != 0) return Fail(code, 0);
 
   const size_t count = uninstall_ ? 0 : reader->EntryCount();
-  std::set<std::string> shipped;
   int percent = 0;
   try {
     auto cancelled = [&channel] { return channel.IsCancelRequested(); };
@@ -628,7 +627,6 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
       if (writtenFiles_.count(step.path) != 0)
         destination = InspectDestination(step.path, entry.time);
       const std::string relative = step.path.substr(Top().targetRoot.size());
-      shipped.insert(relative);
       Digest digest{};
       if (destination.older) {
         if ((code = BackupFile(step.path, destination.exists)) != 0) return Fail(code, percent);
@@ -655,7 +653,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   } catch (const std::exception&) {
     return Fail(kErrorInvalidParameter, percent);
   }
-  code = RemoveDropped(shipped, percent);
+  code = RemoveDropped(percent);
   if (code == kErrorCancelled) return Cancel(percent);
   if (code != 0) return Fail(code, percent);
   // Success is reported only once a power cut can no longer take it back.

@@ -121,7 +121,7 @@ class CopyJob {
   uint32_t CheckSpace(const KitReader* reader, const std::string& target);
   // Moves the files of the earlier installs that this run drops into the
   // backup tree (see RunPlan's kRemove), announced in the journal first.
-  uint32_t RemoveDropped(const std::set<std::string>& shipped, int percent);
+  uint32_t RemoveDropped(int percent);
   // What the target's manifest holds after this run: the files written,
   // those kept that are still as an earlier install or the kit made them,
   // and the directories the installs made.
@@ -168,6 +168,7 @@ class CopyJob {
   std::map<std::string, const ManifestFile*> previousIndex_;
   std::map<std::string, ManifestFile> installed_;
   RunPlan summary_;
+  RunPlan dropped_;           // the earlier installs' files the kit no longer ships (CheckSpace)
   std::string manifestPath_;  // set once the manifest may have changed
   FailureCause cause_;
 };

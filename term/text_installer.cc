@@ -130,22 +130,23 @@ bool TextInstaller::IsYes(const std::string& answer) const {
          std::u16string_view::npos;
 }
 
-bool TextInstaller::ConfirmCancel() {
-  WideString question = Text("IDS_ACCEPT_CANCEL");
+bool TextInstaller::AskYesNo(const char* key, bool unanswered) {
+  WideString question = Text(key);
   question.push_back(u' ');
   question.append(Text("IDS_ANSWER_YES_NO"));
   question.push_back(u' ');
   Prompt(question);
   std::string answer;
   int signal = 0;
-  Input input = ReadLine(&answer, &signal);
-  if (input != Input::kLine) {
-    // A second interrupt, or nobody left to answer: cancel.
+  if (ReadLine(&answer, &signal) != Input::kLine) {
     WriteText(err_, "\n");
-    return true;
+    return unanswered;
   }
   return IsYes(answer);
 }
+
+// A second interrupt, or nobody left to answer: cancel.
+bool TextInstaller::ConfirmCancel() { return AskYesNo("IDS_ACCEPT_CANCEL", true); }
 
 bool TextInstaller::AskTarget(WideString* target) {
   SayKey("IDS_DESTINATION_PROMPT");
@@ -251,21 +252,6 @@ void TextInstaller::ReportDone(const char* outcome, int status, const WideString
   RunPlan none;
   if (done) Output(PlanJson(done_, "file"));
   Output(ResultJson(outcome, status, Narrow(target), done ? done_ : none));
-}
-
-bool TextInstaller::Confirm(const char* key) {
-  WideString question = Text(key);
-  question.push_back(u' ');
-  question.append(Text("IDS_ANSWER_YES_NO"));
-  question.push_back(u' ');
-  Prompt(question);
-  std::string answer;
-  int signal = 0;
-  if (ReadLine(&answer, &signal) != Input::kLine) {
-    WriteText(err_, "\n");
-    return false;
-  }
-  return IsYes(answer);
 }
 
 int TextInstaller::Copy(const WideString& target) {
@@ -377,7 +363,7 @@ int TextInstaller::Uninstall() {
   }
   if (!options_.silent) {
     Say(target);
-    if (!Confirm("IDS_UNINSTALL_CONFIRM")) {
+    if (!AskYesNo("IDS_UNINSTALL_CONFIRM", false)) {
       SayKey("IDS_CANCEL_FINISH");
       return kTextCancelled;
     }

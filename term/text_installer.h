@@ -55,9 +55,9 @@ class TextInstaller {
   bool ConfirmCancel();
   int Copy(const WideString& target);
   int Uninstall();
-  // Answers the yes/no question `key`; false on no, end of input or an
+  // Asks the yes/no question `key`; `unanswered` on end of input or an
   // interrupt.
-  bool Confirm(const char* key);
+  bool AskYesNo(const char* key, bool unanswered);
   // After a run's final report: the files kept because they changed since
   // they were installed, and the JSON lines.
   void ReportDone(const char* outcome, int status, const WideString& target);
