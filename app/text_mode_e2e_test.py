@@ -189,7 +189,9 @@ def gdb_kill(kit_dir, target, commands):
         args += ["-ex", command]
     args += ["--args", SETUP, "usecwd", "-S", "-D" + target]
     r = subprocess.run(args, cwd=kit_dir, env=ENV, capture_output=True, text=True, timeout=300)
-    return "exited" not in r.stdout, r.stdout + r.stderr
+    # The process's own end, not that of one of its threads.
+    ended = re.search(r"\[Inferior \d+ \(process \d+\) exited", r.stdout) is not None
+    return not ended, r.stdout + r.stderr
 
 
 def expect_undone(what, before, commands, kit_dir):

@@ -154,7 +154,7 @@ uint32_t CopyJob::PlanSteps(KitReader& reader, const std::string& target, size_t
     const KitEntry& entry = reader.Entry(i);
     Step& step = steps_[i - first];
     step.path = target + Narrow(EntryPathOf(entry.name));
-    Destination destination = InspectDestination(step.path, entry.time);
+    const Destination& destination = inspected_[i];
     step.exists = destination.exists;
     step.older = destination.older;
     step.permissions = destination.permissions;
@@ -173,7 +173,9 @@ uint32_t CopyJob::PlanSteps(KitReader& reader, const std::string& target, size_t
 uint32_t CopyJob::CheckSpace(const KitReader* reader, const std::string& target) {
   uint64_t free = 0;
   uint64_t block = 0;
-  if (!FreeSpaceOf(target, &free, &block)) return kErrorNone;  // the copy will say why
+  inspected_.clear();
+  const bool figures = FreeSpaceOf(target, &free, &block);
+  if (!figures) block = 1;  // the copy will say why, if it comes to that
   auto blocks = [block](uint64_t size) { return (size + block - 1) / block * block; };
   uint64_t written = 0;
   uint64_t backedUp = 0;
@@ -182,7 +184,10 @@ uint32_t CopyJob::CheckSpace(const KitReader* reader, const std::string& target)
     for (const KitEntry& entry : reader->entries()) {
       std::string relative = Narrow(EntryPathOf(entry.name));
       shipped.insert(relative);
-      Destination d = InspectDestination(target + relative, entry.time);
+      // Looked at once: the run holds the target, so what is seen here
+      // stays true until the run itself changes it.
+      inspected_.push_back(InspectDestination(target + relative, entry.time));
+      const Destination& d = inspected_.back();
       if (!d.older) continue;
       written += blocks(entry.size);
       if (d.exists) backedUp += blocks(d.size);
@@ -205,6 +210,7 @@ uint32_t CopyJob::CheckSpace(const KitReader* reader, const std::string& target)
     }
     return BecauseOf(kErrorDiskFull, "IDS_CAUSE_NO_SPACE", where, figures);
   };
+  if (!figures) return kErrorNone;
   if (written > free) return shortfall(StripTrailingSlashes(target), written, free);
   // Backups are moved: within one file system that costs nothing.
   struct stat targetStat;
@@ -548,7 +554,34 @@ uint32_t CopyJob::BecauseOf(uint32_t code, const char* what, const std::string& 
   return code;
 }
 
+uint32_t CopyJob::StartStream(const KitReader& reader) {
+  // The entries to be written, and any named again after one of them (it
+  // is decided once the first is there).
+  std::vector<bool> wanted(reader.EntryCount(), false);
+  std::set<WideString> named;
+  bool any = false;
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    const WideString& name = reader.Entry(i).name;
+    wanted[i] = inspected_[i].older || named.count(name) != 0;
+    if (inspected_[i].older) named.insert(name);
+    any = any || wanted[i];
+  }
+  // Nothing to write: the kit's data is not even read.
+  if (!any) return kErrorNone;
+  streamed_ = reader_;
+  return reader_->BeginStream(std::move(wanted));
+}
+
+uint32_t CopyJob::EndStream(bool verify) {
+  if (streamed_ == nullptr) return kErrorNone;
+  uint32_t code = streamed_->EndStream(verify);
+  if (code != 0) cause_ = FailureCause{"IDS_CAUSE_KIT", streamed_->KitPath(), streamed_->Problem()};
+  streamed_ = nullptr;
+  return code;
+}
+
 uint32_t CopyJob::Fail(uint32_t code, int percent) {
+  EndStream(false);
   channel_->SetSummary(summary_);
   channel_->SetCause(cause_);
   LogLine("failed with code " + std::to_string(code) +
@@ -562,6 +595,7 @@ uint32_t CopyJob::Fail(uint32_t code, int percent) {
 }
 
 uint32_t CopyJob::Cancel(int percent) {
+  EndStream(false);
   channel_->SetSummary(summary_);
   LogLine("cancelled");
   Rollback(kErrorCancelled);
@@ -578,6 +612,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   KitReader* reader = nullptr;
   WideString given;
   channel.GetJob(&reader, &given);
+  reader_ = reader;
   const std::string target = Absolute(Narrow(given));
   uint32_t code = BeginLevel(target);
   if (code != 0) return Fail(code, 0);
@@ -605,6 +640,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   if ((code = CheckSpace(uninstall_ ? nullptr : reader, target)) != 0) return Fail(code, 0);
 
   const size_t count = uninstall_ ? 0 : reader->EntryCount();
+  if (count != 0 && reader->Streams() && (code = StartStream(*reader)) != 0) return Fail(code, 0);
   int percent = 0;
   try {
     auto cancelled = [&channel] { return channel.IsCancelRequested(); };
@@ -637,8 +673,9 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
         if (code != 0) {
           const int error = errno;
           if (code == kErrorInvalidData) {
-            cause_ = FailureCause{"IDS_CAUSE_KIT", Narrow(EntryPathOf(entry.name)),
-                                  "the unpacked kit ends early"};
+            cause_ = FailureCause{
+                "IDS_CAUSE_KIT", Narrow(EntryPathOf(entry.name)),
+                reader->Problem().empty() ? "the unpacked kit ends early" : reader->Problem()};
           }
           return Fail(Because(code, "IDS_CAUSE_WRITE", step.path, error), percent);
         }
@@ -653,6 +690,9 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   } catch (const std::exception&) {
     return Fail(kErrorInvalidParameter, percent);
   }
+  // Every byte of the kit is checked again before the run may commit: the
+  // files were written from a kit file that may have changed since Open().
+  if ((code = EndStream(true)) != 0) return Fail(code, percent);
   code = RemoveDropped(percent);
   if (code == kErrorCancelled) return Cancel(percent);
   if (code != 0) return Fail(code, percent);

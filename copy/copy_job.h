@@ -34,6 +34,7 @@
 #include "copy/manifest.h"
 #include "copy/progress_channel.h"
 #include "copy/run_journal.h"
+#include "copy/run_plan.h"
 #include "copy/target_lock.h"
 #include "fs/file_io.h"
 
@@ -134,6 +135,11 @@ class CopyJob {
   // The directories an uninstall removes once committed, when empty;
   // innermost first.
   std::vector<std::string> EmptiedDirectories() const;
+  // A kit read in place: starts the pass over its data for the entries to
+  // be written (none: no pass), and ends it, with `verify` checking the
+  // kit's digest once more (13 when the kit file changed).
+  uint32_t StartStream(const KitReader& reader);
+  uint32_t EndStream(bool verify);
   uint32_t Fail(uint32_t code, int percent);
   // Records why the run fails (the first reason only: what follows is its
   // consequence) and answers `code`. `error` is the errno of the failure.
@@ -155,7 +161,10 @@ class CopyJob {
   std::set<std::string> createdFileSet_;
   std::set<std::string> writtenFiles_;
   std::set<std::string> plannedDirectories_;
-  std::vector<Step> steps_;  // the current batch
+  std::vector<Step> steps_;             // the current batch
+  std::vector<Destination> inspected_;  // what each entry's destination was when the run began
+  KitReader* reader_ = nullptr;
+  KitReader* streamed_ = nullptr;  // while a pass over the kit runs
   RunJournal journal_;
   int finishPauseMs_ = 1000;
   int lockWaitMs_ = -1;

@@ -15,6 +15,7 @@
 #include "fs/fs_queries.h"
 #include "kit/kit_bundle.h"
 #include "kit/kit_names.h"
+#include "kit/kit_stream.h"
 
 namespace qorv {
 
@@ -44,6 +45,46 @@ WideString TextOf(const unsigned char* p, uint32_t count) {
 }
 
 std::string Quote(const WideString& text) { return "\"" + Narrow(text) + "\""; }
+
+// Whether the kit's bytes have `digest`, the trailer's, and every signature
+// the trailer carries holds for it.
+uint32_t CheckDigest(const KitTrailer& trailer, const Digest& digest, std::string* problem) {
+  if (digest != trailer.digest) {
+    *problem = "digest mismatch: the kit is damaged or was changed after it was made";
+    return kErrorInvalidData;
+  }
+  // Whoever made a signature, it must hold for this kit: one that does
+  // not is damage or forgery, never to be passed over.
+  const std::vector<KitSignature>& signatures = trailer.signatures;
+  for (size_t i = 0; i < signatures.size(); ++i) {
+    const KitSignature& s = signatures[i];
+    if (s.keyId != s.publicKey.Id() || !VerifyDigest(s.publicKey, trailer.digest, s.signature)) {
+      *problem =
+          "signature " + std::to_string(i + 1) + " (key " + Hex(s.keyId) + ") does not verify";
+      return kErrorInvalidData;
+    }
+  }
+  return kErrorNone;
+}
+
+// Where the last entry ends: the unpacked kit's size, for a kit whose data
+// area holds nothing but its entries.
+uint64_t DataEnd(const std::vector<KitEntry>& entries) {
+  uint64_t end = 0;
+  for (const KitEntry& entry : entries) end = std::max(end, uint64_t{entry.offset} + entry.size);
+  return end;
+}
+
+// Whether the entries lie in the data area in their order, each after the
+// one before: then one pass over the stream reaches every one of them.
+bool InStreamOrder(const std::vector<KitEntry>& entries) {
+  uint64_t end = 0;
+  for (const KitEntry& entry : entries) {
+    if (entry.offset < end) return false;
+    end = uint64_t{entry.offset} + entry.size;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -149,25 +190,10 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete, KitC
     // The rest of the stream, when inflate stopped before its end, counts
     // too: the digest covers every byte before the trailer.
     if (inputLeft != 0) digest.Update(input, inputLeft);
-    if (digest.Final() != check->trailer.digest) {
-      check->problem = "digest mismatch: the kit is damaged or was changed after it was made";
-      return kErrorInvalidData;
-    }
+    if ((code = CheckDigest(check->trailer, digest.Final(), &check->problem)) != 0) return code;
     if (unpacked != check->trailer.unpackedSize) {
       check->problem = "the trailer's sizes disagree with the stream";
       return kErrorInvalidData;
-    }
-    // Whoever made a signature, it must hold for this kit: one that does
-    // not is damage or forgery, never to be passed over.
-    const std::vector<KitSignature>& signatures = check->trailer.signatures;
-    for (size_t i = 0; i < signatures.size(); ++i) {
-      const KitSignature& s = signatures[i];
-      if (s.keyId != s.publicKey.Id() ||
-          !VerifyDigest(s.publicKey, check->trailer.digest, s.signature)) {
-        check->problem =
-            "signature " + std::to_string(i + 1) + " (key " + Hex(s.keyId) + ") does not verify";
-        return kErrorInvalidData;
-      }
     }
   }
   return code;
@@ -177,8 +203,16 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete, KitC
 // what is left of the unpacked kit before reading or allocating anything.
 class KitReader::HeadParser {
  public:
-  HeadParser(KitReader* reader, uint64_t fileSize, Strictness strictness)
-      : reader_(reader), size_(fileSize), strict_(strictness == Strictness::kVerify) {}
+  // `source` fills a buffer with the next bytes of the unpacked kit, whose
+  // size is `size`: *got 0 at its end.
+  using Source = std::function<uint32_t(char* buffer, size_t room, size_t* got)>;
+  HeadParser(KitReader* reader, uint64_t size, Strictness strictness, Source source)
+      : reader_(reader),
+        size_(size),
+        strict_(strictness == Strictness::kVerify),
+        source_(std::move(source)) {}
+  // Where the data area starts, once the head is read.
+  uint64_t Position() const { return position_; }
 
   uint32_t Run();
 
@@ -197,7 +231,7 @@ class KitReader::HeadParser {
     while (need > 0) {
       if (bufferPos_ == bufferEnd_) {
         size_t got = 0;
-        uint32_t code = FileRead(reader_->fd_, buffer_, sizeof(buffer_), &got);
+        uint32_t code = source_(buffer_, sizeof(buffer_), &got);
         if (code != 0) return code;
         if (got == 0) return Damaged("the kit ends inside " + what);
         bufferPos_ = 0;
@@ -240,10 +274,24 @@ class KitReader::HeadParser {
     int32_t count = static_cast<int32_t>(raw);
     if (count < 0) return Damaged(what + " has a negative length");
     if (static_cast<uint64_t>(count) * 2 > Left()) return Damaged("the kit ends inside " + what);
-    std::vector<unsigned char> units(static_cast<size_t>(count) * 2);
-    code = Read(units.data(), static_cast<uint32_t>(units.size()), what);
+    std::vector<unsigned char> units;
+    code = ReadBlock(&units, static_cast<uint32_t>(count) * 2, what);
     if (code == 0) *text = TextOf(units.data(), static_cast<uint32_t>(count));
     return code;
+  }
+  // `size` bytes, taken as they arrive: the size is the kit's word, and the
+  // kit may end long before it.
+  uint32_t ReadBlock(std::vector<unsigned char>* block, uint32_t size, const std::string& what) {
+    constexpr size_t kStep = 1 << 16;
+    block->clear();
+    while (block->size() < size) {
+      const size_t at = block->size();
+      const size_t step = std::min<size_t>(size - at, kStep);
+      block->resize(at + step);
+      uint32_t code = Read(block->data() + at, static_cast<uint32_t>(step), what);
+      if (code != 0) return code;
+    }
+    return kErrorNone;
   }
   uint32_t ReadRecord(std::vector<unsigned char>* block, uint32_t minimum,
                       const std::string& what) {
@@ -252,8 +300,7 @@ class KitReader::HeadParser {
     if (code != 0) return code;
     if (recordSize < minimum) return Damaged(what + " is shorter than its fields");
     if (recordSize - 4 > Left()) return Damaged(what + " runs past the end of the kit");
-    block->resize(recordSize - 4);
-    return Read(block->data(), recordSize - 4, what);
+    return ReadBlock(block, recordSize - 4, what);
   }
   uint32_t ReadDescriptions();
   uint32_t ReadEntries();
@@ -262,6 +309,7 @@ class KitReader::HeadParser {
   uint64_t size_;
   uint64_t position_ = 0;
   bool strict_;
+  Source source_;
   char buffer_[65536];
   size_t bufferPos_ = 0;
   size_t bufferEnd_ = 0;
@@ -371,6 +419,9 @@ KitReader::KitReader() : buffer_(new char[kCopyBufferSize]) {}
 KitReader::~KitReader() { Close(); }
 
 void KitReader::Close() {
+  EndStream(false);
+  streams_ = false;
+  kit_.Close();
   check_ = KitCheck();
   if (fd_ != -1) {
     FileClose(fd_);
@@ -388,9 +439,94 @@ uint32_t KitReader::FailOpen(uint32_t code) {
   return code;
 }
 
+uint32_t KitReader::OpenInPlace(const std::string& kitPath, bool* inPlace) {
+  *inPlace = false;
+  int opened = -1;
+  uint32_t code = FileOpen(kitPath, kReadAccess, 0, kOpenExisting, &opened);
+  if (code != 0) {
+    problem_ = std::strerror(errno);
+    return FailOpen(code);
+  }
+  ScopedFd kit(opened);
+  struct stat st;
+  KitExtent extent;  // the file, or the kit an installer carries
+  if (!StatOf(kit.Get(), &st) ||
+      !KitExtentOf(kit.Get(), static_cast<uint64_t>(st.st_size), &extent)) {
+    return FailOpen(CodeFromErrno(errno));
+  }
+  KitTrailer trailer;
+  uint64_t streamEnd = 0;
+  switch (ReadTrailerAt(kit.Get(), extent, &trailer, &streamEnd, &problem_)) {
+    case TrailerState::kAbsent:
+      return kErrorNone;
+    case TrailerState::kDamaged:
+      return FailOpen(kErrorInvalidData);
+    case TrailerState::kPresent:
+      break;
+  }
+  // The digest first, in one read of the whole stream: nothing of a
+  // damaged kit is looked at.
+  Sha256 digest;
+  for (uint64_t at = 0; at < streamEnd;) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(bufferSize_, streamEnd - at));
+    ssize_t got = ReadAt(kit.Get(), buffer_.get(), want, static_cast<off64_t>(extent.offset + at));
+    if (got <= 0) {
+      problem_ = got == 0 ? "the kit file is shorter than its trailer says" : std::strerror(errno);
+      return FailOpen(got == 0 ? kErrorInvalidData : CodeFromErrno(errno));
+    }
+    digest.Update(buffer_.get(), static_cast<size_t>(got));
+    at += static_cast<uint64_t>(got);
+  }
+  if ((code = CheckDigest(trailer, digest.Final(), &problem_)) != 0) return FailOpen(code);
+  KitInflater head(kit.Get(), extent.offset, streamEnd);
+  HeadParser parser(this, trailer.unpackedSize, Strictness::kInstaller,
+                    [&head](char* buffer, size_t room, size_t* got) {
+                      return head.Inflate(reinterpret_cast<unsigned char*>(buffer), room, got);
+                    });
+  code = parser.Run();
+  // A kit whose entries do not lie in order, whose data area does not end
+  // where the trailer says the stream does, or whose head does not read
+  // against that size, is read the way every other kit is: unpacked first,
+  // which also names what is wrong with it exactly.
+  if (code != 0 || !InStreamOrder(entries_) ||
+      std::max(parser.Position(), DataEnd(entries_)) != trailer.unpackedSize) {
+    if (code != 0 && code != kErrorInvalidData) return FailOpen(code);
+    descriptions_.clear();
+    entries_.clear();
+    problem_.clear();
+    return kErrorNone;
+  }
+  check_.hasTrailer = true;
+  check_.trailer = trailer;
+  if ((code = CheckEntryBytes()) != 0) return code;
+  kit_ = std::move(kit);
+  streamOffset_ = extent.offset;
+  streamSize_ = streamEnd;
+  streams_ = true;
+  *inPlace = true;
+  return kErrorNone;
+}
+
+uint32_t KitReader::CheckEntryBytes() {
+  if (!check_.hasTrailer) return kErrorNone;
+  uint64_t entryBytes = 0;
+  for (const KitEntry& entry : entries_) entryBytes += entry.size;
+  if (entryBytes != check_.trailer.entryBytes) {
+    problem_ = "the trailer's sizes disagree with the stream";
+    return FailOpen(kErrorInvalidData);
+  }
+  return kErrorNone;
+}
+
 uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
   Close();
   problem_.clear();
+  kitPath_ = kitPath;
+  if (strictness == Strictness::kInstaller) {
+    bool inPlace = false;
+    uint32_t code = OpenInPlace(kitPath, &inPlace);
+    if (code != 0 || inPlace) return code;
+  }
   // Nameless from the start: however the process ends, even killed in the
   // middle of the unpacking, nothing of the kit stays in the temporary
   // directory.
@@ -419,15 +555,7 @@ uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
   entries_.clear();
   if (!SeekTo(fd_, 0)) return FailOpen(CodeFromErrno(errno));
   if ((code = ParseHead(strictness)) != 0) return code;
-  if (check_.hasTrailer) {
-    uint64_t entryBytes = 0;
-    for (const KitEntry& entry : entries_) entryBytes += entry.size;
-    if (entryBytes != check_.trailer.entryBytes) {
-      problem_ = "the trailer's sizes disagree with the stream";
-      return FailOpen(kErrorInvalidData);
-    }
-  }
-  return kErrorNone;
+  return CheckEntryBytes();
 }
 
 uint32_t KitReader::OpenUnpacked(const std::string& unpackedPath, Strictness strictness) {
@@ -442,7 +570,9 @@ uint32_t KitReader::OpenUnpacked(const std::string& unpackedPath, Strictness str
 uint32_t KitReader::ParseHead(Strictness strictness) {
   struct stat st;
   if (!StatOf(fd_, &st)) return FailOpen(kErrorInvalidHandle);
-  HeadParser parser(this, static_cast<uint64_t>(st.st_size), strictness);
+  HeadParser parser(
+      this, static_cast<uint64_t>(st.st_size), strictness,
+      [this](char* buffer, size_t room, size_t* got) { return FileRead(fd_, buffer, room, got); });
   uint32_t code = parser.Run();
   if (code != 0) {
     if (problem_.empty()) problem_ = "the unpacked kit cannot be read";
@@ -479,10 +609,75 @@ WideString KitReader::GetDescriptionPath(const WideString& language) const {
   return WideString();
 }
 
+uint32_t KitReader::BeginStream(std::vector<bool> wanted) {
+  EndStream(false);
+  if (!streams_ || wanted.size() != entries_.size()) return kErrorInvalidParameter;
+  stream_ =
+      std::make_unique<KitStream>(kit_.Get(), streamOffset_, streamSize_, check_.trailer.digest,
+                                  check_.trailer.unpackedSize, entries_, std::move(wanted));
+  stream_->Start(streamThreaded_);
+  streamNext_ = 0;
+  return kErrorNone;
+}
+
+uint32_t KitReader::EndStream(bool verify) {
+  if (!stream_) return kErrorNone;
+  if (chunkHeld_) stream_->Done(chunk_);
+  chunkHeld_ = false;
+  uint32_t code = stream_->Finish(verify);
+  if (code != 0) problem_ = stream_->Problem();
+  stream_.reset();
+  return code;
+}
+
+uint32_t KitReader::NextBlock(size_t index, uint64_t position, uint32_t remaining,
+                              const unsigned char** data, size_t* size) {
+  if (!streams_) {
+    size_t want = std::min<size_t>(remaining, bufferSize_);
+    ssize_t got = ReadAt(fd_, buffer_.get(), want, static_cast<off64_t>(position));
+    if (got < 0) return CodeFromErrno(errno);
+    if (got == 0) return kErrorInvalidData;  // the unpacked kit ends early
+    *data = reinterpret_cast<const unsigned char*>(buffer_.get());
+    *size = static_cast<size_t>(got);
+    return kErrorNone;
+  }
+  if (chunkHeld_) stream_->Done(chunk_);
+  chunkHeld_ = false;
+  // The bytes of wanted entries that were not taken go by unwritten.
+  do {
+    if (chunkHeld_) stream_->Done(chunk_);
+    uint32_t code = stream_->Next(&chunk_);
+    if (code != 0) {
+      problem_ = stream_->Problem();
+      return code;
+    }
+    chunkHeld_ = true;
+  } while (chunk_.entry < index);
+  if (chunk_.entry != index || chunk_.size > remaining) {
+    problem_ = "entry " + std::to_string(index + 1) + " was not asked of the stream";
+    return kErrorInvalidParameter;
+  }
+  *data = chunk_.data;
+  *size = chunk_.size;
+  return kErrorNone;
+}
+
 uint32_t KitReader::ExtractEntry(size_t index, const std::string& destination,
                                  const std::function<bool()>& cancelled, int permissions,
                                  Digest* digest) {
   const KitEntry& entry = entries_[index];
+  if (streams_) {
+    if (!stream_) {
+      std::vector<bool> wanted(entries_.size(), false);
+      std::fill(wanted.begin() + static_cast<std::ptrdiff_t>(index), wanted.end(), true);
+      BeginStream(std::move(wanted));
+    }
+    if (index < streamNext_) {
+      problem_ = "entry " + std::to_string(index + 1) + " comes before one already read";
+      return kErrorInvalidParameter;
+    }
+    streamNext_ = index + 1;
+  }
   // Usually the destination is new (the copy moved any old file away): then
   // there is no old tail to cut. An existing file is opened as it is.
   // Templates are for everybody the umask lets read them, as with cp or tar.
@@ -508,15 +703,15 @@ uint32_t KitReader::ExtractEntry(size_t index, const std::string& destination,
   if (digest != nullptr) hash.emplace();
   while (remaining > 0) {
     if (cancelled && cancelled()) return fail(kErrorCancelled);
-    size_t want = std::min<size_t>(remaining, bufferSize_);
-    ssize_t got = ReadAt(fd_, buffer_.get(), want, static_cast<off64_t>(position));
-    if (got < 0) return fail(CodeFromErrno(errno));
-    if (got == 0) return fail(kErrorInvalidData);  // the unpacked kit ends early
-    if (hash) hash->Update(buffer_.get(), static_cast<size_t>(got));
-    size_t written = 0;
-    code = FileWrite(out, buffer_.get(), static_cast<size_t>(got), &written);
+    const unsigned char* data = nullptr;
+    size_t got = 0;
+    code = NextBlock(index, position, remaining, &data, &got);
     if (code != 0) return fail(code);
-    position += static_cast<uint64_t>(got);
+    if (hash) hash->Update(data, got);
+    size_t written = 0;
+    code = FileWrite(out, data, got, &written);
+    if (code != 0) return fail(code);
+    position += got;
     remaining -= static_cast<uint32_t>(got);
   }
   // A longer old file loses its tail; the position is the entry's size.

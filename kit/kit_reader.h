@@ -1,18 +1,23 @@
 // Reads an installation kit: one raw-DEFLATE stream which, inflated, holds a
 // head (descriptions per language, then the entry table) and a data area
-// with the files' bytes. Open() inflates the kit once into a temporary file
-// (the unpacked kit) and parses the head; entries are then copied out of the
-// unpacked kit by position.
+// with the files' bytes.
+//
+// A kit with a trailer whose entries lie in the data area in order, without
+// overlap (what `vkt pack` writes), is read in place: Open() checks its
+// digest and inflates the head alone, and the entries are later inflated in
+// one pass straight from the kit file (kit/kit_stream.h). Any other kit is
+// inflated once by Open() into a temporary file (the unpacked kit), and its
+// entries are copied out of that by position.
 //
 // The kit cannot be trusted: every count, size, offset and name is checked
-// against the unpacked kit before it is used, so a damaged or hostile kit
-// fails Open() with a nonzero code, allocates no more than its size calls
-// for, and writes nothing outside the places asked for.
+// before it is used, so a damaged or hostile kit fails Open() with a nonzero
+// code, allocates no more than its size calls for, and writes nothing
+// outside the places asked for.
 //
-// Open() and the description lookups run on the UI thread; ExtractEntry()
-// only on the copy thread, which is then the sole user of the descriptor and
-// the copy buffer. The unpacked kit is removed when the reader is closed or
-// destroyed.
+// Open() and the description lookups run on the UI thread; BeginStream(),
+// ExtractEntry() and EndStream() only on the copy thread, which is then the
+// sole user of the descriptors and the copy buffer. The unpacked kit is
+// removed, and the kit file closed, when the reader is closed or destroyed.
 #ifndef QORV_KIT_KIT_READER_H_
 #define QORV_KIT_KIT_READER_H_
 
@@ -24,8 +29,10 @@
 
 #include "base/text_string.h"
 #include "fs/file_io.h"
+#include "fs/file_util.h"
 #include "kit/kit_crypto.h"
 #include "kit/kit_format.h"
+#include "kit/kit_stream.h"
 #include "kit/kit_trailer.h"
 
 namespace qorv {
@@ -81,9 +88,9 @@ class KitReader {
   KitReader(const KitReader&) = delete;
   KitReader& operator=(const KitReader&) = delete;
 
-  // Unpacks the kit into a file without a name in the temporary directory
-  // and reads its head. Returns 0; 1013 when the temporary file cannot be
-  // made; 2 or 87 when a file cannot be opened or read; 112 when the
+  // Checks the kit and reads its head; a kit that cannot be read in place
+  // is first unpacked into a file without a name in the temporary directory. Returns 0; 1013 when
+  // the temporary file cannot be made; 2 or 87 when a file cannot be opened or read; 112 when the
   // temporary directory fills up; 13 when the stream is not raw DEFLATE, the
   // head is damaged, or the kit's trailer does not match it (see Problem()).
   // A kit with a trailer is checked against its digest. On failure the
@@ -109,14 +116,32 @@ class KitReader {
   // path of the first "en" description; empty when neither exists.
   WideString GetDescriptionPath(const WideString& language) const;
 
+  // Whether the entries are read in place, in one pass (see above): then
+  // ExtractEntry() takes them in increasing order only, and no unpacked kit
+  // exists.
+  bool Streams() const { return streams_; }
+  // Starts the pass over the data area for the entries whose flag in
+  // `wanted` (one per entry) is set: only their bytes are handed out, and
+  // nothing is inflated past the last of them. Returns 0, or 87 when the
+  // reader does not stream.
+  uint32_t BeginStream(std::vector<bool> wanted);
+  // Ends the pass, if one runs. With `verify`, first reads the rest of the
+  // kit and checks the digest of all of it: 13 when the kit file changed
+  // after Open() (Problem() says so), or the pass's own failure.
+  uint32_t EndStream(bool verify);
+  // Whether the pass inflates on a thread of its own while the copy thread
+  // writes (the default), for the benchmarks.
+  void SetStreamThreaded(bool threaded) { streamThreaded_ = threaded; }
+
   // Writes entry `index` to `destination`: created when missing (0666 less
   // the umask, or exactly `permissions` when that is not -1: the bits of
   // the file it replaces), cut to the entry's length, its times set to the
   // entry's (whole seconds). Returns 0, a file-layer code, 13 when the
-  // unpacked kit ends early, or 1223 when `cancelled` answers true between
-  // two 1 MiB blocks. A failure leaves a partly written destination; undoing
-  // it is the caller's business. With `digest` given, it receives the
-  // SHA-256 of the bytes written.
+  // unpacked kit or the stream ends early (Problem() says why), or 1223 when `cancelled` answers
+  // true between two 1 MiB blocks. A failure leaves a partly written destination; undoing it is the
+  // caller's business. With `digest` given, it receives the SHA-256 of the bytes written. Reading
+  // in place, a call for an entry the pass was not started for, or one before the last, gives 87;
+  // without a pass, one starts for this entry and all that follow.
   uint32_t ExtractEntry(size_t index, const std::string& destination,
                         const std::function<bool()>& cancelled = {}, int permissions = -1,
                         Digest* digest = nullptr);
@@ -128,6 +153,8 @@ class KitReader {
   // The unpacked kit's name while it has one (OpenUnpacked); empty after a
   // successful Open().
   const std::string& UnpackedPath() const { return unpackedPath_; }
+  // The kit file Open() read.
+  const std::string& KitPath() const { return kitPath_; }
   // After Open(): whether the kit carries a trailer, and the trailer.
   bool HasTrailer() const { return check_.hasTrailer; }
   const KitTrailer& Trailer() const { return check_.trailer; }
@@ -135,16 +162,37 @@ class KitReader {
  private:
   class HeadParser;
   uint32_t ParseHead(Strictness strictness);
+  // Open() for a kit with a trailer: the digest, then the head alone.
+  // `*inPlace` is false when the kit must be unpacked after all (no
+  // trailer, entries out of order).
+  uint32_t OpenInPlace(const std::string& kitPath, bool* inPlace);
+  // A kit with a trailer: its entries' sizes add up to what it says.
+  uint32_t CheckEntryBytes();
+  // Where the next bytes of entry `index` come from: a block of the
+  // unpacked kit, or the stream's next chunk.
+  uint32_t NextBlock(size_t index, uint64_t position, uint32_t remaining,
+                     const unsigned char** data, size_t* size);
   uint32_t FailOpen(uint32_t code);
 
   std::vector<KitDescription> descriptions_;
   std::vector<KitEntry> entries_;
   std::string unpackedPath_;
+  std::string kitPath_;
   int fd_ = -1;
   std::unique_ptr<char[]> buffer_;
   size_t bufferSize_ = kCopyBufferSize;
   std::string problem_;
   KitCheck check_;
+  // Reading in place: the kit file, where its stream lies, the pass.
+  bool streams_ = false;
+  bool streamThreaded_ = true;
+  ScopedFd kit_;
+  uint64_t streamOffset_ = 0;
+  uint64_t streamSize_ = 0;
+  std::unique_ptr<KitStream> stream_;
+  size_t streamNext_ = 0;  // the first entry ExtractEntry() may still take
+  bool chunkHeld_ = false;
+  KitStream::Chunk chunk_;
 };
 
 }  // namespace qorv

@@ -90,10 +90,19 @@ TrailerState ReadTrailerOf(const std::string& path, KitTrailer* trailer, std::st
   ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC);
   struct stat st;
   KitExtent kit;  // the file, or the kit an installer carries
-  unsigned char end[4 + kMagicSize];
   if (!fd.IsValid() || !StatOf(fd.Get(), &st) ||
-      !KitExtentOf(fd.Get(), static_cast<uint64_t>(st.st_size), &kit) || kit.size < sizeof end ||
-      ReadAt(fd.Get(), end, sizeof end, static_cast<off64_t>(kit.offset + kit.size - sizeof end)) !=
+      !KitExtentOf(fd.Get(), static_cast<uint64_t>(st.st_size), &kit)) {
+    return TrailerState::kAbsent;
+  }
+  uint64_t streamEnd = 0;
+  return ReadTrailerAt(fd.Get(), kit, trailer, &streamEnd, problem);
+}
+
+TrailerState ReadTrailerAt(int fd, const KitExtent& kit, KitTrailer* trailer, uint64_t* streamEnd,
+                           std::string* problem) {
+  unsigned char end[4 + kMagicSize];
+  if (kit.size < sizeof end ||
+      ReadAt(fd, end, sizeof end, static_cast<off64_t>(kit.offset + kit.size - sizeof end)) !=
           static_cast<ssize_t>(sizeof end)) {
     return TrailerState::kAbsent;
   }
@@ -101,13 +110,15 @@ TrailerState ReadTrailerOf(const std::string& path, KitTrailer* trailer, std::st
   size_t length = kit_format::GetU32(end);
   if (length < sizeof end || length > size) length = sizeof end;  // FindTrailer says why
   std::string bytes(length, '\0');
-  if (ReadAt(fd.Get(), bytes.data(), length, static_cast<off64_t>(kit.offset + size - length)) !=
+  if (ReadAt(fd, bytes.data(), length, static_cast<off64_t>(kit.offset + size - length)) !=
       static_cast<ssize_t>(length)) {
     return TrailerState::kAbsent;
   }
-  size_t streamEnd = 0;
-  return FindTrailer(reinterpret_cast<const unsigned char*>(bytes.data()), length, trailer,
-                     &streamEnd, problem);
+  size_t start = 0;
+  TrailerState state = FindTrailer(reinterpret_cast<const unsigned char*>(bytes.data()), length,
+                                   trailer, &start, problem);
+  *streamEnd = size - length + start;
+  return state;
 }
 
 bool StartsLikeTrailer(const unsigned char* bytes, size_t size) {

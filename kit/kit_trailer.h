@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/kit_bundle.h"
 #include "kit/kit_crypto.h"
 
 namespace qorv {
@@ -60,6 +61,10 @@ TrailerState FindTrailer(const unsigned char* data, size_t size, KitTrailer* tra
 // The same for the kit file at `path`, reading only its end: for the space
 // check before the kit is unpacked. kAbsent also when it cannot be read.
 TrailerState ReadTrailerOf(const std::string& path, KitTrailer* trailer, std::string* problem);
+// The same for the kit at `kit` in the open file `fd`; `*streamEnd` is where
+// the trailer starts, from the kit's start.
+TrailerState ReadTrailerAt(int fd, const KitExtent& kit, KitTrailer* trailer, uint64_t* streamEnd,
+                           std::string* problem);
 
 // Whether `bytes` (what follows a kit's stream) start like a trailer: then a
 // kit whose end does not hold one has a damaged trailer, not none.
