@@ -1,5 +1,6 @@
 #include "copy/copy_job.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "copy/target_lock.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
+#include "fs/file_util.h"
 #include "fs/path.h"
 #include "kit/kit_reader.h"
 #include "res/string_table.h"
@@ -67,9 +70,14 @@ class CopyJobTest : public ::testing::Test {
     tmpdir_.Set(temp_);
   }
 
+  // With `trailer_`, the kit is read in place, in one pass; without, it is
+  // unpacked first. Every run must behave the same either way.
   void OpenKit(const TestKit& kit) {
-    kit.WriteTo(dir_ / "qorv.vkt");
+    TestKit written = kit;
+    written.trailer = trailer_;
+    written.WriteTo(dir_ / "qorv.vkt");
     ASSERT_EQ(reader_.Open(dir_ / "qorv.vkt"), 0u) << reader_.Problem();
+    ASSERT_EQ(reader_.Streams(), trailer_);
   }
 
   // Runs one job on this thread; the reports it posted are in reports_.
@@ -119,6 +127,7 @@ class CopyJobTest : public ::testing::Test {
   std::vector<UnrestoredFile> channel_unrestored_;  // as the last run left them
   int cancelAtPost_ = -1;
   int lockWaitMs_ = -1;
+  bool trailer_ = false;
   std::string lastBackupRoot_;
   // Each call of the committed action: the root it got, the reports posted
   // by then, and whether the run directory was still there.
@@ -326,8 +335,15 @@ TEST_F(CopyJobTest, AFileThatCannotBePutBackIsNamedAndItsBackupKept) {
 
 // The transactional promise: whichever file-layer call fails, the target is
 // exactly as it was and nothing is left in the temporary directory.
-class CopyJobFaultTest : public CopyJobTest, public ::testing::WithParamInterface<bool> {
+// Parameters: backups on another file system; the kit read in place.
+class CopyJobFaultTest : public CopyJobTest,
+                         public ::testing::WithParamInterface<std::tuple<bool, bool>> {
  public:
+  void SetUp() override {
+    CopyJobTest::SetUp();
+    trailer_ = std::get<1>(GetParam());
+  }
+  bool OtherFileSystem() const { return std::get<0>(GetParam()); }
   // Older, newer and unrelated files, some nested.
   static void MakeTarget(const std::string& target) {
     testing::RemoveAll(target);
@@ -359,7 +375,7 @@ class CopyJobFaultTest : public CopyJobTest, public ::testing::WithParamInterfac
 };
 
 TEST_P(CopyJobFaultTest, EveryFailurePointLeavesTheTargetAsItWas) {
-  if (GetParam()) {
+  if (OtherFileSystem()) {
     // Backups on another file system: moves become copies.
     std::string other = testing::MakeDirOnOtherFileSystem(dir_.path());
     if (other.empty()) GTEST_SKIP() << "no second file system for the temporary directory";
@@ -408,10 +424,11 @@ TEST_P(CopyJobFaultTest, EveryFailurePointLeavesTheTargetAsItWas) {
     }
   }
   EXPECT_GT(failedRuns, 20);
-  if (GetParam()) testing::RemoveAll(temp_);
+  if (OtherFileSystem()) testing::RemoveAll(temp_);
 }
 
-INSTANTIATE_TEST_SUITE_P(SameAndOtherFileSystem, CopyJobFaultTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(FileSystemsAndKitPaths, CopyJobFaultTest,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
 
 // A real full disk, at every write of a run: the rollback frees what the
 // run wrote before it puts the old files back, so they fit again, whether
@@ -427,7 +444,7 @@ TEST_P(CopyJobFaultTest, AFullDiskAtAnyMomentLeavesTheTargetAsItWas) {
                  {u"d.bin", std::string(2000000, 'd'), Ticks(2000)}};
   OpenKit(kit);
   // Same file system: the backups move by rename; another: they are copies.
-  UseTemp(GetParam() ? dir_ / "tmp" : mount + "/tmp");
+  UseTemp(OtherFileSystem() ? dir_ / "tmp" : mount + "/tmp");
   std::string target = mount + "/tpl";
   auto makeTarget = [&] {
     testing::RemoveAll(target);
@@ -540,13 +557,15 @@ TEST_F(CopyJobTest, ACommitRecordThatCannotBeWrittenFailsTheRun) {
 }
 
 TEST_F(CopyJobTest, CancelAtEveryEntryRollsBackThenReports) {
-  OpenKit(CopyJobFaultTest::Kit());
-  std::string target = dir_ / "target";
-  CopyJobFaultTest::MakeTarget(target);
-  const auto before = Snapshot(target);
-  const size_t entries = CopyJobFaultTest::Kit().entries.size();
-  for (size_t i = 0; i < entries; ++i) {
-    SCOPED_TRACE(i);
+  for (size_t k = 0; k < 2 * CopyJobFaultTest::Kit().entries.size(); ++k) {
+    const size_t entries = CopyJobFaultTest::Kit().entries.size();
+    const size_t i = k % entries;
+    trailer_ = k >= entries;
+    SCOPED_TRACE(std::to_string(i) + (trailer_ ? ", in place" : ", unpacked"));
+    if (i == 0) OpenKit(CopyJobFaultTest::Kit());
+    std::string target = dir_ / "target";
+    CopyJobFaultTest::MakeTarget(target);
+    const auto before = Snapshot(target);
     CopyJobFaultTest::MakeTarget(target);
     cancelAtPost_ = static_cast<int>(i);
     EXPECT_EQ(Run(target), kErrorCancelled);
@@ -562,19 +581,23 @@ TEST_F(CopyJobTest, CancelAtEveryEntryRollsBackThenReports) {
 }
 
 TEST_F(CopyJobTest, CancelInTheMiddleOfALargeEntry) {
-  TestKit kit;
-  kit.entries = {{u"small", "s"}, {u"big", std::string(KitReader::kCopyBufferSize * 3, 'b')}};
-  OpenKit(kit);
-  std::string target = dir_ / "target";
-  WriteFile(target + "/big", "the old big file");
-  testing::SetMTime(target + "/big", 10);
-  const auto before = Snapshot(target);
-  // Writes: "small", then the first block of "big"; cancel there.
-  FaultInjector midway(SysCall::kWrite, 1, [this] { channel_.load()->RequestCancel(); });
-  EXPECT_EQ(Run(target), kErrorCancelled);
-  EXPECT_TRUE(midway.Fired());
-  EXPECT_EQ(Snapshot(target), before);
-  EXPECT_TRUE(TempLeftovers().empty());
+  for (bool trailer : {false, true}) {
+    trailer_ = trailer;
+    TestKit kit;
+    kit.entries = {{u"small", "s"}, {u"big", std::string(KitReader::kCopyBufferSize * 3, 'b')}};
+    OpenKit(kit);
+    std::string target = dir_ / "target";
+    testing::RemoveAll(target);
+    WriteFile(target + "/big", "the old big file");
+    testing::SetMTime(target + "/big", 10);
+    const auto before = Snapshot(target);
+    // Writes: "small", then the first block of "big"; cancel there.
+    FaultInjector midway(SysCall::kWrite, 1, [this] { channel_.load()->RequestCancel(); });
+    EXPECT_EQ(Run(target), kErrorCancelled);
+    EXPECT_TRUE(midway.Fired());
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_TRUE(TempLeftovers().empty());
+  }
 }
 
 TEST_F(CopyJobTest, FileWrittenTwiceByOneKitIsRemovedOnRollback) {
@@ -598,6 +621,86 @@ TEST_F(CopyJobTest, ADirectoryWhereTheKitHasAFileFailsTheRun) {
   const auto before = Snapshot(target);
   EXPECT_EQ(Run(target), kErrorInvalidParameter);
   EXPECT_EQ(Snapshot(target), before);
+}
+
+// --- Kits read in place ------------------------------------------------------
+
+// Bytes that do not compress, so that a kit's stream is as long as its data.
+std::string Noise(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+TEST_F(CopyJobTest, InPlaceAndUnpackedRunsMakeTheSameTree) {
+  TestKit kit;
+  kit.entries = {
+      {u"older.cf", "new", Ticks(2000)}, {u"newer.cf", "kit's", Ticks(2000)},
+      {u"empty", "", Ticks(2000)},       {u"a\\b\\big.bin", Noise(3 << 20, 1), Ticks(2000)},
+      {u"twice", "first", Ticks(100)},   {u"mode.cf", "new mode", Ticks(2000)},
+      {u"twice", "second", Ticks(200)},  {u"last\\small", "s", Ticks(2000)}};
+  std::map<std::string, std::string> trees[2];
+  for (bool trailer : {false, true}) {
+    trailer_ = trailer;
+    OpenKit(kit);
+    std::string target = dir_ / (trailer ? "in-place" : "unpacked");
+    WriteFile(target + "/older.cf", "old");
+    testing::SetMTime(target + "/older.cf", 1000);
+    WriteFile(target + "/newer.cf", "mine");
+    testing::SetMTime(target + "/newer.cf", 3000);
+    WriteFile(target + "/mode.cf", "old mode");
+    ::chmod((target + "/mode.cf").c_str(), 0604);
+    testing::SetMTime(target + "/mode.cf", 1000);
+    ASSERT_EQ(Run(target), 0u);
+    EXPECT_TRUE(TempLeftovers().empty());
+    trees[trailer] = Snapshot(target);
+  }
+  EXPECT_EQ(trees[0], trees[1]);
+  EXPECT_EQ(trees[1]["/twice"].substr(trees[1]["/twice"].size() - 6), "second");
+}
+
+// The kit file is changed after Open() checked it: in the part a run
+// writes from, or only in the part it skips. Either way the run fails and
+// is rolled back, and the cause names the kit.
+TEST_F(CopyJobTest, AKitChangedAfterItsCheckFailsTheRunAndRollsItBack) {
+  trailer_ = true;
+  TestKit kit;
+  kit.entries = {{u"first.bin", Noise(1 << 20, 2), Ticks(2000)},
+                 {u"second.bin", Noise(1 << 20, 3), Ticks(2000)}};
+  for (bool skipped : {false, true}) {
+    SCOPED_TRACE(skipped ? "changed where the run skips" : "changed where the run reads");
+    OpenKit(kit);
+    std::string target = dir_ / "target";
+    testing::RemoveAll(target);
+    WriteFile(target + "/first.bin", "old");
+    testing::SetMTime(target + "/first.bin", 1000);
+    if (skipped) {
+      WriteFile(target + "/second.bin", "newer than the kit's");
+      testing::SetMTime(target + "/second.bin", 3000);
+    }
+    const auto before = Snapshot(target);
+    // One byte, in place: the reader's descriptor sees the change.
+    const std::string path = dir_ / "qorv.vkt";
+    std::string bytes = testing::ReadFile(path);
+    const size_t at = skipped ? bytes.size() * 3 / 4 : bytes.size() / 4;
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x10);
+    ScopedFd fd(::open(path.c_str(), O_WRONLY));
+    ASSERT_EQ(::pwrite(fd.Get(), bytes.data() + at, 1, static_cast<off_t>(at)), 1);
+    fd.Close();
+
+    ProgressChannel channel;
+    channel.Init();
+    channel.SetJob(&reader_, W(target));
+    CopyJob job;
+    job.SetFinishPauseMs(0);
+    EXPECT_EQ(job.Run(channel), kErrorInvalidData);
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_TRUE(TempLeftovers().empty());
+    ASSERT_FALSE(channel.Cause().empty());
+    EXPECT_STREQ(channel.Cause().what, "IDS_CAUSE_KIT");
+    EXPECT_NE(channel.Cause().reason, "");
+  }
 }
 
 // --- The worker thread ---------------------------------------------------------

@@ -74,8 +74,10 @@ class RunJournalTest : public ::testing::Test {
         {u"deep\\new\\b.cf", "b"},
     };
     if (failAtEnd) kit.entries.push_back({u"blocked", "x", Ticks(2000000000)});
+    kit.trailer = trailer_;
     kit.WriteTo(dir_ / "qorv.vkt");
     ASSERT_EQ(reader_.Open(dir_ / "qorv.vkt"), 0u) << reader_.Problem();
+    ASSERT_EQ(reader_.Streams(), trailer_);
   }
   void MakeTarget() {
     testing::RemoveAll(target_);
@@ -159,6 +161,7 @@ class RunJournalTest : public ::testing::Test {
   std::string recorded_ = dir_ / "recorded";
   KitReader reader_;
   bool failAtEnd_ = false;
+  bool trailer_ = false;  // the kit read in place, not unpacked
   bool uninstall_ = false;
 };
 
@@ -249,7 +252,19 @@ TEST_F(RunJournalTest, KilledAnywhereInAnUninstallEndsInstalledOrUninstalled) {
   }
 }
 
-TEST_F(RunJournalTest, KilledAnywhereInASuccessfulRunEndsAsBeforeOrInstalledAndRecorded) {
+// The kill points once for a kit that is unpacked first, once for one read
+// in place.
+class RunJournalKillTest : public RunJournalTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    RunJournalTest::SetUp();
+    trailer_ = GetParam();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(UnpackedAndInPlace, RunJournalKillTest, ::testing::Bool());
+
+TEST_P(RunJournalKillTest, KilledAnywhereInASuccessfulRunEndsAsBeforeOrInstalledAndRecorded) {
   OpenScene(false);
   MakeTarget();
   const auto before = Snapshot(target_);
@@ -298,12 +313,12 @@ TEST_F(RunJournalTest, KilledAnywhereInASuccessfulRunEndsAsBeforeOrInstalledAndR
   EXPECT_GT(recordedByRecovery, 0);
 }
 
-TEST_F(RunJournalTest, KilledDuringTheRollbackIsFinishedAtTheNextStart) {
+TEST_P(RunJournalKillTest, KilledDuringTheRollbackIsFinishedAtTheNextStart) {
   OpenScene(true);
   ExpectEveryKillUndone();
 }
 
-TEST_F(RunJournalTest, KilledWhileMovingAcrossFileSystemsLosesNothing) {
+TEST_P(RunJournalKillTest, KilledWhileMovingAcrossFileSystemsLosesNothing) {
   // Backups on another file system are copies: a kill in the middle of one
   // must leave the original whole.
   std::string other = testing::MakeDirOnOtherFileSystem(dir_.path());

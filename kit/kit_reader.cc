@@ -521,6 +521,8 @@ uint32_t KitReader::CheckEntryBytes() {
 uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
   Close();
   problem_.clear();
+  descriptions_.clear();
+  entries_.clear();
   kitPath_ = kitPath;
   if (strictness == Strictness::kInstaller) {
     bool inPlace = false;

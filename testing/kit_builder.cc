@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "kit/kit_format.h"
+#include "kit/kit_trailer.h"
 #include "testing/scratch_dir.h"
 
 namespace qorv::testing {
@@ -27,7 +28,24 @@ std::string TestKit::Unpacked() const {
   return head + data;
 }
 
-void TestKit::WriteTo(const std::string& path) const { WriteFile(path, DeflateRaw(Unpacked())); }
+void TestKit::WriteTo(const std::string& path) const {
+  if (!trailer) {
+    WriteFile(path, DeflateRaw(Unpacked()));
+    return;
+  }
+  uint64_t entryBytes = 0;
+  for (const TestEntry& entry : entries) entryBytes += entry.content.size();
+  WriteWithTrailer(path, Unpacked(), entryBytes);
+}
+
+void WriteWithTrailer(const std::string& path, const std::string& unpacked, uint64_t entryBytes) {
+  std::string stream = DeflateRaw(unpacked);
+  KitTrailer trailer;
+  trailer.unpackedSize = unpacked.size();
+  trailer.entryBytes = entryBytes;
+  trailer.digest = Sha256Of(stream.data(), stream.size());
+  WriteFile(path, stream + EncodeTrailer(trailer));
+}
 
 KitDescription Description(const char16_t* language, const char16_t* product,
                            const char16_t* provider, const char16_t* path) {

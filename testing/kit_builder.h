@@ -20,6 +20,9 @@ struct TestEntry {
 
 struct TestKit {
   bool languageTable = true;
+  // With a trailer, as `vkt pack` writes it: the installer then reads the
+  // kit in place instead of unpacking it.
+  bool trailer = false;
   std::vector<KitDescription> descriptions;
   std::vector<TestEntry> entries;
 
@@ -28,6 +31,10 @@ struct TestKit {
   // Unpacked() compressed, written to `path`.
   void WriteTo(const std::string& path) const;
 };
+
+// `unpacked` compressed into a kit at `path`, followed by a trailer that
+// matches it and says the entries hold `entryBytes`.
+void WriteWithTrailer(const std::string& path, const std::string& unpacked, uint64_t entryBytes);
 
 // An entry time (FileTime ticks) for a time in Unix seconds.
 constexpr uint64_t Ticks(int64_t unixSeconds) {
