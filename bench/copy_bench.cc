@@ -1,6 +1,9 @@
-// Speed of a whole installation (unpack the kit, then copy it into the
+// Speed of a whole installation (open the kit, then install it into the
 // target) against tar extracting a tar.gz of the same tree, and of a
-// re-installation over an up-to-date target.
+// re-installation over an up-to-date target. The kits have trailers, so
+// they are read in place; the installation runs with the kit inflated on a
+// thread of its own (as the installer does) and, for comparison, on the
+// copy thread itself.
 #include <chrono>
 #include <clocale>
 #include <cstdio>
@@ -31,15 +34,18 @@ struct InstallTimes {
   double total() const { return unpack + copy; }
 };
 
-InstallTimes Install(const std::string& kit, const std::string& target, bool durable = true) {
+InstallTimes Install(const std::string& kit, const std::string& target, bool durable = true,
+                     bool threaded = true) {
   InstallTimes times;
   auto start = Clock::now();
   KitReader reader;
+  reader.SetStreamThreaded(threaded);
   if (reader.Open(kit) != 0) {
     std::fprintf(stderr, "cannot open %s: %s\n", kit.c_str(), reader.Problem().c_str());
     return times;
   }
   times.unpack = Seconds(start);
+  if (!reader.Streams()) std::fprintf(stderr, "%s is not read in place\n", kit.c_str());
   start = Clock::now();
   ProgressChannel channel;
   channel.Init();
@@ -78,6 +84,7 @@ void Measure(const char* label, const std::string& work, const KitContent& conte
   InstallTimes fresh{1e9, 0};
   InstallTimes unflushed{1e9, 0};
   InstallTimes again{1e9, 0};
+  InstallTimes oneThread{1e9, 0};
   for (int round = 0; round < 3; ++round) {  // best of three
     tar = std::min(tar, Tar(tree, work + "/" + label + ".tar.gz", work + "/tar-out"));
     tarSynced =
@@ -92,17 +99,24 @@ void Measure(const char* label, const std::string& work, const KitContent& conte
     if (t.total() < fresh.total()) fresh = t;
     t = Install(kit, target);
     if (t.total() < again.total()) again = t;
+    std::filesystem::remove_all(target);
+    std::system("sync");
+    t = Install(kit, target, true, false);
+    if (t.total() < oneThread.total()) oneThread = t;
   }
+  const double goal = content.files.size() > 100 ? 0.9 : 0.6;
   std::printf(
-      "%-22s tar -xzf %6.3f s; install %6.3f s (unpack %.3f + copy %.3f), ratio %.2f "
-      "(goal <= 1.3)\n",
-      label, tar, fresh.total(), fresh.unpack, fresh.copy, fresh.total() / tar);
+      "%-22s tar -xzf %6.3f s; install %6.3f s (open %.3f + copy %.3f), ratio %.2f "
+      "(goal <= %.1f)\n",
+      label, tar, fresh.total(), fresh.unpack, fresh.copy, fresh.total() / tar, goal);
   std::printf(
       "%-22s flushed to disk before success: install %6.3f s, without the flush %6.3f s "
-      "(flush costs %.3f s); tar -xzf && sync %6.3f s, ratio %.2f\n",
+      "(flush costs %.3f s); tar -xzf && sync %6.3f s, ratio %.2f%s\n",
       "", fresh.total(), unflushed.total(), fresh.total() - unflushed.total(), tarSynced,
-      fresh.total() / tarSynced);
-  std::printf("%-22s re-install over the up-to-date tree %6.3f s (unpack %.3f + check %.3f)\n", "",
+      fresh.total() / tarSynced, goal < 0.9 ? " (goal <= 0.7)" : "");
+  std::printf("%-22s inflating on the copy thread instead of its own: install %6.3f s\n", "",
+              oneThread.total());
+  std::printf("%-22s re-install over the up-to-date tree %6.3f s (open %.3f + check %.3f)\n", "",
               again.total(), again.unpack, again.copy);
   std::filesystem::remove_all(target);
   std::filesystem::remove_all(work + "/tar-out");

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <thread>
 
 #include "base/text_convert.h"
 #include "copy/run_log.h"
@@ -41,8 +42,13 @@ std::string BackupPathOf(const CopyLevel& level, const std::string& path) {
 
 // Entries announced in the journal with one flush to disk.
 constexpr size_t kPlanBatch = 1024;
+// New files up to this size are written by the helper threads when the kit
+// is read in place.
+constexpr uint32_t kSmallFile = 256 << 10;
 
 }  // namespace
+
+size_t CopyJob::DefaultWriterThreads() { return std::thread::hardware_concurrency() > 1 ? 2 : 0; }
 
 bool NeedsCopy(const std::string& path, const FileTime& entryTime) {
   // A file that exists keeps its place unless it is older, even when it
@@ -569,7 +575,27 @@ uint32_t CopyJob::StartStream(const KitReader& reader) {
   // Nothing to write: the kit's data is not even read.
   if (!any) return kErrorNone;
   streamed_ = reader_;
+  repeated_.clear();
+  std::set<WideString> seen;
+  for (const KitEntry& entry : reader.entries()) {
+    if (!seen.insert(entry.name).second) repeated_.insert(entry.name);
+  }
+  if (writerThreads_ > 0) writers_ = std::make_unique<FileWriters>(writerThreads_);
   return reader_->BeginStream(std::move(wanted));
+}
+
+uint32_t CopyJob::WaitForWriters() {
+  if (!writers_) return kErrorNone;
+  std::vector<FileWriters::Written> written;
+  std::string path;
+  int error = 0;
+  uint32_t code = writers_->Wait(&written, &path, &error);
+  if (code != 0) return Because(code, "IDS_CAUSE_WRITE", path, error);
+  for (const FileWriters::Written& file : written) {
+    const KitEntry& entry = reader_->Entry(file.entry);
+    RecordInstalled(Narrow(EntryPathOf(entry.name)), entry, true, file.digest);
+  }
+  return kErrorNone;
 }
 
 uint32_t CopyJob::EndStream(bool verify) {
@@ -581,6 +607,7 @@ uint32_t CopyJob::EndStream(bool verify) {
 }
 
 uint32_t CopyJob::Fail(uint32_t code, int percent) {
+  WaitForWriters();
   EndStream(false);
   channel_->SetSummary(summary_);
   channel_->SetCause(cause_);
@@ -595,6 +622,7 @@ uint32_t CopyJob::Fail(uint32_t code, int percent) {
 }
 
 uint32_t CopyJob::Cancel(int percent) {
+  WaitForWriters();
   EndStream(false);
   channel_->SetSummary(summary_);
   LogLine("cancelled");
@@ -664,11 +692,28 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
         destination = InspectDestination(step.path, entry.time);
       const std::string relative = step.path.substr(Top().targetRoot.size());
       Digest digest{};
+      if (writers_ && writers_->Failed()) return Fail(WaitForWriters(), percent);
       if (destination.older) {
         if ((code = BackupFile(step.path, destination.exists)) != 0) return Fail(code, percent);
         std::string parent = ParentOf(step.path);
         if (!parent.empty() && (code = EnsureDirectory(parent)) != 0) return Fail(code, percent);
-        code = reader->ExtractEntry(i, step.path, cancelled, destination.permissions, &digest);
+        // A small new file goes to the helpers, its bytes taken from the
+        // kit here, in order. It is recorded once written.
+        const bool helped = writers_ && !destination.exists && entry.size <= kSmallFile &&
+                            repeated_.count(entry.name) == 0;
+        if (helped) {
+          std::string bytes;
+          code = reader->ReadEntry(i, &bytes);
+          if (code == 0) {
+            writers_->Write(i, step.path, std::move(bytes), entry.time);
+            writtenFiles_.insert(step.path);
+            Did(PlanAction::kWrite, relative, entry.size);
+            if (channel.IsCancelRequested()) return Cancel(percent);
+            continue;
+          }
+        } else {
+          code = reader->ExtractEntry(i, step.path, cancelled, destination.permissions, &digest);
+        }
         if (code == kErrorCancelled) return Cancel(percent);
         if (code != 0) {
           const int error = errno;
@@ -690,6 +735,8 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   } catch (const std::exception&) {
     return Fail(kErrorInvalidParameter, percent);
   }
+  if ((code = WaitForWriters()) != 0) return Fail(code, percent);
+  writers_.reset();
   // Every byte of the kit is checked again before the run may commit: the
   // files were written from a kit file that may have changed since Open().
   if ((code = EndStream(true)) != 0) return Fail(code, percent);

@@ -25,12 +25,14 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/text_string.h"
+#include "copy/file_writers.h"
 #include "copy/manifest.h"
 #include "copy/progress_channel.h"
 #include "copy/run_journal.h"
@@ -73,6 +75,11 @@ class CopyJob {
   // How long a run waits for another run into the same target to end
   // before it gives up with 170 (ms; negative: as long as it takes).
   void SetLockWaitMs(int ms) { lockWaitMs_ = ms; }
+  // How many helper threads write small new files when the kit is read in
+  // place (0: the copy thread writes them itself).
+  void SetWriterThreads(size_t threads) { writerThreads_ = threads; }
+  // Two on a machine with more than one processor, else none.
+  static size_t DefaultWriterThreads();
   // Whether success waits until the written files are on disk (default).
   void SetDurable(bool durable) { durable_ = durable; }
   // Runs on the copy thread once the run is committed and before its journal
@@ -140,6 +147,8 @@ class CopyJob {
   // kit's digest once more (13 when the kit file changed).
   uint32_t StartStream(const KitReader& reader);
   uint32_t EndStream(bool verify);
+  // Waits for the helpers' files and records them; the first one's failure.
+  uint32_t WaitForWriters();
   uint32_t Fail(uint32_t code, int percent);
   // Records why the run fails (the first reason only: what follows is its
   // consequence) and answers `code`. `error` is the errno of the failure.
@@ -165,6 +174,9 @@ class CopyJob {
   std::vector<Destination> inspected_;  // what each entry's destination was when the run began
   KitReader* reader_ = nullptr;
   KitReader* streamed_ = nullptr;  // while a pass over the kit runs
+  size_t writerThreads_ = DefaultWriterThreads();
+  std::unique_ptr<FileWriters> writers_;  // while a pass runs
+  std::set<WideString> repeated_;         // names the kit holds more than once
   RunJournal journal_;
   int finishPauseMs_ = 1000;
   int lockWaitMs_ = -1;

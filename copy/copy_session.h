@@ -58,6 +58,8 @@ class CopySession {
   // its location from the launcher's list once the run is committed.
   void StartUninstall(const WideString& target);
   RunReport Poll();
+  // Readable once the run's thread has finished (see ProgressChannel).
+  int EndedFd() const { return channel_.EndedFd(); }
   // Asks the run to stop; it rolls back, then reports the cancel.
   void RequestStop();
   // Waits for the copy thread, if one runs.

@@ -49,6 +49,7 @@ void* CopyWorker::WorkerMain(void* argument) {
     worker->channel_->Post(kErrorInvalidParameter, LookupText(NarrowString("IDS_INSTALL_ERROR")),
                            0);
   }
+  worker->channel_->Ended();
   return nullptr;
 }
 

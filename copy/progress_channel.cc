@@ -1,6 +1,10 @@
 #include "copy/progress_channel.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdint>
 
 #include "base/text_convert.h"
 #include "res/string_table.h"
@@ -22,13 +26,22 @@ class ProgressChannel::Lock {
 
 ProgressChannel::~ProgressChannel() {
   if (initialised_) sem_destroy(&lock_);
+  if (ended_ >= 0) ::close(ended_);
 }
 
 void ProgressChannel::Init() {
   target_ = WideString();
   message_ = WideString();
   if (!initialised_) sem_init(&lock_, 0, 1);
+  if (ended_ < 0) ended_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   initialised_ = true;
+}
+
+void ProgressChannel::Ended() {
+  const uint64_t one = 1;
+  if (ended_ >= 0 && ::write(ended_, &one, sizeof one) < 0) {
+    // Full or gone: the front end still polls on its timeout.
+  }
 }
 
 void ProgressChannel::SetJob(KitReader* reader, const WideString& target) {

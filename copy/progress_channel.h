@@ -74,6 +74,12 @@ class ProgressChannel {
   void SetCause(const FailureCause& cause);
   FailureCause Cause();
 
+  // A descriptor that turns readable once the job has returned (Ended()),
+  // so that a front end waiting in poll() wakes at once; -1 when none could
+  // be made.
+  int EndedFd() const { return ended_; }
+  void Ended();
+
   // Tests only: called after every Post, outside the lock, on the posting
   // thread.
   void TEST_SetPostObserver(std::function<void(uint32_t, const WideString&, int)> observer) {
@@ -85,6 +91,7 @@ class ProgressChannel {
 
   sem_t lock_;
   bool initialised_ = false;
+  int ended_ = -1;
   KitReader* reader_ = nullptr;
   WideString target_;
   bool cancel_ = false;

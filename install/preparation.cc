@@ -146,13 +146,9 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
   std::string ignored;
   KitExtent extent;
   if (ReadTrailerOf(kit, &trailer, &ignored) == TrailerState::kPresent) {
-    // The unpacked kit, exactly; the backups are moved there by the run.
-    const uint64_t free = FreeSpaceInTemp();
-    if (trailer.unpackedSize > free) {
-      out->problem = TempDirectory() + ": " + std::to_string(trailer.unpackedSize) +
-                     " bytes needed for the unpacked kit, " + std::to_string(free) + " free";
-      return PrepareFailure::kNoSpace;
-    }
+    // Read in place, or, when it cannot be, unpacked after the reader has
+    // checked that the temporary directory holds it: the run checks the
+    // room for the backups.
   } else if (KitExtentOfPath(kit, &extent)) {
     // Without a trailer, three times the kit: the unpacked kit and the
     // backups of what it replaces both live in the temporary directory.

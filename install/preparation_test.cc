@@ -147,24 +147,42 @@ TEST_F(PreparationTest, DigestsSignaturesAndTrustedKeys) {
   EXPECT_FALSE(prepared.problem.empty());
 }
 
-// The temporary directory must hold the unpacked kit: known before
-// unpacking from the trailer, found out while unpacking without one. Either
-// way it is a lack of space that names the directory, never damage.
-TEST_F(PreparationTest, TemporarySpaceFromTheTrailerAndWhileUnpacking) {
+// A kit read in place needs no room in the temporary directory. One that
+// must be unpacked needs room for all of it: known before unpacking from
+// the trailer, found out while unpacking without one. Either way a lack of
+// room names the directory, never damage, and leaves nothing there.
+TEST_F(PreparationTest, TemporarySpaceOnlyForKitsThatAreUnpacked) {
   std::string mount = dir_ / "small";
   testing::SmallFileSystem small(mount, 2 << 20);
   if (!small.Mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
   testing::MakeDirs(mount + "/tmp");
   testing::ScopedEnv tmpdir("TMPDIR", mount + "/tmp");
   // 8 MiB of one letter: a tiny kit, three times which fits easily.
-  const std::string withTrailer = WriteTestKit(dir_.path(), "big.vkt", true, nullptr, 8 << 20);
+  const std::string inPlace = WriteTestKit(dir_.path(), "big.vkt", true, nullptr, 8 << 20);
   const std::string without = WriteTestKit(dir_.path(), "big-bare.vkt", false, nullptr, 8 << 20);
-  for (const std::string& kit : {withTrailer, without}) {
+  // With a trailer, but its entries out of order: the second read from
+  // where the first is.
+  testing::TestKit twoParts;
+  twoParts.entries = {{u"first", std::string(4 << 20, 'a')},
+                      {u"second", std::string(4 << 20, 'b')}};
+  std::string unpacked = twoParts.Unpacked();
+  testing::SetU32(&unpacked, testing::EntryOffsetField(unpacked, u"second"), 0);
+  const std::string outOfOrder = dir_ / "out-of-order.vkt";
+  testing::WriteWithTrailer(outOfOrder, unpacked, 8 << 20);
+  for (const std::string& kit : {inPlace, without, outOfOrder}) {
     SCOPED_TRACE(kit);
     KitReader reader;
     Preparation prepared;
+    if (kit == inPlace) {
+      EXPECT_EQ(Prepare(false, W(kit), reader, &prepared), PrepareFailure::kNone);
+      EXPECT_TRUE(reader.Streams());
+      continue;
+    }
     EXPECT_EQ(Prepare(false, W(kit), reader, &prepared), PrepareFailure::kNoSpace);
     EXPECT_NE(prepared.problem.find(mount + "/tmp"), std::string::npos) << prepared.problem;
+    if (kit == outOfOrder) {
+      EXPECT_NE(prepared.problem.find("bytes needed for the unpacked kit"), std::string::npos);
+    }
     EXPECT_TRUE(std::filesystem::is_empty(mount + "/tmp"));
   }
 }

@@ -441,6 +441,7 @@ uint32_t KitReader::FailOpen(uint32_t code) {
 
 uint32_t KitReader::OpenInPlace(const std::string& kitPath, bool* inPlace) {
   *inPlace = false;
+  knownUnpackedSize_ = 0;
   int opened = -1;
   uint32_t code = FileOpen(kitPath, kReadAccess, 0, kOpenExisting, &opened);
   if (code != 0) {
@@ -478,6 +479,7 @@ uint32_t KitReader::OpenInPlace(const std::string& kitPath, bool* inPlace) {
     at += static_cast<uint64_t>(got);
   }
   if ((code = CheckDigest(trailer, digest.Final(), &problem_)) != 0) return FailOpen(code);
+  knownUnpackedSize_ = trailer.unpackedSize;
   KitInflater head(kit.Get(), extent.offset, streamEnd);
   HeadParser parser(this, trailer.unpackedSize, Strictness::kInstaller,
                     [&head](char* buffer, size_t room, size_t* got) {
@@ -528,6 +530,16 @@ uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
     bool inPlace = false;
     uint32_t code = OpenInPlace(kitPath, &inPlace);
     if (code != 0 || inPlace) return code;
+    // A kit whose trailer says how large it unpacks: the room for that is
+    // known before anything is written.
+    uint64_t free = 0;
+    uint64_t block = 0;
+    if (knownUnpackedSize_ != 0 && FreeSpaceOf(TempDirectory(), &free, &block) &&
+        knownUnpackedSize_ > free) {
+      problem_ = TempDirectory() + ": " + std::to_string(knownUnpackedSize_) +
+                 " bytes needed for the unpacked kit, " + std::to_string(free) + " free";
+      return FailOpen(kErrorDiskFull);
+    }
   }
   // Nameless from the start: however the process ends, even killed in the
   // middle of the unpacking, nothing of the kit stays in the temporary
@@ -664,21 +676,43 @@ uint32_t KitReader::NextBlock(size_t index, uint64_t position, uint32_t remainin
   return kErrorNone;
 }
 
+uint32_t KitReader::TakeFromStream(size_t index) {
+  if (!stream_) {
+    std::vector<bool> wanted(entries_.size(), false);
+    std::fill(wanted.begin() + static_cast<std::ptrdiff_t>(index), wanted.end(), true);
+    BeginStream(std::move(wanted));
+  }
+  if (index < streamNext_) {
+    problem_ = "entry " + std::to_string(index + 1) + " comes before one already read";
+    return kErrorInvalidParameter;
+  }
+  streamNext_ = index + 1;
+  return kErrorNone;
+}
+
+uint32_t KitReader::ReadEntry(size_t index, std::string* bytes) {
+  bytes->clear();
+  if (!streams_) return kErrorInvalidParameter;
+  uint32_t code = TakeFromStream(index);
+  const KitEntry& entry = entries_[index];
+  bytes->reserve(entry.size);
+  while (code == 0 && bytes->size() < entry.size) {
+    const unsigned char* data = nullptr;
+    size_t got = 0;
+    const uint32_t remaining = entry.size - static_cast<uint32_t>(bytes->size());
+    code = NextBlock(index, entry.offset + bytes->size(), remaining, &data, &got);
+    if (code == 0) bytes->append(reinterpret_cast<const char*>(data), got);
+  }
+  return code;
+}
+
 uint32_t KitReader::ExtractEntry(size_t index, const std::string& destination,
                                  const std::function<bool()>& cancelled, int permissions,
                                  Digest* digest) {
   const KitEntry& entry = entries_[index];
   if (streams_) {
-    if (!stream_) {
-      std::vector<bool> wanted(entries_.size(), false);
-      std::fill(wanted.begin() + static_cast<std::ptrdiff_t>(index), wanted.end(), true);
-      BeginStream(std::move(wanted));
-    }
-    if (index < streamNext_) {
-      problem_ = "entry " + std::to_string(index + 1) + " comes before one already read";
-      return kErrorInvalidParameter;
-    }
-    streamNext_ = index + 1;
+    uint32_t code = TakeFromStream(index);
+    if (code != 0) return code;
   }
   // Usually the destination is new (the copy moved any old file away): then
   // there is no old tail to cut. An existing file is opened as it is.

@@ -89,7 +89,8 @@ class KitReader {
   KitReader& operator=(const KitReader&) = delete;
 
   // Checks the kit and reads its head; a kit that cannot be read in place
-  // is first unpacked into a file without a name in the temporary directory. Returns 0; 1013 when
+  // is first unpacked into a file without a name in the temporary directory
+  // (112 at once when its trailer says it will not fit, with the figures). Returns 0; 1013 when
   // the temporary file cannot be made; 2 or 87 when a file cannot be opened or read; 112 when the
   // temporary directory fills up; 13 when the stream is not raw DEFLATE, the
   // head is damaged, or the kit's trailer does not match it (see Problem()).
@@ -146,6 +147,10 @@ class KitReader {
                         const std::function<bool()>& cancelled = {}, int permissions = -1,
                         Digest* digest = nullptr);
 
+  // Reading in place: entry `index`'s bytes into `*bytes`, under the same
+  // rules and with the same codes as ExtractEntry().
+  uint32_t ReadEntry(size_t index, std::string* bytes);
+
   const std::vector<KitDescription>& descriptions() const { return descriptions_; }
   const std::vector<KitEntry>& entries() const { return entries_; }
   size_t EntryCount() const { return entries_.size(); }
@@ -172,6 +177,9 @@ class KitReader {
   // unpacked kit, or the stream's next chunk.
   uint32_t NextBlock(size_t index, uint64_t position, uint32_t remaining,
                      const unsigned char** data, size_t* size);
+  // Checks that entry `index` may be taken from the pass now, starting one
+  // when none runs.
+  uint32_t TakeFromStream(size_t index);
   uint32_t FailOpen(uint32_t code);
 
   std::vector<KitDescription> descriptions_;
@@ -185,6 +193,7 @@ class KitReader {
   KitCheck check_;
   // Reading in place: the kit file, where its stream lies, the pass.
   bool streams_ = false;
+  uint64_t knownUnpackedSize_ = 0;  // from a trailer whose digest matched
   bool streamThreaded_ = true;
   ScopedFd kit_;
   uint64_t streamOffset_ = 0;

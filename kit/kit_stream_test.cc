@@ -41,16 +41,6 @@ TestKit FourFiles() {
   return kit;
 }
 
-// Where entry `name`'s offset field lies in an unpacked kit made by TestKit.
-size_t OffsetFieldOf(const std::string& unpacked, const std::u16string& name) {
-  std::string units;
-  for (char16_t c : name) {
-    units.push_back(static_cast<char>(c & 0xFF));
-    units.push_back(static_cast<char>(c >> 8));
-  }
-  return unpacked.find(units) + units.size() + 8;
-}
-
 class KitStreamTest : public ::testing::Test {
  protected:
   void SetUp() override { testing::MakeDirs(dir_ / "tmp"); }
@@ -81,7 +71,7 @@ TEST_F(KitStreamTest, EachKitTakesItsPathAndGivesTheSameBytes) {
   const uint64_t entryBytes = 5 + 0 + (3 << 20) + 4;
   auto withOffset = [&](const std::u16string& name, uint32_t offset) {
     std::string bytes = unpacked;
-    testing::SetU32(&bytes, OffsetFieldOf(bytes, name), offset);
+    testing::SetU32(&bytes, testing::EntryOffsetField(bytes, name), offset);
     return bytes;
   };
   const std::vector<Shape> shapes = {

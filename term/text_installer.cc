@@ -266,8 +266,9 @@ int TextInstaller::Copy(const WideString& target) {
   }
   WideString shownNotice;
   for (;;) {
-    struct pollfd fds[1] = {{interrupts_, POLLIN, 0}};
-    ::poll(fds, interrupts_ >= 0 ? 1 : 0, kPollMs);
+    // Woken by a signal, by the end of the run, or to draw the progress.
+    struct pollfd fds[2] = {{interrupts_, POLLIN, 0}, {session.EndedFd(), POLLIN, 0}};
+    ::poll(fds, 2, kPollMs);
     if (int signal = TakeInterrupt(); signal != 0) {
       // The copy goes on while the question waits for its answer.
       if (signal != SIGINT || options_.silent || ConfirmCancel()) session.RequestStop();

@@ -38,6 +38,16 @@ void TestKit::WriteTo(const std::string& path) const {
   WriteWithTrailer(path, Unpacked(), entryBytes);
 }
 
+size_t EntryOffsetField(const std::string& unpacked, const std::u16string& name) {
+  std::string units;
+  for (char16_t c : name) {
+    units.push_back(static_cast<char>(c & 0xFF));
+    units.push_back(static_cast<char>(c >> 8));
+  }
+  // The name's units, then the time's two words.
+  return unpacked.find(units) + units.size() + 8;
+}
+
 void WriteWithTrailer(const std::string& path, const std::string& unpacked, uint64_t entryBytes) {
   std::string stream = DeflateRaw(unpacked);
   KitTrailer trailer;

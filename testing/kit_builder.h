@@ -36,6 +36,10 @@ struct TestKit {
 // matches it and says the entries hold `entryBytes`.
 void WriteWithTrailer(const std::string& path, const std::string& unpacked, uint64_t entryBytes);
 
+// Where the offset field of the entry named `name` lies in `unpacked` (a
+// kit's head as TestKit writes it), for tests that move entries about.
+size_t EntryOffsetField(const std::string& unpacked, const std::u16string& name);
+
 // An entry time (FileTime ticks) for a time in Unix seconds.
 constexpr uint64_t Ticks(int64_t unixSeconds) {
   return 116444736000000000ull + 10000000ull * static_cast<uint64_t>(unixSeconds);

@@ -1,0 +1,122 @@
+#include "copy/file_writers.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+
+#include "fs/error_codes.h"
+#include "fs/file_util.h"
+
+namespace qorv {
+
+namespace {
+
+// Bytes queued before Write() waits: the copy thread stays ahead of the
+// writers without holding much of the kit in memory.
+constexpr size_t kQueuedBytes = size_t{16} << 20;
+
+}  // namespace
+
+uint32_t WriteNewFile(const std::string& path, const std::string& bytes, const FileTime& time,
+                      Digest* digest) {
+  int out = -1;
+  uint32_t code = FileOpen(path, kWriteAccess, 0, kCreateNew, &out, 0666);
+  const bool fresh = code == 0;
+  if (code == kErrorFileExists) code = FileOpen(path, kWriteAccess, 0, kCreateAlways, &out, 0666);
+  if (out == -1) return code != 0 ? code : kErrorInvalidHandle;
+  size_t written = 0;
+  code = bytes.empty() ? kErrorNone : FileWrite(out, bytes.data(), bytes.size(), &written);
+  if (code == 0 && !fresh && !TruncateFile(out, static_cast<off64_t>(bytes.size()))) {
+    code = CodeFromErrno(errno);
+  }
+  if (code != 0) {
+    const int error = errno;
+    FileClose(out);
+    errno = error;
+    return code;
+  }
+  FileSetTime(out, nullptr, nullptr, &time);
+  *digest = Sha256Of(bytes.data(), bytes.size());
+  return FileClose(out);
+}
+
+FileWriters::FileWriters(size_t threads) {
+  for (size_t i = 0; i < std::max<size_t>(threads, 1); ++i) {
+    threads_.emplace_back([this] { Work(); });
+  }
+}
+
+FileWriters::~FileWriters() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ending_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void FileWriters::Write(size_t entry, std::string path, std::string bytes, const FileTime& time) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return queuedBytes_ < kQueuedBytes || failure_ != 0; });
+  if (failure_ != 0) return;  // the run fails anyway
+  queuedBytes_ += bytes.size();
+  queue_.push_back(Job{entry, std::move(path), std::move(bytes), time});
+  changed_.notify_all();
+}
+
+bool FileWriters::Failed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failure_ != 0;
+}
+
+void FileWriters::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !queue_.empty() || ending_; });
+    if (queue_.empty()) return;
+    Job job = std::move(queue_.front());
+    queue_.pop_front();
+    ++busy_;
+    // Once one file has failed the run is rolled back: the others are
+    // dropped, not written.
+    const bool skip = failure_ != 0;
+    lock.unlock();
+    Digest digest{};
+    uint32_t code = kErrorNone;
+    int error = 0;
+    if (!skip) {
+      try {
+        code = WriteNewFile(job.path, job.bytes, job.time, &digest);
+        error = errno;
+      } catch (const std::exception&) {
+        code = kErrorInvalidParameter;
+      }
+    }
+    lock.lock();
+    --busy_;
+    queuedBytes_ -= job.bytes.size();
+    if (skip) {
+    } else if (code != 0) {
+      if (failure_ == 0) {
+        failure_ = code;
+        failedPath_ = job.path;
+        error_ = error;
+      }
+    } else {
+      written_.push_back(Written{job.entry, digest});
+    }
+    changed_.notify_all();
+  }
+}
+
+uint32_t FileWriters::Wait(std::vector<Written>* written, std::string* failedPath, int* error) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
+  written->insert(written->end(), written_.begin(), written_.end());
+  written_.clear();
+  *failedPath = failedPath_;
+  *error = error_;
+  return failure_;
+}
+
+}  // namespace qorv
