@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <functional>
 
 #include "fs/error_codes.h"
 #include "fs/file_util.h"
@@ -40,10 +41,8 @@ uint32_t WriteNewFile(const std::string& path, const std::string& bytes, const F
   return FileClose(out);
 }
 
-FileWriters::FileWriters(size_t threads) {
-  for (size_t i = 0; i < std::max<size_t>(threads, 1); ++i) {
-    threads_.emplace_back([this] { Work(); });
-  }
+FileWriters::FileWriters(size_t threads) : queues_(std::max<size_t>(threads, 1)) {
+  for (size_t i = 0; i < queues_.size(); ++i) threads_.emplace_back([this, i] { Work(i); });
 }
 
 FileWriters::~FileWriters() {
@@ -60,7 +59,9 @@ void FileWriters::Write(size_t entry, std::string path, std::string bytes, const
   changed_.wait(lock, [this] { return queuedBytes_ < kQueuedBytes || failure_ != 0; });
   if (failure_ != 0) return;  // the run fails anyway
   queuedBytes_ += bytes.size();
-  queue_.push_back(Job{entry, std::move(path), std::move(bytes), time});
+  const size_t queue = std::hash<std::string>{}(path.substr(0, path.rfind('/'))) % queues_.size();
+  queues_[queue].push_back(Job{entry, std::move(path), std::move(bytes), time});
+  ++queued_;
   changed_.notify_all();
 }
 
@@ -69,13 +70,15 @@ bool FileWriters::Failed() const {
   return failure_ != 0;
 }
 
-void FileWriters::Work() {
+void FileWriters::Work(size_t queue) {
+  std::deque<Job>& mine = queues_[queue];
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return !queue_.empty() || ending_; });
-    if (queue_.empty()) return;
-    Job job = std::move(queue_.front());
-    queue_.pop_front();
+    changed_.wait(lock, [this, &mine] { return !mine.empty() || ending_; });
+    if (mine.empty()) return;
+    Job job = std::move(mine.front());
+    mine.pop_front();
+    --queued_;
     ++busy_;
     // Once one file has failed the run is rolled back: the others are
     // dropped, not written.
@@ -111,7 +114,7 @@ void FileWriters::Work() {
 
 uint32_t FileWriters::Wait(std::vector<Written>* written, std::string* failedPath, int* error) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
+  changed_.wait(lock, [this] { return queued_ == 0 && busy_ == 0; });
   written->insert(written->end(), written_.begin(), written_.end());
   written_.clear();
   *failedPath = failedPath_;

@@ -60,11 +60,15 @@ class FileWriters {
     std::string bytes;
     FileTime time;
   };
-  void Work();
+  void Work(size_t queue);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<Job> queue_;
+  // One queue per helper, a directory's files all in one of them: two
+  // threads creating files in one directory only wait for each other's
+  // lock on it.
+  std::vector<std::deque<Job>> queues_;
+  size_t queued_ = 0;  // jobs in all queues
   size_t queuedBytes_ = 0;
   size_t busy_ = 0;  // jobs taken and not yet done
   bool ending_ = false;
