@@ -68,7 +68,7 @@ if [[ -n "${DISPLAY:-}" ]] && command -v xdotool >/dev/null; then
   app=$!
   wid=
   until [[ -n "$wid" ]]; do
-    wid=$(xdotool search --onlyvisible --pid $app --name 'Installing configuration' 2>/dev/null | head -1)
+    wid=$(xdotool search --onlyvisible --pid $app --name 'Installing configuration' 2>/dev/null | head -1 || true)
     sleep 0.01
   done
   sleep 0.5
@@ -84,8 +84,13 @@ if [[ -n "${DISPLAY:-}" ]] && command -v xdotool >/dev/null; then
   done
   sleep 1
   peak=$(awk '/^VmHWM/ { print $2 }' /proc/$app/status)
+  files=$(find "$target" -type f 2>/dev/null | wc -l)
   kill $app 2>/dev/null
   wait $app 2>/dev/null || true
-  printf 'wizard resident memory: idle %d KiB, peak during the install %d KiB: %d KiB above idle (goal <= 65536)\n' \
-    "$idle" "$peak" $((peak - idle))
+  if ((files != 4)); then
+    echo "wizard resident memory: the wizard did not install the kit ($files files)"
+  else
+    printf 'wizard resident memory: idle %d KiB, peak during the install %d KiB: %d KiB above idle (goal <= 65536)\n' \
+      "$idle" "$peak" $((peak - idle))
+  fi
 fi
