@@ -6,6 +6,8 @@
 #   make bench                   speed and memory figures
 #   make fuzz                    run the kit head fuzzer (FUZZ_SECONDS, default 60)
 #   make format-check            fail when a C++ file is not as clang-format writes it
+#   make install                 install the programs, manual pages and completions
+#                                (PREFIX, default /usr/local; DESTDIR honoured)
 #   make dist                    release binaries for any x86-64 Linux (as root: a Debian 11 root)
 #   make distcheck               make dist, then test them there and on this desktop
 
@@ -16,7 +18,7 @@ JOBS ?= $(shell nproc)
 BUILD := build$(if $(SANITIZE),-$(SANITIZE))
 CTEST_ARGS ?=
 
-.PHONY: check demo bench fuzz format-check dist distcheck deps configure build clean
+.PHONY: check demo bench fuzz format-check dist distcheck deps configure build clean install
 
 deps:
 	@bash scripts/install-deps.sh
@@ -52,6 +54,15 @@ fuzz: deps
 
 format-check:
 	@bash scripts/check-format.sh
+
+# Phony, or the `install/` folder would stand for it. It installs no
+# packages: a build folder made by `make check` is used as it is, else one
+# is configured from what the machine has.
+PREFIX ?= /usr/local
+install:
+	@[[ -f $(BUILD)/CMakeCache.txt ]] || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
 
 dist:
 	@bash scripts/dist.sh
