@@ -59,6 +59,9 @@ int CompareNoCase(const WideString& a, const WideString& b);
 // The same for paths and other names held as std::string, the type the file
 // layer takes: the locale's bytes of a text, and the text of such bytes.
 std::string Narrow(const WideString& text);
+// `text` as a JSON string, quotes included. Bytes that are not UTF-8 keep
+// their values the way Python's "surrogateescape" does: U+DC80..U+DCFF.
+std::string JsonString(const std::string& text);
 WideString Wide(const std::string& bytes);
 
 }  // namespace qorv

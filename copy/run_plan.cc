@@ -86,55 +86,6 @@ RunPlan PlanUninstall(const std::string& targetRoot, const Manifest& manifest) {
   return plan;
 }
 
-namespace {
-
-// The length of the valid UTF-8 sequence at `s`, 0 when there is none.
-size_t Utf8Length(const unsigned char* s, size_t left) {
-  size_t n = s[0] < 0x80         ? 1
-             : (s[0] >> 5) == 6  ? 2
-             : (s[0] >> 4) == 14 ? 3
-             : (s[0] >> 3) == 30 ? 4
-                                 : 0;
-  if (n == 0 || n > left || (n == 2 && s[0] < 0xC2)) return 0;
-  for (size_t i = 1; i < n; ++i) {
-    if ((s[i] & 0xC0) != 0x80) return 0;
-  }
-  if (n == 3 && ((s[0] == 0xE0 && s[1] < 0xA0) || (s[0] == 0xED && s[1] >= 0xA0))) return 0;
-  if (n == 4 && ((s[0] == 0xF0 && s[1] < 0x90) || s[0] > 0xF4 || (s[0] == 0xF4 && s[1] >= 0x90))) {
-    return 0;
-  }
-  return n;
-}
-
-}  // namespace
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  for (size_t i = 0; i < text.size();) {
-    unsigned char c = bytes[i];
-    size_t n = Utf8Length(bytes + i, text.size() - i);
-    char escaped[8];
-    if (n == 0) {
-      // A name that is not UTF-8 keeps its bytes the way Python's
-      // "surrogateescape" does: U+DC80..U+DCFF, one per byte.
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", 0xDC00 + c);
-      out += escaped;
-      n = 1;
-    } else if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out.append(text, i, n);
-    }
-    i += n;
-  }
-  return out + "\"";
-}
-
 std::string PlanItemJson(const char* type, const PlanItem& item) {
   return std::string("{\"type\":\"") + type + "\",\"action\":\"" + ActionName(item.action) +
          "\",\"path\":" + JsonString(item.path) + ",\"size\":" + std::to_string(item.size) + "}";

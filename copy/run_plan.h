@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text_convert.h"
 #include "copy/manifest.h"
 #include "fs/file_io.h"
 
@@ -66,9 +67,8 @@ RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
 // The uninstall of what `manifest` records.
 RunPlan PlanUninstall(const std::string& targetRoot, const Manifest& manifest);
 
-// JSON: a string with its quotes, escaped; one object per plan item; the
-// totals.
-std::string JsonString(const std::string& text);
+// JSON (JsonString() is in base/text_convert.h): one object per plan item;
+// the totals.
 std::string PlanItemJson(const char* type, const PlanItem& item);
 std::string PlanTotalsJson(const RunPlan& plan);
 

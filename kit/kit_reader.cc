@@ -692,16 +692,25 @@ uint32_t KitReader::TakeFromStream(size_t index) {
 
 uint32_t KitReader::ReadEntry(size_t index, std::string* bytes) {
   bytes->clear();
-  if (!streams_) return kErrorInvalidParameter;
-  uint32_t code = TakeFromStream(index);
+  bytes->reserve(entries_[index].size);
+  return ReadEntryTo(index, [bytes](const unsigned char* data, size_t size) {
+    bytes->append(reinterpret_cast<const char*>(data), size);
+  });
+}
+
+uint32_t KitReader::ReadEntryTo(size_t index,
+                                const std::function<void(const unsigned char*, size_t)>& sink) {
+  uint32_t code = streams_ ? TakeFromStream(index) : kErrorNone;
   const KitEntry& entry = entries_[index];
-  bytes->reserve(entry.size);
-  while (code == 0 && bytes->size() < entry.size) {
+  uint32_t done = 0;
+  while (code == 0 && done < entry.size) {
     const unsigned char* data = nullptr;
     size_t got = 0;
-    const uint32_t remaining = entry.size - static_cast<uint32_t>(bytes->size());
-    code = NextBlock(index, entry.offset + bytes->size(), remaining, &data, &got);
-    if (code == 0) bytes->append(reinterpret_cast<const char*>(data), got);
+    code = NextBlock(index, uint64_t{entry.offset} + done, entry.size - done, &data, &got);
+    if (code == 0) {
+      sink(data, got);
+      done += static_cast<uint32_t>(got);
+    }
   }
   return code;
 }

@@ -147,9 +147,10 @@ class KitReader {
                         const std::function<bool()>& cancelled = {}, int permissions = -1,
                         Digest* digest = nullptr);
 
-  // Reading in place: entry `index`'s bytes into `*bytes`, under the same
-  // rules and with the same codes as ExtractEntry().
+  // Entry `index`'s bytes into `*bytes`, or block by block to `sink`, under
+  // the same rules and with the same codes as ExtractEntry().
   uint32_t ReadEntry(size_t index, std::string* bytes);
+  uint32_t ReadEntryTo(size_t index, const std::function<void(const unsigned char*, size_t)>& sink);
 
   const std::vector<KitDescription>& descriptions() const { return descriptions_; }
   const std::vector<KitEntry>& entries() const { return entries_; }

@@ -143,50 +143,70 @@ std::string DeflateRaw(const std::string& bytes, int level) {
 
 bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error,
               bool trailer) {
-  std::string head = BuildKitHead(content, error);
-  if (head.empty()) return false;
+  KitWriteOptions options;
+  options.trailer = trailer;
+  return WriteKit(content, outPath, error, options);
+}
+
+bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error,
+              const KitWriteOptions& options) {
   std::string temp;
   ScopedFd fd = CreateUniqueFile(outPath + ".partial-", O_WRONLY | O_CLOEXEC, 0644, &temp);
   if (!fd.IsValid()) {
     *error = "cannot create " + temp + ": " + std::strerror(errno);
     return false;
   }
-  auto fail = [&](const std::string& message) {
+  if (!WriteKitTo(content, fd.Get(), error, options)) {
     fd.Close();
     RemoveFile(temp);
-    *error = message;
     return false;
-  };
-  DeflateSink sink(fd.Get(), 6);
-  if (!sink.Feed(head.data(), head.size())) return fail("cannot write " + outPath);
-  std::unique_ptr<char[]> block(new char[1 << 20]);
-  for (const KitSourceFile& file : content.files) {
-    ScopedFd in = OpenFile(file.diskPath, O_RDONLY | O_CLOEXEC);
-    if (!in.IsValid()) return fail("cannot open " + file.diskPath + ": " + std::strerror(errno));
-    uint64_t total = 0;
-    for (;;) {
-      ssize_t n = ReadSome(in.Get(), block.get(), 1 << 20);
-      if (n < 0) return fail("cannot read " + file.diskPath + ": " + std::strerror(errno));
-      if (n == 0) break;
-      total += static_cast<uint64_t>(n);
-      if (total > file.size || !sink.Feed(block.get(), static_cast<size_t>(n))) break;
-    }
-    if (!sink.ok()) return fail("cannot write " + outPath);
-    if (total != file.size) return fail(file.diskPath + " changed while it was packed");
-  }
-  if (!sink.Finish()) return fail("cannot write " + outPath);
-  if (trailer) {
-    KitTrailer t;
-    for (const KitSourceFile& file : content.files) t.entryBytes += file.size;
-    t.unpackedSize = head.size() + t.entryBytes;
-    t.digest = sink.TakeDigest();
-    if (!WriteFully(fd.Get(), EncodeTrailer(t))) {
-      return fail("cannot write " + outPath + ": " + std::strerror(errno));
-    }
   }
   if (!CommitReplacement(std::move(fd), temp, outPath)) {
     *error = "cannot write " + outPath + ": " + std::strerror(errno);
     return false;
+  }
+  return true;
+}
+
+bool WriteKitTo(const KitContent& content, int fd, std::string* error,
+                const KitWriteOptions& options) {
+  std::string head = BuildKitHead(content, error);
+  if (head.empty()) return false;
+  auto fail = [&](const std::string& message) {
+    *error = message;
+    return false;
+  };
+  uint64_t total = 0;
+  for (const KitSourceFile& file : content.files) total += file.size;
+  DeflateSink sink(fd, std::clamp(options.level, 0, 9));
+  if (!sink.Feed(head.data(), head.size())) return fail(std::string("cannot write the kit"));
+  std::unique_ptr<char[]> block(new char[1 << 20]);
+  uint64_t packed = 0;
+  for (const KitSourceFile& file : content.files) {
+    ScopedFd in = OpenFile(file.diskPath, O_RDONLY | O_CLOEXEC);
+    if (!in.IsValid()) return fail("cannot open " + file.diskPath + ": " + std::strerror(errno));
+    uint64_t done = 0;
+    for (;;) {
+      ssize_t n = ReadSome(in.Get(), block.get(), 1 << 20);
+      if (n < 0) return fail("cannot read " + file.diskPath + ": " + std::strerror(errno));
+      if (n == 0) break;
+      done += static_cast<uint64_t>(n);
+      if (done > file.size || !sink.Feed(block.get(), static_cast<size_t>(n))) break;
+      if (options.progress) options.progress(packed + done, total);
+    }
+    if (!sink.ok()) return fail(std::string("cannot write the kit: ") + std::strerror(errno));
+    if (done != file.size) return fail(file.diskPath + " changed while it was packed");
+    packed += done;
+  }
+  if (!sink.Finish()) return fail(std::string("cannot write the kit: ") + std::strerror(errno));
+  if (options.trailer) {
+    KitTrailer t;
+    t.entryBytes = total;
+    t.unpackedSize = head.size() + t.entryBytes;
+    t.digest = sink.TakeDigest();
+    if (!WriteFully(fd, EncodeTrailer(t))) {
+      return fail(std::string("cannot write the kit: ") + std::strerror(errno));
+    }
   }
   return true;
 }

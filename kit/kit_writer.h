@@ -6,6 +6,7 @@
 #define QORV_KIT_KIT_WRITER_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,21 @@ std::string DeflateRaw(const std::string& bytes, int level = 6);
 // was packed.
 bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error,
               bool trailer = true);
+
+// How a kit is written: with or without its trailer, the deflate level
+// (0-9), and a callback told now and then how many of the entries' bytes
+// are packed.
+struct KitWriteOptions {
+  bool trailer = true;
+  int level = 6;
+  std::function<void(uint64_t packed, uint64_t total)> progress;
+};
+bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error,
+              const KitWriteOptions& options);
+// The same straight into the open descriptor `fd` (standard output, say),
+// which stays open; on failure part of the kit may have been written.
+bool WriteKitTo(const KitContent& content, int fd, std::string* error,
+                const KitWriteOptions& options);
 
 // Adds a signature by `key` to the trailer of the kit at `kitPath` (one by
 // the same key is replaced), through a file beside it renamed into place.

@@ -3,26 +3,37 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
+#include "fs/fs_queries.h"
 #include "fs/path.h"
 #include "kit/kit_bundle.h"
 #include "kit/kit_crypto.h"
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
 #include "kit/kit_writer.h"
+#include "res/string_table.h"
+#include "vkt/kit_report.h"
 
 namespace qorv {
 namespace {
@@ -38,23 +49,27 @@ const char kUsageText[] =
     "\n"
     "commands:\n"
     "  pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] [--no-trailer]\n"
+    "       [--level N] [--mtime SECONDS] [--strict]\n"
     "       -o FILE DIR    pack the regular files under DIR into the kit FILE\n"
-    "  list FILE           print the descriptions and the entries of a kit\n"
+    "  list [--json] FILE  print the descriptions and the entries of a kit\n"
+    "  diff A B            what changes from kit A to kit B\n"
     "  verify [--key NAME.pub]... FILE\n"
     "                      check a kit; exit 0 when sound, 1 naming the first problem\n"
-    "  unpack FILE DIR     write the entries of a kit with their times into DIR\n"
+    "  unpack [--force] FILE DIR\n"
+    "                      write the entries of a kit with their times into DIR\n"
     "  keygen -o NAME      make a signing key: NAME (secret) and NAME.pub\n"
     "  sign --key NAME FILE\n"
     "                      add a signature by the secret key NAME to the kit FILE\n"
     "  bundle [--installer PATH] -o OUT FILE\n"
     "                      write OUT: the installer with the kit FILE inside\n"
     "\n"
-    "'vkt COMMAND --help' describes one command. Exit status: 0 success,\n"
-    "1 failure or damaged kit, 2 wrong usage.\n";
+    "A kit FILE of '-' is standard output for pack, standard input for list\n"
+    "and verify. 'vkt COMMAND --help' describes one command. Exit status: 0\n"
+    "success, 1 failure or damaged kit, 2 wrong usage.\n";
 
 const char kPackHelp[] =
     "usage: vkt pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] [--no-trailer]\n"
-    "                -o FILE DIR\n"
+    "                [--level N] [--mtime SECONDS] [--strict] -o FILE DIR\n"
     "\n"
     "Packs every regular file under DIR, named relative to DIR, with its\n"
     "modification time, in sorted order: the same tree and options give the\n"
@@ -73,19 +88,32 @@ const char kPackHelp[] =
     "  --no-trailer\n"
     "        write the bare compressed stream, without the trailer that lets the\n"
     "        installer and 'vkt verify' detect damage and check signatures.\n"
+    "  --level N\n"
+    "        deflate level, 0 (stored) to 9 (smallest); 6 without it.\n"
+    "  --mtime SECONDS\n"
+    "        no entry time later than SECONDS since 1970 (UTC): later ones are\n"
+    "        clamped to it, so packs of one tree made at different times give\n"
+    "        the same bytes. Without it, SOURCE_DATE_EPOCH, when set, does this.\n"
+    "  --strict\n"
+    "        refuse to pack when there is a warning: no description at all, a\n"
+    "        description document that is not in the kit, a language given\n"
+    "        twice, a language the installer has no texts for.\n"
     "  -o FILE\n"
-    "        the kit to write (replaced only once it is complete).\n"
+    "        the kit to write (replaced only once it is complete); '-' writes\n"
+    "        it to standard output.\n"
     "\n"
     "Refused with a message: names that would leave the template directory or\n"
     "hold control characters or backslashes, files of 4 GiB or more, and\n"
     "files that would start beyond 2 GiB in the unpacked kit.\n";
 
 const char kListHelp[] =
-    "usage: vkt list FILE\n"
+    "usage: vkt list [--json] FILE\n"
     "\n"
     "Says whether the kit is verified (its trailer's digest matches, and by\n"
     "which keys it is signed), prints its descriptions, then one line per\n"
-    "entry: size in bytes, last-write time (ISO 8601, UTC) and name.\n";
+    "entry: size, last-write time (UTC) and name with '/' separators, and the\n"
+    "totals. --json prints all of it as one JSON object, sizes in bytes and\n"
+    "times in ISO 8601. FILE '-' reads the kit from standard input.\n";
 
 const char kVerifyHelp[] =
     "usage: vkt verify [--key NAME.pub]... FILE\n"
@@ -95,6 +123,7 @@ const char kVerifyHelp[] =
     "valid and complete, every record is within bounds and exactly as long as\n"
     "its fields, every entry lies in the data area, every name is safe. With\n"
     "--key, the kit must also carry a valid signature by one of the keys given.\n"
+    "FILE '-' reads the kit from standard input.\n"
     "Exit 0 when sound; exit 1 with one line naming the first problem.\n";
 
 const char kKeygenHelp[] =
@@ -123,14 +152,107 @@ const char kBundleHelp[] =
     "complete. Do not strip OUT: that cuts the kit off.\n";
 
 const char kUnpackHelp[] =
-    "usage: vkt unpack FILE DIR\n"
+    "usage: vkt unpack [--force] FILE DIR\n"
     "\n"
     "Writes every entry of the kit FILE, with its time, below DIR (created when\n"
-    "missing). No launcher file is read or written.\n";
+    "missing). Files that exist already are not overwritten unless --force is\n"
+    "given: then nothing is written. No launcher file is read or written.\n";
 
-int Usage(const char* problem) {
-  std::fprintf(stderr, "vkt: %s\n\n%s", problem, kUsageText);
+const char kDiffHelp[] =
+    "usage: vkt diff A B\n"
+    "\n"
+    "Says what changes from kit A to kit B, one line each, sorted by name:\n"
+    "entries added, removed, newer, older, and changed (the same time, other\n"
+    "bytes); then descriptions added, removed and changed. Exit 0 when the\n"
+    "kits hold the same, 1 when they differ, 2 when one cannot be read or the\n"
+    "usage is wrong.\n";
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "vkt: %s\nTry 'vkt --help'.\n", problem.c_str());
   return kUsage;
+}
+
+void Warn(const std::string& warning) {
+  std::fprintf(stderr, "vkt: warning: %s\n", warning.c_str());
+}
+
+// "packing 42% (112.0 MiB of 266.6 MiB)" on the terminal, for work that
+// takes more than a moment; nothing when standard error is not a terminal.
+class Progress {
+ public:
+  explicit Progress(const char* doing) : doing_(doing), shown_(::isatty(2) == 1) {}
+  ~Progress() { Finish(); }
+  // Clears the line, before what follows is printed.
+  void Finish() {
+    if (drawn_) std::fputs("\r\033[K", stderr);
+    drawn_ = false;
+  }
+  void Update(uint64_t done, uint64_t total) {
+    if (!shown_ || total == 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100)) {
+      return;
+    }
+    last_ = now;
+    drawn_ = true;
+    std::fprintf(stderr, "\r%s %3d%% (%s of %s)\033[K", doing_,
+                 static_cast<int>(done * 100 / total), ReadableSize(done).c_str(),
+                 ReadableSize(total).c_str());
+  }
+
+ private:
+  const char* doing_;
+  bool shown_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_;
+};
+
+// The kit file to open for the argument `arg`: itself, or for "-" what
+// standard input holds, copied into a file without a name that `*held`
+// keeps open. Empty with `*problem` set when standard input cannot be read.
+std::string KitFileOf(const std::string& arg, ScopedFd* held, std::string* problem) {
+  if (arg != "-") return arg;
+  *held = ScopedFd(OpenNamelessFile(TempDirectory().c_str()));
+  if (!held->IsValid()) {
+    *problem = "cannot make a temporary file in " + TempDirectory() + ": " + std::strerror(errno);
+    return "";
+  }
+  std::unique_ptr<char[]> block(new char[1 << 20]);
+  for (;;) {
+    ssize_t n = ReadSome(0, block.get(), 1 << 20);
+    if (n == 0) break;
+    if (n < 0 || !WriteFully(held->Get(), std::string_view(block.get(), static_cast<size_t>(n)))) {
+      *problem = std::string("cannot read the kit from standard input: ") + std::strerror(errno);
+      return "";
+    }
+  }
+  return "/proc/self/fd/" + std::to_string(held->Get());
+}
+
+// A value given as "--name=VALUE" or "--name VALUE"; false when it is
+// missing.
+bool OptionValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
+                 std::string* value) {
+  const std::string& arg = args[*i];
+  if (arg.compare(0, name.size() + 1, name + "=") == 0) {
+    *value = arg.substr(name.size() + 1);
+    return true;
+  }
+  if (*i + 1 == args.size()) return false;
+  *value = args[++*i];
+  return true;
+}
+
+// A whole number from `min` to `max`, all of `text`.
+bool ParseNumber(const std::string& text, long long min, long long max, long long* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  long long parsed = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < min || parsed > max) return false;
+  *value = parsed;
+  return true;
 }
 
 int Fail(const std::string& file, const std::string& problem) {
@@ -223,36 +345,89 @@ bool CollectFiles(const std::string& root, bool followLinks, std::vector<KitSour
   return true;
 }
 
+// What a kit author should hear about before shipping the kit.
+std::vector<std::string> PackWarnings(const KitContent& content) {
+  std::vector<std::string> warnings;
+  if (content.descriptions.empty()) {
+    warnings.push_back(
+        "the kit has no description: the welcome page shows no product or provider "
+        "(give -d LANG:PRODUCT:PROVIDER:DESCPATH)");
+  }
+  std::set<std::string> languages;
+  std::set<WideString> names;
+  for (const KitSourceFile& file : content.files) names.insert(file.name);
+  for (const KitDescription& d : content.descriptions) {
+    std::string language = Narrow(d.language);
+    for (char& c : language) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!language.empty() && !languages.insert(language).second) {
+      warnings.push_back("the language " + language +
+                         " is given twice: the installer uses the first");
+    }
+    if (!language.empty() && LanguageNumberOf(NarrowString(language.c_str())) == 0) {
+      warnings.push_back("the installer has no texts in the language \"" + language + "\"");
+    }
+    if (!d.descriptionPath.empty() && names.count(d.descriptionPath) == 0) {
+      warnings.push_back("the description document " + TreeName(d.descriptionPath) +
+                         " is not in the kit");
+    }
+  }
+  return warnings;
+}
+
 int Pack(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::fputs(kPackHelp, stdout);
     return kOk;
   }
   KitContent content;
+  KitWriteOptions options;
   std::string output;
   std::string root;
   bool followLinks = false;
-  bool trailer = true;
+  bool strict = false;
+  long long clamp = -1;
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
+    if (!ParseNumber(epoch, 0, INT64_MAX / 10000000 - 11644473600LL, &clamp)) {
+      return Usage(std::string("SOURCE_DATE_EPOCH=") + epoch + ": expected seconds since 1970");
+    }
+  }
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+    const std::string arg = args[i];
+    std::string value;
+    auto is = [&arg](const char* name) {
+      return arg == name || arg.rfind(std::string(name) + "=", 0) == 0;
+    };
     if (arg == "-d" || arg == "-o") {
-      if (i + 1 == args.size()) return Usage((arg + " needs a value").c_str());
-      const std::string& value = args[++i];
+      if (i + 1 == args.size()) return Usage(arg + " needs a value");
+      value = args[++i];
       if (arg == "-o") {
         output = value;
         continue;
       }
       KitDescription description;
       if (!ParseDescription(value, &description)) {
-        return Usage(("-d " + value + ": expected LANG:PRODUCT:PROVIDER:DESCPATH").c_str());
+        return Usage("-d " + value + ": expected LANG:PRODUCT:PROVIDER:DESCPATH");
       }
       content.descriptions.push_back(description);
+    } else if (is("--level")) {
+      long long level = 0;
+      if (!OptionValue(args, &i, "--level", &value) || !ParseNumber(value, 0, 9, &level)) {
+        return Usage("--level takes a number from 0 to 9");
+      }
+      options.level = static_cast<int>(level);
+    } else if (is("--mtime")) {
+      if (!OptionValue(args, &i, "--mtime", &value) ||
+          !ParseNumber(value, 0, INT64_MAX / 10000000 - 11644473600LL, &clamp)) {
+        return Usage("--mtime takes seconds since 1970");
+      }
+    } else if (arg == "--strict") {
+      strict = true;
     } else if (arg == "--follow-links") {
       followLinks = true;
     } else if (arg == "--no-trailer") {
-      trailer = false;
-    } else if (!arg.empty() && arg[0] == '-') {
-      return Usage(("unknown option " + arg).c_str());
+      options.trailer = false;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option " + arg);
     } else if (root.empty()) {
       root = arg;
     } else {
@@ -275,26 +450,35 @@ int Pack(const std::vector<std::string>& args) {
   }
   std::string error;
   if (!CollectFiles(root, followLinks, &content.files, &error)) return Fail(root, error);
-  if (!WriteKit(content, output, &error, trailer)) return Fail(output, error);
+  // As tar --clamp-mtime: nothing later than the given moment.
+  if (clamp >= 0) {
+    const FileTime latest = FileTimeFromUnix(clamp);
+    for (KitSourceFile& file : content.files) {
+      if (file.time.Ticks() > latest.Ticks()) file.time = latest;
+    }
+  }
+  const std::vector<std::string> warnings = PackWarnings(content);
+  for (const std::string& warning : warnings) Warn(warning);
+  if (strict && !warnings.empty()) return Fail(output, "not packed: --strict and warnings");
+  Progress progress("packing");
+  options.progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };
+  const bool toStdout = output == "-";
+  if (toStdout ? !WriteKitTo(content, 1, &error, options)
+               : !WriteKit(content, output, &error, options)) {
+    progress.Finish();
+    return Fail(toStdout ? "standard output" : output, error);
+  }
+  progress.Finish();
   uint64_t total = 0;
   for (const KitSourceFile& f : content.files) total += f.size;
-  std::printf("%s: %zu files, %llu bytes\n", output.c_str(), content.files.size(),
-              static_cast<unsigned long long>(total));
+  // The kit itself may be what standard output carries.
+  std::fprintf(toStdout ? stderr : stdout, "%s: %zu files, %llu bytes\n",
+               toStdout ? "standard output" : output.c_str(), content.files.size(),
+               static_cast<unsigned long long>(total));
   return kOk;
 }
 
 // --- list, verify, unpack ---------------------------------------------------
-
-std::string IsoTime(const FileTime& time) {
-  time_t seconds = static_cast<time_t>(UnixFromFileTime(time));
-  struct tm utc;
-  char text[32];
-  if (::gmtime_r(&seconds, &utc) == nullptr ||
-      std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) {
-    return "?";
-  }
-  return text;
-}
 
 // Reads a `kind` key file of vkt keygen with `parse`; false with `*problem`
 // set.
@@ -311,36 +495,61 @@ bool ReadKeyFile(const std::string& path, bool (*parse)(const std::string&, Key*
   return false;
 }
 
-// What Open() found out about the kit's integrity, in one line.
-std::string TrailerSummary(const KitReader& reader) {
-  if (!reader.HasTrailer()) return "not verified: no trailer: the kit cannot be checked";
-  std::string line = "verified: digest matches";
-  const std::vector<KitSignature>& signatures = reader.Trailer().signatures;
-  for (size_t i = 0; i < signatures.size(); ++i) {
-    line += (i == 0 ? ", signed by key " : ", ") + Hex(signatures[i].keyId);
-  }
-  return signatures.empty() ? line + ", not signed" : line;
-}
-
 int List(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::fputs(kListHelp, stdout);
     return kOk;
   }
-  if (args.size() != 1) return Usage("list takes one kit file");
+  bool json = false;
+  std::string kit;
+  for (const std::string& arg : args) {
+    if (arg == "--json") {
+      json = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option " + arg);
+    } else if (kit.empty()) {
+      kit = arg;
+    } else {
+      return Usage("list takes one kit file");
+    }
+  }
+  if (kit.empty()) return Usage("list takes one kit file");
+  ScopedFd held;
+  std::string problem;
+  const std::string file = KitFileOf(kit, &held, &problem);
+  if (file.empty()) return Fail(kit, problem);
   KitReader reader;
-  uint32_t code = reader.Open(args[0]);
-  if (code != 0) return Fail(args[0], OpenProblem(reader, code));
-  std::printf("%s\n", TrailerSummary(reader).c_str());
-  for (const KitDescription& d : reader.descriptions()) {
-    std::printf("description %s: product \"%s\", provider \"%s\", document \"%s\"\n",
-                Narrow(d.language).c_str(), Narrow(d.product).c_str(), Narrow(d.provider).c_str(),
-                Narrow(d.descriptionPath).c_str());
-  }
-  for (const KitEntry& e : reader.entries()) {
-    std::printf("%10u  %s  %s\n", e.size, IsoTime(e.time).c_str(), Narrow(e.name).c_str());
-  }
+  uint32_t code = reader.Open(file);
+  if (code != 0) return Fail(kit, OpenProblem(reader, code));
+  std::fputs((json ? ListJson(reader) : ListText(reader)).c_str(), stdout);
   return kOk;
+}
+
+int Diff(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kDiffHelp, stdout);
+    return kOk;
+  }
+  if (args.size() != 2) return Usage("diff takes two kit files");
+  KitReader a;
+  KitReader b;
+  uint32_t code = a.Open(args[0]);
+  if (code != 0) {
+    Fail(args[0], OpenProblem(a, code));
+    return kUsage;
+  }
+  if ((code = b.Open(args[1])) != 0) {
+    Fail(args[1], OpenProblem(b, code));
+    return kUsage;
+  }
+  std::string out;
+  std::string problem;
+  if (DiffKits(a, b, &out, &problem) != 0) {
+    Fail(args[0] + ", " + args[1], problem);
+    return kUsage;
+  }
+  std::fputs(out.c_str(), stdout);
+  return out.empty() ? kOk : kFailed;
 }
 
 int Verify(const std::vector<std::string>& args) {
@@ -365,8 +574,12 @@ int Verify(const std::vector<std::string>& args) {
     }
   }
   if (kit.empty()) return Usage("verify takes one kit file");
+  ScopedFd held;
+  std::string problem;
+  const std::string file = KitFileOf(kit, &held, &problem);
+  if (file.empty()) return Fail(kit, problem);
   KitReader reader;
-  uint32_t code = reader.Open(kit, KitReader::Strictness::kVerify);
+  uint32_t code = reader.Open(file, KitReader::Strictness::kVerify);
   if (code != 0) return Fail(kit, OpenProblem(reader, code));
   if (!reader.HasTrailer()) return Fail(kit, "no trailer: the kit cannot be checked");
   if (!keys.empty()) {
@@ -487,19 +700,48 @@ int Unpack(const std::vector<std::string>& args) {
     std::fputs(kUnpackHelp, stdout);
     return kOk;
   }
-  if (args.size() != 2) return Usage("unpack takes a kit file and a directory");
+  bool force = false;
+  std::vector<std::string> names;
+  for (const std::string& arg : args) {
+    if (arg == "--force") {
+      force = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option " + arg);
+    } else {
+      names.push_back(arg);
+    }
+  }
+  if (names.size() != 2) return Usage("unpack takes a kit file and a directory");
   KitReader reader;
-  uint32_t code = reader.Open(args[0]);
-  if (code != 0) return Fail(args[0], OpenProblem(reader, code));
-  std::string root = StripTrailingSlashes(args[1]);
+  uint32_t code = reader.Open(names[0]);
+  if (code != 0) return Fail(names[0], OpenProblem(reader, code));
+  std::string root = StripTrailingSlashes(names[1]);
+  std::vector<std::string> paths;
+  uint64_t total = 0;
+  for (const KitEntry& entry : reader.entries()) {
+    paths.push_back(Join(root, Narrow(EntryPathOf(entry.name))));
+    total += entry.size;
+    struct stat st;
+    if (!force && ::lstat(paths.back().c_str(), &st) == 0) {
+      return Fail(paths.back(), "exists already; nothing written (--force overwrites)");
+    }
+  }
+  Progress progress("unpacking");
+  uint64_t done = 0;
   for (size_t i = 0; i < reader.EntryCount(); ++i) {
-    std::string path = Join(root, Narrow(EntryPathOf(reader.Entry(i).name)));
+    const std::string& path = paths[i];
     std::string parent = DirName(path);
     if (ShellMakeDirs(parent) != 0) return Fail(parent, "cannot create this directory");
     code = reader.ExtractEntry(i, path);
-    if (code != 0) return Fail(path, "cannot be written (code " + std::to_string(code) + ")");
+    if (code != 0) {
+      progress.Finish();
+      return Fail(path, "cannot be written (code " + std::to_string(code) + ")");
+    }
+    done += reader.Entry(i).size;
+    progress.Update(done, total);
   }
-  std::printf("%s: %zu entries written to %s\n", args[0].c_str(), reader.EntryCount(),
+  progress.Finish();
+  std::printf("%s: %zu entries written to %s\n", names[0].c_str(), reader.EntryCount(),
               root.c_str());
   return kOk;
 }
@@ -527,10 +769,11 @@ int main(int argc, char** argv) {
   }
   if (command == "pack") return Pack(args);
   if (command == "list") return List(args);
+  if (command == "diff") return Diff(args);
   if (command == "verify") return Verify(args);
   if (command == "unpack") return Unpack(args);
   if (command == "keygen") return Keygen(args);
   if (command == "sign") return Sign(args);
   if (command == "bundle") return Bundle(args);
-  return Usage(("unknown command " + command).c_str());
+  return Usage("unknown command " + command);
 }

@@ -39,10 +39,22 @@ expect_exit 0 "sound, 4 entries" "$vkt" verify "$work/a.vkt"
 
 list=$("$vkt" list "$work/a.vkt")
 check "list shows the descriptions" grep -qF 'description ru: product "Торговля", provider "Акме"' <<<"$list"
-check "list shows size, time and name" grep -qE '^ +13  2021-03-04T05:06:07Z  1\\tmplt\.cf$' <<<"$list"
-check "list shows an old time" grep -qE '^ +300000  1999-12-31T23:59:59Z  2\\data\.bin$' <<<"$list"
-names=$(grep -E '^ +[0-9]+  ' <<<"$list" | awk '{print $3}' | tr '\n' ' ')
-check "entries sorted by name" test "$names" = '1\sub\empty.txt 1\tmplt.cf 2\data.bin 2\имя.txt '
+check "list shows size, time and name" grep -qE '^ +13 B  2021-03-04 05:06:07  1/tmplt\.cf$' <<<"$list"
+check "list shows an old time" grep -qE '^ +293\.0 KiB  1999-12-31 23:59:59  2/data\.bin$' <<<"$list"
+check "list ends with the totals" test "$(tail -1 <<<"$list")" = "4 files, 293.0 KiB (300025 bytes)"
+names=$(grep -E '^ +[0-9.]+ [KMG]?i?B  ' <<<"$list" | awk '{print $5}' | tr '\n' ' ')
+check "entries sorted by name" test "$names" = '1/sub/empty.txt 1/tmplt.cf 2/data.bin 2/имя.txt '
+json=$("$vkt" list --json "$work/a.vkt")
+check "list --json holds the same, sizes in bytes" python3 -c '
+import json, sys
+k = json.loads(sys.argv[1])
+names = [e["name"] for e in k["entries"]]
+assert k["verified"] and k["files"] == 4 and k["bytes"] == 300025, k
+assert names == ["1/sub/empty.txt", "1/tmplt.cf", "2/data.bin", "2/имя.txt"], names
+assert k["entries"][1]["time"] == "2021-03-04T05:06:07Z" and k["entries"][2]["size"] == 300000
+assert k["descriptions"][0] == {"language": "en", "product": "Trade", "provider": "Acme",
+                                "document": "doc/readme.html"}, k["descriptions"]
+' "$json"
 
 expect_exit 0 "4 entries written" "$vkt" unpack "$work/a.vkt" "$work/out"
 check "unpacked tree equals the source" diff -r "$tree/1" "$work/out/1"
@@ -65,8 +77,11 @@ expect_exit 1 "holds a backslash" "$vkt" pack -o "$work/d.vkt" "$work/bad"
 expect_exit 1 'has a ".." component' "$vkt" pack -d 'en:P:V:../x' -o "$work/d.vkt" "$tree"
 check "no partial kit left" test -z "$(ls -A "$work" | grep "^d\.vkt")"
 
-# Usage.
+# Usage: one line, and where to read more.
+expect_exit 2 "Try 'vkt --help'." "$vkt" pack "$tree"
+check "a usage error is two lines, not the whole usage" test "$("$vkt" pack "$tree" 2>&1 | wc -l)" = 2
 expect_exit 2 "pack needs -o FILE" "$vkt" pack "$tree"
+expect_exit 2 "--level takes a number from 0 to 9" "$vkt" pack --level 10 -o "$work/x.vkt" "$tree"
 expect_exit 2 "unknown command" "$vkt" frobnicate
 expect_exit 2 "no command given" "$vkt"
 expect_exit 0 "usage: vkt pack" "$vkt" pack --help
@@ -109,6 +124,89 @@ expect_exit 1 "no trailer" "$vkt" sign --key "$work/key" "$work/bare.vkt"
 expect_exit 0 "4 entries written" "$vkt" unpack "$work/a.vkt" "$work/out3"
 check "a signed kit unpacks to the source" cmp -s "$tree/2/data.bin" "$work/out3/2/data.bin"
 check "no partial kit left by signing" test -z "$(ls -A "$work" | grep 'partial')"
+
+# Warnings an author needs; --strict refuses them.
+cases=(
+  "|the kit has no description"
+  "-d en:P:V:doc/readme.html|the description document doc/readme.html is not in the kit"
+  "-d en:P:V: -d EN:Q:W:|the language en is given twice"
+  "-d xx:P:V:|the installer has no texts in the language \"xx\""
+)
+for c in "${cases[@]}"; do
+  IFS='|' read -r opts warning <<<"$c"
+  # shellcheck disable=SC2086
+  expect_exit 0 "vkt: warning: $warning" "$vkt" pack $opts -o "$work/w.vkt" "$tree"
+  # shellcheck disable=SC2086
+  expect_exit 1 "not packed: --strict and warnings" "$vkt" pack --strict $opts -o "$work/s.vkt" "$tree"
+done
+check "--strict wrote nothing" test ! -e "$work/s.vkt"
+out=$("$vkt" pack -d en:Trade:Acme:1/tmplt.cf -d ru:Т:А: -o "$work/quiet.vkt" "$tree" 2>&1)
+check "a sound pack warns of nothing" test -z "$(grep warning <<<"$out")"
+
+# Reproducible: the same tree touched at other times packs to the same
+# bytes once times are clamped; --mtime wins over SOURCE_DATE_EPOCH.
+cp -a "$tree" "$work/copy" && touch -d '2030-01-01' "$work/copy/1/sub/empty.txt" "$work/copy/2/имя.txt"
+touch -d '2031-06-01' "$tree/2/имя.txt"
+SOURCE_DATE_EPOCH=1700000000 "$vkt" pack -o "$work/r1.vkt" "$tree" >/dev/null 2>&1
+SOURCE_DATE_EPOCH=1700000000 "$vkt" pack -o "$work/r2.vkt" "$work/copy" >/dev/null 2>&1
+check "SOURCE_DATE_EPOCH: two packs of the tree at other times, the same bytes" cmp -s "$work/r1.vkt" "$work/r2.vkt"
+SOURCE_DATE_EPOCH=1 "$vkt" pack --mtime 1700000000 -o "$work/r3.vkt" "$work/copy" >/dev/null 2>&1
+check "--mtime clamps as SOURCE_DATE_EPOCH does" cmp -s "$work/r1.vkt" "$work/r3.vkt"
+check "an older time stays" grep -qF "1999-12-31 23:59:59  2/data.bin" <<<"$("$vkt" list "$work/r1.vkt")"
+check "a later time is clamped" grep -qF "2023-11-14 22:13:20  2/имя.txt" <<<"$("$vkt" list "$work/r1.vkt")"
+expect_exit 2 "SOURCE_DATE_EPOCH=soon" env SOURCE_DATE_EPOCH=soon "$vkt" pack -o "$work/x.vkt" "$tree"
+
+# '-': standard output for pack, standard input for list and verify; levels.
+mkdir -p "$work/text" && for i in $(seq 2000); do echo "line $i of a template"; done > "$work/text/t.txt"
+"$vkt" pack --level 0 -o - "$work/text" 2>/dev/null > "$work/stored.vkt"
+"$vkt" pack --level 9 -o "$work/text9.vkt" "$work/text" >/dev/null 2>&1
+check "pack -o - writes the kit to standard output" bash -c "'$vkt' verify '$work/stored.vkt' >/dev/null"
+check "level 0 stores, level 9 compresses" test "$(stat -c %s "$work/stored.vkt")" -gt $((4 * $(stat -c %s "$work/text9.vkt")))
+"$vkt" pack --level 9 -o "$work/nine.vkt" "$tree" >/dev/null 2>&1
+expect_exit 0 "4 files, 293.0 KiB" bash -c "'$vkt' list - < '$work/nine.vkt'"
+expect_exit 0 "-: sound, 4 entries" bash -c "'$vkt' verify - < '$work/nine.vkt'"
+expect_exit 1 "-: " bash -c "head -c 1000 '$work/nine.vkt' | '$vkt' verify -"
+
+# A pack that takes more than a moment shows its progress on a terminal,
+# and only there.
+mkdir -p "$work/bigtree" && head -c 150000000 /dev/urandom > "$work/bigtree/big.bin"
+out=$(script -qec "'$vkt' pack --level 9 -d en:P:V: -o '$work/big.vkt' '$work/bigtree'" /dev/null)
+check "a long pack shows its progress on a terminal" grep -qE $'\rpacking +[0-9]+% \\([0-9.]+ MiB of 143\\.1 MiB\\)' <<<"$out"
+out=$("$vkt" pack --level 9 -d en:P:V: -o "$work/big.vkt" "$work/bigtree" 2>&1)
+check "and none without one" test "$out" = "$work/big.vkt: 1 files, 150000000 bytes"
+rm -rf "$work/bigtree" "$work/big.vkt"
+
+# diff: every kind of change, and its exit status.
+mkdir -p "$work/v1" "$work/v2"
+printf same > "$work/v1/same"; printf same > "$work/v2/same"
+printf gone > "$work/v1/gone"; printf new > "$work/v2/new"
+printf old > "$work/v1/up"; printf newer > "$work/v2/up"
+printf was > "$work/v1/down"; printf now > "$work/v2/down"
+printf aaa > "$work/v1/edit"; printf bbb > "$work/v2/edit"
+touch -d '2020-01-01' "$work/v1/same" "$work/v2/same" "$work/v1/up" "$work/v2/down" "$work/v1/edit" "$work/v2/edit"
+touch -d '2022-01-01' "$work/v2/up" "$work/v1/down"
+"$vkt" pack -d en:P:V: -o "$work/k1.vkt" "$work/v1" >/dev/null
+"$vkt" pack -d en:P:W: -d de:P:V: -o "$work/k2.vkt" "$work/v2" >/dev/null 2>&1
+diff_out=$("$vkt" diff "$work/k1.vkt" "$work/k2.vkt") || true
+expected='older    down  (2022-01-01 00:00:00 -> 2020-01-01 00:00:00)
+changed  edit  (the same time, other bytes)
+removed  gone
+added    new  3 B
+newer    up  (2020-01-01 00:00:00 -> 2022-01-01 00:00:00)
+description en: product "P", provider "V", document "" -> product "P", provider "W", document ""
+description de added: product "P", provider "V", document ""'
+check "diff names each change" test "$diff_out" = "$expected"
+expect_exit 1 "changed  edit" "$vkt" diff "$work/k1.vkt" "$work/k2.vkt"
+expect_exit 0 "" "$vkt" diff "$work/k1.vkt" "$work/k1.vkt"
+check "diff of a kit with itself prints nothing" test -z "$("$vkt" diff "$work/k1.vkt" "$work/k1.vkt")"
+expect_exit 2 "none.vkt" "$vkt" diff "$work/k1.vkt" "$work/none.vkt"
+
+# unpack never overwrites unless asked.
+printf mine > "$work/out/1/tmplt.cf"
+expect_exit 1 "exists already; nothing written (--force overwrites)" "$vkt" unpack "$work/a.vkt" "$work/out"
+check "the file is left as it was" test "$(cat "$work/out/1/tmplt.cf")" = mine
+expect_exit 0 "4 entries written" "$vkt" unpack --force "$work/a.vkt" "$work/out"
+check "--force overwrites" cmp -s "$tree/1/tmplt.cf" "$work/out/1/tmplt.cf"
 
 check "no temporary file left after failures" test -z "$(ls -A "$TMPDIR")"
 
