@@ -131,7 +131,7 @@ int CInstallerApp::Run() {
     for (const std::string& problem : line.problems) {
       std::fprintf(stderr, "qorv-setup: %s\n", problem.c_str());
     }
-    std::fputs(UsageText(), stderr);
+    std::fputs("Try 'qorv-setup --help'.\n", stderr);
     return kTextWrongCommandLine;
   }
   TextOptions options;
