@@ -1,6 +1,7 @@
-// The user-interface texts of one language as constant data, one source file
-// per language (res/texts_<code>.cc) so that translators edit plain text.
-// The string table is built from these at start-up; nothing else reads them.
+// The user-interface texts of one language as constant data, compiled at
+// build time from the gettext catalogs in res/po/ (see res/po_table.cc), so
+// that translators work in the tools they know. The string table is built
+// from these at start-up; nothing else reads them.
 #ifndef QORV_RES_LANGUAGE_TEXTS_H_
 #define QORV_RES_LANGUAGE_TEXTS_H_
 
