@@ -259,4 +259,35 @@ check "-S --text with a display: installed on the terminal" test "$status" -eq 0
 check "-S --text with a display: no window mapped" test "$mapped" -eq 0
 check "-S --text: the files are there" test -f "$work/text mode/Trade/1.0/1Cv8.cf"
 
+# --- The keyboard alone ----------------------------------------------------------------
+# Enter on the welcome page, Tab to the "..." button and Enter opens the
+# folder chooser, Escape closes it, Shift+Tab back to the entry, the
+# directory typed, Enter starts the copy, Enter on the last page ends.
+rm -rf "$HOME/.Vexa"
+keys_target=$work/keyboard
+(cd "$kit" && exec ./qorv-setup -Len "-D$work/unused") & app=$!
+wid=$(main_window $app)
+xdotool windowfocus --sync "$wid"
+xdotool key Return
+sleep 0.5
+xdotool key Tab Return
+sleep 1
+chooser=0
+for id in $(xdotool search --onlyvisible --pid $app 2>/dev/null); do
+  [[ "$id" != "$wid" ]] && chooser=1
+done
+check "keyboard: Tab reaches the \"...\" button, Enter opens the folder chooser" test "$chooser" -eq 1
+xdotool key Escape
+sleep 0.5
+xdotool windowfocus --sync "$wid"
+xdotool key shift+Tab ctrl+a
+xdotool type --delay 20 "$keys_target"
+xdotool key Return
+for _ in $(seq 1 100); do [[ -f "$keys_target/Trade/1.0/1Cv8.cf" ]] && break; sleep 0.1; done
+sleep 1
+xdotool key Return
+status=0; wait_exit $app || status=$?
+check "keyboard alone: the wizard installs and ends with status 0" test "$status" -eq 0
+check "keyboard alone: the templates are in the typed directory" test -f "$keys_target/Trade/1.0/1Cv8.cf"
+
 [[ $fails -eq 0 ]] || { echo "$fails check(s) failed; screenshots in $ART"; exit 1; }

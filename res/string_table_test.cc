@@ -72,6 +72,8 @@ const char* const kAllKeys[] = {
     "IDS_SPACE_FIGURES",
     "IDS_LOG_AT",
     "IDS_CAUSE_LAUNCHER",
+    "IDS_BUTTON_YES",
+    "IDS_BUTTON_NO",
 };
 
 // Looks a key up in one language, in UTF-8 as the toolkit receives it.

@@ -58,9 +58,7 @@ int ShowMessage(const CWnd* owner, const WideString& text, uint32_t flags,
   GtkMessageType type = GTK_MESSAGE_OTHER;
   if ((flags >> 24) == 1) type = GTK_MESSAGE_ERROR;
   if ((flags >> 24) == 2) type = GTK_MESSAGE_QUESTION;
-  GtkButtonsType buttons = (flags & 0xFF) == 2 ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK;
-  GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type, buttons, "%s",
-                                          toNarrow(text).c_str());
+  GtkWidget* box = NewMessageBox(type, toNarrow(text).c_str(), (flags & 0xFF) == 2);
   if (!secondary.empty()) {
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box), "%s",
                                              toNarrow(secondary).c_str());

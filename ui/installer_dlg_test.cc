@@ -315,6 +315,59 @@ TEST_F(InstallerDlgTest, EscapeAsksAndNoKeepsTheWizard) {
   EXPECT_TRUE(destroyed_);
 }
 
+// For keyboard and screen-reader users: the directory caption names its
+// entry, the "..." button has a name, keys go to the entry and Enter there
+// is Next; the question's Yes and No follow the chosen language, not the
+// process locale.
+TEST_F(InstallerDlgTest, DirectoryPageForKeyboardsAndScreenReadersAndLocalYesNo) {
+  struct Case {
+    int language;
+    const char16_t* code;
+    const char* choose;
+    const char* yes;
+    const char* no;
+  } cases[] = {{3, u"en", "Choose Directory", "_Yes", "_No"},
+               {1, u"ru", nullptr, "_Да", "_Нет"},
+               {7, u"de", nullptr, "_Ja", "_Nein"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(N(WideString(c.code)));
+    CInstallerDlg& d = Open(c.language, c.code);
+    Click(d.nextButton());
+    ASSERT_EQ(d.state(), kDirectory);
+    DirSelectPage* page = d.dirPage();
+    EXPECT_EQ(gtk_label_get_mnemonic_widget(GTK_LABEL(page->caption())), page->entry());
+    const std::string choose = N(LookupText(NarrowString("IDS_CHOOSEDIR_TITLE")));
+    if (c.choose != nullptr) {
+      EXPECT_EQ(choose, c.choose);
+    }
+    EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(page->browseButton())),
+                 choose.c_str());
+    gchar* tooltip = gtk_widget_get_tooltip_text(page->browseButton());
+    EXPECT_STREQ(tooltip, choose.c_str());
+    g_free(tooltip);
+    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(d.window())), page->entry());
+    EXPECT_TRUE(gtk_entry_get_activates_default(GTK_ENTRY(page->entry())));
+    EXPECT_TRUE(gtk_widget_has_default(d.nextButton()));
+    {
+      std::string yes;
+      std::string no;
+      ModalAnswerer answer([&](GtkWidget* box) {
+        yes = gtk_button_get_label(
+            GTK_BUTTON(gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_YES)));
+        no = gtk_button_get_label(
+            GTK_BUTTON(gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_NO)));
+        return GTK_RESPONSE_NO;
+      });
+      PressEscape();
+      EXPECT_EQ(yes, c.yes);
+      EXPECT_EQ(no, c.no);
+    }
+    EXPECT_FALSE(destroyed_);
+    TearDown();
+    destroyed_ = false;
+  }
+}
+
 TEST_F(InstallerDlgTest, FolderChooserAcceptedAndCancelled) {
   CInstallerDlg& d = Open();
   Click(d.nextButton());

@@ -14,6 +14,7 @@
 #include "install/preparation.h"
 #include "res/string_table.h"
 #include "ui/toolkit_loader.h"
+#include "ui/wizard_pages.h"
 
 namespace qorv {
 
@@ -23,9 +24,7 @@ std::string Text(const char* key) { return Narrow(LookupText(NarrowString(key)))
 
 // True for Yes (question) or OK.
 bool Box(GtkMessageType type, const std::string& text, const NarrowString& title) {
-  GtkWidget* box = gtk_message_dialog_new(
-      nullptr, GTK_DIALOG_MODAL, type,
-      type == GTK_MESSAGE_QUESTION ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s", text.c_str());
+  GtkWidget* box = NewMessageBox(type, text, type == GTK_MESSAGE_QUESTION);
   gtk_window_set_title(GTK_WINDOW(box), title.c_str());
   gint response = gtk_dialog_run(GTK_DIALOG(box));
   gtk_widget_destroy(box);

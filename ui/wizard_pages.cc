@@ -69,6 +69,27 @@ DirSelectPage::DirSelectPage(GtkWidget* container, GdkPixbuf* picture)
   gtk_widget_set_size_request(browse_, 30, 30);
   Put(browse_, 460, 275);
   g_signal_connect(browse_, "clicked", G_CALLBACK(&DirSelectPage::OnBrowse), this);
+  // For screen readers: the caption names the entry, and the "..." button
+  // says what it does (sighted users get the same as a tooltip).
+  gtk_label_set_mnemonic_widget(GTK_LABEL(caption_), entry_);
+  const NarrowString choose = Text("IDS_CHOOSEDIR_TITLE");
+  atk_object_set_name(gtk_widget_get_accessible(browse_), choose.c_str());
+  gtk_widget_set_tooltip_text(browse_, choose.c_str());
+  // Enter in the entry is Next.
+  gtk_entry_set_activates_default(GTK_ENTRY(entry_), TRUE);
+}
+
+void DirSelectPage::OnShow() { gtk_widget_grab_focus(entry_); }
+
+GtkWidget* NewMessageBox(GtkMessageType type, const std::string& text, bool yesNo) {
+  GtkWidget* box =
+      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type,
+                             yesNo ? GTK_BUTTONS_NONE : GTK_BUTTONS_OK, "%s", text.c_str());
+  if (yesNo) {
+    gtk_dialog_add_button(GTK_DIALOG(box), Text("IDS_BUTTON_YES").c_str(), GTK_RESPONSE_YES);
+    gtk_dialog_add_button(GTK_DIALOG(box), Text("IDS_BUTTON_NO").c_str(), GTK_RESPONSE_NO);
+  }
+  return box;
 }
 
 void DirSelectPage::SetPath(const WideString& path) {

@@ -7,6 +7,7 @@
 
 #include <gtk/gtk.h>
 
+#include <string>
 #include <vector>
 
 #include "base/text_string.h"
@@ -58,12 +59,14 @@ class SuccessFinalPage : public MessagePage {
 class DirSelectPage : public WizardDialogPage {
  public:
   DirSelectPage(GtkWidget* container, GdkPixbuf* picture);
-  void OnShow() override {}
+  // Keys go to the entry: typing replaces the directory, Enter goes on.
+  void OnShow() override;
   void SetPath(const WideString& path);
   // As typed: no trimming, no check.
   WideString GetPath() const;
   GtkWidget* entry() const { return entry_; }
   GtkWidget* browseButton() const { return browse_; }
+  GtkWidget* caption() const { return caption_; }
 
   // The folder chooser: an accepted folder goes into the entry unchanged.
   static void OnBrowse(GtkWidget* button, gpointer page);
@@ -95,6 +98,11 @@ class ProgressPage : public WizardDialogPage {
   NarrowString finishText_;
   NarrowString notice_;
 };
+
+// A modal message box of `type` with `text` and Yes and No buttons in the
+// current language (with their keyboard shortcuts), whatever the process
+// locale, or with an OK button.
+GtkWidget* NewMessageBox(GtkMessageType type, const std::string& text, bool yesNo);
 
 }  // namespace qorv
 
