@@ -104,6 +104,31 @@ check(r.returncode == 0 and result(again).get("outcome") == "unchanged"
       and result(again).get("changed") is False and "Nothing to do" in r.stderr,
       "the same kit again: nothing to do, status 0", r.stdout + r.stderr)
 
+# A failure says what the terminal said, its cause and the log, for tools.
+damaged = os.path.join(WORK, "damaged")
+os.makedirs(damaged)
+with open(os.path.join(b, "qorv.vkt"), "rb") as f:
+    kit_bytes = bytearray(f.read())
+kit_bytes[len(kit_bytes) // 3] ^= 0x40
+with open(os.path.join(damaged, "qorv.vkt"), "wb") as f:
+    f.write(kit_bytes)
+tree = snapshot(TARGET)
+r = run(["usecwd", "-S", "--json", "-D" + TARGET], damaged)
+failed = result(json_lines(r.stdout, "a damaged kit's JSON"))
+check(r.returncode == 1 and failed.get("outcome") == "failed" and failed.get("status") == 1
+      and "corrupted" in failed.get("message", "") and "digest mismatch" in failed.get("cause", "")
+      and os.path.isfile(failed.get("log", "")) and snapshot(TARGET) == tree,
+      "a damaged kit: the result says failed, with the message, the cause and the log", r.stdout)
+busy = os.path.join(WORK, "not-a-directory")
+with open(busy, "w") as f:
+    f.write("a file where the target should be")
+r = run(["usecwd", "-S", "--json", "-D" + busy + "/tpl"], b)
+failed = result(json_lines(r.stdout, "a failed run's JSON"))
+check(r.returncode == 1 and failed.get("outcome") == "failed"
+      and failed.get("message") == "Installation error" and busy in failed.get("cause", "")
+      and os.path.isfile(failed.get("log", "")),
+      "a run that fails: the result names the cause and the log", r.stdout)
+
 # --- Uninstall ---------------------------------------------------------------------
 tree, launcher = snapshot(TARGET), launcher_bytes()
 r = run(["--uninstall", "--dry-run"], WORK)

@@ -25,7 +25,7 @@ std::string PlanJson(const RunPlan& plan, const char* type) {
 }
 
 std::string ResultJson(const char* outcome, int status, const std::string& target,
-                       const RunPlan& done) {
+                       const RunPlan& done, const ResultWords& words) {
   std::string out = std::string("{\"type\":\"result\",\"outcome\":\"") + outcome +
                     "\",\"status\":" + std::to_string(status) +
                     ",\"target\":" + JsonString(target) +
@@ -33,6 +33,12 @@ std::string ResultJson(const char* outcome, int status, const std::string& targe
   for (int i = 0; i < kPlanActionCount; ++i) {
     out += ",\"" + std::string(ActionName(static_cast<PlanAction>(i))) +
            "\":" + std::to_string(done.count[i]);
+  }
+  for (const auto& [name, value] :
+       {std::pair<const char*, const std::string*>{"message", &words.message},
+        {"cause", &words.cause},
+        {"log", &words.log}}) {
+    if (!value->empty()) out += std::string(",\"") + name + "\":" + JsonString(*value);
   }
   return out + "}\n";
 }

@@ -20,9 +20,16 @@ std::string PlanText(const RunPlan& plan);
 std::string PlanJson(const RunPlan& plan, const char* type);
 
 // The result line: `outcome` is installed, unchanged, removed, failed,
-// cancelled or nothing (nothing to uninstall).
+// cancelled or nothing (nothing to uninstall). A failure adds what the
+// terminal said (`message`, and the `cause` line when there is one) and the
+// run's `log`; empty ones are left out.
+struct ResultWords {
+  std::string message;
+  std::string cause;
+  std::string log;
+};
 std::string ResultJson(const char* outcome, int status, const std::string& target,
-                       const RunPlan& done);
+                       const RunPlan& done, const ResultWords& words = {});
 
 }  // namespace qorv
 

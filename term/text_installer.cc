@@ -251,7 +251,12 @@ void TextInstaller::ReportDone(const char* outcome, int status, const WideString
   // A run that was rolled back did nothing, whatever it had begun.
   RunPlan none;
   if (done) Output(PlanJson(done_, "file"));
-  Output(ResultJson(outcome, status, Narrow(target), done ? done_ : none));
+  ResultWords words;
+  if (!done) {
+    words = failure_;
+    words.log = RunLogPath();
+  }
+  Output(ResultJson(outcome, status, Narrow(target), done ? done_ : none, words));
 }
 
 int TextInstaller::Copy(const WideString& target) {
@@ -300,7 +305,11 @@ int TextInstaller::Copy(const WideString& target) {
     }
     // The cause, on a line of its own.
     const FailureCause cause = session.Cause();
-    if (outcome == RunOutcome::kFailed && !cause.empty()) Say(DescribeCause(cause));
+    failure_.message = Narrow(report.message);
+    if (outcome == RunOutcome::kFailed && !cause.empty()) {
+      Say(DescribeCause(cause));
+      failure_.cause = Narrow(DescribeCause(cause));
+    }
     // Not as it was: say so, and where the old files are.
     if (!unrestored.empty()) {
       SayKey("IDS_ROLLBACK_INCOMPLETE");
@@ -395,6 +404,10 @@ int TextInstaller::Run() {
     SayKey(MessageKeyOf(failure));
     if (!prepared.problem.empty()) Say(Wide(prepared.problem));
     SayLogPath();
+    if (options_.json) {
+      Output(ResultJson("failed", kTextFailed, "", {},
+                        {Narrow(Text(MessageKeyOf(failure))), prepared.problem, RunLogPath()}));
+    }
     return kTextFailed;
   }
   if (!prepared.checked) SayKey("IDS_KIT_UNCHECKED");

@@ -14,6 +14,7 @@
 #include "config/launcher_settings.h"
 #include "copy/run_plan.h"
 #include "kit/kit_reader.h"
+#include "term/plan_output.h"
 
 namespace qorv {
 
@@ -86,6 +87,7 @@ class TextInstaller {
   // Whether an installed run's location was recorded.
   bool recorded_ = false;
   std::string recordProblem_;
+  ResultWords failure_;  // what the terminal said of the last failure
   // What the last run did (on failure, what it had done before it rolled
   // back).
   RunPlan done_;
