@@ -1,0 +1,364 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+"""Ansible module: install, upgrade and remove a qorv-setup template kit."""
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: qorv_kit
+short_description: Install, upgrade or remove a qorv-setup template kit
+version_added: "1.4.0"
+description:
+  - Runs C(qorv-setup) on the managed host, silently and on the terminal
+    (C(--text -S --json)), and reports what it did from its JSON lines.
+  - An install writes the kit's files that are missing or older in the template
+    directory, removes the files an earlier kit installed that this one no
+    longer ships (when unchanged since), and records the directory at the head
+    of the launcher's list. It is transactional on the host, whatever happens.
+  - Idempotent. C(changed) is false when nothing was written or removed.
+  - In check mode the installer's C(--dry-run) reports what would change and
+    changes nothing; with C(--diff) the plan is shown file by file.
+options:
+  kit:
+    description:
+      - The kit file (C(qorv.vkt)) on the managed host, or an installer with the
+        kit inside it (made by C(vkt bundle)).
+      - Required with I(state=present) unless I(src) is given.
+    type: path
+  src:
+    description:
+      - A kit or bundled installer on the controller, copied to the host first
+        (into the task's temporary directory, removed afterwards).
+    type: path
+  installer:
+    description:
+      - The C(qorv-setup) program on the host, for a I(kit) that is a plain kit
+        file, and for I(state=absent).
+      - Default is C(qorv-setup) beside the kit, else the one in C(PATH).
+    type: path
+  dest:
+    description:
+      - The template directory.
+      - Default is what the installer proposes (the head of the launcher's list,
+        else the launcher's default); for I(state=absent), the head of the list.
+    type: path
+  state:
+    description:
+      - C(present) installs or upgrades; C(absent) removes what the installs put
+        into I(dest) and its place in the launcher's list (files changed since
+        they were installed are kept).
+    type: str
+    choices: [present, absent]
+    default: present
+  lang:
+    description:
+      - Language of the installer's texts (ru uk en lv lt bg de ro ka kk vi tr el
+        es hy it). Default is English.
+    type: str
+  user:
+    description:
+      - Whose launcher file, home and state directory the run uses. Default is
+        the connecting user; another user needs C(become).
+    type: str
+notes:
+  - Supports check mode and diff mode.
+  - The installer keeps a log of every run under the user's
+    C($XDG_STATE_HOME/qorv/log/); failures return its path.
+author:
+  - qorv-setup developers
+"""
+
+EXAMPLES = r"""
+- name: Roll the kit out (it is copied from the controller)
+  qorv.kits.qorv_kit:
+    src: files/acme.vkt
+    dest: /srv/templates/acme
+
+- name: A bundled installer already on the host, for another user
+  qorv.kits.qorv_kit:
+    kit: /opt/acme/acme-setup
+    user: office
+  become: true
+
+- name: Remove the installation
+  qorv.kits.qorv_kit:
+    dest: /srv/templates/acme
+    state: absent
+"""
+
+RETURN = r"""
+outcome:
+  description: What the run did (C(installed), C(unchanged), C(removed), C(nothing) to
+    remove), or in check mode what it would do (C(plan)).
+  returned: success
+  type: str
+  sample: installed
+target:
+  description: The template directory.
+  returned: when known
+  type: str
+  sample: /srv/templates/acme
+counts:
+  description: Files written, replaced, kept, removed, and kept because they were changed.
+  returned: success
+  type: dict
+  sample: {"write": 3, "replace": 1, "keep": 10, "remove": 1, "keep_changed": 0}
+written:
+  description: Files written where none was (relative to the target).
+  returned: success
+  type: list
+  elements: str
+replaced:
+  description: Files replaced by the kit's newer ones.
+  returned: success
+  type: list
+  elements: str
+removed:
+  description: Files removed (an earlier kit's that this one dropped, or all of them).
+  returned: success
+  type: list
+  elements: str
+kept:
+  description: Files kept because they were changed since they were installed.
+  returned: success
+  type: list
+  elements: str
+log:
+  description: The log of the run on the host.
+  returned: on failure
+  type: str
+cause:
+  description: Why the run failed.
+  returned: on failure
+  type: str
+rc:
+  description: The installer's exit status.
+  returned: always
+  type: int
+cmd:
+  description: The command that was run.
+  returned: always
+  type: list
+  elements: str
+"""
+
+import json
+import os
+import pwd
+import shutil
+import tempfile
+
+from ansible.module_utils.basic import AnsibleModule
+
+ACTIONS = ("write", "replace", "keep", "remove", "keep-changed")
+
+
+def parse_lines(stdout):
+    """The JSON lines of the installer, grouped: items ("plan" or "file"
+    lines), the totals and the result; other lines are left out."""
+    items, totals, result = [], None, None
+    for line in stdout.splitlines():
+        line = line.strip()
+        if not line.startswith("{"):
+            continue
+        try:
+            record = json.loads(line)
+        except ValueError:
+            continue
+        kind = record.get("type")
+        if kind in ("plan", "file"):
+            items.append(record)
+        elif kind == "totals":
+            totals = record
+        elif kind == "result":
+            result = record
+    return items, totals, result
+
+
+def summarize(items, totals, result):
+    """What the module returns of a run or a plan."""
+    def paths(action):
+        return [i["path"] for i in items if i.get("action") == action]
+
+    source = totals or result or {}
+    counts = dict((a.replace("-", "_"), int(source.get(a, 0))) for a in ACTIONS)
+    return {
+        "counts": counts,
+        "written": paths("write"),
+        "replaced": paths("replace"),
+        "removed": paths("remove"),
+        "kept": paths("keep-changed"),
+    }
+
+
+def plan_text(items):
+    return "".join("%-13s %s\n" % (i.get("action"), i.get("path")) for i in items
+                   if i.get("action") != "keep")
+
+
+def failure(result, stderr):
+    """The message of a failed run: the installer's words, else its last lines."""
+    result = result or {}
+    words = [w for w in (result.get("message"), result.get("cause")) if w]
+    if words:
+        return ": ".join(words)
+    lines = [l for l in stderr.splitlines() if l.strip()]
+    return " ".join(lines[-3:]) or "qorv-setup failed"
+
+
+def find_installer(module, kit):
+    installer = module.params["installer"]
+    if installer:
+        return installer
+    if kit:
+        beside = os.path.join(os.path.dirname(kit), "qorv-setup")
+        if os.path.isfile(beside) and os.access(beside, os.X_OK):
+            return beside
+    found = shutil.which("qorv-setup")
+    if not found:
+        module.fail_json(msg="qorv-setup is not installed on the host: give installer, "
+                             "or a kit with the installer inside (vkt bundle)")
+    return found
+
+
+def run_as(module, user):
+    """Environment, start function and temporary directory for a run as
+    `user` (None: as we are)."""
+    env = dict(os.environ)
+    for name in ("DISPLAY", "WAYLAND_DISPLAY", "XDG_STATE_HOME"):
+        env.pop(name, None)
+    env["LC_ALL"] = "C.UTF-8"
+    if not user:
+        return env, None, None
+    try:
+        account = pwd.getpwnam(user)
+    except KeyError:
+        module.fail_json(msg="no such user: %s" % user)
+    if account.pw_uid == os.getuid():
+        return env, None, None
+    if os.geteuid() != 0:
+        module.fail_json(msg="running as %s needs become (root)" % user)
+    # The user's own temporary directory, the same every run, so that a run
+    # the host did not live to finish is undone by the next one.
+    temp = account.pw_dir
+    for part in (".cache", "qorv", "tmp"):
+        temp = os.path.join(temp, part)
+        if not os.path.isdir(temp):
+            os.mkdir(temp, 0o700)
+            os.chown(temp, account.pw_uid, account.pw_gid)
+    env.update(HOME=account.pw_dir, USER=user, LOGNAME=user, TMPDIR=temp)
+
+    def start():
+        os.setgid(account.pw_gid)
+        os.initgroups(user, account.pw_gid)
+        os.setuid(account.pw_uid)
+    return env, start, (temp, account.pw_uid, account.pw_gid)
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            kit=dict(type="path"),
+            src=dict(type="path"),
+            installer=dict(type="path"),
+            dest=dict(type="path"),
+            state=dict(type="str", default="present", choices=["present", "absent"]),
+            lang=dict(type="str"),
+            user=dict(type="str"),
+        ),
+        required_if=[("state", "present", ("kit",))],
+        supports_check_mode=True,
+    )
+    params = module.params
+    kit = params["kit"]
+    absent = params["state"] == "absent"
+    if kit and not os.path.isfile(kit):
+        module.fail_json(msg="no kit at %s on the host" % kit)
+    env, start, owner = run_as(module, params["user"])
+
+    workdir = None
+    bundled = kit and os.access(kit, os.X_OK) and not kit.endswith(".vkt")
+    if kit:
+        workdir = tempfile.mkdtemp(prefix="qorv-kit-", dir=owner[0] if owner else None)
+        if owner:
+            # Another user may not reach the kit where it is (the connecting
+            # user's temporary directory): a copy of that user's own.
+            os.chown(workdir, owner[1], owner[2])
+            copy = os.path.join(workdir, "installer" if bundled else "kit-copy.vkt")
+            shutil.copyfile(kit, copy)
+            os.chmod(copy, 0o755 if bundled else 0o644)
+            os.chown(copy, owner[1], owner[2])
+            kit = copy
+    if bundled:
+        cmd = [kit]
+    else:
+        cmd = [find_installer(module, params["kit"])]
+        if kit:
+            # The installer takes qorv.vkt from the current directory.
+            os.symlink(os.path.abspath(kit), os.path.join(workdir, "qorv.vkt"))
+            cmd.append("usecwd")
+    if absent:
+        cmd.append("--uninstall")
+    cmd += ["--text", "-S", "--json"]
+    if module.check_mode:
+        cmd.append("--dry-run")
+    if params["dest"]:
+        cmd.append("-D" + params["dest"])
+    # The language option ends the reading of options: it comes last.
+    cmd.append("-L" + (params["lang"] or "en"))
+
+    try:
+        rc, stdout, stderr = run(module, cmd, workdir, env, start)
+    finally:
+        if workdir:
+            shutil.rmtree(workdir, ignore_errors=True)
+
+    items, totals, result = parse_lines(stdout)
+    out = dict(cmd=cmd, rc=rc, changed=False)
+    if result and result.get("target"):
+        out["target"] = result["target"]
+    if result and result.get("log"):
+        out["log"] = result["log"]
+
+    nothing = result is not None and result.get("outcome") == "nothing"
+    if absent and nothing:
+        # Nothing recorded for the directory: already absent.
+        out.update(summarize([], None, None), outcome="nothing")
+        module.exit_json(failed=False, **out)
+    if rc != 0 or (not module.check_mode and result is None):
+        out.update(stdout_lines=stdout.splitlines(), stderr_lines=stderr.splitlines())
+        if result and result.get("cause"):
+            out["cause"] = result["cause"]
+        module.fail_json(msg=failure(result, stderr), **out)
+
+    out.update(summarize(items, totals, result))
+    if module.check_mode:
+        out["outcome"] = "plan"
+        out["changed"] = bool(totals and totals.get("changes"))
+    else:
+        out["outcome"] = result.get("outcome")
+        out["changed"] = bool(result.get("changed"))
+    if module._diff and out["changed"]:
+        out["diff"] = {"prepared": plan_text(items)}
+    module.exit_json(**out)
+
+
+def run(module, cmd, workdir, env, start):
+    """Runs the installer; its status, standard output and standard error."""
+    import subprocess
+    try:
+        process = subprocess.Popen(cmd, cwd=workdir, env=env, preexec_fn=start,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+    except OSError as error:
+        module.fail_json(msg="cannot run %s: %s" % (cmd[0], error), cmd=cmd)
+    stdout, stderr = process.communicate()
+    return (process.returncode, stdout.decode("utf-8", "surrogateescape"),
+            stderr.decode("utf-8", "surrogateescape"))
+
+
+if __name__ == "__main__":
+    main()

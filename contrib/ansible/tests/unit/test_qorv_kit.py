@@ -1,0 +1,61 @@
+"""What qorv_kit makes of the installer's JSON lines: the changes, the
+files of each kind, the plan shown by --diff, the message of a failure."""
+import importlib.util
+import os
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+spec = importlib.util.spec_from_file_location(
+    "qorv_kit", os.path.join(HERE, "../../plugins/modules/qorv_kit.py"))
+qorv_kit = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(qorv_kit)
+
+RUN = """Installing configuration
+{"type":"file","action":"write","path":"tpl/new.cf","size":3}
+{"type":"file","action":"replace","path":"tpl/a.cf","size":5}
+{"type":"file","action":"keep","path":"tpl/same.cf","size":1}
+{"type":"file","action":"remove","path":"tpl/old.cf","size":2}
+{"type":"file","action":"keep-changed","path":"tpl/mine.cf","size":4}
+{"type":"totals","write":1,"replace":1,"keep":1,"remove":1,"keep-changed":1,"bytes_to_write":8,"changes":true}
+{"type":"result","outcome":"installed","status":0,"target":"/srv/t","changed":true,"write":1,"replace":1,"keep":1,"remove":1,"keep-changed":1}
+"""
+
+
+class ParseTest(unittest.TestCase):
+    def test_a_run_gives_its_files_counts_and_result(self):
+        items, totals, result = qorv_kit.parse_lines(RUN)
+        self.assertEqual(len(items), 5)
+        self.assertEqual(result["outcome"], "installed")
+        summary = qorv_kit.summarize(items, totals, result)
+        self.assertEqual(summary["counts"], {"write": 1, "replace": 1, "keep": 1, "remove": 1,
+                                             "keep_changed": 1})
+        self.assertEqual(summary["written"], ["tpl/new.cf"])
+        self.assertEqual(summary["replaced"], ["tpl/a.cf"])
+        self.assertEqual(summary["removed"], ["tpl/old.cf"])
+        self.assertEqual(summary["kept"], ["tpl/mine.cf"])
+
+    def test_the_diff_shows_changes_only(self):
+        items, _, _ = qorv_kit.parse_lines(RUN)
+        self.assertEqual(qorv_kit.plan_text(items),
+                         "write         tpl/new.cf\nreplace       tpl/a.cf\n"
+                         "remove        tpl/old.cf\nkeep-changed  tpl/mine.cf\n")
+
+    def test_other_lines_and_broken_json_are_left_out(self):
+        items, totals, result = qorv_kit.parse_lines('{"type":"plan", broken\nnot json\n{}\n')
+        self.assertEqual((items, totals, result), ([], None, None))
+
+    def test_failures_say_the_installers_words_or_its_last_lines(self):
+        cases = [
+            ({"message": "Installation error", "cause": "Cannot write: /t/a: No space left"},
+             "", "Installation error: Cannot write: /t/a: No space left"),
+            ({"message": "Distribution kit file qorv.vkt corrupted"}, "",
+             "Distribution kit file qorv.vkt corrupted"),
+            (None, "Installing configuration\none\ntwo\nthree\n", "one two three"),
+            (None, "", "qorv-setup failed"),
+        ]
+        for result, stderr, message in cases:
+            self.assertEqual(qorv_kit.failure(result, stderr), message)
+
+
+if __name__ == "__main__":
+    unittest.main()
