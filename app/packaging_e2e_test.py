@@ -55,7 +55,8 @@ if shutil.which("man"):
               "man --warnings renders %s(1) cleanly" % program, warnings)
         helps = [[program, "--help"]]
         if program == "vkt":
-            for command in ("pack", "list", "verify", "unpack", "keygen", "sign", "bundle"):
+            for command in ("pack", "list", "diff", "verify", "unpack", "keygen", "sign",
+                            "bundle"):
                 helps.append([program, command, "--help"])
         told = set()
         for args in helps:
@@ -95,7 +96,11 @@ cases = [
     ("qorv-setup", ["-S", "us"], []),
     ("qorv-setup", ["-Ds"], ["-Dsub"]),
     ("vkt", ["ve"], ["verify"]),
-    ("vkt", [""], ["--help", "bundle", "keygen", "list", "pack", "sign", "unpack", "verify"]),
+    ("vkt", [""], ["--help", "bundle", "diff", "keygen", "list", "pack", "sign", "unpack",
+                   "verify"]),
+    ("vkt", ["pack", "--l"], ["--level"]),
+    ("vkt", ["list", "--"], ["--help", "--json"]),
+    ("vkt", ["diff", ""], ["a.vkt", "b.vkt", "sub"]),
     ("vkt", ["list", ""], ["a.vkt", "b.vkt", "sub"]),
     ("vkt", ["pack", "--n"], ["--no-trailer"]),
     ("vkt", ["verify", "--"], ["--help", "--key"]),
