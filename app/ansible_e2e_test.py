@@ -121,7 +121,12 @@ if os.geteuid() == 0:
                    capture_output=True, check=True)
     os.chmod(WORK, 0o755)
     home = pwd.getpwnam(user).pw_dir
-    other = {"qorv.kits.qorv_kit": {"src": kit, "user": user}}
+    # The installer where every user may run it, as a package puts it.
+    installer = os.path.join(WORK, "bin/qorv-setup")
+    os.makedirs(os.path.dirname(installer))
+    shutil.copy2(SETUP, installer)
+    os.chmod(installer, 0o755)
+    other = {"qorv.kits.qorv_kit": {"src": kit, "user": user, "installer": installer}}
     r = play(other)
     proposed = r.get("target", "")
     check(not r.get("failed") and r.get("changed") is True and proposed.startswith(home + "/")
