@@ -560,7 +560,8 @@ uint32_t CopyJob::BecauseOf(uint32_t code, const char* what, const std::string& 
   return code;
 }
 
-uint32_t CopyJob::StartStream(const KitReader& reader) {
+uint32_t CopyJob::StartStream() {
+  const KitReader& reader = *reader_;
   // The entries to be written, and any named again after one of them (it
   // is decided once the first is there).
   std::vector<bool> wanted(reader.EntryCount(), false);
@@ -668,7 +669,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   if ((code = CheckSpace(uninstall_ ? nullptr : reader, target)) != 0) return Fail(code, 0);
 
   const size_t count = uninstall_ ? 0 : reader->EntryCount();
-  if (count != 0 && reader->Streams() && (code = StartStream(*reader)) != 0) return Fail(code, 0);
+  if (count != 0 && reader->Streams() && (code = StartStream()) != 0) return Fail(code, 0);
   int percent = 0;
   try {
     auto cancelled = [&channel] { return channel.IsCancelRequested(); };

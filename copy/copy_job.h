@@ -145,7 +145,7 @@ class CopyJob {
   // A kit read in place: starts the pass over its data for the entries to
   // be written (none: no pass), and ends it, with `verify` checking the
   // kit's digest once more (13 when the kit file changed).
-  uint32_t StartStream(const KitReader& reader);
+  uint32_t StartStream();
   uint32_t EndStream(bool verify);
   // Waits for the helpers' files and records them; the first one's failure.
   uint32_t WaitForWriters();

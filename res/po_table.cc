@@ -193,13 +193,13 @@ int main(int argc, char** argv) {
   }
   std::vector<Language> languages;
   for (size_t i = 1; i < args.size(); ++i) {
-    std::istringstream spec(args[i]);
+    std::istringstream given(args[i]);
     Language language;
     std::string number;
     std::string path;
-    std::getline(spec, language.code, ':');
-    std::getline(spec, number, ':');
-    std::getline(spec, path);
+    std::getline(given, language.code, ':');
+    std::getline(given, number, ':');
+    std::getline(given, path);
     language.number = std::atoi(number.c_str());
     if (path.empty()) {  // English: the template's own texts
       for (const std::string& key : keys) language.texts.push_back(english[key]->id);
