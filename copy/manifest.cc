@@ -182,7 +182,12 @@ bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy
     return ReplaceFileDurably(manifestPath, old) == ReplaceResult::kDone;
   }
   if (!missing) return false;
-  return (RemoveFile(manifestPath) || errno == ENOENT) && SyncDirectoryOf(manifestPath);
+  // There was none before the run: whatever it wrote goes. A manifest
+  // directory that is missing, or under something that is not a directory,
+  // holds none, and that is as before too.
+  auto absent = [] { return errno == ENOENT || errno == ENOTDIR; };
+  if (!RemoveFile(manifestPath) && !absent()) return false;
+  return SyncDirectoryOf(manifestPath) || absent();
 }
 
 void RemoveUnfinishedManifests(const std::string& manifestPath) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -54,6 +55,47 @@ TEST(ManifestTest, EncodesAndParsesWholeManifestsOnly) {
   }
 }
 
+// Putting the manifest back after a failed run: the old copy returns, or,
+// when there was none, whatever the run wrote goes. A manifest directory
+// that is missing, or sits under a file, holds none: that is as before too,
+// not a file that could not be put back.
+TEST(ManifestTest, PutBackRestoresTheOldCopyOrNone) {
+  testing::ScratchDir dir;
+  struct Case {
+    const char* name;
+    const char* manifest;  // under dir, relative
+    const char* old;       // the saved copy, nullptr: none was saved
+    const char* written;   // what the run left, nullptr: nothing
+    bool putBack;
+    const char* after;  // the manifest afterwards, nullptr: none
+  };
+  const Case cases[] = {
+      {"old copy returns", "m1/t.manifest", "old", "new", true, "old"},
+      {"none before, one written", "m2/t.manifest", nullptr, "new", true, nullptr},
+      {"none before, none written", "m3/t.manifest", nullptr, nullptr, true, nullptr},
+      {"no manifest directory", "m4/t.manifest", nullptr, nullptr, true, nullptr},
+      {"state under a file", "file/m5/t.manifest", nullptr, nullptr, true, nullptr},
+  };
+  WriteFile(dir / "file", "not a directory");
+  testing::MakeDirs(dir / "m3");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string manifest = dir / c.manifest;
+    const std::string old = manifest + ".old";
+    if (c.written != nullptr) WriteFile(manifest, c.written);
+    if (c.old != nullptr) WriteFile(old, c.old);
+    EXPECT_EQ(PutBackManifest(manifest, old), c.putBack);
+    if (c.after == nullptr) {
+      EXPECT_FALSE(testing::Exists(manifest));
+    } else {
+      EXPECT_EQ(ReadFile(manifest), c.after);
+    }
+  }
+  // An old copy that cannot be read cannot be put back.
+  testing::MakeDirs(dir / "m6/t.manifest.old");
+  EXPECT_FALSE(PutBackManifest(dir / "m6/t.manifest", dir / "m6/t.manifest.old"));
+}
+
 TEST(RunPlanTest, JsonStringsHoldAnyName) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"plain/a.cf", "\"plain/a.cf\""},
@@ -95,6 +137,7 @@ class UpgradeTest : public ::testing::Test {
     });
     uint32_t code = job.Run(channel);
     done_ = channel.Summary();
+    unrestored_ = job.unrestored();
     return code;
   }
 
@@ -133,6 +176,7 @@ class UpgradeTest : public ::testing::Test {
   KitReader reader_;
   RunPlan done_;
   std::vector<std::string> committed_;
+  std::vector<UnrestoredFile> unrestored_;
 };
 
 TEST_F(UpgradeTest, UpgradeRemovesWhatTheNewKitDropsThenUninstallRemovesTheRest) {
@@ -219,6 +263,20 @@ TEST_F(UpgradeTest, AFailedUpgradeOrUninstallPutsFilesAndManifestBack) {
     }
     EXPECT_GE(failed, 3) << (uninstall ? "uninstall" : "upgrade");
   }
+}
+
+// A first install whose manifest cannot be written (the state directory is
+// a file) fails and is undone, and nothing claims a file was left behind.
+TEST_F(UpgradeTest, AManifestThatCannotBeWrittenFailsTheRunCleanly) {
+  testing::MakeDirs(dir_ / "tmp");
+  WriteFile(dir_ / "state", "not a directory");
+  testing::ScopedEnv state("XDG_STATE_HOME", dir_ / "state");
+  OpenKit({{u"a.cf", "a", Ticks(1600000000)}, {u"d\\b.cf", "b", Ticks(1600000000)}});
+  EXPECT_NE(Run(), 0u);
+  EXPECT_FALSE(testing::Exists(target_));
+  EXPECT_TRUE(unrestored_.empty());
+  EXPECT_TRUE(committed_.empty());
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
 }
 
 }  // namespace
