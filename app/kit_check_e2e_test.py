@@ -126,4 +126,16 @@ r = subprocess.run([damaged, "-S", "-D" + TARGET], cwd=WORK, env=ENV, capture_ou
                    text=True, stdin=subprocess.DEVNULL, timeout=300)
 untouched("a bundled installer whose kit is damaged refuses it, nothing written", r)
 
+# A download of the one file cut short: its kit lost its end and footer. The
+# installer says its kit is damaged, not missing.
+cut = os.path.join(WORK, "cut-bundle")
+with open(cut, "wb") as f:
+    f.write(data[:len(data) - 24 - kit_size // 2])
+os.chmod(cut, 0o755)
+r = subprocess.run([cut, "-S", "-D" + TARGET], cwd=WORK, env=ENV, capture_output=True,
+                   text=True, stdin=subprocess.DEVNULL, timeout=300)
+untouched("a bundled installer cut short says its kit is damaged, nothing written", r)
+check("cut short or damaged" in r.stderr and "not found" not in r.stderr,
+      "and names the cause", r.stderr)
+
 finish()

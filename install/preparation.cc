@@ -127,11 +127,23 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
                        const std::vector<PublicKey>& trusted) {
   out->kitPath = kitPath.empty() ? LocateKit(usecwd) : kitPath;
   if (out->kitPath.empty() || !PathExists(Narrow(out->kitPath))) {
+    std::string self;
+    const bool knowSelf = kitPath.empty() && ReadLink("/proc/self/exe", &self);
+    // An installer that carried its kit and lost the end of it (a download
+    // cut short) is damaged, not one without a kit.
+    const uint64_t stray = knowSelf ? StrayBytesAfterProgram(self) : 0;
+    if (stray > 0) {
+      out->kitPath = Wide(self);
+      out->problem = self + ": " + std::to_string(stray) +
+                     " bytes follow the program, but no kit ends there: the file is cut short or "
+                     "damaged";
+      LogLine("the kit inside the installer is refused: " + out->problem);
+      return PrepareFailure::kDamagedSource;
+    }
     // Every place looked in: the installer itself (a kit inside it), then
     // the kit file.
     std::string places;
-    std::string self;
-    if (kitPath.empty() && ReadLink("/proc/self/exe", &self)) places = self + ", ";
+    if (knowSelf) places = self + ", ";
     places += out->kitPath.empty() ? std::string("qorv.vkt") : Narrow(out->kitPath);
     out->problem = Narrow(LookupText(NarrowString("IDS_CAUSE_NO_KIT"))) + ": " + places;
     LogLine("no kit: looked for " + places);

@@ -1,5 +1,6 @@
 #include "kit/kit_bundle.h"
 
+#include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -60,6 +61,25 @@ bool KitExtentOfPath(const std::string& path, KitExtent* extent) {
   struct stat st;
   return fd.IsValid() && StatOf(fd.Get(), &st) &&
          KitExtentOf(fd.Get(), static_cast<uint64_t>(st.st_size), extent);
+}
+
+uint64_t StrayBytesAfterProgram(const std::string& path) {
+  ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  KitExtent extent;
+  if (!fd.IsValid() || !StatOf(fd.Get(), &st) ||
+      !KitExtentOf(fd.Get(), static_cast<uint64_t>(st.st_size), &extent) || extent.bundled) {
+    return 0;
+  }
+  Elf64_Ehdr header;
+  if (ReadAt(fd.Get(), &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+      std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64 ||
+      header.e_shoff == 0) {
+    return 0;
+  }
+  const uint64_t end = header.e_shoff + uint64_t{header.e_shnum} * header.e_shentsize;
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  return end < size ? size - end : 0;
 }
 
 namespace {

@@ -38,6 +38,13 @@ bool KitExtentOf(int fd, uint64_t size, KitExtent* extent);
 // The same for the file at `path`; false when it cannot be opened or read.
 bool KitExtentOfPath(const std::string& path, KitExtent* extent);
 
+// The bytes that follow the executable program at the start of the file
+// at `path` (a 64-bit ELF file ends with its section header table) when no
+// kit ends there: what is left of an installer whose carried kit lost its
+// end, as a download cut short does. 0 when the file is the program alone,
+// carries a whole kit, is not such a program, or cannot be read.
+uint64_t StrayBytesAfterProgram(const std::string& path);
+
 // Writes `out`: the installer at `installer` (without the kit it may carry
 // already), the kit at `kit`, and the footer; executable, replacing `out`
 // only once it is complete. The kit is copied as it is: check it first.

@@ -145,5 +145,41 @@ TEST_F(KitBundleFileTest, RefusesWhatCannotMakeAnInstaller) {
   EXPECT_EQ(std::distance(files, std::filesystem::directory_iterator()), 4);
 }
 
+// A real program carrying a kit, then cut short or with its footer
+// damaged: what follows the program is found, so the installer can say its
+// kit is damaged rather than missing.
+TEST_F(KitBundleFileTest, StrayBytesAfterAProgramAreFound) {
+  const std::string self = "/bin/true";
+  const std::string program = ReadFile(self);
+  const std::string kit = MakeKit("k.vkt", 2, true);
+  const std::string bundle = dir_ / "bundle";
+  std::string error;
+  ASSERT_TRUE(WriteBundle(self, kit, bundle, &error)) << error;
+  const std::string whole = ReadFile(bundle);
+  std::string badFooter = whole;
+  badFooter[badFooter.size() - 1] ^= 1;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    uint64_t stray;
+  };
+  const uint64_t kitSize = ReadFile(kit).size();
+  const std::vector<Case> cases = {
+      {"the program alone", program, 0},
+      {"with its whole kit", whole, 0},
+      {"cut by one byte", whole.substr(0, whole.size() - 1), kitSize + kBundleFooterSize - 1},
+      {"cut to half the kit", whole.substr(0, program.size() + kitSize / 2), kitSize / 2},
+      {"footer damaged", badFooter, kitSize + kBundleFooterSize},
+      {"a kit, not a program", ReadFile(kit), 0},
+      {"a program cut inside itself", program.substr(0, program.size() / 2), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(dir_ / "file", c.bytes);
+    EXPECT_EQ(StrayBytesAfterProgram(dir_ / "file"), c.stray);
+  }
+  EXPECT_EQ(StrayBytesAfterProgram(dir_ / "missing"), 0u);
+}
+
 }  // namespace
 }  // namespace qorv

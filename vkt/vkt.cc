@@ -265,7 +265,13 @@ bool WantsHelp(const std::vector<std::string>& args) {
          std::find(args.begin(), args.end(), "-h") != args.end();
 }
 
-std::string OpenProblem(const KitReader& reader, uint32_t code) {
+std::string OpenProblem(const std::string& file, const KitReader& reader, uint32_t code) {
+  // An installer whose carried kit lost its end reads as no kit at all.
+  const uint64_t stray = StrayBytesAfterProgram(file);
+  if (stray > 0) {
+    return "an installer with " + std::to_string(stray) +
+           " bytes after the program, but no kit ends there: the file is cut short or damaged";
+  }
   if (!reader.Problem().empty()) return reader.Problem();
   return "cannot be read (code " + std::to_string(code) + ")";
 }
@@ -520,7 +526,7 @@ int List(const std::vector<std::string>& args) {
   if (file.empty()) return Fail(kit, problem);
   KitReader reader;
   uint32_t code = reader.Open(file);
-  if (code != 0) return Fail(kit, OpenProblem(reader, code));
+  if (code != 0) return Fail(kit, OpenProblem(file, reader, code));
   std::fputs((json ? ListJson(reader) : ListText(reader)).c_str(), stdout);
   return kOk;
 }
@@ -535,11 +541,11 @@ int Diff(const std::vector<std::string>& args) {
   KitReader b;
   uint32_t code = a.Open(args[0]);
   if (code != 0) {
-    Fail(args[0], OpenProblem(a, code));
+    Fail(args[0], OpenProblem(args[0], a, code));
     return kUsage;
   }
   if ((code = b.Open(args[1])) != 0) {
-    Fail(args[1], OpenProblem(b, code));
+    Fail(args[1], OpenProblem(args[1], b, code));
     return kUsage;
   }
   std::string out;
@@ -580,7 +586,7 @@ int Verify(const std::vector<std::string>& args) {
   if (file.empty()) return Fail(kit, problem);
   KitReader reader;
   uint32_t code = reader.Open(file, KitReader::Strictness::kVerify);
-  if (code != 0) return Fail(kit, OpenProblem(reader, code));
+  if (code != 0) return Fail(kit, OpenProblem(file, reader, code));
   if (!reader.HasTrailer()) return Fail(kit, "no trailer: the kit cannot be checked");
   if (!keys.empty()) {
     auto signedBy = [&](const PublicKey& key) {
@@ -684,7 +690,7 @@ int Bundle(const std::vector<std::string>& args) {
   // What cannot be installed is not shipped.
   KitReader reader;
   uint32_t code = reader.Open(kit, KitReader::Strictness::kVerify);
-  if (code != 0) return Fail(kit, OpenProblem(reader, code));
+  if (code != 0) return Fail(kit, OpenProblem(kit, reader, code));
   reader.Close();
   std::string error;
   if (!WriteBundle(installer, kit, out, &error)) {
@@ -714,7 +720,7 @@ int Unpack(const std::vector<std::string>& args) {
   if (names.size() != 2) return Usage("unpack takes a kit file and a directory");
   KitReader reader;
   uint32_t code = reader.Open(names[0]);
-  if (code != 0) return Fail(names[0], OpenProblem(reader, code));
+  if (code != 0) return Fail(names[0], OpenProblem(names[0], reader, code));
   std::string root = StripTrailingSlashes(names[1]);
   std::vector<std::string> paths;
   uint64_t total = 0;

@@ -96,6 +96,10 @@ expect_exit 1 "cut short or followed by other bytes" "$vkt" verify "$work/tail.v
 expect_exit 0 "4 entries written" "$vkt" unpack "$work/tail.vkt" "$work/out2"
 printf 'plain text, not a kit' > "$work/text.vkt"
 expect_exit 1 "not a valid compressed stream" "$vkt" verify "$work/text.vkt"
+# An installer carrying a kit, cut short on its way: said as such.
+"$vkt" bundle --installer /bin/true -o "$work/setup" "$work/a.vkt" >/dev/null
+head -c $(($(stat -c %s "$work/setup") - 30)) "$work/setup" > "$work/setup-cut"
+expect_exit 1 "no kit ends there: the file is cut short or damaged" "$vkt" verify "$work/setup-cut"
 expect_exit 1 "none.vkt: No such file or directory" "$vkt" list "$work/none.vkt"
 
 # Verified kits: the trailer, damage, keys and signatures.
