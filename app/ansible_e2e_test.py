@@ -39,6 +39,29 @@ r = subprocess.run(["ansible-doc", "qorv.kits.qorv_kit"], env=ANSIBLE_ENV, captu
 check(r.returncode == 0 and "state" in r.stdout and "EXAMPLES" in r.stdout
       and "RETURN VALUES" in r.stdout, "ansible-doc renders the module", r.stderr)
 
+# ansible-test sanity, the tests of it that run without a network (the others
+# first download pip into a virtual environment), on a copy of the collection
+# where ansible-test wants it.
+OFFLINE_SANITY = ["action-plugin-docs", "compile", "empty-init", "future-import-boilerplate",
+                  "line-endings", "metaclass-boilerplate", "no-assert", "no-basestring",
+                  "no-dict-iteritems", "no-get-exception", "no-illegal-filenames",
+                  "no-main-display", "no-smart-quotes", "no-unicode-literals", "replace-urlopen",
+                  "runtime-metadata", "shebang", "symlinks", "use-argspec-type-path",
+                  "use-compat-six"]
+if shutil.which("ansible-test"):
+    checkout = os.path.join(WORK, "sanity/ansible_collections/qorv/kits")
+    shutil.copytree(os.path.join(SOURCE, "contrib/ansible"), checkout)
+    version = subprocess.run(["/usr/bin/python3", "-c",
+                              "import sys; print('%d.%d' % sys.version_info[:2])"],
+                             capture_output=True, text=True).stdout.strip()
+    args = ["ansible-test", "sanity", "--python", version]
+    for test in OFFLINE_SANITY:
+        args += ["--test", test]
+    r = subprocess.run(args, cwd=checkout, env=ANSIBLE_ENV, capture_output=True, text=True,
+                       timeout=600)
+    check(r.returncode == 0, "ansible-test sanity: %d tests that run offline pass"
+          % len(OFFLINE_SANITY), r.stdout[-2000:] + r.stderr[-2000:])
+
 kit_dir = make_kit("fleet", {"tpl/a.cf": b"alpha", "tpl/sub/b.cf": b"beta",
                              "doc/about.html": b"<p>about</p>"})
 kit = os.path.join(kit_dir, "qorv.vkt")
