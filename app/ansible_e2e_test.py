@@ -135,6 +135,20 @@ check(not r.get("failed") and r.get("changed") is True and r.get("outcome") == "
 r = play(absent)
 check(not r.get("failed") and r.get("changed") is False, "state absent again: not changed", r)
 
+# One file to ship: an installer with the kit inside, on the controller.
+bundle = os.path.join(WORK, "setup-fleet")
+subprocess.run([VKT, "bundle", "--installer", SETUP, "-o", bundle, kit], check=True,
+               capture_output=True)
+bundled = {"qorv.kits.qorv_kit": {"src": bundle, "dest": target}}
+r = play(bundled)
+check(not r.get("failed") and r.get("changed") is True and r.get("outcome") == "installed"
+      and os.path.isfile(os.path.join(target, "tpl/sub/b.cf")),
+      "a bundled installer from the controller: copied over, installed, changed", r)
+r = play(bundled)
+check(not r.get("failed") and r.get("changed") is False, "the bundle again: not changed", r)
+r = play(absent)
+check(not r.get("failed") and r.get("changed") is True, "and removed", r)
+
 # --- A second machine: another user's home, the kit from the controller ---------------
 user = "qorvfleet"
 if os.geteuid() == 0:
