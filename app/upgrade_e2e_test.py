@@ -87,9 +87,13 @@ check(result(done).get("outcome") == "installed" and result(done).get("changed")
       "its result says it changed the target", r.stdout)
 logs = os.path.join(HOME, ".local/state/qorv/log")
 with open(os.path.join(logs, sorted(os.listdir(logs))[-1])) as f:
-    logged = sorted(tuple(m) for m in re.findall(
-        r"^ *[\d.]+ (write|replace|keep|remove|keep-changed) (.+)$", f.read(), re.M))
+    log_text = f.read()
+logged = sorted(tuple(m) for m in re.findall(
+    r"^ *[\d.]+ (write|replace|keep|remove|keep-changed) (.+)$", log_text, re.M))
 check(logged == actions(done, "file"), "the run's log names the same actions", logged)
+check(re.search(r"^ *[\d.]+ plan: 1 to write, 1 to replace, 0 to keep, 2 to remove, "
+                r"1 kept as changed; 9 bytes to write$", log_text, re.M),
+      "and the plan's totals before them, as the dry run gave them", log_text)
 check(not os.path.exists(os.path.join(TARGET, "tpl/obsolete.cf"))
       and not os.path.exists(os.path.join(TARGET, "tpl/sub/gone.cf"))
       and os.path.exists(os.path.join(TARGET, "tpl/new.cf")),

@@ -185,6 +185,7 @@ uint32_t CopyJob::CheckSpace(const KitReader* reader, const std::string& target)
   auto blocks = [block](uint64_t size) { return (size + block - 1) / block * block; };
   uint64_t written = 0;
   uint64_t backedUp = 0;
+  RunPlan planned;  // its totals, for the log
   std::set<std::string> shipped;
   if (reader != nullptr) {
     for (const KitEntry& entry : reader->entries()) {
@@ -194,7 +195,11 @@ uint32_t CopyJob::CheckSpace(const KitReader* reader, const std::string& target)
       // stays true until the run itself changes it.
       inspected_.push_back(InspectDestination(target + relative, entry.time));
       const Destination& d = inspected_.back();
-      if (!d.older) continue;
+      if (!d.older) {
+        planned.Tally(PlanAction::kKeep, entry.size);
+        continue;
+      }
+      planned.Tally(d.exists ? PlanAction::kReplace : PlanAction::kWrite, entry.size);
       written += blocks(entry.size);
       if (d.exists) backedUp += blocks(d.size);
     }
@@ -204,8 +209,10 @@ uint32_t CopyJob::CheckSpace(const KitReader* reader, const std::string& target)
   dropped_ = RunPlan();
   PlanObsolete(shipped, target, previous_, &dropped_);
   for (const PlanItem& item : dropped_.items) {
+    planned.Tally(item.action, item.size);
     if (item.action == PlanAction::kRemove) backedUp += blocks(item.size);
   }
+  LogLine("plan: " + PlanTotalsText(planned));
   auto shortfall = [this](const std::string& where, uint64_t needed, uint64_t available) {
     // "%1 bytes needed, %2 free", in the current language.
     std::string figures = Narrow(LookupText(NarrowString("IDS_SPACE_FIGURES")));

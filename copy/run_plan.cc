@@ -29,8 +29,21 @@ const char* ActionName(PlanAction action) {
 
 void RunPlan::Add(PlanAction action, const std::string& path, uint64_t size) {
   items.push_back({action, path, size});
+  Tally(action, size);
+}
+
+void RunPlan::Tally(PlanAction action, uint64_t size) {
   ++count[static_cast<int>(action)];
   if (action == PlanAction::kWrite || action == PlanAction::kReplace) bytesToWrite += size;
+}
+
+std::string PlanTotalsText(const RunPlan& plan) {
+  return std::to_string(plan.Count(PlanAction::kWrite)) + " to write, " +
+         std::to_string(plan.Count(PlanAction::kReplace)) + " to replace, " +
+         std::to_string(plan.Count(PlanAction::kKeep)) + " to keep, " +
+         std::to_string(plan.Count(PlanAction::kRemove)) + " to remove, " +
+         std::to_string(plan.Count(PlanAction::kKeepChanged)) + " kept as changed; " +
+         std::to_string(plan.bytesToWrite) + " bytes to write";
 }
 
 bool RunPlan::Changes() const {

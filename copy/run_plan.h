@@ -41,6 +41,8 @@ struct RunPlan {
   uint64_t bytesToWrite = 0;
 
   void Add(PlanAction action, const std::string& path, uint64_t size);
+  // Counts an action without keeping its item: for totals only.
+  void Tally(PlanAction action, uint64_t size);
   size_t Count(PlanAction action) const { return count[static_cast<int>(action)]; }
   // Whether anything in the target changes.
   bool Changes() const;
@@ -71,6 +73,8 @@ RunPlan PlanUninstall(const std::string& targetRoot, const Manifest& manifest);
 // the totals.
 std::string PlanItemJson(const char* type, const PlanItem& item);
 std::string PlanTotalsJson(const RunPlan& plan);
+// The totals in words: "1 to write, 0 to replace, ...; 9 bytes to write".
+std::string PlanTotalsText(const RunPlan& plan);
 
 }  // namespace qorv
 

@@ -9,13 +9,7 @@ std::string PlanText(const RunPlan& plan) {
     action.resize(13, ' ');
     out += action + " " + item.path + "\n";
   }
-  out += std::to_string(plan.Count(PlanAction::kWrite)) + " to write, " +
-         std::to_string(plan.Count(PlanAction::kReplace)) + " to replace, " +
-         std::to_string(plan.Count(PlanAction::kKeep)) + " to keep, " +
-         std::to_string(plan.Count(PlanAction::kRemove)) + " to remove, " +
-         std::to_string(plan.Count(PlanAction::kKeepChanged)) + " kept as changed; " +
-         std::to_string(plan.bytesToWrite) + " bytes to write\n";
-  return out;
+  return out + PlanTotalsText(plan) + "\n";
 }
 
 std::string PlanJson(const RunPlan& plan, const char* type) {
