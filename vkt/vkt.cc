@@ -73,7 +73,8 @@ const char kPackHelp[] =
     "\n"
     "Packs every regular file under DIR, named relative to DIR, with its\n"
     "modification time, in sorted order: the same tree and options give the\n"
-    "same kit. Empty directories are not kept.\n"
+    "same kit. Empty directories are not kept, nor the kit itself when it\n"
+    "lies under DIR.\n"
     "\n"
     "  -d LANG:PRODUCT:PROVIDER:DESCPATH\n"
     "        one description for the language LANG (en, ru, de, ...): product and\n"
@@ -291,8 +292,11 @@ bool ParseDescription(const std::string& text, KitDescription* out) {
   return true;
 }
 
-bool CollectFiles(const std::string& root, bool followLinks, std::vector<KitSourceFile>* files,
-                  std::string* error) {
+// The regular files under `root`, sorted by name. `skip`, when given, is
+// the kit being written (its device and inode): as tar leaves out its own
+// archive, it is not packed into itself, and its path goes to `*skipped`.
+bool CollectFiles(const std::string& root, bool followLinks, const struct stat* skip,
+                  std::vector<KitSourceFile>* files, std::string* skipped, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   auto options =
@@ -324,6 +328,10 @@ bool CollectFiles(const std::string& root, bool followLinks, std::vector<KitSour
       }
     }
     if (S_ISDIR(st.st_mode)) continue;
+    if (skip != nullptr && st.st_dev == skip->st_dev && st.st_ino == skip->st_ino) {
+      *skipped = path;
+      continue;
+    }
     if (!S_ISREG(st.st_mode)) {
       *error = path + " is neither a regular file nor a directory";
       return false;
@@ -455,7 +463,18 @@ int Pack(const std::vector<std::string>& args) {
     }
   }
   std::string error;
-  if (!CollectFiles(root, followLinks, &content.files, &error)) return Fail(root, error);
+  // The kit may already be there, inside the tree: an earlier pack, or
+  // standard output sent to a file in it.
+  struct stat kitFile;
+  const bool kitThere = output == "-"
+                            ? ::fstat(1, &kitFile) == 0 && S_ISREG(kitFile.st_mode)
+                            : ::stat(output.c_str(), &kitFile) == 0 && S_ISREG(kitFile.st_mode);
+  std::string skipped;
+  if (!CollectFiles(root, followLinks, kitThere ? &kitFile : nullptr, &content.files, &skipped,
+                    &error)) {
+    return Fail(root, error);
+  }
+  if (!skipped.empty()) Warn(skipped + " is the kit being written: it is not packed into itself");
   // As tar --clamp-mtime: nothing later than the given moment.
   if (clamp >= 0) {
     const FileTime latest = FileTimeFromUnix(clamp);

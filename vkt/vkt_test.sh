@@ -171,6 +171,15 @@ expect_exit 0 "4 files, 293.0 KiB" bash -c "'$vkt' list - < '$work/nine.vkt'"
 expect_exit 0 "-: sound, 4 entries" bash -c "'$vkt' verify - < '$work/nine.vkt'"
 expect_exit 1 "-: " bash -c "head -c 1000 '$work/nine.vkt' | '$vkt' verify -"
 
+# The kit written into the tree it packs (by -o, or standard output sent
+# there) is left out of itself, with a warning.
+cp "$work/nine.vkt" "$work/text/kit.vkt"
+expect_exit 0 "kit.vkt is the kit being written" "$vkt" pack -o "$work/text/kit.vkt" "$work/text"
+expect_exit 0 "1 file," "$vkt" list "$work/text/kit.vkt"
+expect_exit 0 "out.vkt is the kit being written" bash -c "'$vkt' pack -o - '$work/text' > '$work/text/out.vkt'"
+expect_exit 0 "2 files," "$vkt" list "$work/text/out.vkt"
+rm "$work/text/kit.vkt" "$work/text/out.vkt"
+
 # A pack that takes more than a moment shows its progress on a terminal,
 # and only there.
 mkdir -p "$work/bigtree" && head -c 150000000 /dev/urandom > "$work/bigtree/big.bin"
