@@ -109,6 +109,15 @@ std::u16string LocationKey(const WideString& element) {
   return FoldCase(key);
 }
 
+// Looser, for forgetting an uninstalled location: every spelling of it goes
+// (either separator, runs of them and "." components, trailing ones, any
+// ASCII case).
+std::u16string AnySpellingKey(const WideString& location) {
+  WideString slashed = location;
+  replaceAll(slashed, WideString(u"\\"), WideString(u"/"));
+  return FoldCase(Wide(StripTrailingSlashes(LexicallyNormal(Narrow(slashed)))));
+}
+
 }  // namespace
 
 void RemoveDuplicateLocations(LocationList& list) {
@@ -278,14 +287,7 @@ bool RecordInstalledLocation(const WideString& target, std::string* problem) {
 bool ForgetInstalledLocation(const WideString& target, std::string* problem) {
   std::string ignored;
   if (problem == nullptr) problem = &ignored;
-  // Any spelling: either separator, with or without trailing ones, any
-  // ASCII case.
-  auto key = [](WideString location) {
-    replaceAll(location, WideString(u"\\"), WideString(u"/"));
-    while (EndsWithSeparator(location) && location.size() > 1) location.resize(location.size() - 1);
-    return FoldCase(location);
-  };
-  const std::u16string goneKey = key(target);
+  const std::u16string goneKey = AnySpellingKey(target);
   try {
     // The same locks, in the same order, as RecordInstalledLocation().
     LauncherLocks locks;
@@ -306,7 +308,7 @@ bool ForgetInstalledLocation(const WideString& target, std::string* problem) {
       LocationList list = LocationsOf(settings);
       LocationList kept;
       for (const WideString& element : list) {
-        if (key(element) != goneKey) kept.push_back(element);
+        if (AnySpellingKey(element) != goneKey) kept.push_back(element);
       }
       if (kept.size() != list.size()) StoreLocations(settings, kept);
     }

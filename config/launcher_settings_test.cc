@@ -182,6 +182,20 @@ TEST_F(LauncherTest, HomeWithBlanksAndShellCharacters) {
             "ConfigurationTemplatesLocation=" + home_ + "/.qorv/Vexa/vexa8/tmplts\n");
 }
 
+// An uninstalled location goes from the list however it is spelled; other
+// lines stay where they were.
+TEST_F(LauncherTest, ForgettingRemovesEverySpellingOfTheLocation) {
+  for (const char* spelling :
+       {"/srv/tpl", "/srv/tpl/", "/srv//tpl/./", "\\srv\\tpl\\", "/SRV/Tpl", "/srv/./tpl"}) {
+    SCOPED_TRACE(spelling);
+    WriteFile(UserFile(),
+              "Other=1\nConfigurationTemplatesLocation=/srv/tpl\n"
+              "ConfigurationTemplatesLocation=/srv/other\nLast=2\n");
+    EXPECT_TRUE(ForgetInstalledLocation(W(spelling)));
+    EXPECT_EQ(ReadFile(UserFile()), "Other=1\nConfigurationTemplatesLocation=/srv/other\nLast=2\n");
+  }
+}
+
 // --- Failures lose nothing --------------------------------------------------
 
 TEST_F(LauncherTest, UnreadableUserFileIsNeverOverwritten) {

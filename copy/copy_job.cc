@@ -27,12 +27,14 @@ namespace qorv {
 namespace {
 
 // A relative target made absolute from the current directory, so that the
-// journal names the same files wherever the next start runs from.
+// journal names the same files wherever the next start runs from; and
+// lexically normal, so that "/srv//tpl/./" and "/srv/tpl/" are one target
+// for the manifest and the launcher's list.
 std::string Absolute(const std::string& path) {
-  if (path.empty() || path[0] == '/') return path;
+  if (path.empty() || path[0] == '/') return LexicallyNormal(path);
   std::string cwd = CurrentDirectory();
   if (cwd.empty()) return path;
-  return WithTrailingSlash(cwd) + path;
+  return LexicallyNormal(WithTrailingSlash(cwd) + path);
 }
 
 // Where the backup of `path` (below the level's target root) goes.

@@ -108,8 +108,10 @@ std::string ManifestDirectory() {
 std::string ManifestPathFor(const std::string& targetRoot) {
   std::string directory = ManifestDirectory();
   if (directory.empty()) return std::string();
-  // A fixed-length name for any target: the first half of its digest.
-  Digest key = Sha256Of(targetRoot.data(), targetRoot.size());
+  // A fixed-length name for any target: the first half of its digest. Any
+  // spelling of the target ("//", "/./") names the same manifest.
+  const std::string target = LexicallyNormal(targetRoot);
+  Digest key = Sha256Of(target.data(), target.size());
   return directory + Hex(key.data(), 16) + ".manifest";
 }
 
@@ -168,7 +170,8 @@ ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest) {
     return missing ? ManifestState::kNone : ManifestState::kDamaged;
   }
   // A manifest names its target: one whose name collides is not this one's.
-  if (!ParseManifest(text, manifest) || manifest->target != targetRoot) {
+  if (!ParseManifest(text, manifest) ||
+      LexicallyNormal(manifest->target) != LexicallyNormal(targetRoot)) {
     *manifest = Manifest();
     return ManifestState::kDamaged;
   }

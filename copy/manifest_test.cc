@@ -125,10 +125,11 @@ class UpgradeTest : public ::testing::Test {
     ASSERT_EQ(reader_.Open(dir_ / "qorv.vkt"), 0u) << reader_.Problem();
   }
 
-  uint32_t Run(bool uninstall = false) {
+  // Into target_, or the same directory spelled as `spelling`.
+  uint32_t Run(bool uninstall = false, const std::string& spelling = std::string()) {
     ProgressChannel channel;
     channel.Init();
-    channel.SetJob(uninstall ? nullptr : &reader_, Wide(target_));
+    channel.SetJob(uninstall ? nullptr : &reader_, Wide(spelling.empty() ? target_ : spelling));
     CopyJob job;
     job.SetFinishPauseMs(0);
     job.SetUninstall(uninstall);
@@ -263,6 +264,30 @@ TEST_F(UpgradeTest, AFailedUpgradeOrUninstallPutsFilesAndManifestBack) {
     }
     EXPECT_GE(failed, 3) << (uninstall ? "uninstall" : "upgrade");
   }
+}
+
+// One target spelled several ways ("//", "/./", a trailing "/."): an upgrade
+// or an uninstall under another spelling finds the manifest the install
+// wrote, and leaves no second one.
+TEST_F(UpgradeTest, AnySpellingOfTheTargetFindsItsManifest) {
+  testing::MakeDirs(dir_ / "tmp");
+  auto manifests = [] {
+    testing::MakeDirs(ManifestDirectory());
+    auto names = std::filesystem::directory_iterator(ManifestDirectory());
+    return std::distance(names, std::filesystem::directory_iterator());
+  };
+  const auto before = manifests();
+  OpenKit({{u"a.cf", "a", Ticks(1600000000)}, {u"d\\b.cf", "b", Ticks(1600000000)}});
+  ASSERT_EQ(Run(), 0u);
+  OpenKit({{u"a.cf", "a", Ticks(1600000000)}});
+  ASSERT_EQ(Run(false, dir_.path() + "//target/./"), 0u);
+  EXPECT_EQ(manifests(), before + 1);
+  EXPECT_FALSE(testing::Exists(target_ + "/d/b.cf"));
+  EXPECT_EQ(Manifested(), "a.cf;");
+  ASSERT_EQ(Run(true, dir_.path() + "/./target/."), 0u);
+  EXPECT_FALSE(testing::Exists(target_ + "/a.cf"));
+  EXPECT_EQ(Manifested(), "none");
+  EXPECT_EQ(manifests(), before);
 }
 
 // A first install whose manifest cannot be written (the state directory is

@@ -38,11 +38,19 @@ TEST(PathTest, HelpersOnEveryShapeOfPath) {
     const char* dir;
     const char* base;
     const char* parent;
+    const char* normal;
   } cases[] = {
-      {"/", "/", "/", "", ""},     {"//", "/", "/", "", ""},
-      {"/a", "/a", "/", "a", "/"}, {"/a/b/", "/a/b", "/a", "b", "/a"},
-      {"a", "a", ".", "a", ""},    {"a/b//", "a/b", "a", "b", "a"},
-      {"", "", ".", "", ""},
+      {"/", "/", "/", "", "", "/"},
+      {"//", "/", "/", "", "", "/"},
+      {"/a", "/a", "/", "a", "/", "/a"},
+      {"/a/b/", "/a/b", "/a", "b", "/a", "/a/b/"},
+      {"a", "a", ".", "a", "", "a"},
+      {"a/b//", "a/b", "a", "b", "a", "a/b/"},
+      {"", "", ".", "", "", ""},
+      {"/a//b/./c/", "/a//b/./c", "/a//b/.", "c", "/a//b/.", "/a/b/c/"},
+      {"/a/.", "/a/.", "/a", ".", "/a", "/a"},
+      {"./", ".", ".", ".", "", "."},
+      {"./a/../b", "./a/../b", "./a/..", "b", "./a/..", "a/../b"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -50,6 +58,7 @@ TEST(PathTest, HelpersOnEveryShapeOfPath) {
     EXPECT_EQ(DirName(c.path), c.dir);
     EXPECT_EQ(BaseName(c.path), c.base);
     EXPECT_EQ(ParentOf(c.path), c.parent);
+    EXPECT_EQ(LexicallyNormal(c.path), c.normal);
   }
   EXPECT_EQ(Join("a", "b"), "a/b");
   EXPECT_EQ(Join("a/", "b"), "a/b");

@@ -7,6 +7,24 @@ std::string StripTrailingSlashes(std::string path) {
   return path;
 }
 
+std::string LexicallyNormal(const std::string& path) {
+  if (path.empty()) return path;
+  std::string out = path[0] == '/' ? "/" : "";
+  for (size_t start = 0; start < path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const size_t length = end - start;
+    if (length != 0 && !(length == 1 && path[start] == '.')) {
+      if (!out.empty() && out.back() != '/') out.push_back('/');
+      out.append(path, start, length);
+    }
+    start = end + 1;
+  }
+  if (out.empty()) return ".";
+  if (path.back() == '/' && out.back() != '/') out.push_back('/');
+  return out;
+}
+
 std::string WithTrailingSlash(std::string path) {
   if (!path.empty() && path.back() != '/') path.push_back('/');
   return path;

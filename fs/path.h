@@ -11,6 +11,10 @@ namespace qorv {
 
 // `path` without final "/"s; "/" (however many) stays "/".
 std::string StripTrailingSlashes(std::string path);
+// `path` with runs of "/" made one and "." components left out, its
+// trailing "/" kept: "/a//b/./c/" is "/a/b/c/". ".." stays, since a link may
+// stand before it; "" stays "", and a relative path of dots alone is ".".
+std::string LexicallyNormal(const std::string& path);
 // `path` ending with exactly the "/" it had or one added; "" stays "".
 std::string WithTrailingSlash(std::string path);
 // The directory holding `path` ("." when it names none, "/" for "/x").
