@@ -77,8 +77,9 @@ uint64_t StrayBytesAfterProgram(const std::string& path) {
       header.e_shoff == 0) {
     return 0;
   }
-  const uint64_t end = header.e_shoff + uint64_t{header.e_shnum} * header.e_shentsize;
   const uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (header.e_shoff > size) return 0;  // cut inside the program, or not one
+  const uint64_t end = header.e_shoff + uint64_t{header.e_shnum} * header.e_shentsize;
   return end < size ? size - end : 0;
 }
 
