@@ -21,24 +21,19 @@ constexpr size_t kQueuedBytes = size_t{16} << 20;
 uint32_t WriteNewFile(const std::string& path, const std::string& bytes, const FileTime& time,
                       Digest* digest) {
   int out = -1;
-  uint32_t code = FileOpen(path, kWriteAccess, 0, kCreateNew, &out, 0666);
-  const bool fresh = code == 0;
-  if (code == kErrorFileExists) code = FileOpen(path, kWriteAccess, 0, kCreateAlways, &out, 0666);
-  if (out == -1) return code != 0 ? code : kErrorInvalidHandle;
+  bool fresh = false;
+  uint32_t code = OpenForContent(path, &out, &fresh);
+  if (code != 0) return code;
   size_t written = 0;
   code = bytes.empty() ? kErrorNone : FileWrite(out, bytes.data(), bytes.size(), &written);
-  if (code == 0 && !fresh && !TruncateFile(out, static_cast<off64_t>(bytes.size()))) {
-    code = CodeFromErrno(errno);
-  }
   if (code != 0) {
     const int error = errno;
     FileClose(out);
     errno = error;
     return code;
   }
-  FileSetTime(out, nullptr, nullptr, &time);
   *digest = Sha256Of(bytes.data(), bytes.size());
-  return FileClose(out);
+  return FinishContent(out, fresh, bytes.size(), time);
 }
 
 FileWriters::FileWriters(size_t threads) : queues_(std::max<size_t>(threads, 1)) {

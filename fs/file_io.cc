@@ -136,6 +136,25 @@ uint32_t FileSetTime(int fd, const FileTime* /*creation*/, const FileTime* /*acc
   return kErrorNone;
 }
 
+uint32_t OpenForContent(const std::string& path, int* out, bool* fresh) {
+  uint32_t code = FileOpen(path, kWriteAccess, 0, kCreateNew, out, 0666);
+  *fresh = code == kErrorNone;
+  if (code == kErrorFileExists) code = FileOpen(path, kWriteAccess, 0, kCreateAlways, out, 0666);
+  if (*out == -1 && code == kErrorNone) code = kErrorInvalidHandle;
+  return code;
+}
+
+uint32_t FinishContent(int fd, bool fresh, uint64_t size, const FileTime& lastWrite) {
+  if (!fresh && Sys().ftruncate(fd, static_cast<off64_t>(size)) != 0) {
+    const int error = errno;
+    Sys().close(fd);
+    errno = error;
+    return Fail(CodeFromErrno(error));
+  }
+  FileSetTime(fd, nullptr, nullptr, &lastWrite);
+  return FileClose(fd);
+}
+
 uint32_t FileTruncate(int fd) {
   tLastError = kErrorNone;
   if (fd == -1) return Fail(kErrorInvalidHandle);

@@ -69,6 +69,16 @@ uint32_t FileSetTime(int fd, const FileTime* creation, const FileTime* access,
                      const FileTime* lastWrite);
 // Cuts the file at its current position. Returns 0, 6, 2 or 87.
 uint32_t FileTruncate(int fd);
+// A file's whole new content written in place of what is there. Opening:
+// a missing file is created (0666 less the umask, as cp or tar make it)
+// and `*fresh` is set; an existing one is opened as it is. Returns 0 or
+// FileOpen's code, with *out -1 on failure.
+uint32_t OpenForContent(const std::string& path, int* out, bool* fresh);
+// Ending, once `size` bytes are written from the start: an old file that
+// was longer loses its tail, the time becomes `lastWrite`, and the file is
+// closed, on failure too (errno kept). Returns 0 or the failure's code.
+uint32_t FinishContent(int fd, bool fresh, uint64_t size, const FileTime& lastWrite);
+
 // The code of the calling thread's most recent file-layer call.
 uint32_t LastFileError();
 

@@ -727,12 +727,9 @@ uint32_t KitReader::ExtractEntry(size_t index, const std::string& destination,
   // there is no old tail to cut. An existing file is opened as it is.
   // Templates are for everybody the umask lets read them, as with cp or tar.
   int out = -1;
-  uint32_t code = FileOpen(destination, kWriteAccess, 0, kCreateNew, &out, 0666);
-  bool fresh = code == 0;
-  if (code == kErrorFileExists) {
-    code = FileOpen(destination, kWriteAccess, 0, kCreateAlways, &out, 0666);
-  }
-  if (out == -1) return code != 0 ? code : kErrorInvalidHandle;
+  bool fresh = false;
+  uint32_t code = OpenForContent(destination, &out, &fresh);
+  if (code != 0) return code;
   auto fail = [out](uint32_t failure) {
     FileClose(out);
     return failure;
@@ -759,11 +756,8 @@ uint32_t KitReader::ExtractEntry(size_t index, const std::string& destination,
     position += got;
     remaining -= static_cast<uint32_t>(got);
   }
-  // A longer old file loses its tail; the position is the entry's size.
-  if (!fresh && !TruncateFile(out, entry.size)) return fail(CodeFromErrno(errno));
-  FileSetTime(out, nullptr, nullptr, &entry.time);
   if (hash) *digest = hash->Final();
-  return FileClose(out);
+  return FinishContent(out, fresh, entry.size, entry.time);
 }
 
 }  // namespace qorv
