@@ -307,8 +307,9 @@ int TextInstaller::Copy(const WideString& target) {
     const FailureCause cause = session.Cause();
     failure_.message = Narrow(report.message);
     if (outcome == RunOutcome::kFailed && !cause.empty()) {
-      Say(DescribeCause(cause));
-      failure_.cause = Narrow(DescribeCause(cause));
+      const WideString described = DescribeCause(cause);
+      Say(described);
+      failure_.cause = Narrow(described);
     }
     // Not as it was: say so, and where the old files are.
     if (!unrestored.empty()) {

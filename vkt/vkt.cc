@@ -277,6 +277,18 @@ std::string OpenProblem(const std::string& file, const KitReader& reader, uint32
   return "cannot be read (code " + std::to_string(code) + ")";
 }
 
+// Opens the kit argument `kit` ("-": standard input, which `*held` keeps)
+// into `reader`: kOk, or the status of the failure once it is said.
+int OpenKitArgument(const std::string& kit, KitReader::Strictness strictness, ScopedFd* held,
+                    KitReader* reader) {
+  std::string problem;
+  const std::string file = KitFileOf(kit, held, &problem);
+  if (file.empty()) return Fail(kit, problem);
+  uint32_t code = reader->Open(file, strictness);
+  if (code != 0) return Fail(kit, OpenProblem(file, *reader, code));
+  return kOk;
+}
+
 // --- pack -------------------------------------------------------------------
 
 bool ParseDescription(const std::string& text, KitDescription* out) {
@@ -540,12 +552,9 @@ int List(const std::vector<std::string>& args) {
   }
   if (kit.empty()) return Usage("list takes one kit file");
   ScopedFd held;
-  std::string problem;
-  const std::string file = KitFileOf(kit, &held, &problem);
-  if (file.empty()) return Fail(kit, problem);
   KitReader reader;
-  uint32_t code = reader.Open(file);
-  if (code != 0) return Fail(kit, OpenProblem(file, reader, code));
+  const int opened = OpenKitArgument(kit, KitReader::Strictness::kInstaller, &held, &reader);
+  if (opened != kOk) return opened;
   std::fputs((json ? ListJson(reader) : ListText(reader)).c_str(), stdout);
   return kOk;
 }
@@ -600,12 +609,9 @@ int Verify(const std::vector<std::string>& args) {
   }
   if (kit.empty()) return Usage("verify takes one kit file");
   ScopedFd held;
-  std::string problem;
-  const std::string file = KitFileOf(kit, &held, &problem);
-  if (file.empty()) return Fail(kit, problem);
   KitReader reader;
-  uint32_t code = reader.Open(file, KitReader::Strictness::kVerify);
-  if (code != 0) return Fail(kit, OpenProblem(file, reader, code));
+  const int opened = OpenKitArgument(kit, KitReader::Strictness::kVerify, &held, &reader);
+  if (opened != kOk) return opened;
   if (!reader.HasTrailer()) return Fail(kit, "no trailer: the kit cannot be checked");
   if (!keys.empty()) {
     auto signedBy = [&](const PublicKey& key) {
