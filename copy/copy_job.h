@@ -1,7 +1,9 @@
-// The installation proper: writes every kit entry that is missing or older
-// than the kit's copy into the target directory, transactionally. Before a
-// file is replaced the old one is moved into a backup tree in the temporary
-// directory; files and directories the run creates are recorded. Any failure
+// The installation proper: carries out the run's plan (copy/run_plan.h),
+// decided once the target is locked: writes every kit entry that is missing
+// or older than the kit's copy into the target directory, transactionally.
+// Before a file is replaced the old one is moved into a backup tree in the
+// run directory (copy/run_directory.h); files and directories the run creates
+// are recorded (copy/run_changes.h). Any failure
 // or a cancel removes what the run wrote, puts the old files back, and only
 // then reports, so the target directory is exactly as it was when the report
 // arrives, or the channel names the files that could not be put back. Success flushes the written
@@ -35,6 +37,8 @@
 #include "copy/file_writers.h"
 #include "copy/manifest.h"
 #include "copy/progress_channel.h"
+#include "copy/run_changes.h"
+#include "copy/run_directory.h"
 #include "copy/run_journal.h"
 #include "copy/run_plan.h"
 #include "copy/target_lock.h"
@@ -44,19 +48,6 @@ namespace qorv {
 
 class KitReader;
 struct KitEntry;
-
-struct CopyLevel {
-  std::string targetRoot;                       // ends with "/"
-  std::string runRoot;                          // kvinsN in the temporary directory, ends with "/"
-  std::string backupRoot;                       // runRoot + "files/"
-  std::vector<std::string> createdDirectories;  // outermost first
-  std::vector<std::string> createdFiles;        // written where no file was
-  std::vector<std::string> replacedFiles;       // moved into the backup tree
-  // The target and its missing parents, made before the target was locked:
-  // another run may have put files there since, so a rollback removes them
-  // only when they are empty. Outermost first.
-  std::vector<std::string> createdBeforeLock;
-};
 
 class CopyJob {
  public:
@@ -89,46 +80,37 @@ class CopyJob {
   // An uninstall run: no kit (the channel's reader is not used), every file
   // of the manifest. Fails with 2 when the target has no manifest.
   void SetUninstall(bool uninstall) { uninstall_ = uninstall; }
-  const std::vector<CopyLevel>& levels() const { return levels_; }
+  // The run's backup tree, ending with "/"; empty before the run has one.
+  const std::string& backupRoot() const { return changes_.backupRoot(); }
   // After a rollback: the files it could not put back (empty when the
   // target is as it was).
   const std::vector<UnrestoredFile>& unrestored() const { return unrestored_; }
 
-  // The building blocks, for tests.
-  uint32_t TEST_BeginLevel(const std::string& target) { return BeginLevel(target); }
-  uint32_t TEST_EnsureDirectory(const std::string& path) { return EnsureDirectory(path); }
-  uint32_t TEST_Rollback(uint32_t code) { return Rollback(code); }
+  // The plan the run carries out (complete once the target is locked).
+  const RunPlan& plan() const { return plan_; }
 
  private:
+  // Makes the run directory and its journal for `target`.
   uint32_t BeginLevel(const std::string& target);
-  uint32_t EnsureDirectory(const std::string& path);
-  uint32_t EnsureDirectoryQuiet(const std::string& path);
   uint32_t Commit();
-  uint32_t Rollback(uint32_t code);
-  // Moves the file at `path` into the backup tree, or records it as created
-  // when nothing `exists` there yet.
-  uint32_t BackupFile(const std::string& path, bool exists);
-  // What entries [first, end) will change, announced in the journal and
-  // flushed before any of them is made.
-  struct Step {
-    std::string path;
-    bool exists = false;
-    bool older = true;
-    int permissions = -1;
-  };
-  uint32_t PlanSteps(KitReader& reader, const std::string& target, size_t first, size_t end);
+  void Rollback();
+  // Announces in the journal, and flushes, what the plan's items [first,
+  // end) will change, before any of them is made.
+  uint32_t AnnounceBatch(size_t first, size_t end);
   // Makes the target when it is missing, then waits for its lock (see
   // copy/target_lock.h), telling the channel while it waits.
   uint32_t LockTarget(const std::string& target);
-  void PlanDirectories(const std::string& parent);
   // Flushes the file systems holding what the run wrote.
   uint32_t FlushWritten();
   // Before anything changes: room on the target's file system for what
-  // will be written, and in the temporary directory for the backups when
+  // the plan writes, and in the temporary directory for the backups when
   // it is on another one. 112 with the cause when either falls short.
-  uint32_t CheckSpace(const KitReader* reader, const std::string& target);
+  uint32_t CheckSpace(const std::string& target);
+  // The plan's item for entry `i`, carried out. `percent` is the progress.
+  uint32_t InstallEntry(size_t i, int percent);
   // Moves the files of the earlier installs that this run drops into the
-  // backup tree (see RunPlan's kRemove), announced in the journal first.
+  // backup tree (the plan's items after the kit's), announced in the
+  // journal first.
   uint32_t RemoveDropped(int percent);
   // What the target's manifest holds after this run: the files written,
   // those kept that are still as an earlier install or the kit made them,
@@ -151,27 +133,20 @@ class CopyJob {
   uint32_t WaitForWriters();
   uint32_t Fail(uint32_t code, int percent);
   // Records why the run fails (the first reason only: what follows is its
-  // consequence) and answers `code`. `error` is the errno of the failure.
-  uint32_t Because(uint32_t code, const char* what, const std::string& path, int error);
+  // consequence) and answers `code`.
+  uint32_t Failing(uint32_t code, FailureCause cause);
+  uint32_t JournalFailed();
   // What the run did to a file: in its summary and its log.
   void Did(PlanAction action, const std::string& relative, uint64_t size);
   void LogRollback() const;
-  uint32_t BecauseOf(uint32_t code, const char* what, const std::string& path,
-                     const std::string& reason);
   uint32_t Cancel(int percent);
-  CopyLevel& Top() { return levels_.back(); }
 
-  std::vector<CopyLevel> levels_;
   ProgressChannel* channel_ = nullptr;
-  // Directories known to exist during this run, so that the thousandth file
-  // of a directory costs no more checks than the first.
-  std::set<std::string> knownDirectories_;
-  std::set<std::string> knownBackupDirectories_;
-  std::set<std::string> createdFileSet_;
+  FailureCause cause_;
+  RunDirectory run_;
+  RunChanges changes_{&cause_};
   std::set<std::string> writtenFiles_;
-  std::set<std::string> plannedDirectories_;
-  std::vector<Step> steps_;             // the current batch
-  std::vector<Destination> inspected_;  // what each entry's destination was when the run began
+  RunPlan plan_;
   KitReader* reader_ = nullptr;
   KitReader* streamed_ = nullptr;  // while a pass over the kit runs
   size_t writerThreads_ = DefaultWriterThreads();
@@ -188,24 +163,13 @@ class CopyJob {
   Manifest previous_;
   std::map<std::string, const ManifestFile*> previousIndex_;
   std::map<std::string, ManifestFile> installed_;
-  RunPlan summary_;
-  RunPlan dropped_;           // the earlier installs' files the kit no longer ships (CheckSpace)
+  RunPlan summary_;           // what the run did
   std::string manifestPath_;  // set once the manifest may have changed
-  FailureCause cause_;
 };
 
 // Whether the file at `path` must be written: true when it does not exist or
 // its modification time is before `entryTime`, both in whole seconds.
 bool NeedsCopy(const std::string& path, const FileTime& entryTime);
-
-// Moves everything under `backup` back to the same place under `target`
-// (both ending with "/"). False when something could not be moved back;
-// each such file is added to `unrestored` when given.
-bool RestoreTree(const std::string& target, const std::string& backup,
-                 std::vector<UnrestoredFile>* unrestored = nullptr);
-
-// Removes `path` and everything in it; "/" is never removed.
-uint32_t DeleteTree(const std::string& path);
 
 }  // namespace qorv
 

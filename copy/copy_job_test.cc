@@ -104,7 +104,7 @@ class CopyJobTest : public ::testing::Test {
     uint32_t code = job.Run(channel);
     channel_unrestored_ = channel.Unrestored();
     channel_ = nullptr;
-    lastBackupRoot_ = job.levels().empty() ? std::string() : job.levels()[0].backupRoot;
+    lastBackupRoot_ = job.backupRoot();
     return code;
   }
 
@@ -261,15 +261,15 @@ TEST_F(CopyJobTest, RootIsNeverRecordedNorRemoved) {
   EXPECT_TRUE(IsRootPath("/"));
   EXPECT_FALSE(IsRootPath("//"));
   EXPECT_FALSE(IsRootPath("/tmp"));
-  CopyJob job;
-  ASSERT_EQ(job.TEST_BeginLevel(dir_ / "t/"), 0u);
-  size_t recorded = job.levels()[0].createdDirectories.size();
-  EXPECT_EQ(job.TEST_EnsureDirectory("/"), 0u);
-  EXPECT_EQ(job.levels()[0].createdDirectories.size(), recorded);
+  FailureCause cause;
+  RunChanges changes(&cause);
+  changes.Begin(dir_ / "t/", dir_ / "run/files/");
+  EXPECT_EQ(changes.EnsureDirectory("/"), 0u);
+  EXPECT_TRUE(changes.createdDirectories().empty());
   EXPECT_EQ(DeleteTree("/"), 0u);
   EXPECT_EQ(DeleteTree("//"), 0u);
   EXPECT_EQ(DeleteTree("/."), 0u);
-  job.TEST_Rollback(1);
+  EXPECT_TRUE(changes.Undo(nullptr));
   EXPECT_TRUE(fs::exists("/tmp"));
 }
 

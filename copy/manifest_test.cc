@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -224,6 +225,114 @@ TEST_F(UpgradeTest, UpgradeRemovesWhatTheNewKitDropsThenUninstallRemovesTheRest)
             (std::vector<std::string>{"installed", "installed", "installed", "uninstalled"}));
   // Nothing left to uninstall.
   EXPECT_EQ(Run(true), 2u);
+}
+
+// What the dry run shows is what the run then does, item for item: both
+// come from one plan. For a failing run, what it did before the failure.
+TEST_F(UpgradeTest, TheRunDoesWhatTheDryRunShows) {
+  testing::MakeDirs(dir_ / "tmp");
+  using Entries = std::vector<testing::TestEntry>;
+  const Entries earlier = {{u"x.cf", "x", Ticks(1600000000)}, {u"y.cf", "y", Ticks(1600000000)}};
+  struct Case {
+    const char* name;
+    Entries installedBefore;  // a kit installed first (none: empty)
+    std::function<void(const std::string&)> prepare;
+    Entries kit;
+    std::vector<std::string> planned;  // "action path"
+    bool fails;
+  };
+  const std::vector<Case> cases = {
+      {"new", {}, [](const std::string&) {}, {{u"a.cf", "a", Ticks(5000)}}, {"write a.cf"}, false},
+      {"older",
+       {},
+       [](const std::string& t) {
+         WriteFile(t + "/a.cf", "old");
+         testing::SetMTime(t + "/a.cf", 4999);
+       },
+       {{u"a.cf", "a", Ticks(5000)}},
+       {"replace a.cf"},
+       false},
+      {"newer",
+       {},
+       [](const std::string& t) {
+         WriteFile(t + "/a.cf", "mine");
+         testing::SetMTime(t + "/a.cf", 5001);
+       },
+       {{u"a.cf", "a", Ticks(5000)}},
+       {"keep a.cf"},
+       false},
+      {"equal in whole seconds",
+       {},
+       [](const std::string& t) {
+         WriteFile(t + "/a.cf", "same");
+         testing::SetMTime(t + "/a.cf", 5000);
+       },
+       {{u"a.cf", "a", Ticks(5000) + 9990000}},
+       {"keep a.cf"},
+       false},
+      {"changed after install and obsolete",
+       earlier,
+       [](const std::string& t) { WriteFile(t + "/y.cf", "edited"); },
+       {{u"x.cf", "x", Ticks(1600000000)}},
+       {"keep x.cf", "keep-changed y.cf"},
+       false},
+      {"obsolete",
+       earlier,
+       [](const std::string&) {},
+       {{u"x.cf", "x2", Ticks(1700000000)}, {u"sub\\n.cf", "n", Ticks(1700000000)}},
+       {"replace x.cf", "write sub/n.cf", "remove y.cf"},
+       false},
+      {"directory where a file is, newer",
+       {},
+       [](const std::string& t) {
+         testing::MakeDirs(t + "/d.cf");
+         testing::SetMTime(t + "/d.cf", 6000);
+       },
+       {{u"a.cf", "a", Ticks(5000)}, {u"d.cf", "d", Ticks(5000)}},
+       {"write a.cf", "keep d.cf"},
+       false},
+      {"directory where a file is, older",
+       {},
+       [](const std::string& t) {
+         testing::MakeDirs(t + "/d.cf");
+         testing::SetMTime(t + "/d.cf", 4000);
+       },
+       {{u"a.cf", "a", Ticks(5000)}, {u"d.cf", "d", Ticks(5000)}, {u"z.cf", "z", Ticks(5000)}},
+       {"write a.cf", "replace d.cf", "write z.cf"},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::RemoveAll(target_);
+    testing::RemoveAll(ManifestDirectory());
+    testing::MakeDirs(target_);
+    if (!c.installedBefore.empty()) {
+      OpenKit(c.installedBefore);
+      ASSERT_EQ(Run(), 0u);
+    }
+    c.prepare(target_);
+    OpenKit(c.kit);
+    Manifest previous;
+    LoadManifest(target_ + "/", &previous);
+    const RunPlan plan = PlanInstall(reader_, target_ + "/", previous);
+    std::vector<std::string> shown;
+    for (const PlanItem& item : plan.items) shown.push_back(PlanItemJson("plan", item));
+    std::vector<std::string> planned;
+    for (const PlanItem& item : plan.items) {
+      planned.push_back(std::string(ActionName(item.action)) + " " + item.path);
+    }
+    EXPECT_EQ(planned, c.planned);
+
+    EXPECT_EQ(Run() != 0u, c.fails);
+    std::vector<std::string> done;
+    for (const PlanItem& item : done_.items) done.push_back(PlanItemJson("plan", item));
+    if (c.fails) {
+      // Up to the item it could not carry out.
+      ASSERT_LT(done.size(), shown.size());
+      shown.resize(done.size());
+    }
+    EXPECT_EQ(done, shown);
+  }
 }
 
 // A run that fails after it removed the dropped files, at every flush it

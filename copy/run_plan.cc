@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "base/text_convert.h"
 #include "fs/file_util.h"
@@ -28,7 +29,7 @@ const char* ActionName(PlanAction action) {
 }
 
 void RunPlan::Add(PlanAction action, const std::string& path, uint64_t size) {
-  items.push_back({action, path, size});
+  items.push_back({action, path, size, kNoEntry, Destination{}});
   Tally(action, size);
 }
 
@@ -37,13 +38,30 @@ void RunPlan::Tally(PlanAction action, uint64_t size) {
   if (action == PlanAction::kWrite || action == PlanAction::kReplace) bytesToWrite += size;
 }
 
+namespace {
+
+// The totals in the log's words, each count followed by its word (the
+// actions in their order), then the bytes.
+std::string TotalsText(const RunPlan& plan, const char* const (&words)[kPlanActionCount],
+                       const char* bytes) {
+  std::string text;
+  for (int i = 0; i < kPlanActionCount; ++i) {
+    text += std::to_string(plan.count[i]) + words[i] + (i + 1 < kPlanActionCount ? ", " : "; ");
+  }
+  return text + std::to_string(plan.bytesToWrite) + bytes;
+}
+
+}  // namespace
+
 std::string PlanTotalsText(const RunPlan& plan) {
-  return std::to_string(plan.Count(PlanAction::kWrite)) + " to write, " +
-         std::to_string(plan.Count(PlanAction::kReplace)) + " to replace, " +
-         std::to_string(plan.Count(PlanAction::kKeep)) + " to keep, " +
-         std::to_string(plan.Count(PlanAction::kRemove)) + " to remove, " +
-         std::to_string(plan.Count(PlanAction::kKeepChanged)) + " kept as changed; " +
-         std::to_string(plan.bytesToWrite) + " bytes to write";
+  return TotalsText(plan,
+                    {" to write", " to replace", " to keep", " to remove", " kept as changed"},
+                    " bytes to write");
+}
+
+std::string DoneTotalsText(const RunPlan& done) {
+  return TotalsText(done, {" written", " replaced", " kept", " removed", " kept as changed"},
+                    " bytes");
 }
 
 bool RunPlan::Changes() const {
@@ -65,6 +83,11 @@ Destination InspectDestination(const std::string& path, const FileTime& entryTim
   return d;
 }
 
+PlanAction DecideInstall(const Destination& destination) {
+  if (!destination.older) return PlanAction::kKeep;
+  return destination.exists ? PlanAction::kReplace : PlanAction::kWrite;
+}
+
 void PlanObsolete(const std::set<std::string>& shipped, const std::string& targetRoot,
                   const Manifest& previous, RunPlan* plan) {
   for (const ManifestFile& file : previous.files) {
@@ -83,11 +106,11 @@ RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
   for (const KitEntry& entry : reader.entries()) {
     std::string relative = Narrow(EntryPathOf(entry.name));
     shipped.insert(relative);
-    Destination d = InspectDestination(targetRoot + relative, entry.time);
-    PlanAction action = !d.older   ? PlanAction::kKeep
-                        : d.exists ? PlanAction::kReplace
-                                   : PlanAction::kWrite;
-    plan.Add(action, relative, entry.size);
+    PlanItem item{PlanAction::kKeep, relative, entry.size, plan.items.size(),
+                  InspectDestination(targetRoot + relative, entry.time)};
+    item.action = DecideInstall(item.was);
+    plan.Tally(item.action, item.size);
+    plan.items.push_back(std::move(item));
   }
   PlanObsolete(shipped, targetRoot, previous, &plan);
   return plan;
@@ -97,6 +120,29 @@ RunPlan PlanUninstall(const std::string& targetRoot, const Manifest& manifest) {
   RunPlan plan;
   PlanObsolete({}, targetRoot, manifest, &plan);
   return plan;
+}
+
+SpaceNeeded SpaceNeededBy(const RunPlan& plan, uint64_t block) {
+  auto blocks = [block](uint64_t size) { return (size + block - 1) / block * block; };
+  SpaceNeeded needed;
+  for (const PlanItem& item : plan.items) {
+    switch (item.action) {
+      case PlanAction::kWrite:
+        needed.written += blocks(item.size);
+        break;
+      case PlanAction::kReplace:
+        needed.written += blocks(item.size);
+        needed.backedUp += blocks(item.was.size);
+        break;
+      case PlanAction::kRemove:
+        needed.backedUp += blocks(item.size);
+        break;
+      case PlanAction::kKeep:
+      case PlanAction::kKeepChanged:
+        break;
+    }
+  }
+  return needed;
 }
 
 std::string PlanItemJson(const char* type, const PlanItem& item) {

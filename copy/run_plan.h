@@ -1,6 +1,6 @@
-// What a run will do, file by file, decided the way the copy job decides
-// it: the dry run prints it, the job reports what it did in the same terms,
-// and tools read both as JSON lines.
+// What a run will do, file by file, decided once: the dry run prints the
+// plan, the copy job carries out the very same plan and reports what it did
+// in the same terms, and tools read both as JSON lines.
 //
 //   write         the kit's file, where there is none
 //   replace       the kit's file over an older one
@@ -29,10 +29,30 @@ enum class PlanAction { kWrite, kReplace, kKeep, kRemove, kKeepChanged };
 inline constexpr int kPlanActionCount = 5;
 const char* ActionName(PlanAction action);
 
+// What is at a destination, from one status query (two for a link).
+struct Destination {
+  bool exists = false;   // anything, a dangling link included
+  bool older = true;     // no time to compare counts as older
+  int permissions = -1;  // the bits a replacement keeps; -1: none to keep
+  uint64_t size = 0;     // of what is there
+};
+Destination InspectDestination(const std::string& path, const FileTime& entryTime);
+
+// The update rule: a kit's file is written where there is none, replaces
+// an older one, and keeps one as new as itself or newer.
+PlanAction DecideInstall(const Destination& destination);
+
+inline constexpr size_t kNoEntry = static_cast<size_t>(-1);
+
 struct PlanItem {
   PlanAction action;
   std::string path;  // relative to the target
   uint64_t size = 0;
+  // For the kit's files: the entry's index, and what its destination was
+  // when the plan was made (the run acts on exactly that). kNoEntry for the
+  // files of earlier installs.
+  size_t entry = kNoEntry;
+  Destination was;
 };
 
 struct RunPlan {
@@ -48,26 +68,27 @@ struct RunPlan {
   bool Changes() const;
 };
 
-// What is at a destination, from one status query (two for a link).
-struct Destination {
-  bool exists = false;   // anything, a dangling link included
-  bool older = true;     // no time to compare counts as older
-  int permissions = -1;  // the bits a replacement keeps; -1: none to keep
-  uint64_t size = 0;     // of what is there
-};
-Destination InspectDestination(const std::string& path, const FileTime& entryTime);
-
 // The files of `previous` whose paths are not in `shipped`: kRemove when
 // unchanged since, kKeepChanged otherwise; files already gone are left out.
 void PlanObsolete(const std::set<std::string>& shipped, const std::string& targetRoot,
                   const Manifest& previous, RunPlan* plan);
 
 // The whole install of `reader`'s entries into `targetRoot` (ending with
-// "/"), after an earlier install recorded in `previous` (empty: none).
+// "/"), after an earlier install recorded in `previous` (empty: none): one
+// item per entry, in the kit's order, then the earlier installs' files.
 RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
                     const Manifest& previous);
 // The uninstall of what `manifest` records.
 RunPlan PlanUninstall(const std::string& targetRoot, const Manifest& manifest);
+
+// What a plan needs on disk, in blocks of `block` bytes: the kit's files
+// on the target's file system, and the files moved aside (replaced or
+// removed) wherever the backups go.
+struct SpaceNeeded {
+  uint64_t written = 0;
+  uint64_t backedUp = 0;
+};
+SpaceNeeded SpaceNeededBy(const RunPlan& plan, uint64_t block);
 
 // JSON (JsonString() is in base/text_convert.h): one object per plan item;
 // the totals.
@@ -75,6 +96,8 @@ std::string PlanItemJson(const char* type, const PlanItem& item);
 std::string PlanTotalsJson(const RunPlan& plan);
 // The totals in words: "1 to write, 0 to replace, ...; 9 bytes to write".
 std::string PlanTotalsText(const RunPlan& plan);
+// What a run did, in words: "1 written, 0 replaced, ...; 9 bytes".
+std::string DoneTotalsText(const RunPlan& done);
 
 }  // namespace qorv
 

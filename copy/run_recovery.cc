@@ -9,6 +9,7 @@
 
 #include "base/text_convert.h"
 #include "copy/manifest.h"
+#include "copy/run_directory.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
 #include "fs/path.h"
@@ -34,11 +35,6 @@ bool IsPlainRelative(const std::string& relative) {
 
 bool IsPlainAbsolute(const std::string& path) {
   return path.size() > 1 && path[0] == '/' && IsPlainRelative(path.substr(1));
-}
-
-bool IsRunDirectoryName(const std::string& name) {
-  if (name.compare(0, 5, "kvins") != 0 || name.size() == 5) return false;
-  return name.find_first_not_of("0123456789", 5) == std::string::npos;
 }
 
 // Copies an interrupted move across file systems left, beside the file and

@@ -63,6 +63,8 @@ WideString LookupText(const NarrowString& key) {
   return toWide(text->second);
 }
 
+WideString LookupText(const char* key) { return LookupText(NarrowString(key)); }
+
 std::vector<int> LanguageNumbers() {
   std::vector<int> numbers;
   for (const auto& entry : kTable) numbers.push_back(entry.first);

@@ -24,6 +24,8 @@ int CurrentLanguage();
 // locale; empty when no language is current or the key is unknown. There is
 // no fallback to another language.
 WideString LookupText(const NarrowString& key);
+// The same for a key written in the code ("IDS_...").
+WideString LookupText(const char* key);
 
 // The numbers of all languages, ascending, and what each holds; for tools and
 // tests that walk the whole table.
