@@ -32,24 +32,11 @@
 #include "fs/file_util.h"
 #include "kit/kit_crypto.h"
 #include "kit/kit_format.h"
+#include "kit/kit_head.h"
 #include "kit/kit_stream.h"
 #include "kit/kit_trailer.h"
 
 namespace qorv {
-
-struct KitDescription {
-  WideString language;
-  WideString product;
-  WideString provider;
-  WideString descriptionPath;  // relative, backslash separators
-};
-
-struct KitEntry {
-  WideString name;  // relative, backslash separators, as stored
-  FileTime time;    // last write
-  uint32_t offset;  // in the kit: from the data area; after Open: absolute
-  uint32_t size;
-};
 
 // Inflates the raw-DEFLATE kit at `kitPath` into the existing file
 // `unpackedPath`. Returns 0, a file-layer code, or 13 when the stream is not
@@ -152,10 +139,10 @@ class KitReader {
   uint32_t ReadEntry(size_t index, std::string* bytes);
   uint32_t ReadEntryTo(size_t index, const std::function<void(const unsigned char*, size_t)>& sink);
 
-  const std::vector<KitDescription>& descriptions() const { return descriptions_; }
-  const std::vector<KitEntry>& entries() const { return entries_; }
-  size_t EntryCount() const { return entries_.size(); }
-  const KitEntry& Entry(size_t index) const { return entries_[index]; }
+  const std::vector<KitDescription>& descriptions() const { return head_.descriptions; }
+  const std::vector<KitEntry>& entries() const { return head_.entries; }
+  size_t EntryCount() const { return head_.entries.size(); }
+  const KitEntry& Entry(size_t index) const { return head_.entries[index]; }
   // The unpacked kit's name while it has one (OpenUnpacked); empty after a
   // successful Open().
   const std::string& UnpackedPath() const { return unpackedPath_; }
@@ -166,7 +153,6 @@ class KitReader {
   const KitTrailer& Trailer() const { return check_.trailer; }
 
  private:
-  class HeadParser;
   uint32_t ParseHead(Strictness strictness);
   // Open() for a kit with a trailer: the digest, then the head alone.
   // `*inPlace` is false when the kit must be unpacked after all (no
@@ -183,8 +169,7 @@ class KitReader {
   uint32_t TakeFromStream(size_t index);
   uint32_t FailOpen(uint32_t code);
 
-  std::vector<KitDescription> descriptions_;
-  std::vector<KitEntry> entries_;
+  KitHead head_;
   std::string unpackedPath_;
   std::string kitPath_;
   int fd_ = -1;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "fs/error_codes.h"
 #include "fs/file_util.h"
 #include "kit/kit_bundle.h"
 #include "kit/kit_format.h"
@@ -133,6 +134,27 @@ const KitSignature* ValidSignatureBy(const KitTrailer& trailer, const PublicKey&
     }
   }
   return nullptr;
+}
+
+// Whether the kit's bytes have `digest`, the trailer's, and every signature
+// the trailer carries holds for it.
+uint32_t CheckKitDigest(const KitTrailer& trailer, const Digest& digest, std::string* problem) {
+  if (digest != trailer.digest) {
+    *problem = "digest mismatch: the kit is damaged or was changed after it was made";
+    return kErrorInvalidData;
+  }
+  // Whoever made a signature, it must hold for this kit: one that does
+  // not is damage or forgery, never to be passed over.
+  const std::vector<KitSignature>& signatures = trailer.signatures;
+  for (size_t i = 0; i < signatures.size(); ++i) {
+    const KitSignature& s = signatures[i];
+    if (s.keyId != s.publicKey.Id() || !VerifyDigest(s.publicKey, trailer.digest, s.signature)) {
+      *problem =
+          "signature " + std::to_string(i + 1) + " (key " + Hex(s.keyId) + ") does not verify";
+      return kErrorInvalidData;
+    }
+  }
+  return kErrorNone;
 }
 
 }  // namespace qorv

@@ -74,6 +74,10 @@ bool StartsLikeTrailer(const unsigned char* bytes, size_t size);
 // digest; null when there is none.
 const KitSignature* ValidSignatureBy(const KitTrailer& trailer, const PublicKey& key);
 
+// Whether the kit's bytes have `digest`, the trailer's, and every signature
+// the trailer carries holds for it: 0, or 13 with `*problem` set.
+uint32_t CheckKitDigest(const KitTrailer& trailer, const Digest& digest, std::string* problem);
+
 }  // namespace qorv
 
 #endif  // QORV_KIT_KIT_TRAILER_H_
