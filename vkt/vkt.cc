@@ -34,13 +34,11 @@
 #include "kit/kit_writer.h"
 #include "res/string_table.h"
 #include "vkt/kit_report.h"
+#include "vkt/vkt_command.h"
 
-namespace qorv {
+namespace qorv::vkt {
+
 namespace {
-
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
 
 const char kUsageText[] =
     "usage: vkt COMMAND [OPTIONS] ...\n"
@@ -66,46 +64,6 @@ const char kUsageText[] =
     "A kit FILE of '-' is standard output for pack, standard input for list\n"
     "and verify. 'vkt COMMAND --help' describes one command. Exit status: 0\n"
     "success, 1 failure or damaged kit, 2 wrong usage.\n";
-
-const char kPackHelp[] =
-    "usage: vkt pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] [--no-trailer]\n"
-    "                [--level N] [--mtime SECONDS] [--strict] -o FILE DIR\n"
-    "\n"
-    "Packs every regular file under DIR, named relative to DIR, with its\n"
-    "modification time, in sorted order: the same tree and options give the\n"
-    "same kit. Empty directories are not kept, nor the kit itself when it\n"
-    "lies under DIR.\n"
-    "\n"
-    "  -d LANG:PRODUCT:PROVIDER:DESCPATH\n"
-    "        one description for the language LANG (en, ru, de, ...): product and\n"
-    "        provider names shown on the welcome page, and the path, relative to\n"
-    "        the template directory, of a document the final page may open.\n"
-    "        Repeat -d for every language. Without -d the kit has no language\n"
-    "        table and empty texts; a single -d with an empty LANG\n"
-    "        (-d :PRODUCT:PROVIDER:DESCPATH) gives that form with these texts.\n"
-    "        PRODUCT and PROVIDER cannot hold ':'; DESCPATH is the rest.\n"
-    "  --follow-links\n"
-    "        pack what symbolic links point to; without it a link is refused.\n"
-    "  --no-trailer\n"
-    "        write the bare compressed stream, without the trailer that lets the\n"
-    "        installer and 'vkt verify' detect damage and check signatures.\n"
-    "  --level N\n"
-    "        deflate level, 0 (stored) to 9 (smallest); 6 without it.\n"
-    "  --mtime SECONDS\n"
-    "        no entry time later than SECONDS since 1970 (UTC): later ones are\n"
-    "        clamped to it, so packs of one tree made at different times give\n"
-    "        the same bytes. Without it, SOURCE_DATE_EPOCH, when set, does this.\n"
-    "  --strict\n"
-    "        refuse to pack when there is a warning: no description at all, a\n"
-    "        description document that is not in the kit, a language given\n"
-    "        twice, a language the installer has no texts for.\n"
-    "  -o FILE\n"
-    "        the kit to write (replaced only once it is complete); '-' writes\n"
-    "        it to standard output.\n"
-    "\n"
-    "Refused with a message: names that would leave the template directory or\n"
-    "hold control characters or backslashes, files of 4 GiB or more, and\n"
-    "files that would start beyond 2 GiB in the unpacked kit.\n";
 
 const char kListHelp[] =
     "usage: vkt list [--json] FILE\n"
@@ -168,47 +126,6 @@ const char kDiffHelp[] =
     "kits hold the same, 1 when they differ, 2 when one cannot be read or the\n"
     "usage is wrong.\n";
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "vkt: %s\nTry 'vkt --help'.\n", problem.c_str());
-  return kUsage;
-}
-
-void Warn(const std::string& warning) {
-  std::fprintf(stderr, "vkt: warning: %s\n", warning.c_str());
-}
-
-// "packing 42% (112.0 MiB of 266.6 MiB)" on the terminal, for work that
-// takes more than a moment; nothing when standard error is not a terminal.
-class Progress {
- public:
-  explicit Progress(const char* doing) : doing_(doing), shown_(::isatty(2) == 1) {}
-  ~Progress() { Finish(); }
-  // Clears the line, before what follows is printed.
-  void Finish() {
-    if (drawn_) std::fputs("\r\033[K", stderr);
-    drawn_ = false;
-  }
-  void Update(uint64_t done, uint64_t total) {
-    if (!shown_ || total == 0) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100)) {
-      return;
-    }
-    last_ = now;
-    drawn_ = true;
-    std::fprintf(stderr, "\r%s %3d%% (%s of %s)\033[K", doing_,
-                 static_cast<int>(done * 100 / total), ReadableSize(done).c_str(),
-                 ReadableSize(total).c_str());
-  }
-
- private:
-  const char* doing_;
-  bool shown_;
-  bool drawn_ = false;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point last_;
-};
-
 // The kit file to open for the argument `arg`: itself, or for "-" what
 // standard input holds, copied into a file without a name that `*held`
 // keeps open. Empty with `*problem` set when standard input cannot be read.
@@ -229,41 +146,6 @@ std::string KitFileOf(const std::string& arg, ScopedFd* held, std::string* probl
     }
   }
   return "/proc/self/fd/" + std::to_string(held->Get());
-}
-
-// A value given as "--name=VALUE" or "--name VALUE"; false when it is
-// missing.
-bool OptionValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
-                 std::string* value) {
-  const std::string& arg = args[*i];
-  if (arg.compare(0, name.size() + 1, name + "=") == 0) {
-    *value = arg.substr(name.size() + 1);
-    return true;
-  }
-  if (*i + 1 == args.size()) return false;
-  *value = args[++*i];
-  return true;
-}
-
-// A whole number from `min` to `max`, all of `text`.
-bool ParseNumber(const std::string& text, long long min, long long max, long long* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long long parsed = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || parsed < min || parsed > max) return false;
-  *value = parsed;
-  return true;
-}
-
-int Fail(const std::string& file, const std::string& problem) {
-  std::fprintf(stderr, "vkt: %s: %s\n", file.c_str(), problem.c_str());
-  return kFailed;
-}
-
-bool WantsHelp(const std::vector<std::string>& args) {
-  return std::find(args.begin(), args.end(), "--help") != args.end() ||
-         std::find(args.begin(), args.end(), "-h") != args.end();
 }
 
 std::string OpenProblem(const std::string& file, const KitReader& reader, uint32_t code) {
@@ -289,232 +171,6 @@ int OpenKitArgument(const std::string& kit, KitReader::Strictness strictness, Sc
   return kOk;
 }
 
-// --- pack -------------------------------------------------------------------
-
-bool ParseDescription(const std::string& text, KitDescription* out) {
-  size_t a = text.find(':');
-  size_t b = a == std::string::npos ? a : text.find(':', a + 1);
-  size_t c = b == std::string::npos ? b : text.find(':', b + 1);
-  if (c == std::string::npos) return false;
-  out->language = Wide(text.substr(0, a));
-  out->product = Wide(text.substr(a + 1, b - a - 1));
-  out->provider = Wide(text.substr(b + 1, c - b - 1));
-  out->descriptionPath = Wide(text.substr(c + 1));
-  replaceAll(out->descriptionPath, WideString(u"/"), WideString(u"\\"));
-  return true;
-}
-
-// The regular files under `root`, sorted by name. `skip`, when given, is
-// the kit being written (its device and inode): as tar leaves out its own
-// archive, it is not packed into itself, and its path goes to `*skipped`.
-bool CollectFiles(const std::string& root, bool followLinks, const struct stat* skip,
-                  std::vector<KitSourceFile>* files, std::string* skipped, std::string* error) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  auto options =
-      followLinks ? fs::directory_options::follow_directory_symlink : fs::directory_options::none;
-  fs::recursive_directory_iterator it(root, options, ec), end;
-  if (ec) {
-    *error = root + ": " + ec.message();
-    return false;
-  }
-  for (; it != end; it.increment(ec)) {
-    if (ec) {
-      *error = ec.message();
-      return false;
-    }
-    const std::string path = it->path().string();
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) {
-      *error = path + ": " + std::strerror(errno);
-      return false;
-    }
-    if (S_ISLNK(st.st_mode)) {
-      if (!followLinks) {
-        *error = path + " is a symbolic link (use --follow-links to pack what it points to)";
-        return false;
-      }
-      if (::stat(path.c_str(), &st) != 0) {
-        *error = path + " is a broken symbolic link";
-        return false;
-      }
-    }
-    if (S_ISDIR(st.st_mode)) continue;
-    if (skip != nullptr && st.st_dev == skip->st_dev && st.st_ino == skip->st_ino) {
-      *skipped = path;
-      continue;
-    }
-    if (!S_ISREG(st.st_mode)) {
-      *error = path + " is neither a regular file nor a directory";
-      return false;
-    }
-    std::string relative = fs::path(path).lexically_relative(root).string();
-    if (relative.find('\\') != std::string::npos) {
-      *error = path + " holds a backslash, which kits use as their separator";
-      return false;
-    }
-    KitSourceFile file;
-    file.name = Wide(relative);
-    if (!(toNarrow(file.name) == NarrowString(relative.c_str()))) {
-      *error = path + " is not valid UTF-8";
-      return false;
-    }
-    replaceAll(file.name, WideString(u"/"), WideString(u"\\"));
-    file.diskPath = path;
-    file.size = static_cast<uint64_t>(st.st_size);
-    file.time = FileTime::FromTicks(FileTimeFromUnix(st.st_mtim.tv_sec).Ticks() +
-                                    static_cast<uint64_t>(st.st_mtim.tv_nsec / 100));
-    files->push_back(std::move(file));
-  }
-  std::sort(files->begin(), files->end(),
-            [](const KitSourceFile& a, const KitSourceFile& b) { return a.name < b.name; });
-  return true;
-}
-
-// What a kit author should hear about before shipping the kit.
-std::vector<std::string> PackWarnings(const KitContent& content) {
-  std::vector<std::string> warnings;
-  if (content.descriptions.empty()) {
-    warnings.push_back(
-        "the kit has no description: the welcome page shows no product or provider "
-        "(give -d LANG:PRODUCT:PROVIDER:DESCPATH)");
-  }
-  std::set<std::string> languages;
-  std::set<WideString> names;
-  for (const KitSourceFile& file : content.files) names.insert(file.name);
-  for (const KitDescription& d : content.descriptions) {
-    std::string language = Narrow(d.language);
-    for (char& c : language) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!language.empty() && !languages.insert(language).second) {
-      warnings.push_back("the language " + language +
-                         " is given twice: the installer uses the first");
-    }
-    if (!language.empty() && LanguageNumberOf(NarrowString(language.c_str())) == 0) {
-      warnings.push_back("the installer has no texts in the language \"" + language + "\"");
-    }
-    if (!d.descriptionPath.empty() && names.count(d.descriptionPath) == 0) {
-      warnings.push_back("the description document " + TreeName(d.descriptionPath) +
-                         " is not in the kit");
-    }
-  }
-  return warnings;
-}
-
-int Pack(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kPackHelp, stdout);
-    return kOk;
-  }
-  KitContent content;
-  KitWriteOptions options;
-  std::string output;
-  std::string root;
-  bool followLinks = false;
-  bool strict = false;
-  long long clamp = -1;
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
-    if (!ParseNumber(epoch, 0, INT64_MAX / 10000000 - 11644473600LL, &clamp)) {
-      return Usage(std::string("SOURCE_DATE_EPOCH=") + epoch + ": expected seconds since 1970");
-    }
-  }
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string arg = args[i];
-    std::string value;
-    auto is = [&arg](const char* name) {
-      return arg == name || arg.rfind(std::string(name) + "=", 0) == 0;
-    };
-    if (arg == "-d" || arg == "-o") {
-      if (i + 1 == args.size()) return Usage(arg + " needs a value");
-      value = args[++i];
-      if (arg == "-o") {
-        output = value;
-        continue;
-      }
-      KitDescription description;
-      if (!ParseDescription(value, &description)) {
-        return Usage("-d " + value + ": expected LANG:PRODUCT:PROVIDER:DESCPATH");
-      }
-      content.descriptions.push_back(description);
-    } else if (is("--level")) {
-      long long level = 0;
-      if (!OptionValue(args, &i, "--level", &value) || !ParseNumber(value, 0, 9, &level)) {
-        return Usage("--level takes a number from 0 to 9");
-      }
-      options.level = static_cast<int>(level);
-    } else if (is("--mtime")) {
-      if (!OptionValue(args, &i, "--mtime", &value) ||
-          !ParseNumber(value, 0, INT64_MAX / 10000000 - 11644473600LL, &clamp)) {
-        return Usage("--mtime takes seconds since 1970");
-      }
-    } else if (arg == "--strict") {
-      strict = true;
-    } else if (arg == "--follow-links") {
-      followLinks = true;
-    } else if (arg == "--no-trailer") {
-      options.trailer = false;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage("unknown option " + arg);
-    } else if (root.empty()) {
-      root = arg;
-    } else {
-      return Usage("pack takes one directory");
-    }
-  }
-  if (output.empty()) return Usage("pack needs -o FILE");
-  if (root.empty()) return Usage("pack needs a directory");
-  bool singleWithoutLanguage =
-      content.descriptions.size() == 1 && content.descriptions[0].language.empty();
-  content.languageTable = !content.descriptions.empty() && !singleWithoutLanguage;
-  for (const KitDescription& d : content.descriptions) {
-    if (content.languageTable && d.language.empty()) {
-      return Usage("with several -d, every one needs a language");
-    }
-    if (!d.descriptionPath.empty() && !IsSafeEntryName(d.descriptionPath)) {
-      return Fail(output, "description path \"" + Narrow(d.descriptionPath) + "\" " +
-                              UnsafeNameReason(d.descriptionPath));
-    }
-  }
-  std::string error;
-  // The kit may already be there, inside the tree: an earlier pack, or
-  // standard output sent to a file in it.
-  struct stat kitFile;
-  const bool kitThere = output == "-"
-                            ? ::fstat(1, &kitFile) == 0 && S_ISREG(kitFile.st_mode)
-                            : ::stat(output.c_str(), &kitFile) == 0 && S_ISREG(kitFile.st_mode);
-  std::string skipped;
-  if (!CollectFiles(root, followLinks, kitThere ? &kitFile : nullptr, &content.files, &skipped,
-                    &error)) {
-    return Fail(root, error);
-  }
-  if (!skipped.empty()) Warn(skipped + " is the kit being written: it is not packed into itself");
-  // As tar --clamp-mtime: nothing later than the given moment.
-  if (clamp >= 0) {
-    const FileTime latest = FileTimeFromUnix(clamp);
-    for (KitSourceFile& file : content.files) {
-      if (file.time.Ticks() > latest.Ticks()) file.time = latest;
-    }
-  }
-  const std::vector<std::string> warnings = PackWarnings(content);
-  for (const std::string& warning : warnings) Warn(warning);
-  if (strict && !warnings.empty()) return Fail(output, "not packed: --strict and warnings");
-  Progress progress("packing");
-  options.progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };
-  const bool toStdout = output == "-";
-  if (toStdout ? !WriteKitTo(content, 1, &error, options)
-               : !WriteKit(content, output, &error, options)) {
-    progress.Finish();
-    return Fail(toStdout ? "standard output" : output, error);
-  }
-  progress.Finish();
-  uint64_t total = 0;
-  for (const KitSourceFile& f : content.files) total += f.size;
-  // The kit itself may be what standard output carries.
-  std::fprintf(toStdout ? stderr : stdout, "%s: %zu files, %llu bytes\n",
-               toStdout ? "standard output" : output.c_str(), content.files.size(),
-               static_cast<unsigned long long>(total));
-  return kOk;
-}
-
 // --- list, verify, unpack ---------------------------------------------------
 
 // Reads a `kind` key file of vkt keygen with `parse`; false with `*problem`
@@ -532,25 +188,10 @@ bool ReadKeyFile(const std::string& path, bool (*parse)(const std::string&, Key*
   return false;
 }
 
-int List(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kListHelp, stdout);
-    return kOk;
-  }
-  bool json = false;
-  std::string kit;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage("unknown option " + arg);
-    } else if (kit.empty()) {
-      kit = arg;
-    } else {
-      return Usage("list takes one kit file");
-    }
-  }
-  if (kit.empty()) return Usage("list takes one kit file");
+int List(const Arguments& args) {
+  if (args.operands.size() != 1) return Usage("list takes one kit file");
+  const std::string& kit = args.operands[0];
+  const bool json = args.Has("--json");
   ScopedFd held;
   KitReader reader;
   const int opened = OpenKitArgument(kit, KitReader::Strictness::kInstaller, &held, &reader);
@@ -559,11 +200,8 @@ int List(const std::vector<std::string>& args) {
   return kOk;
 }
 
-int Diff(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kDiffHelp, stdout);
-    return kOk;
-  }
+int Diff(const Arguments& arguments) {
+  const std::vector<std::string>& args = arguments.operands;
   if (args.size() != 2) return Usage("diff takes two kit files");
   KitReader a;
   KitReader b;
@@ -586,28 +224,16 @@ int Diff(const std::vector<std::string>& args) {
   return out.empty() ? kOk : kFailed;
 }
 
-int Verify(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kVerifyHelp, stdout);
-    return kOk;
-  }
+int Verify(const Arguments& args) {
+  if (args.operands.size() != 1) return Usage("verify takes one kit file");
+  const std::string& kit = args.operands[0];
   std::vector<PublicKey> keys;
-  std::string kit;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--key") {
-      if (i + 1 == args.size()) return Usage("--key needs a public key file");
-      PublicKey key;
-      std::string problem;
-      if (!ReadKeyFile(args[++i], ParsePublicKey, "public", &key, &problem))
-        return Fail(args[i], problem);
-      keys.push_back(key);
-    } else if (kit.empty()) {
-      kit = args[i];
-    } else {
-      return Usage("verify takes one kit file");
-    }
+  for (const std::string& file : args.Values("--key")) {
+    PublicKey key;
+    std::string problem;
+    if (!ReadKeyFile(file, ParsePublicKey, "public", &key, &problem)) return Fail(file, problem);
+    keys.push_back(key);
   }
-  if (kit.empty()) return Usage("verify takes one kit file");
   ScopedFd held;
   KitReader reader;
   const int opened = OpenKitArgument(kit, KitReader::Strictness::kVerify, &held, &reader);
@@ -646,13 +272,10 @@ bool WriteNewFile(const std::string& path, const std::string& text, mode_t mode,
   return false;
 }
 
-int Keygen(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kKeygenHelp, stdout);
-    return kOk;
-  }
-  if (args.size() != 2 || args[0] != "-o") return Usage("keygen takes -o NAME");
-  const std::string& name = args[1];
+int Keygen(const Arguments& args) {
+  const std::vector<std::string> names = args.Values("-o");
+  if (names.size() != 1 || !args.operands.empty()) return Usage("keygen takes -o NAME");
+  const std::string& name = names[0];
   SecretKey key;
   if (!GenerateKeyPair(&key)) return Fail(name, "no random source for a key");
   std::string error;
@@ -666,14 +289,11 @@ int Keygen(const std::vector<std::string>& args) {
   return kOk;
 }
 
-int Sign(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kSignHelp, stdout);
-    return kOk;
-  }
-  if (args.size() != 3 || args[0] != "--key") return Usage("sign takes --key NAME FILE");
-  const std::string& name = args[1];
-  const std::string& kit = args[2];
+int Sign(const Arguments& args) {
+  const std::vector<std::string> names = args.Values("--key");
+  if (names.size() != 1 || args.operands.size() != 1) return Usage("sign takes --key NAME FILE");
+  const std::string& name = names[0];
+  const std::string& kit = args.operands[0];
   SecretKey key;
   std::string error;
   if (!ReadKeyFile(name, ParseSecretKey, "secret", &key, &error)) return Fail(name, error);
@@ -684,29 +304,15 @@ int Sign(const std::vector<std::string>& args) {
 
 // --- one file to ship ---------------------------------------------------
 
-int Bundle(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kBundleHelp, stdout);
-    return kOk;
-  }
+int Bundle(const Arguments& args) {
   std::string installer;
   std::string out;
-  std::string kit;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--installer" || args[i] == "-o") && i + 1 == args.size()) {
-      return Usage((args[i] + " needs a file name").c_str());
-    }
-    if (args[i] == "--installer") {
-      installer = args[++i];
-    } else if (args[i] == "-o") {
-      out = args[++i];
-    } else if (kit.empty()) {
-      kit = args[i];
-    } else {
-      return Usage("bundle takes one kit file");
-    }
+  for (const auto& [option, value] : args.options) {
+    (option == "-o" ? out : installer) = value;
   }
-  if (kit.empty() || out.empty()) return Usage("bundle takes -o OUT and a kit file");
+  if (args.operands.size() > 1) return Usage("bundle takes one kit file");
+  if (args.operands.empty() || out.empty()) return Usage("bundle takes -o OUT and a kit file");
+  const std::string& kit = args.operands[0];
   if (installer.empty()) {
     std::string self;
     if (!ReadLink("/proc/self/exe", &self)) return Fail("vkt", "cannot find its own directory");
@@ -726,22 +332,9 @@ int Bundle(const std::vector<std::string>& args) {
   return kOk;
 }
 
-int Unpack(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUnpackHelp, stdout);
-    return kOk;
-  }
-  bool force = false;
-  std::vector<std::string> names;
-  for (const std::string& arg : args) {
-    if (arg == "--force") {
-      force = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage("unknown option " + arg);
-    } else {
-      names.push_back(arg);
-    }
-  }
+int Unpack(const Arguments& args) {
+  const bool force = args.Has("--force");
+  const std::vector<std::string>& names = args.operands;
   if (names.size() != 2) return Usage("unpack takes a kit file and a directory");
   KitReader reader;
   uint32_t code = reader.Open(names[0]);
@@ -777,8 +370,36 @@ int Unpack(const std::vector<std::string>& args) {
   return kOk;
 }
 
+// The commands: a name, what --help prints, the options, what runs.
+struct Command {
+  const char* name;
+  const char* help;
+  std::vector<OptionSpec> options;
+  int (*run)(const Arguments& args);
+};
+
+const Command kCommands[] = {
+    {"pack",
+     kPackHelp,
+     {{"-d", true},
+      {"-o", true},
+      {"--level", true},
+      {"--mtime", true},
+      {"--strict", false},
+      {"--follow-links", false},
+      {"--no-trailer", false}},
+     Pack},
+    {"list", kListHelp, {{"--json", false}}, List},
+    {"diff", kDiffHelp, {}, Diff},
+    {"verify", kVerifyHelp, {{"--key", true}}, Verify},
+    {"unpack", kUnpackHelp, {{"--force", false}}, Unpack},
+    {"keygen", kKeygenHelp, {{"-o", true}}, Keygen},
+    {"sign", kSignHelp, {{"--key", true}}, Sign},
+    {"bundle", kBundleHelp, {{"--installer", true}, {"-o", true}}, Bundle},
+};
+
 }  // namespace
-}  // namespace qorv
+}  // namespace qorv::vkt
 
 int main(int argc, char** argv) {
   using namespace qorv;
@@ -787,24 +408,27 @@ int main(int argc, char** argv) {
   SelectEnvironmentLocale();
   if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_ALL, "C.UTF-8");
 
-  if (argc < 2) return Usage("no command given");
-  std::string command = argv[1];
-  std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "--version" || command == "-V") {
+  if (argc < 2) return vkt::Usage("no command given");
+  const std::string name = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (name == "--version" || name == "-V") {
     std::puts("vkt " QORV_VERSION);
-    return kOk;
+    return vkt::kOk;
   }
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(kUsageText, stdout);
-    return kOk;
+  if (name == "--help" || name == "-h" || name == "help") {
+    std::fputs(vkt::kUsageText, stdout);
+    return vkt::kOk;
   }
-  if (command == "pack") return Pack(args);
-  if (command == "list") return List(args);
-  if (command == "diff") return Diff(args);
-  if (command == "verify") return Verify(args);
-  if (command == "unpack") return Unpack(args);
-  if (command == "keygen") return Keygen(args);
-  if (command == "sign") return Sign(args);
-  if (command == "bundle") return Bundle(args);
-  return Usage("unknown command " + command);
+  for (const vkt::Command& command : vkt::kCommands) {
+    if (name != command.name) continue;
+    if (vkt::WantsHelp(args)) {
+      std::fputs(command.help, stdout);
+      return vkt::kOk;
+    }
+    vkt::Arguments scanned;
+    const std::string problem = vkt::ScanArguments(args, command.options, &scanned);
+    if (!problem.empty()) return vkt::Usage(problem);
+    return command.run(scanned);
+  }
+  return vkt::Usage("unknown command " + name);
 }

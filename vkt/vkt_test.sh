@@ -221,6 +221,24 @@ check "the file is left as it was" test "$(cat "$work/out/1/tmplt.cf")" = mine
 expect_exit 0 "4 entries written" "$vkt" unpack --force "$work/a.vkt" "$work/out"
 check "--force overwrites" cmp -s "$tree/1/tmplt.cf" "$work/out/1/tmplt.cf"
 
+# Options go anywhere among the operands, as with every GNU tool: each
+# spelling below signs, verifies or unpacks the same kit.
+cp "$work/a.vkt" "$work/order.vkt"
+while IFS='|' read -r status pattern args; do
+  eval "set -- $args"
+  expect_exit "$status" "$pattern" "$vkt" "$@"
+done <<EOF2
+0|signed by key|sign "$work/order.vkt" --key "$work/other"
+0|signed by key|sign --key="$work/other" "$work/order.vkt"
+0|sound|verify "$work/order.vkt" --key "$work/other.pub"
+0|sound|verify --key="$work/key.pub" -- "$work/order.vkt"
+0|4 entries written|unpack "$work/order.vkt" "$work/out4" --force
+0|4 files|pack "$tree" -o"$work/order2.vkt" --level=1
+2|unknown option --bogus|verify --bogus "$work/order.vkt"
+2|--key needs a value|verify "$work/order.vkt" --key
+2|verify takes one kit file|verify -- --key "$work/order.vkt"
+EOF2
+
 check "no temporary file left after failures" test -z "$(ls -A "$TMPDIR")"
 
 [[ $fails -eq 0 ]] || { echo "$fails check(s) failed"; exit 1; }
