@@ -107,12 +107,20 @@ ScopedFd CreateUniqueFile(const std::string& stem, int flags, mode_t mode, std::
 }
 
 ReplaceResult ReplaceFileDurably(const std::string& path, std::string_view content) {
+  return ReplaceFileDurably(path, NewFileMode::kKeepOld, 0666,
+                            [content](int fd) { return WriteFully(fd, content); });
+}
+
+ReplaceResult ReplaceFileDurably(const std::string& path, NewFileMode mode, mode_t bits,
+                                 const std::function<bool(int fd)>& write) {
   struct stat old;
-  bool replacing = Stat(path, &old);
+  const bool replacing = mode == NewFileMode::kKeepOld && Stat(path, &old);
   std::string temp;
-  ScopedFd fd = CreateUniqueFile(path + ".qorv-", O_WRONLY, 0666, &temp);
+  ScopedFd fd = CreateUniqueFile(path + kReplacementInfix, O_WRONLY | O_CLOEXEC, bits, &temp);
   if (!fd.IsValid()) return ReplaceResult::kNotCreated;
-  bool ok = WriteFully(fd.Get(), content);
+  bool ok = true;
+  if (mode == NewFileMode::kExact) ok = SetPermissions(fd.Get(), bits);
+  ok = ok && write(fd.Get());
   if (ok && replacing) {
     ok = SetPermissions(fd.Get(), old.st_mode & 07777);
     if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
@@ -121,7 +129,10 @@ ReplaceResult ReplaceFileDurably(const std::string& path, std::string_view conte
     }
   }
   if (!ok) {
+    const int error = errno;
+    fd.Close();
     RemoveFile(temp);
+    errno = error;
     return ReplaceResult::kNotWritten;
   }
   return CommitReplacement(std::move(fd), temp, path) ? ReplaceResult::kDone

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,16 @@ ScopedFd CreateUniqueFile(const std::string& stem, int flags, mode_t mode, std::
 // put in place, and is gone again.
 enum class ReplaceResult { kDone, kNotCreated, kNotWritten };
 ReplaceResult ReplaceFileDurably(const std::string& path, std::string_view content);
+// The same for content written in a stream: `write` fills the new file
+// through its descriptor (false, with errno set, when it cannot). `mode`
+// says what the new file's permission bits are: kKeepOld as above; kUmask
+// `bits` before the umask; kExact `bits` whatever the umask.
+enum class NewFileMode { kKeepOld, kUmask, kExact };
+ReplaceResult ReplaceFileDurably(const std::string& path, NewFileMode mode, mode_t bits,
+                                 const std::function<bool(int fd)>& write);
+// The name the new content has until it is renamed into place: `path`
+// followed by this and six letters or digits.
+inline constexpr char kReplacementInfix[] = ".qorv-";
 // The last step of such a replacement, for content written in a stream:
 // flushes and closes `fd` (open on `temp`, beside `path`), renames `temp`
 // over `path` and flushes the directory. On failure `temp` is removed and

@@ -140,21 +140,13 @@ bool WriteBundle(const std::string& installer, const std::string& kit, const std
   // An installer that carries a kit already gives only its own bytes.
   const uint64_t programSize = program.kit.bundled ? program.kit.offset : program.size;
 
-  std::string temp;
-  ScopedFd file = CreateUniqueFile(out + ".partial-", O_WRONLY | O_CLOEXEC, 0755, &temp);
-  const bool created = file.IsValid();
-  const bool ok = created && SetPermissions(file.Get(), 0755) &&
-                  CopyRange(program.fd.Get(), 0, programSize, file.Get()) &&
-                  CopyRange(kitFile.fd.Get(), 0, kitFile.size, file.Get()) &&
-                  WriteFully(file.Get(), EncodeBundleFooter(programSize, kitFile.size));
-  if (!ok) {
-    *error = (created ? temp : out) + ": cannot be written: " + std::strerror(errno);
-    file.Close();
-    if (created) RemoveFile(temp);
-    return false;
-  }
-  if (!CommitReplacement(std::move(file), temp, out)) {
-    *error = out + ": cannot be replaced: " + std::strerror(errno);
+  const ReplaceResult result = ReplaceFileDurably(out, NewFileMode::kExact, 0755, [&](int file) {
+    return CopyRange(program.fd.Get(), 0, programSize, file) &&
+           CopyRange(kitFile.fd.Get(), 0, kitFile.size, file) &&
+           WriteFully(file, EncodeBundleFooter(programSize, kitFile.size));
+  });
+  if (result != ReplaceResult::kDone) {
+    *error = out + ": cannot be written: " + std::strerror(errno);
     return false;
   }
   return true;

@@ -150,22 +150,19 @@ bool WriteKit(const KitContent& content, const std::string& outPath, std::string
 
 bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error,
               const KitWriteOptions& options) {
-  std::string temp;
-  ScopedFd fd = CreateUniqueFile(outPath + ".partial-", O_WRONLY | O_CLOEXEC, 0644, &temp);
-  if (!fd.IsValid()) {
-    *error = "cannot create " + temp + ": " + std::strerror(errno);
-    return false;
+  std::string problem;
+  const ReplaceResult result = ReplaceFileDurably(outPath, NewFileMode::kUmask, 0644, [&](int fd) {
+    return WriteKitTo(content, fd, &problem, options);
+  });
+  if (result == ReplaceResult::kDone) return true;
+  if (!problem.empty()) {
+    *error = problem;
+  } else {
+    *error =
+        std::string(result == ReplaceResult::kNotCreated ? "cannot create " : "cannot write ") +
+        outPath + ": " + std::strerror(errno);
   }
-  if (!WriteKitTo(content, fd.Get(), error, options)) {
-    fd.Close();
-    RemoveFile(temp);
-    return false;
-  }
-  if (!CommitReplacement(std::move(fd), temp, outPath)) {
-    *error = "cannot write " + outPath + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  return false;
 }
 
 bool WriteKitTo(const KitContent& content, int fd, std::string* error,
@@ -253,20 +250,10 @@ bool SignKit(const std::string& kitPath, const SecretKey& key, std::string* erro
             all.end());
   all.push_back(signature);
 
-  std::string temp;
-  ScopedFd out = CreateUniqueFile(kitPath + ".partial-", O_WRONLY | O_CLOEXEC, 0644, &temp);
-  const bool created = out.IsValid();
-  bool ok = created && SetPermissions(out.Get(), st.st_mode & 07777) &&
-            WriteFully(out.Get(), std::string_view(reinterpret_cast<const char*>(mapping.data()),
-                                                   streamEnd)) &&
-            WriteFully(out.Get(), EncodeTrailer(trailer));
-  if (!ok) {
-    *error = "cannot write " + temp + ": " + std::strerror(errno);
-    out.Close();
-    if (created) RemoveFile(temp);
-    return false;
-  }
-  if (!CommitReplacement(std::move(out), temp, kitPath)) {
+  const std::string_view stream(reinterpret_cast<const char*>(mapping.data()), streamEnd);
+  if (ReplaceFileDurably(kitPath, NewFileMode::kExact, st.st_mode & 07777, [&](int out) {
+        return WriteFully(out, stream) && WriteFully(out, EncodeTrailer(trailer));
+      }) != ReplaceResult::kDone) {
     *error = "cannot replace the kit: " + std::string(std::strerror(errno));
     return false;
   }
