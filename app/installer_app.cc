@@ -46,9 +46,9 @@ void RecoverEarlierRuns() {
     line += Narrow(run.target);
     line += ": ";
     if (run.restored) {
-      line += Narrow(LookupText(NarrowString("IDS_CANCEL_FINISH")));
+      line += Narrow(LookupText("IDS_CANCEL_FINISH"));
     } else {
-      line += Narrow(LookupText(NarrowString("IDS_RECOVERY_INCOMPLETE")));
+      line += Narrow(LookupText("IDS_RECOVERY_INCOMPLETE"));
       line += " " + run.runDirectory;
     }
     line += "\n";
@@ -77,7 +77,7 @@ int CInstallerApp::Run() {
   OpenRunLog(argc_, argv_);
   languageNumber_ = line.languageNumber;
   SetCurrentLanguage(languageNumber_);
-  title_ = LookupText(NarrowString("IDR_MAINFRAME"));
+  title_ = LookupText("IDR_MAINFRAME");
   RecoverEarlierRuns();
 
   int interruptedBy = 0;

@@ -86,7 +86,7 @@ uint32_t CopyJob::CheckSpace(const std::string& target) {
   const SpaceNeeded needed = SpaceNeededBy(plan_, block);
   auto shortfall = [this](const std::string& where, uint64_t bytes, uint64_t available) {
     // "%1 bytes needed, %2 free", in the current language.
-    std::string figures = Narrow(LookupText(NarrowString("IDS_SPACE_FIGURES")));
+    std::string figures = Narrow(LookupText("IDS_SPACE_FIGURES"));
     for (const auto& [mark, value] : {std::pair<const char*, uint64_t>{"%1", bytes},
                                       std::pair<const char*, uint64_t>{"%2", available}}) {
       size_t at = figures.find(mark);

@@ -15,7 +15,7 @@ RunOutcome RunReport::Outcome() const {
 CopySession::CopySession() {
   channel_.Init();
   worker_.Reset();
-  channel_.Post(kErrorNone, LookupText(NarrowString("IDS_PREPARECOPY")), 0);
+  channel_.Post(kErrorNone, LookupText("IDS_PREPARECOPY"), 0);
 }
 
 void CopySession::SetLockWaitSeconds(int seconds) {
@@ -46,7 +46,7 @@ void CopySession::StartUninstall(const WideString& target) {
 
 void CopySession::Launch() {
   if (worker_.Start(channel_) != 0) {
-    channel_.Post(kErrorInvalidParameter, LookupText(NarrowString("IDS_INSTALL_ERROR")), 0);
+    channel_.Post(kErrorInvalidParameter, LookupText("IDS_INSTALL_ERROR"), 0);
   }
 }
 

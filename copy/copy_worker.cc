@@ -31,7 +31,7 @@ void* CopyWorker::WorkerMain(void* argument) {
   if (worker->stop_.load()) {
     // Stopped before the job began: nothing was changed, and the UI waits
     // for a final report all the same.
-    worker->channel_->Post(kErrorCancelled, LookupText(NarrowString("IDS_CANCEL_FINISH")), 0);
+    worker->channel_->Post(kErrorCancelled, LookupText("IDS_CANCEL_FINISH"), 0);
     return nullptr;
   }
   // One run only: a second run would rewrite files while the final page is
@@ -46,8 +46,7 @@ void* CopyWorker::WorkerMain(void* argument) {
   } catch (...) {
     // Out of memory in the middle of a run: report it rather than let the
     // exception end the process; the UI then shows the error page.
-    worker->channel_->Post(kErrorInvalidParameter, LookupText(NarrowString("IDS_INSTALL_ERROR")),
-                           0);
+    worker->channel_->Post(kErrorInvalidParameter, LookupText("IDS_INSTALL_ERROR"), 0);
   }
   worker->channel_->Ended();
   return nullptr;

@@ -75,7 +75,7 @@ uint32_t CopyJob::ReplaceManifest(const Manifest& manifest) {
     return Failing(kErrorInvalidParameter, CauseOf("IDS_CAUSE_MANIFEST", path, errno));
   }
   auto failure = [this, &path] {
-    return Failing(errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull : kErrorWriteFault,
+    return Failing(CodeOfFailedWrite(errno, kErrorWriteFault),
                    CauseOf("IDS_CAUSE_MANIFEST", path, errno));
   };
   // The old one is safe before the change is announced: a journal that

@@ -113,7 +113,7 @@ std::vector<UnrestoredFile> ProgressChannel::Unrestored() {
 
 WideString DescribeCause(const FailureCause& cause) {
   if (cause.empty()) return WideString();
-  WideString text = LookupText(NarrowString(cause.what));
+  WideString text = LookupText(cause.what);
   if (!cause.path.empty()) text.append(Wide(": " + cause.path));
   if (!cause.reason.empty()) text.append(Wide(": " + cause.reason));
   return text;

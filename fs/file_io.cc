@@ -35,6 +35,10 @@ uint32_t CodeFromErrno(int error) {
   return error == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
 }
 
+uint32_t CodeOfFailedWrite(int error, uint32_t otherwise) {
+  return error == ENOSPC || error == EDQUOT ? kErrorDiskFull : otherwise;
+}
+
 uint32_t LastFileError() { return tLastError; }
 
 uint32_t FileOpen(const std::string& path, uint32_t access, uint32_t /*share*/,

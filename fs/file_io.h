@@ -84,6 +84,10 @@ uint32_t LastFileError();
 
 // Maps an errno value to the layer's codes: 2 for ENOENT, else 87.
 uint32_t CodeFromErrno(int error);
+// The code of a write that failed with `error`, where a full disk is told
+// apart: 112 for ENOSPC and EDQUOT, else `otherwise`. (The file layer's own
+// calls keep 87 for every failure but ENOENT: callers rely on it.)
+uint32_t CodeOfFailedWrite(int error, uint32_t otherwise);
 
 }  // namespace qorv
 

@@ -96,9 +96,9 @@ WideString WelcomeText(const KitReader& reader, const WideString& language) {
   WideString product;
   WideString provider;
   reader.GetProductAndProvider(language, &product, &provider);
-  if (product.empty()) product = LookupText(NarrowString("IDS_DEFPRODUCT"));
-  if (provider.empty()) provider = LookupText(NarrowString("IDS_DEFPROVIDER"));
-  WideString message = LookupText(NarrowString("IDS_WELCOME_TITLE"));
+  if (product.empty()) product = LookupText("IDS_DEFPRODUCT");
+  if (provider.empty()) provider = LookupText("IDS_DEFPROVIDER");
+  WideString message = LookupText("IDS_WELCOME_TITLE");
   message.append(WideString(u" "));
   message.append(product);
   message.append(WideString(u" ("));
@@ -145,7 +145,7 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
     std::string places;
     if (knowSelf) places = self + ", ";
     places += out->kitPath.empty() ? std::string("qorv.vkt") : Narrow(out->kitPath);
-    out->problem = Narrow(LookupText(NarrowString("IDS_CAUSE_NO_KIT"))) + ": " + places;
+    out->problem = Narrow(LookupText("IDS_CAUSE_NO_KIT")) + ": " + places;
     LogLine("no kit: looked for " + places);
     return PrepareFailure::kNoSource;
   }

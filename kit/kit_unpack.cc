@@ -98,7 +98,7 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete, KitC
       unpacked += produced;
       if (!WriteFully(out, std::string_view(reinterpret_cast<char*>(buffer.get()), produced))) {
         // Never parse a cut kit; a full disk is said as such, not as damage.
-        code = errno == ENOSPC || errno == EDQUOT ? kErrorDiskFull : CodeFromErrno(errno);
+        code = CodeOfFailedWrite(errno, CodeFromErrno(errno));
         break;
       }
     }

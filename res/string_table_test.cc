@@ -79,7 +79,7 @@ const char* const kAllKeys[] = {
 // Looks a key up in one language, in UTF-8 as the toolkit receives it.
 NarrowString TextIn(int language, const char* key) {
   SetCurrentLanguage(language);
-  return toNarrow(LookupText(NarrowString(key)));
+  return toNarrow(LookupText(key));
 }
 
 class StringTableTest : public ::testing::Test {
@@ -165,16 +165,16 @@ TEST_F(StringTableTest, SpotChecksByteForByte) {
           .equals(" qorv.vkt орнату файлы бүлінген немесе орнатудың осы программасы арналмаған."));
 
   SetCurrentLanguage(1);
-  WideString back = LookupText(NarrowString("IDS_WIZARD_BACK"));
+  WideString back = LookupText("IDS_WIZARD_BACK");
   EXPECT_EQ(back.size(), 7u);
   EXPECT_TRUE(back.equals(u"< Назад"));
 }
 
 TEST_F(StringTableTest, EmptyWithoutLanguageOrKey) {
   SetCurrentLanguage(0);
-  EXPECT_TRUE(LookupText(NarrowString("IDS_WIZARD_NEXT")).empty());
+  EXPECT_TRUE(LookupText("IDS_WIZARD_NEXT").empty());
   SetCurrentLanguage(17);
-  EXPECT_TRUE(LookupText(NarrowString("IDS_WIZARD_NEXT")).empty());
+  EXPECT_TRUE(LookupText("IDS_WIZARD_NEXT").empty());
   for (int language : LanguageNumbers()) {
     SetCurrentLanguage(language);
     EXPECT_TRUE(LookupText(NarrowString("ids_wizard_next")).empty());

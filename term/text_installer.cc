@@ -24,8 +24,6 @@ namespace qorv {
 
 namespace {
 
-WideString Text(const char* key) { return LookupText(NarrowString(key)); }
-
 // When the output is gone, the run goes on.
 void WriteText(int fd, const WideString& text) {
   NarrowString narrow = toNarrow(text);
@@ -61,10 +59,10 @@ void TextInstaller::Say(const WideString& text) {
   WriteText(err_, "\n");
 }
 
-void TextInstaller::SayKey(const char* key) { Say(Text(key)); }
+void TextInstaller::SayKey(const char* key) { Say(LookupText(key)); }
 
 void TextInstaller::SayCause(const char* key, const std::string& problem) {
-  WideString line = Text(key);
+  WideString line = LookupText(key);
   line.append(Wide(": " + problem));
   Say(line);
   LogLine(Narrow(line));
@@ -73,7 +71,7 @@ void TextInstaller::SayCause(const char* key, const std::string& problem) {
 void TextInstaller::SayLogPath() {
   const std::string path = RunLogPath();
   if (path.empty()) return;
-  WideString line = Text("IDS_LOG_AT");
+  WideString line = LookupText("IDS_LOG_AT");
   line.append(Wide(": " + path));
   Say(line);
 }
@@ -125,15 +123,15 @@ bool TextInstaller::IsYes(const std::string& answer) const {
   while (i < wide.size() && (wide[i] == u' ' || wide[i] == u'\t')) ++i;
   if (i == wide.size()) return false;
   // The first letters of "yes" in the chosen language, y and Y among them.
-  WideString letters = Text("IDS_YES_LETTERS");
+  WideString letters = LookupText("IDS_YES_LETTERS");
   return std::u16string_view(letters.c_str(), letters.size()).find(wide[i]) !=
          std::u16string_view::npos;
 }
 
 bool TextInstaller::AskYesNo(const char* key, bool unanswered) {
-  WideString question = Text(key);
+  WideString question = LookupText(key);
   question.push_back(u' ');
-  question.append(Text("IDS_ANSWER_YES_NO"));
+  question.append(LookupText("IDS_ANSWER_YES_NO"));
   question.push_back(u' ');
   Prompt(question);
   std::string answer;
@@ -151,7 +149,7 @@ bool TextInstaller::ConfirmCancel() { return AskYesNo("IDS_ACCEPT_CANCEL", true)
 bool TextInstaller::AskTarget(WideString* target) {
   SayKey("IDS_DESTINATION_PROMPT");
   for (;;) {
-    WideString prompt = Text("IDS_TEMPLATE_CATALOG");
+    WideString prompt = LookupText("IDS_TEMPLATE_CATALOG");
     prompt.append(WideString(u" ["));
     prompt.append(*target);
     prompt.append(WideString(u"] "));
@@ -361,7 +359,7 @@ int TextInstaller::Uninstall() {
   }
   Manifest manifest;
   if (target.empty() || LoadManifest(RootOf(target), &manifest) != ManifestState::kRead) {
-    WideString line = Text("IDS_NOTHING_INSTALLED");
+    WideString line = LookupText("IDS_NOTHING_INSTALLED");
     if (!target.empty()) line.append(Wide(" " + Narrow(target)));
     Say(line);
     if (options_.json) Output(ResultJson("nothing", kTextWrongCommandLine, Narrow(target), {}));
@@ -394,7 +392,7 @@ int TextInstaller::Uninstall() {
 int TextInstaller::Run() {
   if (!options_.silent && !options_.dryRun && ::isatty(in_) != 1) {
     WriteText(err_, "qorv-setup: ");
-    Say(Text("IDS_NO_TERMINAL"));
+    Say(LookupText("IDS_NO_TERMINAL"));
     return kTextWrongCommandLine;
   }
   if (options_.uninstall) return Uninstall();
@@ -406,14 +404,15 @@ int TextInstaller::Run() {
     if (!prepared.problem.empty()) Say(Wide(prepared.problem));
     SayLogPath();
     if (options_.json) {
-      Output(ResultJson("failed", kTextFailed, "", {},
-                        {Narrow(Text(MessageKeyOf(failure))), prepared.problem, RunLogPath()}));
+      Output(
+          ResultJson("failed", kTextFailed, "", {},
+                     {Narrow(LookupText(MessageKeyOf(failure))), prepared.problem, RunLogPath()}));
     }
     return kTextFailed;
   }
   if (!prepared.checked) SayKey("IDS_KIT_UNCHECKED");
   for (const std::string& key : prepared.signedBy) {
-    WideString line = Text("IDS_KIT_SIGNED");
+    WideString line = LookupText("IDS_KIT_SIGNED");
     line.append(WideString(u" "));
     line.append(Wide(key));
     Say(line);
@@ -463,7 +462,7 @@ int TextInstaller::Run() {
   SayKey("IDS_SUCCESS_FINISH");
   WideString description = InstalledDescription(reader_, options_.language, target);
   if (!description.empty()) {
-    WideString line = Text("IDS_SUCCESS_OPENDESCR");
+    WideString line = LookupText("IDS_SUCCESS_OPENDESCR");
     line.append(WideString(u": "));
     line.append(description);
     line.push_back(u'\n');

@@ -17,8 +17,7 @@ namespace qorv {
 
 namespace {
 
-WideString Text(const char* key) { return LookupText(NarrowString(key)); }
-NarrowString NarrowText(const char* key) { return toNarrow(Text(key)); }
+NarrowString NarrowText(const char* key) { return toNarrow(LookupText(key)); }
 
 // Keeps the poll loop moving when nothing else happens, without spinning:
 // gtk_main_iteration() sleeps until this fires or an event arrives.
@@ -48,7 +47,7 @@ WideString WithLogPath(const WideString& cause) {
   const std::string path = RunLogPath();
   if (path.empty()) return text;
   if (!text.empty()) text.append(WideString(u"\n\n"));
-  text.append(LookupText(NarrowString("IDS_LOG_AT")));
+  text.append(LookupText("IDS_LOG_AT"));
   text.append(Wide(": " + path));
   return text;
 }
@@ -125,7 +124,7 @@ bool CInstallerDlg::Prepare() {
   PrepareFailure failure = qorv::Prepare(usecwd_, kitPath_, reader_, &prepared);
   kitPath_ = prepared.kitPath;
   if (failure != PrepareFailure::kNone) {
-    ShowMessage(this, Text(MessageKeyOf(failure)), kMessageError,
+    ShowMessage(this, LookupText(MessageKeyOf(failure)), kMessageError,
                 WithLogPath(Wide(prepared.problem)));
     return false;
   }
@@ -300,7 +299,7 @@ void CInstallerDlg::SetFinishButtons() {
 
 void CInstallerDlg::ShowErrorPage() {
   if (!error_)
-    error_ = std::make_unique<MessagePage>(fixed_, sidePicture_, Text("IDS_ERROR_FINISH"));
+    error_ = std::make_unique<MessagePage>(fixed_, sidePicture_, LookupText("IDS_ERROR_FINISH"));
   state_ = kFailed;
   SetFinishButtons();
   ShowPage(error_.get());
@@ -310,7 +309,7 @@ void CInstallerDlg::ShowIncompletePage(const std::vector<UnrestoredFile>& unrest
   // The page has room for a few lines; the terminal and the next start's
   // recovery name them all.
   constexpr size_t kShown = 4;
-  WideString text = Text("IDS_ROLLBACK_INCOMPLETE");
+  WideString text = LookupText("IDS_ROLLBACK_INCOMPLETE");
   for (size_t i = 0; i < unrestored.size() && i < kShown; ++i) {
     text.push_back(u'\n');
     text.append(unrestored[i].path);
@@ -332,7 +331,8 @@ void CInstallerDlg::ShowIncompletePage(const std::vector<UnrestoredFile>& unrest
 
 void CInstallerDlg::ShowCancelPage() {
   if (!cancelled_) {
-    cancelled_ = std::make_unique<MessagePage>(fixed_, sidePicture_, Text("IDS_CANCEL_FINISH"));
+    cancelled_ =
+        std::make_unique<MessagePage>(fixed_, sidePicture_, LookupText("IDS_CANCEL_FINISH"));
   }
   state_ = kFailed;
   SetFinishButtons();
@@ -342,7 +342,8 @@ void CInstallerDlg::ShowCancelPage() {
 void CInstallerDlg::ShowSuccessPage() {
   state_ = kSucceeded;
   if (!success_) {
-    success_ = std::make_unique<SuccessFinalPage>(fixed_, sidePicture_, Text("IDS_SUCCESS_FINISH"));
+    success_ =
+        std::make_unique<SuccessFinalPage>(fixed_, sidePicture_, LookupText("IDS_SUCCESS_FINISH"));
   }
   SetFinishButtons();
   ShowPage(success_.get());
@@ -369,7 +370,7 @@ void CInstallerDlg::OnFinish() {
 }
 
 void CInstallerDlg::RequestCancel() {
-  if (confirmCancel_ && ShowMessage(this, Text("IDS_ACCEPT_CANCEL"), kMessageQuestion) != 1) {
+  if (confirmCancel_ && ShowMessage(this, LookupText("IDS_ACCEPT_CANCEL"), kMessageQuestion) != 1) {
     return;
   }
   gtk_widget_destroy(window_);
@@ -403,7 +404,7 @@ void CInstallerDlg::OnNextClicked(GtkWidget*, gpointer data) {
         WideString path = dialog->dirPage_->GetPath();
         replaceAll(path, WideString(u"\\"), WideString(u"/"));
         if (path.empty()) {
-          ShowMessage(dialog, Text("IDS_SETUP_EMPTYTARGET"), kMessagePlain);
+          ShowMessage(dialog, LookupText("IDS_SETUP_EMPTYTARGET"), kMessagePlain);
         } else {
           dialog->target_ = path;
           dialog->StartCopying();

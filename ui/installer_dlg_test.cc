@@ -102,9 +102,8 @@ class InstallerDlgTest : public ::testing::Test {
   CInstallerDlg& Open(int language = 3, const char16_t* code = u"en", bool silent = false,
                       const std::string& requested = std::string()) {
     SetCurrentLanguage(language);
-    dialog_ = std::make_unique<CInstallerDlg>(0, nullptr, silent,
-                                              toNarrow(LookupText(NarrowString("IDR_MAINFRAME"))),
-                                              WideString(code), false);
+    dialog_ = std::make_unique<CInstallerDlg>(
+        0, nullptr, silent, toNarrow(LookupText("IDR_MAINFRAME")), WideString(code), false);
     dialog_->SetKitPath(W(dir_ / "qorv.vkt"));
     dialog_->TEST_SetFinishPauseMs(0);
     dialog_->SetRequestedTarget(W(requested));
@@ -241,7 +240,7 @@ TEST_F(InstallerDlgTest, ProgressPageAndPaths) {
   EXPECT_EQ(LabelOf(progress.statusLabel()), "Copying complete...");
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progress.progressBar())), 1.0);
   // Waiting for another installation into the directory: said instead.
-  progress.SetNotice(LookupText(NarrowString("IDS_WAITING_FOR_TARGET")));
+  progress.SetNotice(LookupText("IDS_WAITING_FOR_TARGET"));
   progress.SetProgress(0);
   EXPECT_EQ(LabelOf(progress.statusLabel()),
             "Another installation into this directory is running. Waiting for it to finish...");
@@ -336,7 +335,7 @@ TEST_F(InstallerDlgTest, DirectoryPageForKeyboardsAndScreenReadersAndLocalYesNo)
     ASSERT_EQ(d.state(), kDirectory);
     DirSelectPage* page = d.dirPage();
     EXPECT_EQ(gtk_label_get_mnemonic_widget(GTK_LABEL(page->caption())), page->entry());
-    const std::string choose = N(LookupText(NarrowString("IDS_CHOOSEDIR_TITLE")));
+    const std::string choose = N(LookupText("IDS_CHOOSEDIR_TITLE"));
     if (c.choose != nullptr) {
       EXPECT_EQ(choose, c.choose);
     }

@@ -20,7 +20,7 @@ namespace qorv {
 
 namespace {
 
-std::string Text(const char* key) { return Narrow(LookupText(NarrowString(key))); }
+std::string Text(const char* key) { return Narrow(LookupText(key)); }
 
 // True for Yes (question) or OK.
 bool Box(GtkMessageType type, const std::string& text, const NarrowString& title) {

@@ -7,7 +7,7 @@ namespace qorv {
 
 namespace {
 
-NarrowString Text(const char* key) { return toNarrow(LookupText(NarrowString(key))); }
+NarrowString Text(const char* key) { return toNarrow(LookupText(key)); }
 
 }  // namespace
 
