@@ -15,10 +15,7 @@ export TMPDIR=$work/tmp
 xdotool() { command xdotool "$@" 2>/dev/null; }
 mkdir -p "$TMPDIR"
 
-fails=0
-ok() { echo "ok   $*"; }
-bad() { echo "FAIL $*"; fails=$((fails + 1)); }
-check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+source "$(dirname "${BASH_SOURCE[0]}")/../testing/check.sh"
 
 # A kit directory with the installer and a stub xdg-open that records what
 # it was asked to open.
@@ -290,4 +287,4 @@ status=0; wait_exit $app || status=$?
 check "keyboard alone: the wizard installs and ends with status 0" test "$status" -eq 0
 check "keyboard alone: the templates are in the typed directory" test -f "$keys_target/Trade/1.0/1Cv8.cf"
 
-[[ $fails -eq 0 ]] || { echo "$fails check(s) failed; screenshots in $ART"; exit 1; }
+check_summary "screenshots in $ART"

@@ -7,11 +7,7 @@ set -uo pipefail
 tool=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-fails=0
-check() {  # description, then a command that must succeed
-  local what=$1; shift
-  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; fails=$((fails + 1)); fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../testing/check.sh"
 
 cat > "$work/t.pot" <<'POT'
 msgid ""
@@ -85,4 +81,4 @@ done
 out=$("$tool" --check "$work/t.pot" en:3 xx:1:"$work/stale.po" 2>&1)
 check "a stale English text is reported" grep -qF "stale.po:16: IDS_THREE: its English text is not the template's" <<<"$out"
 
-[[ $fails -eq 0 ]] || { echo "$fails check(s) failed"; exit 1; }
+check_summary

@@ -7,19 +7,15 @@ trap 'rm -rf "$work"' EXIT
 export TMPDIR=$work/tmp
 mkdir -p "$TMPDIR"
 
-fails=0
-check() {  # description, then a command that must succeed
-  local what=$1; shift
-  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; fails=$((fails + 1)); fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../testing/check.sh"
 expect_exit() {  # status, output pattern, command...
   local status=$1 pattern=$2; shift 2
   local out rc=0
   out=$("$@" 2>&1) || rc=$?
   if [[ $rc -ne $status ]] || ! grep -qF -- "$pattern" <<<"$out"; then
-    echo "FAIL exit $rc (wanted $status) of: $*"; echo "$out" | head -5; fails=$((fails + 1))
+    bad "exit $rc (wanted $status) of: $*"; echo "$out" | head -5
   else
-    echo "ok   exit $status: $pattern"
+    ok "exit $status: $pattern"
   fi
 }
 
@@ -241,4 +237,4 @@ EOF2
 
 check "no temporary file left after failures" test -z "$(ls -A "$TMPDIR")"
 
-[[ $fails -eq 0 ]] || { echo "$fails check(s) failed"; exit 1; }
+check_summary
