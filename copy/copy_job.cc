@@ -195,7 +195,7 @@ void CopyJob::Rollback() {
   targetLock_.Release();
 }
 
-void CopyJob::Did(PlanAction action, const std::string& relative, uint64_t size) {
+void CopyJob::RecordDone(PlanAction action, const std::string& relative, uint64_t size) {
   summary_.Add(action, relative, size);
   LogLine(std::string(ActionName(action)) + " " + relative);
 }
@@ -310,7 +310,7 @@ uint32_t CopyJob::InstallEntry(size_t i, int percent) {
   }
   if (writers_ && writers_->Failed()) return WaitForWriters();
   if (action == PlanAction::kKeep) {
-    Did(action, item.path, entry.size);
+    RecordDone(action, item.path, entry.size);
     RecordInstalled(item.path, entry, false, Digest{});
     return kErrorNone;
   }
@@ -328,7 +328,7 @@ uint32_t CopyJob::InstallEntry(size_t i, int percent) {
     if (code == 0) {
       writers_->Write(i, path, std::move(bytes), entry.time);
       writtenFiles_.insert(path);
-      Did(PlanAction::kWrite, item.path, entry.size);
+      RecordDone(PlanAction::kWrite, item.path, entry.size);
       return kErrorNone;
     }
   } else {
@@ -346,7 +346,7 @@ uint32_t CopyJob::InstallEntry(size_t i, int percent) {
     return Failing(code, CauseOf("IDS_CAUSE_WRITE", path, error));
   }
   writtenFiles_.insert(path);
-  Did(action, item.path, entry.size);
+  RecordDone(action, item.path, entry.size);
   RecordInstalled(item.path, entry, true, digest);
   return kErrorNone;
 }

@@ -137,7 +137,7 @@ class CopyJob {
   uint32_t Failing(uint32_t code, FailureCause cause);
   uint32_t JournalFailed();
   // What the run did to a file: in its summary and its log.
-  void Did(PlanAction action, const std::string& relative, uint64_t size);
+  void RecordDone(PlanAction action, const std::string& relative, uint64_t size);
   void LogRollback() const;
   uint32_t Cancel(int percent);
 

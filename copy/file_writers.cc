@@ -18,8 +18,8 @@ constexpr size_t kQueuedBytes = size_t{16} << 20;
 
 }  // namespace
 
-uint32_t WriteNewFile(const std::string& path, const std::string& bytes, const FileTime& time,
-                      Digest* digest) {
+uint32_t WriteSmallFile(const std::string& path, const std::string& bytes, const FileTime& time,
+                        Digest* digest) {
   int out = -1;
   bool fresh = false;
   uint32_t code = OpenForContent(path, &out, &fresh);
@@ -84,7 +84,7 @@ void FileWriters::Work(size_t queue) {
     int error = 0;
     if (!skip) {
       try {
-        code = WriteNewFile(job.path, job.bytes, job.time, &digest);
+        code = WriteSmallFile(job.path, job.bytes, job.time, &digest);
         error = errno;
       } catch (const std::exception&) {
         code = kErrorInvalidParameter;

@@ -28,8 +28,8 @@ namespace qorv {
 // seconds): created (0666 less the umask) or, when it exists after all,
 // cut to them. `*digest` receives their SHA-256. 0 or a file-layer code,
 // errno set.
-uint32_t WriteNewFile(const std::string& path, const std::string& bytes, const FileTime& time,
-                      Digest* digest);
+uint32_t WriteSmallFile(const std::string& path, const std::string& bytes, const FileTime& time,
+                        Digest* digest);
 
 class FileWriters {
  public:

@@ -118,7 +118,7 @@ uint32_t CopyJob::RemoveDropped(int percent) {
   for (const PlanItem& item : plan_.items) {
     if (!dropped(item)) continue;
     if (channel_->IsCancelRequested()) return kErrorCancelled;
-    Did(item.action, item.path, item.size);
+    RecordDone(item.action, item.path, item.size);
     if (item.action != PlanAction::kRemove) continue;
     channel_->Post(kErrorNone, Wide(target + item.path), percent);
     // Removed is moved into the backup tree: a rollback puts it back.

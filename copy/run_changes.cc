@@ -52,7 +52,7 @@ void RunChanges::Begin(const std::string& targetRoot, const std::string& backupR
   backupRoot_ = backupRoot;
 }
 
-uint32_t RunChanges::Because(uint32_t code, const char* what, const std::string& path, int error) {
+uint32_t RunChanges::Failing(uint32_t code, const char* what, const std::string& path, int error) {
   if (cause_->empty()) *cause_ = CauseOf(what, path, error);
   return code;
 }
@@ -98,7 +98,7 @@ uint32_t RunChanges::EnsureDirectory(const std::string& path) {
   if (MakeDirectory(key, 0777)) {
     createdDirectories_.push_back(path);
   } else if (errno != EEXIST || !IsDirectoryPath(key)) {
-    return Because(kErrorPathNotFound, "IDS_CAUSE_MAKE_DIRECTORY", key,
+    return Failing(kErrorPathNotFound, "IDS_CAUSE_MAKE_DIRECTORY", key,
                    errno == EEXIST ? ENOTDIR : errno);
   }
   knownDirectories_.insert(key);
@@ -119,7 +119,7 @@ uint32_t RunChanges::EnsureDirectoryQuiet(const std::string& path) {
   std::string key = StripTrailingSlashes(path);
   if (knownBackupDirectories_.count(key) != 0) return kErrorNone;
   if (ShellMakeDirs(path) != 0) {
-    return Because(kErrorPathNotFound, "IDS_CAUSE_MAKE_DIRECTORY", key, errno);
+    return Failing(kErrorPathNotFound, "IDS_CAUSE_MAKE_DIRECTORY", key, errno);
   }
   knownBackupDirectories_.insert(key);
   return kErrorNone;
@@ -139,7 +139,7 @@ uint32_t RunChanges::BackupFile(const std::string& path, bool exists) {
   if (Lstat(backup, &st)) return kErrorNone;
   if (Lstat(path, &st) && S_ISDIR(st.st_mode)) {
     // A directory where the kit has a file.
-    return Because(kErrorInvalidParameter, "IDS_CAUSE_WRITE", path, EISDIR);
+    return Failing(kErrorInvalidParameter, "IDS_CAUSE_WRITE", path, EISDIR);
   }
 
   std::string backupParent = ParentOf(backup);
@@ -150,7 +150,7 @@ uint32_t RunChanges::BackupFile(const std::string& path, bool exists) {
   // Without a backup the old file could not be put back: that is a failure,
   // never a reason to write over it anyway.
   if (ShellMove(path, backup) != kErrorNone) {
-    return Because(kErrorCannotBackUp, "IDS_CAUSE_BACKUP", path, errno);
+    return Failing(kErrorCannotBackUp, "IDS_CAUSE_BACKUP", path, errno);
   }
   replacedFiles_.push_back(path);
   return kErrorNone;

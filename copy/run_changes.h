@@ -63,7 +63,7 @@ class RunChanges {
   // A directory of the backup tree, made with its parents; none of them is
   // recorded, since the run directory goes as a whole.
   uint32_t EnsureDirectoryQuiet(const std::string& path);
-  uint32_t Because(uint32_t code, const char* what, const std::string& path, int error);
+  uint32_t Failing(uint32_t code, const char* what, const std::string& path, int error);
 
   FailureCause* cause_;
   std::string targetRoot_;

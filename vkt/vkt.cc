@@ -258,9 +258,9 @@ int Verify(const Arguments& args) {
 
 // --- keys and signatures ------------------------------------------------
 
-// Writes `text` to a new file `path` with `mode`; never over an existing one.
-bool WriteNewFile(const std::string& path, const std::string& text, mode_t mode,
-                  std::string* error) {
+// Writes a key to a new file `path` with `mode`; never over an existing one.
+bool CreateKeyFile(const std::string& path, const std::string& text, mode_t mode,
+                   std::string* error) {
   ScopedFd fd = OpenFile(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (!fd.IsValid()) {
     *error = std::strerror(errno);
@@ -279,8 +279,8 @@ int Keygen(const Arguments& args) {
   SecretKey key;
   if (!GenerateKeyPair(&key)) return Fail(name, "no random source for a key");
   std::string error;
-  if (!WriteNewFile(name, SecretKeyText(key), 0600, &error)) return Fail(name, error);
-  if (!WriteNewFile(name + ".pub", PublicKeyText(key.publicKey), 0644, &error)) {
+  if (!CreateKeyFile(name, SecretKeyText(key), 0600, &error)) return Fail(name, error);
+  if (!CreateKeyFile(name + ".pub", PublicKeyText(key.publicKey), 0644, &error)) {
     RemoveFile(name);
     return Fail(name + ".pub", error);
   }
