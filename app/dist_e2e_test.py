@@ -15,23 +15,13 @@ import sys
 import tempfile
 import time
 
-DIST = os.path.abspath(sys.argv[1])
+import e2e_support
+from e2e_support import SETUP, VKT, check
+
 ROOT = os.path.abspath(sys.argv[2])
-SETUP = os.path.join(DIST, "qorv-setup")
-VKT = os.path.join(DIST, "vkt")
 # The C library's own: nothing else may be needed to start.
 ALLOWED = {"libc.so.6", "libm.so.6", "libdl.so.2", "libpthread.so.0", "ld-linux-x86-64.so.2"}
 NEWEST_GLIBC = (2, 31)
-failures = 0
-
-
-def check(condition, what, detail=""):
-    global failures
-    print(("ok   " if condition else "FAIL ") + what)
-    if not condition:
-        failures += 1
-        if detail:
-            print("     " + str(detail)[-2000:].replace("\n", "\n     "))
 
 
 def run(args, **kwargs):
@@ -181,9 +171,8 @@ def main():
         check_host(kit, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    print(f"dist tests: {failures} failed")
-    return 1 if failures else 0
+    e2e_support.finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

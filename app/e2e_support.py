@@ -3,6 +3,9 @@ a scratch world (home, temporary directory, launcher file), kits packed by
 the real vkt, snapshots of trees, and the way each check is reported.
 
     from e2e_support import *   # BUILD_DIR is the first argument
+
+The programs are in BUILD_DIR/bin, or in BUILD_DIR itself (the release
+binaries of make dist).
 """
 import hashlib
 import os
@@ -15,8 +18,9 @@ import tempfile
 import time
 
 BUILD = os.path.abspath(sys.argv[1])
-SETUP = os.path.join(BUILD, "bin", "qorv-setup")
-VKT = os.path.join(BUILD, "bin", "vkt")
+BIN = os.path.join(BUILD, "bin") if os.path.isdir(os.path.join(BUILD, "bin")) else BUILD
+SETUP = os.path.join(BIN, "qorv-setup")
+VKT = os.path.join(BIN, "vkt")
 WORK = tempfile.mkdtemp(prefix="qorv-text-")
 HOME = os.path.join(WORK, "home")
 TMP = os.path.join(WORK, "tmp")

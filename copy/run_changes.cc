@@ -48,6 +48,15 @@ uint32_t DeleteTree(const std::string& path) {
 }
 
 void RunChanges::Begin(const std::string& targetRoot, const std::string& backupRoot) {
+  // Nothing of an earlier run of the same job is this run's to undo.
+  createdDirectories_.clear();
+  createdFiles_.clear();
+  replacedFiles_.clear();
+  createdBeforeLock_.clear();
+  knownDirectories_.clear();
+  plannedDirectories_.clear();
+  knownBackupDirectories_.clear();
+  createdFileSet_.clear();
   targetRoot_ = targetRoot;
   backupRoot_ = backupRoot;
 }

@@ -17,8 +17,6 @@ namespace qorv {
 
 namespace {
 
-NarrowString NarrowText(const char* key) { return toNarrow(LookupText(key)); }
-
 // Keeps the poll loop moving when nothing else happens, without spinning:
 // gtk_main_iteration() sleeps until this fires or an event arrives.
 constexpr guint kPollIntervalMs = 15;
@@ -161,17 +159,17 @@ void CInstallerDlg::CreateMainWindow() {
   gtk_widget_set_size_request(separator, width_ - 20, 5);
   gtk_fixed_put(GTK_FIXED(fixed_), separator, 10, 310);
 
-  back_ = gtk_button_new_with_label(NarrowText("IDS_WIZARD_BACK").c_str());
+  back_ = gtk_button_new_with_label(toNarrow(LookupText("IDS_WIZARD_BACK")).c_str());
   gtk_widget_set_size_request(back_, 80, 30);
   gtk_fixed_put(GTK_FIXED(fixed_), back_, 230, 320);
 
-  next_ = gtk_button_new_with_label(NarrowText("IDS_WIZARD_NEXT").c_str());
+  next_ = gtk_button_new_with_label(toNarrow(LookupText("IDS_WIZARD_NEXT")).c_str());
   gtk_widget_set_size_request(next_, 80, 30);
   gtk_widget_set_can_default(next_, TRUE);
   gtk_window_set_default(GTK_WINDOW(window_), next_);
   gtk_fixed_put(GTK_FIXED(fixed_), next_, 310, 320);
 
-  cancel_ = gtk_button_new_with_label(NarrowText("IDS_WIZARD_CANCEL").c_str());
+  cancel_ = gtk_button_new_with_label(toNarrow(LookupText("IDS_WIZARD_CANCEL")).c_str());
   gtk_widget_set_size_request(cancel_, 80, 30);
   gtk_fixed_put(GTK_FIXED(fixed_), cancel_, 410, 320);
 
@@ -291,7 +289,7 @@ void CInstallerDlg::SetFinishButtons() {
   gtk_widget_set_sensitive(cancel_, FALSE);
   gtk_widget_set_visible(back_, FALSE);
   gtk_widget_set_visible(next_, TRUE);
-  gtk_button_set_label(GTK_BUTTON(next_), NarrowText("IDS_WIZARD_FINISH").c_str());
+  gtk_button_set_label(GTK_BUTTON(next_), toNarrow(LookupText("IDS_WIZARD_FINISH")).c_str());
   LayoutButtons();
   gtk_widget_set_can_default(next_, TRUE);
   gtk_window_set_default(GTK_WINDOW(window_), next_);

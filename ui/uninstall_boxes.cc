@@ -20,8 +20,6 @@ namespace qorv {
 
 namespace {
 
-std::string Text(const char* key) { return Narrow(LookupText(key)); }
-
 // True for Yes (question) or OK.
 bool Box(GtkMessageType type, const std::string& text, const NarrowString& title) {
   GtkWidget* box = NewMessageBox(type, text, type == GTK_MESSAGE_QUESTION);
@@ -45,10 +43,11 @@ bool UninstallWithMessageBoxes(int argc, char** argv, const WideString& given, b
   Manifest manifest;
   const std::string shown = Narrow(target);
   if (target.empty() || LoadManifest(WithTrailingSlash(shown), &manifest) != ManifestState::kRead) {
-    Box(GTK_MESSAGE_INFO, Text("IDS_NOTHING_INSTALLED") + "\n" + shown, title);
+    Box(GTK_MESSAGE_INFO, Narrow(LookupText("IDS_NOTHING_INSTALLED")) + "\n" + shown, title);
     return true;
   }
-  if (!silent && !Box(GTK_MESSAGE_QUESTION, Text("IDS_UNINSTALL_CONFIRM") + "\n" + shown, title)) {
+  if (!silent && !Box(GTK_MESSAGE_QUESTION,
+                      Narrow(LookupText("IDS_UNINSTALL_CONFIRM")) + "\n" + shown, title)) {
     return true;
   }
   CopySession session;
@@ -71,25 +70,25 @@ bool UninstallWithMessageBoxes(int argc, char** argv, const WideString& given, b
   GtkMessageType type = GTK_MESSAGE_INFO;
   switch (report.Outcome()) {
     case RunOutcome::kInstalled: {
-      result = Text("IDS_UNINSTALL_FINISH");
+      result = Narrow(LookupText("IDS_UNINSTALL_FINISH"));
       std::string kept;
       for (const PlanItem& item : session.Summary().items) {
         if (item.action == PlanAction::kKeepChanged) kept += "\n" + item.path;
       }
-      if (!kept.empty()) result += "\n\n" + Text("IDS_KEPT_CHANGED") + kept;
+      if (!kept.empty()) result += "\n\n" + Narrow(LookupText("IDS_KEPT_CHANGED")) + kept;
       break;
     }
     case RunOutcome::kCancelled:
-      result = Text("IDS_CANCEL_FINISH");
+      result = Narrow(LookupText("IDS_CANCEL_FINISH"));
       break;
     default:
       type = GTK_MESSAGE_ERROR;
-      result = Text("IDS_UNINSTALL_ERROR");
+      result = Narrow(LookupText("IDS_UNINSTALL_ERROR"));
       break;
   }
   if (!session.Unrestored().empty()) {
     type = GTK_MESSAGE_ERROR;
-    result = Text("IDS_ROLLBACK_INCOMPLETE");
+    result = Narrow(LookupText("IDS_ROLLBACK_INCOMPLETE"));
     for (const UnrestoredFile& file : session.Unrestored()) {
       result += "\n" + Narrow(file.path) + " \u2190 " + Narrow(file.backup);
     }

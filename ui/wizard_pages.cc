@@ -5,12 +5,6 @@
 
 namespace qorv {
 
-namespace {
-
-NarrowString Text(const char* key) { return toNarrow(LookupText(key)); }
-
-}  // namespace
-
 GtkWidget* WizardDialogPage::AddPicture(GdkPixbuf* picture) {
   GtkWidget* image = gtk_image_new_from_pixbuf(picture);
   gtk_container_add(GTK_CONTAINER(container_), image);
@@ -46,7 +40,7 @@ void MessagePage::SetText(const WideString& message) {
 SuccessFinalPage::SuccessFinalPage(GtkWidget* container, GdkPixbuf* picture,
                                    const WideString& message)
     : MessagePage(container, picture, message) {
-  check_ = gtk_check_button_new_with_label(Text("IDS_SUCCESS_OPENDESCR").c_str());
+  check_ = gtk_check_button_new_with_label(toNarrow(LookupText("IDS_SUCCESS_OPENDESCR")).c_str());
   widgets_.push_back(check_);
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check_), TRUE);
   gtk_fixed_put(GTK_FIXED(container_), check_, 170, 170);
@@ -60,8 +54,8 @@ DirSelectPage::DirSelectPage(GtkWidget* container, GdkPixbuf* picture)
     : WizardDialogPage(container) {
   picture_ = AddPicture(picture);
   prompt_ = CreateTextLabel();
-  gtk_label_set_text(GTK_LABEL(prompt_), Text("IDS_DESTINATION_PROMPT").c_str());
-  caption_ = Put(gtk_label_new(Text("IDS_TEMPLATE_CATALOG").c_str()), 170, 255);
+  gtk_label_set_text(GTK_LABEL(prompt_), toNarrow(LookupText("IDS_DESTINATION_PROMPT")).c_str());
+  caption_ = Put(gtk_label_new(toNarrow(LookupText("IDS_TEMPLATE_CATALOG")).c_str()), 170, 255);
   entry_ = gtk_entry_new();
   gtk_widget_set_size_request(entry_, 280, 30);
   Put(entry_, 170, 275);
@@ -72,7 +66,7 @@ DirSelectPage::DirSelectPage(GtkWidget* container, GdkPixbuf* picture)
   // For screen readers: the caption names the entry, and the "..." button
   // says what it does (sighted users get the same as a tooltip).
   gtk_label_set_mnemonic_widget(GTK_LABEL(caption_), entry_);
-  const NarrowString choose = Text("IDS_CHOOSEDIR_TITLE");
+  const NarrowString choose = toNarrow(LookupText("IDS_CHOOSEDIR_TITLE"));
   atk_object_set_name(gtk_widget_get_accessible(browse_), choose.c_str());
   gtk_widget_set_tooltip_text(browse_, choose.c_str());
   // Enter in the entry is Next.
@@ -86,8 +80,10 @@ GtkWidget* NewMessageBox(GtkMessageType type, const std::string& text, bool yesN
       gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type,
                              yesNo ? GTK_BUTTONS_NONE : GTK_BUTTONS_OK, "%s", text.c_str());
   if (yesNo) {
-    gtk_dialog_add_button(GTK_DIALOG(box), Text("IDS_BUTTON_YES").c_str(), GTK_RESPONSE_YES);
-    gtk_dialog_add_button(GTK_DIALOG(box), Text("IDS_BUTTON_NO").c_str(), GTK_RESPONSE_NO);
+    gtk_dialog_add_button(GTK_DIALOG(box), toNarrow(LookupText("IDS_BUTTON_YES")).c_str(),
+                          GTK_RESPONSE_YES);
+    gtk_dialog_add_button(GTK_DIALOG(box), toNarrow(LookupText("IDS_BUTTON_NO")).c_str(),
+                          GTK_RESPONSE_NO);
   }
   return box;
 }
@@ -127,8 +123,8 @@ ProgressPage::ProgressPage(GtkWidget* container, int barWidth) : WizardDialogPag
   bar_ = gtk_progress_bar_new();
   gtk_widget_set_size_request(bar_, barWidth, 20);
   Put(bar_, 10, 150);
-  progressText_ = Text("IDS_PROGRESS_START");
-  finishText_ = Text("IDS_INSTALL_FINISH");
+  progressText_ = toNarrow(LookupText("IDS_PROGRESS_START"));
+  finishText_ = toNarrow(LookupText("IDS_INSTALL_FINISH"));
   SetProgress(0);
 }
 
