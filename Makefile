@@ -75,11 +75,14 @@ install:
 	@cmake --build $(BUILD) -j $(JOBS)
 	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
 
+# Where make dist keeps its Debian 11 roots, for every clone.
+export QORV_DIST_ROOTS ?= $(or $(XDG_CACHE_HOME),$(HOME)/.cache)/qorv/dist-roots
+
 dist:
 	@bash scripts/dist.sh
 
 distcheck: dist deps
-	@testing/with_xvfb.sh python3 app/dist_e2e_test.py dist build-dist/roots/bullseye
+	@testing/with_xvfb.sh python3 app/dist_e2e_test.py dist $(QORV_DIST_ROOTS)/bullseye
 
 clean:
 	rm -rf build build-address build-thread build-fuzz build-dist dist

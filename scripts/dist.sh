@@ -5,14 +5,16 @@
 # libcrypto linked in, so that they start on any x86-64 Linux from then on;
 # GTK+ 2 is loaded at run time where the machine has it.
 #
-# The roots are made once with debootstrap and kept under build-dist/roots:
+# The roots are made once with debootstrap and kept, for every clone of the
+# sources, in $QORV_DIST_ROOTS (default ~/.cache/qorv/dist-roots):
 #   bullseye        the bare system; the release tests run the binaries there
 #   bullseye-build  the same with the compiler and the -dev packages
+# A root whose packages differ from those asked for below is made again.
 # Making them needs root (debootstrap, chroot, mount namespaces).
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 work=$src/build-dist
-roots=$work/roots
+roots=${QORV_DIST_ROOTS:-${XDG_CACHE_HOME:-$HOME/.cache}/qorv/dist-roots}
 mirror=${QORV_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 jobs=${JOBS:-$(nproc)}
 
@@ -27,7 +29,8 @@ bash "$src/scripts/install-deps.sh" debootstrap binutils
 make_root() {
   local dir=$1 from=$2
   shift 2
-  [[ -e $dir/.qorv-root-ready ]] && return 0
+  # The ready mark names the packages the root was made with.
+  [[ -e $dir/.qorv-root-ready && "$(cat "$dir/.qorv-root-ready")" == "$*" ]] && return 0
   rm -rf "$dir.part"
   if [[ -z $from ]]; then
     echo "dist: debootstrap bullseye into $dir"
@@ -46,12 +49,13 @@ make_root() {
       { tail -n 20 "$work/apt.log" >&2; exit 1; }
     chroot "$dir.part" apt-get clean
   fi
-  touch "$dir.part/.qorv-root-ready"
+  echo "$*" > "$dir.part/.qorv-root-ready"
   rm -rf "$dir"
   mv "$dir.part" "$dir"
 }
 
 mkdir -p "$roots" "$work/obj"
+echo "dist: the Debian 11 roots are in $roots"
 make_root "$roots/bullseye" ""
 make_root "$roots/bullseye-build" "$roots/bullseye" \
   g++ cmake make pkg-config binutils libgtk2.0-dev zlib1g-dev libssl-dev libgoogle-perftools-dev
