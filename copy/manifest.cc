@@ -133,6 +133,28 @@ std::string EncodeManifest(const Manifest& manifest) {
   return out + "end\n";
 }
 
+namespace {
+
+// The state directory may be another user's (root run with that user's
+// HOME): a manifest names only files below its target, and directories on
+// the way to it or below it, whatever its text says.
+bool StaysWithItsTarget(const Manifest& manifest) {
+  const std::string target = StripTrailingSlashes(LexicallyNormal(manifest.target));
+  if (manifest.target.empty() || manifest.target[0] != '/') return false;
+  for (const std::string& d : manifest.directories) {
+    if (!IsPlainAbsolute(d)) return false;
+    const bool ancestor = target.compare(0, d.size() + 1, d + "/") == 0;
+    const bool within = d == target || d.compare(0, target.size() + 1, target + "/") == 0;
+    if (!ancestor && !within) return false;
+  }
+  for (const ManifestFile& file : manifest.files) {
+    if (!IsPlainRelative(file.path)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ParseManifest(const std::string& text, Manifest* manifest) {
   *manifest = Manifest();
   Reader in(text);
@@ -141,7 +163,7 @@ bool ParseManifest(const std::string& text, Manifest* manifest) {
     return false;
   }
   for (;;) {
-    if (in.Literal("end\n")) return in.AtEnd();
+    if (in.Literal("end\n")) return in.AtEnd() && StaysWithItsTarget(*manifest);
     if (in.Literal("D ")) {
       std::string directory;
       if (!in.Field(&directory) || !in.Literal("\n")) return false;

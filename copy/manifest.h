@@ -51,7 +51,9 @@ std::string ManifestDirectory();
 std::string ManifestPathFor(const std::string& targetRoot);
 
 std::string EncodeManifest(const Manifest& manifest);
-// False for anything but a whole manifest of this format.
+// False for anything but a whole manifest of this format, and for one that
+// names a file outside its target (an absolute path, an empty, "." or ".."
+// component) or a directory neither on the way to its target nor below it.
 bool ParseManifest(const std::string& text, Manifest* manifest);
 
 enum class ManifestState {

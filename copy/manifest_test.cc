@@ -12,6 +12,7 @@
 #include "copy/copy_job.h"
 #include "copy/progress_channel.h"
 #include "copy/run_plan.h"
+#include "fs/error_codes.h"
 #include "kit/kit_reader.h"
 #include "res/string_table.h"
 #include "testing/fault_injection.h"
@@ -53,6 +54,41 @@ TEST(ManifestTest, EncodesAndParsesWholeManifestsOnly) {
   badHex.replace(badHex.find(" ab") + 1, 2, "zz");
   for (const std::string& damaged : {other, longer, badHex}) {
     EXPECT_FALSE(ParseManifest(damaged, &back)) << damaged;
+  }
+}
+
+// The state directory may belong to someone else: a manifest that names a
+// file outside its target, or a directory off the way to it, is refused as
+// damaged, and an uninstall then removes nothing.
+TEST(ManifestTest, NamesOutsideTheTargetAreRefused) {
+  struct Case {
+    std::string directory;  // empty: none
+    std::string file;       // empty: none
+    bool accepted;
+  };
+  const std::vector<Case> cases = {
+      {"/srv", "a/b.cf", true},        // a parent the install made
+      {"/srv/tpl/d", "d/b.cf", true},  // below the target
+      {"/srv/tpl", "x", true},         // the target itself
+      {"", "../protected/passwd", false},
+      {"", "/etc/passwd", false},
+      {"", "a/../../b", false},
+      {"", "a//b", false},
+      {"", "./a", false},
+      {"", "a/", false},
+      {"/etc", "", false},       // neither on the way nor below
+      {"/srv/tplx", "", false},  // a sibling that shares the prefix
+      {"/srv/tpl/../../etc", "", false},
+      {"srv/tpl/d", "", false},  // not absolute
+  };
+  for (const Case& c : cases) {
+    Manifest m;
+    m.target = "/srv/tpl/";
+    m.kit = "-";
+    if (!c.directory.empty()) m.directories = {c.directory};
+    if (!c.file.empty()) m.files = {{c.file, 1, 1, {}}};
+    Manifest back;
+    EXPECT_EQ(ParseManifest(EncodeManifest(m), &back), c.accepted) << c.directory << c.file;
   }
 }
 
@@ -397,6 +433,24 @@ TEST_F(UpgradeTest, AnySpellingOfTheTargetFindsItsManifest) {
   EXPECT_FALSE(testing::Exists(target_ + "/a.cf"));
   EXPECT_EQ(Manifested(), "none");
   EXPECT_EQ(manifests(), before);
+}
+
+// A forged manifest naming a file beside the target, with its true size,
+// time and digest: the uninstall finds no install, and the file stays.
+TEST_F(UpgradeTest, AForgedManifestRemovesNothingOutsideTheTarget) {
+  testing::MakeDirs(dir_ / "tmp");
+  OpenKit({{u"a.cf", "a", Ticks(1600000000)}});
+  ASSERT_EQ(Run(), 0u);
+  WriteFile(dir_ / "outside.txt", "not the installer's");
+  Manifest forged;
+  ASSERT_EQ(LoadManifest(target_ + "/", &forged), ManifestState::kRead);
+  ManifestFile outside{"../outside.txt", 19, testing::MTime(dir_ / "outside.txt"), {}};
+  ASSERT_TRUE(DigestOfFile(dir_ / "outside.txt", &outside.digest));
+  forged.files.push_back(outside);
+  WriteFile(ManifestPathFor(target_ + "/"), EncodeManifest(forged));
+  EXPECT_EQ(Run(true), kErrorNotFound);
+  EXPECT_EQ(ReadFile(dir_ / "outside.txt"), "not the installer's");
+  EXPECT_EQ(ReadFile(target_ + "/a.cf"), "a");
 }
 
 // A first install whose manifest cannot be written (the state directory is

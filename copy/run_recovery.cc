@@ -18,25 +18,6 @@ namespace qorv {
 
 namespace {
 
-// A path below the target as the journal gives it: relative, with no empty,
-// "." or ".." component.
-bool IsPlainRelative(const std::string& relative) {
-  if (relative.empty() || relative[0] == '/') return false;
-  size_t start = 0;
-  while (start <= relative.size()) {
-    size_t end = relative.find('/', start);
-    if (end == std::string::npos) end = relative.size();
-    std::string part = relative.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") return false;
-    start = end + 1;
-  }
-  return true;
-}
-
-bool IsPlainAbsolute(const std::string& path) {
-  return path.size() > 1 && path[0] == '/' && IsPlainRelative(path.substr(1));
-}
-
 // Copies an interrupted move across file systems left, beside the file and
 // beside its backup.
 void RemoveStagingCopies(const std::string& path, const std::string& backup) {

@@ -61,4 +61,24 @@ bool EndsWithSeparator(const WideString& path) {
   return !path.empty() && (path[path.size() - 1] == u'/' || path[path.size() - 1] == u'\\');
 }
 
+bool IsPlainRelative(const std::string& relative) {
+  if (relative.empty() || relative[0] == '/') return false;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    const size_t length = end - start;
+    if (length == 0 || (length == 1 && relative[start] == '.') ||
+        (length == 2 && relative.compare(start, 2, "..") == 0)) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+bool IsPlainAbsolute(const std::string& path) {
+  return path.size() > 1 && path[0] == '/' && IsPlainRelative(path.substr(1));
+}
+
 }  // namespace qorv

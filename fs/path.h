@@ -27,6 +27,11 @@ std::string Join(const std::string& directory, const std::string& name);
 // character ("/" for "/x"); empty when there is none.
 std::string ParentOf(const std::string& path);
 bool IsRootPath(const std::string& path);
+// A path below a directory as the installer's records give it: relative,
+// with no empty, "." or ".." component.
+bool IsPlainRelative(const std::string& relative);
+// "/" followed by a plain relative path.
+bool IsPlainAbsolute(const std::string& path);
 
 // The same for the texts the front ends and the copy engine hold, where a
 // backslash also ends a directory name (the kit's and the launcher file's
