@@ -277,32 +277,29 @@ TEST_F(UpgradeTest, TheRunDoesWhatTheDryRunShows) {
     std::vector<std::string> planned;  // "action path"
     bool fails;
   };
+  // What the target holds before the run: a file or a directory at `name`
+  // with the modification time `seconds`.
+  auto fileAt = [](const char* name, int64_t seconds) {
+    return [=](const std::string& t) {
+      WriteFile(t + "/" + name, "mine");
+      testing::SetMTime(t + "/" + name, seconds);
+    };
+  };
+  auto directoryAt = [](const char* name, int64_t seconds) {
+    return [=](const std::string& t) {
+      testing::MakeDirs(t + "/" + name);
+      testing::SetMTime(t + "/" + name, seconds);
+    };
+  };
+  const Entries aDAndZ = {
+      {u"a.cf", "a", Ticks(5000)}, {u"d.cf", "d", Ticks(5000)}, {u"z.cf", "z", Ticks(5000)}};
   const std::vector<Case> cases = {
       {"new", {}, [](const std::string&) {}, {{u"a.cf", "a", Ticks(5000)}}, {"write a.cf"}, false},
-      {"older",
-       {},
-       [](const std::string& t) {
-         WriteFile(t + "/a.cf", "old");
-         testing::SetMTime(t + "/a.cf", 4999);
-       },
-       {{u"a.cf", "a", Ticks(5000)}},
-       {"replace a.cf"},
-       false},
-      {"newer",
-       {},
-       [](const std::string& t) {
-         WriteFile(t + "/a.cf", "mine");
-         testing::SetMTime(t + "/a.cf", 5001);
-       },
-       {{u"a.cf", "a", Ticks(5000)}},
-       {"keep a.cf"},
-       false},
+      {"older", {}, fileAt("a.cf", 4999), {{u"a.cf", "a", Ticks(5000)}}, {"replace a.cf"}, false},
+      {"newer", {}, fileAt("a.cf", 5001), {{u"a.cf", "a", Ticks(5000)}}, {"keep a.cf"}, false},
       {"equal in whole seconds",
        {},
-       [](const std::string& t) {
-         WriteFile(t + "/a.cf", "same");
-         testing::SetMTime(t + "/a.cf", 5000);
-       },
+       fileAt("a.cf", 5000),
        {{u"a.cf", "a", Ticks(5000) + 9990000}},
        {"keep a.cf"},
        false},
@@ -320,20 +317,14 @@ TEST_F(UpgradeTest, TheRunDoesWhatTheDryRunShows) {
        false},
       {"directory where a file is, newer",
        {},
-       [](const std::string& t) {
-         testing::MakeDirs(t + "/d.cf");
-         testing::SetMTime(t + "/d.cf", 6000);
-       },
-       {{u"a.cf", "a", Ticks(5000)}, {u"d.cf", "d", Ticks(5000)}},
-       {"write a.cf", "keep d.cf"},
+       directoryAt("d.cf", 6000),
+       aDAndZ,
+       {"write a.cf", "keep d.cf", "write z.cf"},
        false},
       {"directory where a file is, older",
        {},
-       [](const std::string& t) {
-         testing::MakeDirs(t + "/d.cf");
-         testing::SetMTime(t + "/d.cf", 4000);
-       },
-       {{u"a.cf", "a", Ticks(5000)}, {u"d.cf", "d", Ticks(5000)}, {u"z.cf", "z", Ticks(5000)}},
+       directoryAt("d.cf", 4000),
+       aDAndZ,
        {"write a.cf", "replace d.cf", "write z.cf"},
        true},
   };

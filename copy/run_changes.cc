@@ -143,7 +143,7 @@ uint32_t RunChanges::BackupFile(const std::string& path, bool exists) {
   // A file this run wrote already, or whose original is already saved, needs
   // no backup: the original is what a rollback must bring back.
   if (createdFileSet_.count(path) != 0) return kErrorNone;
-  std::string backup = backupRoot_ + path.substr(targetRoot_.size());
+  std::string backup = BackupPathOf(path);
   struct stat st;
   if (Lstat(backup, &st)) return kErrorNone;
   if (Lstat(path, &st) && S_ISDIR(st.st_mode)) {
@@ -174,8 +174,7 @@ bool RunChanges::Undo(std::vector<UnrestoredFile>* unrestored) {
   for (const std::string& path : replacedFiles_) {
     struct stat st;
     // Only where the old file is safe in the backup tree.
-    if (Lstat(backupRoot_ + path.substr(targetRoot_.size()), &st) && Lstat(path, &st) &&
-        !S_ISDIR(st.st_mode)) {
+    if (Lstat(BackupPathOf(path), &st) && Lstat(path, &st) && !S_ISDIR(st.st_mode)) {
       RemoveFile(path);
     }
   }

@@ -63,6 +63,10 @@ class RunChanges {
   // A directory of the backup tree, made with its parents; none of them is
   // recorded, since the run directory goes as a whole.
   uint32_t EnsureDirectoryQuiet(const std::string& path);
+  // Where the backup of `path` (below the target root) goes.
+  std::string BackupPathOf(const std::string& path) const {
+    return backupRoot_ + path.substr(targetRoot_.size());
+  }
   uint32_t Failing(uint32_t code, const char* what, const std::string& path, int error);
 
   FailureCause* cause_;

@@ -374,7 +374,7 @@ int Unpack(const Arguments& args) {
 struct Command {
   const char* name;
   const char* help;
-  std::vector<OptionSpec> options;
+  std::vector<KnownOption> options;
   int (*run)(const Arguments& args);
 };
 

@@ -26,7 +26,7 @@ std::vector<std::string> Arguments::Values(const char* name) const {
 }
 
 std::string ScanArguments(const std::vector<std::string>& args,
-                          const std::vector<OptionSpec>& known, Arguments* out) {
+                          const std::vector<KnownOption>& known, Arguments* out) {
   bool operandsOnly = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -39,34 +39,34 @@ std::string ScanArguments(const std::vector<std::string>& args,
       continue;
     }
     const bool isLong = arg[1] == '-';
-    const OptionSpec* spec = nullptr;
+    const KnownOption* found = nullptr;
     std::string value;
     bool attached = false;
-    for (const OptionSpec& option : known) {
+    for (const KnownOption& option : known) {
       const std::string name = option.name;
       if (arg == name) {
-        spec = &option;
+        found = &option;
       } else if (option.takesValue && isLong && arg.compare(0, name.size() + 1, name + "=") == 0) {
-        spec = &option;
+        found = &option;
         value = arg.substr(name.size() + 1);
         attached = true;
       } else if (option.takesValue && !isLong && name.size() == 2 && arg.compare(0, 2, name) == 0) {
-        spec = &option;
+        found = &option;
         value = arg.substr(2);
         attached = true;
       }
-      if (spec != nullptr) break;
+      if (found != nullptr) break;
     }
-    if (spec == nullptr) return "unknown option " + arg.substr(0, arg.find('='));
-    if (!spec->takesValue) {
-      out->options.emplace_back(spec->name, std::string());
+    if (found == nullptr) return "unknown option " + arg.substr(0, arg.find('='));
+    if (!found->takesValue) {
+      out->options.emplace_back(found->name, std::string());
       continue;
     }
     if (!attached) {
-      if (i + 1 == args.size()) return std::string(spec->name) + " needs a value";
+      if (i + 1 == args.size()) return std::string(found->name) + " needs a value";
       value = args[++i];
     }
-    out->options.emplace_back(spec->name, value);
+    out->options.emplace_back(found->name, value);
   }
   return std::string();
 }

@@ -22,7 +22,7 @@ inline constexpr long long kLatestEntrySeconds = INT64_MAX / 10000000 - 11644473
 
 // An option a command knows: its name ("-o", "--level") and whether it
 // takes a value.
-struct OptionSpec {
+struct KnownOption {
   const char* name;
   bool takesValue;
 };
@@ -43,7 +43,7 @@ struct Arguments {
 // everything after "--" an operand ("-" alone is one too). Returns an empty
 // string, or what is wrong ("unknown option --x", "-o needs a value").
 std::string ScanArguments(const std::vector<std::string>& args,
-                          const std::vector<OptionSpec>& known, Arguments* out);
+                          const std::vector<KnownOption>& known, Arguments* out);
 // Whether "--help" or "-h" comes before any "--".
 bool WantsHelp(const std::vector<std::string>& args);
 
