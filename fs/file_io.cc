@@ -1,11 +1,13 @@
 #include "fs/file_io.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include "fs/error_codes.h"
 #include "fs/sys_calls.h"
+#include "fs/trusted_path.h"
 
 namespace qorv {
 
@@ -57,7 +59,16 @@ uint32_t FileOpen(const std::string& path, uint32_t access, uint32_t /*share*/,
   if (disposition == kCreateAlways) flags |= O_CREAT;
   if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == kTruncateExisting) flags |= O_TRUNC;
-  int result = Sys().open(path.c_str(), flags, permissions);
+  int result;
+  if (flags == O_RDONLY) {
+    result = Sys().open(path.c_str(), flags, permissions);
+  } else {
+    // Written: in a directory reached without untrusted links.
+    PathParent parent;
+    result = OpenParentTrusted(path, &parent)
+                 ? Sys().openat(parent.directory.Get(), parent.name.c_str(), flags, permissions)
+                 : -1;
+  }
   if (result < 0) {
     return Fail(disposition == kCreateNew && errno == EEXIST ? kErrorFileExists
                                                              : CodeFromErrno(errno));
@@ -141,11 +152,31 @@ uint32_t FileSetTime(int fd, const FileTime* /*creation*/, const FileTime* /*acc
 }
 
 uint32_t OpenForContent(const std::string& path, int* out, bool* fresh) {
-  uint32_t code = FileOpen(path, kWriteAccess, 0, kCreateNew, out, 0666);
-  *fresh = code == kErrorNone;
-  if (code == kErrorFileExists) code = FileOpen(path, kWriteAccess, 0, kCreateAlways, out, 0666);
-  if (*out == -1 && code == kErrorNone) code = kErrorInvalidHandle;
-  return code;
+  tLastError = kErrorNone;
+  *out = -1;
+  *fresh = true;
+  PathParent parent;
+  if (!OpenParentTrusted(path, &parent)) return Fail(CodeFromErrno(errno));
+  const int dir = parent.directory.Get();
+  const char* name = parent.name.c_str();
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+  int fd = Sys().openat(dir, name, kFlags, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    // Only a file of our own goes, to be made again: anything else there
+    // (a link, a pipe, a name with another link to it, another user's file)
+    // may have been put there to have us write elsewhere.
+    struct stat st;
+    if (Sys().fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_nlink == 1 && st.st_uid == ::geteuid() &&
+        Sys().unlinkat(dir, name, 0) == 0) {
+      fd = Sys().openat(dir, name, kFlags, 0666);
+    } else {
+      errno = EEXIST;
+    }
+  }
+  if (fd < 0) return Fail(CodeFromErrno(errno));
+  *out = fd;
+  return kErrorNone;
 }
 
 uint32_t FinishContent(int fd, bool fresh, uint64_t size, const FileTime& lastWrite) {

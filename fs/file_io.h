@@ -70,9 +70,12 @@ uint32_t FileSetTime(int fd, const FileTime* creation, const FileTime* access,
 // Cuts the file at its current position. Returns 0, 6, 2 or 87.
 uint32_t FileTruncate(int fd);
 // A file's whole new content written in place of what is there. Opening:
-// a missing file is created (0666 less the umask, as cp or tar make it)
-// and `*fresh` is set; an existing one is opened as it is. Returns 0 or
-// FileOpen's code, with *out -1 on failure.
+// the file is always created afresh (0666 less the umask, as cp or tar
+// make it; `*fresh` is set), exclusively and in a directory reached without
+// untrusted links (fs/trusted_path.h), so the descriptor is never one of a
+// file somebody else put there. A regular file of the user's own with no
+// other name is removed first; anything else there fails (87, errno
+// EEXIST). Returns 0, 2 or 87, with *out -1 on failure.
 uint32_t OpenForContent(const std::string& path, int* out, bool* fresh);
 // Ending, once `size` bytes are written from the start: an old file that
 // was longer loses its tail, the time becomes `lastWrite`, and the file is

@@ -15,33 +15,67 @@
 #include "fs/file_util.h"
 #include "fs/path.h"
 #include "fs/sys_calls.h"
+#include "fs/trusted_path.h"
 
 namespace qorv {
 
 namespace {
 
-void RemoveTree(const std::string& path) {
+// Removes the entry `name` of the directory `dir`, with everything in it
+// when it is a directory. Links are removed, never followed.
+void RemoveTreeAt(int dir, const std::string& name) {
   struct stat st;
-  if (Sys().lstat(path.c_str(), &st) != 0) return;
+  if (Sys().fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
   if (!S_ISDIR(st.st_mode)) {
-    Sys().unlink(path.c_str());
+    Sys().unlinkat(dir, name.c_str(), 0);
     return;
   }
-  std::vector<std::string> names;
-  ListNames(path, &names);
-  for (const std::string& name : names) RemoveTree(path + "/" + name);
-  Sys().rmdir(path.c_str());
+  int inner = Sys().openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
+  if (inner >= 0) {
+    std::vector<std::string> names;
+    if (DIR* listing = Sys().fdopendir(inner)) {
+      while (struct dirent* entry = Sys().readdir(listing)) {
+        std::string child = entry->d_name;
+        if (child != "." && child != "..") names.push_back(child);
+      }
+      for (const std::string& child : names) RemoveTreeAt(dirfd(listing), child);
+      Sys().closedir(listing);
+    } else {
+      Sys().close(inner);
+    }
+  }
+  Sys().unlinkat(dir, name.c_str(), AT_REMOVEDIR);
+  ForgetResolvedDirectories();
 }
 
-bool CopyTimes(const std::string& path, const struct stat& from) {
+void RemoveTree(const std::string& path) {
+  PathParent parent;
+  if (OpenParentTrusted(path, &parent)) RemoveTreeAt(parent.directory.Get(), parent.name);
+}
+
+// An entry's place: a directory's descriptor and a name in it.
+struct Place {
+  int dir;
+  const std::string& name;
+};
+
+bool CopyTimes(Place to, const struct stat& from) {
   struct timespec times[2] = {from.st_atim, from.st_mtim};
-  return Sys().utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+  return Sys().utimensat(to.dir, to.name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool CopyFileContent(const std::string& from, const std::string& to, const struct stat& st) {
-  ScopedFd in = OpenFile(from, O_RDONLY);
-  if (!in.IsValid()) return false;
-  ScopedFd out = OpenFile(to, O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
+bool CopyFileContent(Place from, Place to, const struct stat& st) {
+  // Opened without following, and only the file that was looked at: a
+  // pipe or a device put in its place is not read.
+  ScopedFd in(Sys().openat(from.dir, from.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0));
+  struct stat opened;
+  if (!in.IsValid() || Sys().fstat(in.Get(), &opened) != 0) return false;
+  if (opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+    errno = EAGAIN;
+    return false;
+  }
+  ScopedFd out(Sys().openat(to.dir, to.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                            st.st_mode & 07777));
   if (!out.IsValid()) return false;
   std::unique_ptr<char[]> buffer(new char[1 << 20]);
   bool ok = true;
@@ -62,71 +96,63 @@ bool CopyFileContent(const std::string& from, const std::string& to, const struc
   return ok && CopyTimes(to, st);
 }
 
+// The names in the open directory `dir` (which stays open).
+bool ListNamesAt(int dir, std::vector<std::string>* names) {
+  ScopedFd listed(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
+  DIR* listing = listed.IsValid() ? Sys().fdopendir(listed.Get()) : nullptr;
+  if (listing == nullptr) return false;
+  listed.Release();
+  while (struct dirent* entry = Sys().readdir(listing)) {
+    std::string child = entry->d_name;
+    if (child != "." && child != "..") names->push_back(child);
+  }
+  Sys().closedir(listing);
+  return true;
+}
+
 // Copies one entry (a file, a link, or a directory with everything in it)
-// to a path that does not exist yet. On failure the partial copy is removed.
-bool CopyEntry(const std::string& from, const std::string& to) {
+// to a name that does not exist yet. On failure the partial copy is removed.
+bool CopyEntry(Place from, Place to) {
   struct stat st;
-  if (Sys().lstat(from.c_str(), &st) != 0) return false;
+  if (Sys().fstatat(from.dir, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   bool ok;
   if (S_ISDIR(st.st_mode)) {
-    std::vector<std::string> names;
-    ok = ListNames(from, &names) && Sys().mkdir(to.c_str(), 0700) == 0;
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+    ScopedFd source(Sys().openat(from.dir, from.name.c_str(), kFlags, 0));
+    ok = source.IsValid() && Sys().mkdirat(to.dir, to.name.c_str(), 0700) == 0;
     if (!ok) return false;
+    ScopedFd made(Sys().openat(to.dir, to.name.c_str(), kFlags, 0));
+    std::vector<std::string> names;
+    ok = made.IsValid() && ListNamesAt(source.Get(), &names);
     for (const std::string& name : names) {
-      ok = ok && CopyEntry(from + "/" + name, to + "/" + name);
+      ok = ok && CopyEntry({source.Get(), name}, {made.Get(), name});
     }
-    if (ok) {
-      ScopedFd fd = OpenFile(to, O_RDONLY | O_DIRECTORY);
-      ok = fd.IsValid() && SetPermissions(fd.Get(), st.st_mode & 07777) && CopyTimes(to, st);
-    }
+    ok = ok && SetPermissions(made.Get(), st.st_mode & 07777) && CopyTimes(to, st);
   } else if (S_ISLNK(st.st_mode)) {
     std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
-    ssize_t n = Sys().readlink(from.c_str(), target.data(), target.size());
+    ssize_t n = Sys().readlinkat(from.dir, from.name.c_str(), target.data(), target.size());
     ok = n >= 0 && static_cast<size_t>(n) < target.size();
     if (ok) target.resize(static_cast<size_t>(n));
-    ok = ok && Sys().symlink(target.c_str(), to.c_str()) == 0;
+    ok = ok && Sys().symlinkat(target.c_str(), to.dir, to.name.c_str()) == 0;
   } else if (S_ISREG(st.st_mode)) {
     ok = CopyFileContent(from, to, st);
   } else {
     ok = false;  // devices, sockets, pipes: not ours to move
   }
-  if (!ok) RemoveTree(to);
+  if (!ok) RemoveTreeAt(to.dir, to.name);
   return ok;
 }
 
 }  // namespace
 
 uint32_t ShellMakeDirs(const std::string& path) {
-  const std::string& p = path;
-  if (p.empty()) return kErrorNotFound;
-  // The levels of the path, shortest first ("a//b/" gives "a", "a//b").
-  std::vector<std::string> levels;
-  for (size_t pos = p.find('/', 1);; pos = p.find('/', pos + 1)) {
-    std::string level = p.substr(0, pos);
-    if (!level.empty() && level.back() != '/') levels.push_back(level);
-    if (pos == std::string::npos) break;
-  }
-  // Find the deepest level that exists, then create the ones below it; a
-  // level that exists must be a directory (or a link to one).
-  size_t first = levels.size();
-  while (first > 0) {
-    struct stat st;
-    if (Sys().stat(levels[first - 1].c_str(), &st) == 0) {
-      if (!S_ISDIR(st.st_mode)) return kErrorNotFound;
-      break;
-    }
-    --first;
-  }
-  for (size_t i = first; i < levels.size(); ++i) {
-    if (Sys().mkdir(levels[i].c_str(), 0777) == 0) continue;
-    if (errno != EEXIST || !IsDirectoryPath(levels[i])) return kErrorNotFound;
-  }
-  return kErrorNone;
+  if (path.empty()) return kErrorNotFound;
+  std::vector<std::string> made;
+  return OpenDirectoryTrusted(path, &made).IsValid() ? kErrorNone : kErrorNotFound;
 }
 
 uint32_t ShellRemoveFile(const std::string& path) {
-  const std::string& p = path;
-  if (!p.empty()) Sys().unlink(p.c_str());
+  if (!path.empty()) RemoveFile(path);
   return kErrorNone;
 }
 
@@ -159,10 +185,13 @@ std::string MoveStagingPath(const std::string& destination) {
 }
 
 uint32_t ShellMove(const std::string& source, const std::string& destination) {
-  const std::string& from = source;
   std::string to = destination;
+  PathParent from;
   struct stat st;
-  if (from.empty() || to.empty() || Sys().lstat(from.c_str(), &st) != 0) return kErrorNotFound;
+  if (source.empty() || to.empty() || !OpenParentTrusted(source, &from) ||
+      Sys().fstatat(from.directory.Get(), from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return kErrorNotFound;
+  }
   if (IsDirectoryPath(to)) {
     // As with mv, an existing directory receives the source inside it.
     struct stat target;
@@ -170,9 +199,16 @@ uint32_t ShellMove(const std::string& source, const std::string& destination) {
         st.st_ino == target.st_ino) {
       return kErrorNotFound;
     }
-    to += "/" + BaseName(from);
+    to += "/" + from.name;
   }
-  if (Sys().rename(from.c_str(), to.c_str()) == 0) return kErrorNone;
+  PathParent into;
+  if (!OpenParentTrusted(to, &into)) return kErrorNotFound;
+  const Place origin{from.directory.Get(), from.name};
+  const Place place{into.directory.Get(), into.name};
+  if (S_ISDIR(st.st_mode)) ForgetResolvedDirectories();
+  if (Sys().renameat(origin.dir, origin.name.c_str(), place.dir, place.name.c_str()) == 0) {
+    return kErrorNone;
+  }
   if (errno != EXDEV) return kErrorNotFound;
 
   // Another file system: copy beside the destination under a name of our
@@ -180,17 +216,19 @@ uint32_t ShellMove(const std::string& source, const std::string& destination) {
   // source. A crash at any point leaves the source whole; at worst the
   // staging copy stays, under a name MoveStagingPath() knows.
   struct stat existing;
-  bool replacing = Sys().lstat(to.c_str(), &existing) == 0;
+  bool replacing =
+      Sys().fstatat(place.dir, place.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
   if (replacing && S_ISDIR(existing.st_mode) != S_ISDIR(st.st_mode)) return kErrorNotFound;
-  std::string staging = MoveStagingPath(to);
-  RemoveTree(staging);  // a copy an earlier, interrupted move left
-  if (!CopyEntry(from, staging)) return kErrorNotFound;
-  if (Sys().rename(staging.c_str(), to.c_str()) != 0) {
-    RemoveTree(staging);
+  const std::string stagingName = BaseName(MoveStagingPath(to));
+  const Place staging{place.dir, stagingName};
+  RemoveTreeAt(staging.dir, staging.name);  // a copy an earlier, interrupted move left
+  if (!CopyEntry(origin, staging)) return kErrorNotFound;
+  if (Sys().renameat(staging.dir, staging.name.c_str(), place.dir, place.name.c_str()) != 0) {
+    RemoveTreeAt(staging.dir, staging.name);
     return kErrorNotFound;
   }
   SyncDirectoryOf(to);
-  RemoveTree(from);
+  RemoveTreeAt(origin.dir, origin.name);
   return kErrorNone;
 }
 
@@ -242,7 +280,7 @@ void RemoveOrphanedNamelessFiles(const char* directory) {
     struct stat st;
     if (gone && Sys().lstat((dir + name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_uid == ::geteuid()) {
-      Sys().unlink((dir + name).c_str());
+      RemoveFile(dir + name);
     }
   }
 }

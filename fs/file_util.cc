@@ -11,6 +11,7 @@
 
 #include "fs/path.h"
 #include "fs/sys_calls.h"
+#include "fs/trusted_path.h"
 
 namespace qorv {
 
@@ -36,7 +37,14 @@ bool ScopedFd::Close() {
 }
 
 ScopedFd OpenFile(const std::string& path, int flags, mode_t mode) {
-  return ScopedFd(Sys().open(path.c_str(), flags, mode));
+  // A read follows the path as the kernel does; a write or a new file is
+  // made in a directory reached without untrusted links.
+  if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) == 0) {
+    return ScopedFd(Sys().open(path.c_str(), flags, mode));
+  }
+  PathParent parent;
+  if (!OpenParentTrusted(path, &parent)) return ScopedFd();
+  return ScopedFd(Sys().openat(parent.directory.Get(), parent.name.c_str(), flags, mode));
 }
 
 bool WriteFully(int fd, std::string_view bytes) {
@@ -92,11 +100,20 @@ bool ListNames(const std::string& directory, std::vector<std::string>* names) {
 ScopedFd CreateUniqueFile(const std::string& stem, int flags, mode_t mode, std::string* path) {
   static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937_64 engine{std::random_device{}()};
-  std::string name;
+  std::string name = stem;
+  PathParent parent;
+  if (!OpenParentTrusted(stem + "X", &parent)) {
+    if (path != nullptr) *path = name;
+    return ScopedFd();
+  }
+  parent.name.pop_back();
   for (int attempt = 0; attempt < 100; ++attempt) {
     name = stem;
-    for (int i = 0; i < 6; ++i) name.push_back(kChars[engine() % (sizeof(kChars) - 1)]);
-    ScopedFd fd(Sys().open(name.c_str(), flags | O_CREAT | O_EXCL, mode));
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) suffix.push_back(kChars[engine() % (sizeof(kChars) - 1)]);
+    name += suffix;
+    ScopedFd fd(Sys().openat(parent.directory.Get(), (parent.name + suffix).c_str(),
+                             flags | O_CREAT | O_EXCL | O_NOFOLLOW, mode));
     if (fd.IsValid() || errno != EEXIST) {
       if (path != nullptr) *path = name;
       return fd;
@@ -187,12 +204,32 @@ bool ReadLink(const std::string& path, std::string* target) {
 }
 
 bool MakeDirectory(const std::string& path, mode_t mode) {
-  return Sys().mkdir(path.c_str(), mode) == 0;
+  PathParent parent;
+  return OpenParentTrusted(path, &parent) &&
+         Sys().mkdirat(parent.directory.Get(), parent.name.c_str(), mode) == 0;
 }
-bool RemoveFile(const std::string& path) { return Sys().unlink(path.c_str()) == 0; }
-bool RemoveEmptyDirectory(const std::string& path) { return Sys().rmdir(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  PathParent parent;
+  return OpenParentTrusted(path, &parent) &&
+         Sys().unlinkat(parent.directory.Get(), parent.name.c_str(), 0) == 0;
+}
+bool RemoveEmptyDirectory(const std::string& path) {
+  PathParent parent;
+  if (!OpenParentTrusted(path, &parent)) return false;
+  if (Sys().unlinkat(parent.directory.Get(), parent.name.c_str(), AT_REMOVEDIR) != 0) return false;
+  ForgetResolvedDirectories();
+  return true;
+}
 bool RenamePath(const std::string& from, const std::string& to) {
-  return Sys().rename(from.c_str(), to.c_str()) == 0;
+  PathParent source;
+  PathParent destination;
+  if (!OpenParentTrusted(from, &source) || !OpenParentTrusted(to, &destination)) return false;
+  if (Sys().renameat(source.directory.Get(), source.name.c_str(), destination.directory.Get(),
+                     destination.name.c_str()) != 0) {
+    return false;
+  }
+  ForgetResolvedDirectories();  // it may have been a directory
+  return true;
 }
 bool SetPermissions(int fd, mode_t mode) { return Sys().fchmod(fd, mode) == 0; }
 bool SetOwner(int fd, uid_t owner, gid_t group) { return Sys().fchown(fd, owner, group) == 0; }

@@ -18,6 +18,12 @@ int RealOpen(const char* path, int flags, mode_t mode) {
 int RealStat(const char* path, struct stat* st) { return ::stat(path, st); }
 int RealLstat(const char* path, struct stat* st) { return ::lstat(path, st); }
 int RealFstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int RealOpenat(int dirfd, const char* name, int flags, mode_t mode) {
+  return ::openat(dirfd, name, flags | O_CLOEXEC | O_LARGEFILE, mode);
+}
+int RealFstatat(int dirfd, const char* name, struct stat* st, int flags) {
+  return ::fstatat(dirfd, name, st, flags);
+}
 int RealStatvfs(const char* path, struct statvfs* st) { return ::statvfs(path, st); }
 
 // Named fields: two calls of the same signature can never trade places.
@@ -48,6 +54,14 @@ const SysCalls kReal = {
     .closedir = ::closedir,
     .statvfs = RealStatvfs,
     .syncfs = ::syncfs,
+    .openat = RealOpenat,
+    .fstatat = RealFstatat,
+    .mkdirat = ::mkdirat,
+    .unlinkat = ::unlinkat,
+    .renameat = ::renameat,
+    .symlinkat = ::symlinkat,
+    .readlinkat = ::readlinkat,
+    .fdopendir = ::fdopendir,
     .flock = ::flock,
     .mmap = ::mmap,
     .munmap = ::munmap,

@@ -41,6 +41,16 @@ struct SysCalls {
   int (*closedir)(DIR* dir);
   int (*statvfs)(const char* path, struct statvfs* st);
   int (*syncfs)(int fd);
+  // Relative to a directory's descriptor: how changes inside a tree that
+  // others can write are made without following their links.
+  int (*openat)(int dirfd, const char* name, int flags, mode_t mode);
+  int (*fstatat)(int dirfd, const char* name, struct stat* st, int flags);
+  int (*mkdirat)(int dirfd, const char* name, mode_t mode);
+  int (*unlinkat)(int dirfd, const char* name, int flags);
+  int (*renameat)(int fromfd, const char* from, int tofd, const char* to);
+  int (*symlinkat)(const char* target, int dirfd, const char* name);
+  ssize_t (*readlinkat)(int dirfd, const char* name, char* buffer, size_t size);
+  DIR* (*fdopendir)(int fd);
   int (*flock)(int fd, int operation);
   void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
   int (*munmap)(void* address, size_t length);

@@ -1,5 +1,7 @@
 #include "testing/fault_injection.h"
 
+#include <fcntl.h>
+
 #include <atomic>
 #include <cerrno>
 
@@ -41,6 +43,10 @@ ssize_t Write(int fd, const void* b, size_t n) {
   return Hit(SysCall::kWrite) ? -1 : Real().write(fd, b, n);
 }
 int Close(int fd) {
+  // Directories opened on the way to a file do not count: closing them
+  // reports nothing a caller could act on.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0 && (flags & O_PATH) != 0) return Real().close(fd);
   if (Hit(SysCall::kClose)) {
     Real().close(fd);  // a failed close still releases the descriptor
     return -1;
@@ -65,6 +71,22 @@ int Statvfs(const char* p, struct statvfs* s) {
   return Hit(SysCall::kStatvfs) ? -1 : Real().statvfs(p, s);
 }
 int Fchmod(int fd, mode_t m) { return Hit(SysCall::kFchmod) ? -1 : Real().fchmod(fd, m); }
+// A directory opened on the way to a file, or to list it, is a step of its
+// own: the opens of files keep their count.
+int Openat(int d, const char* p, int f, mode_t m) {
+  return Hit((f & (O_PATH | O_DIRECTORY)) != 0 ? SysCall::kResolve : SysCall::kOpen) ? -1
+                                                                      : Real().openat(d, p, f, m);
+}
+int Mkdirat(int d, const char* p, mode_t m) {
+  return Hit(SysCall::kMkdir) ? -1 : Real().mkdirat(d, p, m);
+}
+int Unlinkat(int d, const char* p, int f) {
+  return Hit((f & AT_REMOVEDIR) != 0 ? SysCall::kRmdir : SysCall::kUnlink) ? -1
+                                                                           : Real().unlinkat(d, p, f);
+}
+int Renameat(int a, const char* p, int b, const char* q) {
+  return Hit(SysCall::kRename) ? -1 : Real().renameat(a, p, b, q);
+}
 int Syncfs(int fd) { return Hit(SysCall::kSyncfs) ? -1 : Real().syncfs(fd); }
 
 SysCalls MakeTable() {
@@ -85,6 +107,10 @@ SysCalls MakeTable() {
   table.statvfs = Statvfs;
   table.fchmod = Fchmod;
   table.syncfs = Syncfs;
+  table.openat = Openat;
+  table.mkdirat = Mkdirat;
+  table.unlinkat = Unlinkat;
+  table.renameat = Renameat;
   return table;
 }
 

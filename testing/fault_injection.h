@@ -26,7 +26,8 @@ enum class SysCall {
   kRmdir,
   kStatvfs,
   kFchmod,
-  kSyncfs
+  kSyncfs,
+  kResolve  // a directory opened on the way to a file, or to list it
 };
 
 class FaultInjector {

@@ -1,0 +1,179 @@
+#include "fs/trusted_path.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <deque>
+#include <mutex>
+#include <string_view>
+
+#include "fs/sys_calls.h"
+
+namespace qorv {
+
+namespace {
+
+// As many links as the kernel follows in one path.
+constexpr int kMaxLinks = 40;
+constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW;
+
+std::mutex gRefusedMutex;
+RefusedLink gRefused;
+bool gHasRefused = false;
+
+std::atomic<uint64_t> gGeneration{0};
+
+struct ResolvedDirectory {
+  std::string path;
+  ScopedFd fd;
+  uint64_t generation = 0;
+};
+thread_local ResolvedDirectory tLast;
+
+void Refuse(const std::string& path, uid_t owner) {
+  std::lock_guard<std::mutex> lock(gRefusedMutex);
+  gRefused = RefusedLink{path, owner};
+  gHasRefused = true;
+}
+
+// The components of `path` that name something: no empty ones, no ".".
+void PushComponents(std::string_view path, std::deque<std::string>* pending) {
+  std::deque<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view part = path.substr(start, end - start);
+    if (!part.empty() && part != ".") parts.emplace_back(part);
+    start = end + 1;
+  }
+  pending->insert(pending->begin(), parts.begin(), parts.end());
+}
+
+ScopedFd OpenStart(bool absolute) {
+  return ScopedFd(Sys().openat(AT_FDCWD, absolute ? "/" : ".", O_PATH | O_DIRECTORY, 0));
+}
+
+std::string Below(const std::string& shown, bool absolute, const std::string& name) {
+  if (shown.empty()) return absolute ? "/" + name : name;
+  return shown == "/" ? "/" + name : shown + "/" + name;
+}
+
+ScopedFd Walk(const std::string& path, std::vector<std::string>* made) {
+  const bool absolute = path[0] == '/';
+  ScopedFd current = OpenStart(absolute);
+  std::string shown;  // the path walked so far, for messages and `made`
+  std::deque<std::string> pending;
+  PushComponents(path, &pending);
+  int links = 0;
+  while (current.IsValid() && !pending.empty()) {
+    const std::string name = std::move(pending.front());
+    pending.pop_front();
+    const std::string here = Below(shown, absolute, name);
+    ScopedFd next(Sys().openat(current.Get(), name.c_str(), kDirectoryFlags, 0));
+    if (!next.IsValid() && errno == ENOENT && made != nullptr && name != "..") {
+      if (Sys().mkdirat(current.Get(), name.c_str(), 0777) == 0) {
+        made->push_back(here);
+      } else if (errno != EEXIST) {
+        return ScopedFd();
+      }
+      next = ScopedFd(Sys().openat(current.Get(), name.c_str(), kDirectoryFlags, 0));
+    }
+    if (next.IsValid()) {
+      current = std::move(next);
+      shown = name == ".." ? shown.substr(0, shown.rfind('/')) : here;
+      continue;
+    }
+    if (errno != ENOTDIR && errno != ELOOP) return ScopedFd();
+    // A link, or something that is no directory. The link is opened
+    // itself, so that its owner and its text are those of one link, even
+    // when another takes its name meanwhile.
+    ScopedFd link(Sys().openat(current.Get(), name.c_str(), O_PATH | O_NOFOLLOW, 0));
+    struct stat st;
+    if (!link.IsValid() || Sys().fstat(link.Get(), &st) != 0) return ScopedFd();
+    if (!S_ISLNK(st.st_mode)) {
+      errno = ENOTDIR;
+      return ScopedFd();
+    }
+    if (!TrustedOwner(st.st_uid)) {
+      Refuse(here, st.st_uid);
+      errno = ELOOP;
+      return ScopedFd();
+    }
+    if (++links > kMaxLinks) {
+      errno = ELOOP;
+      return ScopedFd();
+    }
+    char text[PATH_MAX];
+    ssize_t n = Sys().readlinkat(link.Get(), "", text, sizeof text);
+    if (n < 0) return ScopedFd();
+    if (n == 0 || static_cast<size_t>(n) >= sizeof text) {
+      errno = n == 0 ? ENOENT : ENAMETOOLONG;
+      return ScopedFd();
+    }
+    PushComponents(std::string_view(text, static_cast<size_t>(n)), &pending);
+    if (text[0] == '/') {
+      current = OpenStart(true);
+      shown.clear();
+    }
+  }
+  return current;
+}
+
+ScopedFd Duplicate(const ScopedFd& fd) { return ScopedFd(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0)); }
+
+}  // namespace
+
+bool TrustedOwner(uid_t owner) { return owner == 0 || owner == ::geteuid(); }
+
+ScopedFd OpenDirectoryTrusted(const std::string& path, std::vector<std::string>* made) {
+  if (path.empty()) {
+    errno = ENOENT;
+    return ScopedFd();
+  }
+  std::string key = path;
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  const uint64_t generation = gGeneration.load(std::memory_order_acquire);
+  if (tLast.fd.IsValid() && tLast.generation == generation && tLast.path == key) {
+    ScopedFd copy = Duplicate(tLast.fd);
+    if (copy.IsValid()) return copy;
+  }
+  ScopedFd fd = Walk(key, made);
+  if (fd.IsValid()) {
+    tLast.fd = Duplicate(fd);
+    tLast.path = key;
+    tLast.generation = generation;
+  }
+  return fd;
+}
+
+bool OpenParentTrusted(const std::string& path, PathParent* parent) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const size_t slash = trimmed.rfind('/');
+  std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") {
+    errno = EINVAL;
+    return false;
+  }
+  parent->directory = OpenDirectoryTrusted(slash == std::string::npos ? std::string(".")
+                                           : slash == 0 ? std::string("/")
+                                                        : trimmed.substr(0, slash));
+  parent->name = std::move(name);
+  return parent->directory.IsValid();
+}
+
+bool TakeRefusedLink(RefusedLink* link) {
+  std::lock_guard<std::mutex> lock(gRefusedMutex);
+  if (!gHasRefused) return false;
+  *link = gRefused;
+  gHasRefused = false;
+  return true;
+}
+
+void ForgetResolvedDirectories() { gGeneration.fetch_add(1, std::memory_order_acq_rel); }
+
+}  // namespace qorv
