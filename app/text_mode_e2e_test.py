@@ -224,6 +224,10 @@ if shutil.which("gdb"):
     failing_files = dict(big_files)
     failing_files["zz-last.cf"] = b"last"
     failing = make_kit("failing", failing_files)
+    # Changes are made relative to directories: unlinkat removes files (no
+    # flags) and directories (AT_REMOVEDIR, its third argument).
+    calls = {"rename": "renameat", "unlink": "unlinkat if $rdx == 0",
+             "rmdir": "unlinkat if $rdx == 0x200"}
     for call, k in (("rename", 0), ("rename", 9), ("rename", 40), ("unlink", 0), ("unlink", 30),
                     ("rmdir", 1)):
         before = older_target(target)
@@ -232,7 +236,7 @@ if shutil.which("gdb"):
         before = snapshot(target)
         expect_undone("during the rollback, at its %s no. %d" % (call, k + 1), before,
                       ["break qorv::CopyJob::Rollback", "run", "delete 1",
-                       "break " + call, "ignore 2 %d" % k, "continue"], failing)
+                       "break " + calls[call], "ignore 2 %d" % k, "continue"], failing)
     # Killed after the commit record, before the location is recorded: the
     # next start records it, and the templates stay.
     reset_home()

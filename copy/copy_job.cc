@@ -386,6 +386,9 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   const std::string root = WithTrailingSlash(target);
   plan_ = uninstall_ ? PlanUninstall(root, previous_) : PlanInstall(*reader, root, previous_);
   LogLine("plan: " + PlanTotalsText(plan_));
+  if (RefusedLink link; FindRefusedLink(root, plan_, &link)) {
+    return Fail(Failing(kErrorPathNotFound, LinkRefusal("IDS_CAUSE_WRITE", link)), 0);
+  }
   if ((code = CheckSpace(target)) != 0) return Fail(code, 0);
 
   const size_t count = uninstall_ ? 0 : reader->EntryCount();

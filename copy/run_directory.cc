@@ -1,5 +1,7 @@
 #include "copy/run_directory.h"
 
+#include <pwd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -18,7 +20,15 @@ bool IsRunDirectoryName(const std::string& name) {
 }
 
 FailureCause CauseOf(const char* what, const std::string& path, int error) {
+  RefusedLink link;
+  if (error == ELOOP && TakeRefusedLink(&link)) return LinkRefusal(what, link);
   return FailureCause{what, path, error != 0 ? std::strerror(error) : ""};
+}
+
+FailureCause LinkRefusal(const char* what, const RefusedLink& link) {
+  std::string owner = std::to_string(link.owner);
+  if (const struct passwd* user = ::getpwuid(link.owner)) owner += std::string(" (") + user->pw_name + ")";
+  return FailureCause{what, link.path, "a link owned by user " + owner + ", not followed"};
 }
 
 FailureCause JournalFailure(const std::string& runRoot, int error) {

@@ -11,6 +11,7 @@
 
 #include "copy/progress_channel.h"
 #include "copy/run_journal.h"
+#include "fs/trusted_path.h"
 
 namespace qorv {
 
@@ -37,8 +38,11 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
 FailureCause JournalFailure(const std::string& runRoot, int error);
 
 // The cause of a failed system call: what the run was doing, on which
-// path, and the system's reason for `error` (none for 0).
+// path, and the system's reason for `error` (none for 0). A link that was
+// not followed (fs/trusted_path.h) is named in place of `path`.
 FailureCause CauseOf(const char* what, const std::string& path, int error);
+// Why a run stops at `link`: "a link owned by user 65534 (nobody), not followed".
+FailureCause LinkRefusal(const char* what, const RefusedLink& link);
 
 }  // namespace qorv
 

@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 
 #include "base/text_convert.h"
 #include "fs/file_util.h"
+#include "fs/path.h"
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
 
@@ -120,6 +122,22 @@ RunPlan PlanUninstall(const std::string& targetRoot, const Manifest& manifest) {
   RunPlan plan;
   PlanObsolete({}, targetRoot, manifest, &plan);
   return plan;
+}
+
+bool FindRefusedLink(const std::string& targetRoot, const RunPlan& plan, RefusedLink* link) {
+  std::set<std::string> checked;
+  for (const PlanItem& item : plan.items) {
+    if (item.action == PlanAction::kKeep || item.action == PlanAction::kKeepChanged) continue;
+    // The deepest directory on the way that exists: the run makes the rest.
+    for (std::string directory = ParentOf(targetRoot + item.path);
+         !directory.empty() && checked.insert(StripTrailingSlashes(directory)).second;
+         directory = ParentOf(StripTrailingSlashes(directory))) {
+      if (OpenDirectoryTrusted(directory).IsValid()) break;
+      if (errno == ELOOP && TakeRefusedLink(link)) return true;
+      if (errno != ENOENT) break;  // the run says why when it gets there
+    }
+  }
+  return false;
 }
 
 SpaceNeeded SpaceNeededBy(const RunPlan& plan, uint64_t block) {

@@ -20,6 +20,7 @@
 #include "base/text_convert.h"
 #include "copy/manifest.h"
 #include "fs/file_io.h"
+#include "fs/trusted_path.h"
 
 namespace qorv {
 
@@ -80,6 +81,11 @@ RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
                     const Manifest& previous);
 // The uninstall of what `manifest` records.
 RunPlan PlanUninstall(const std::string& targetRoot, const Manifest& manifest);
+
+// The first link on the way to a place the plan changes in `targetRoot`
+// that is not followed (fs/trusted_path.h): a run stops there before its
+// first change. False when there is none.
+bool FindRefusedLink(const std::string& targetRoot, const RunPlan& plan, RefusedLink* link);
 
 // What a plan needs on disk, in blocks of `block` bytes: the kit's files
 // on the target's file system, and the files moved aside (replaced or
