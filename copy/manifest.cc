@@ -226,8 +226,15 @@ void RemoveUnfinishedManifests(const std::string& manifestPath) {
 }
 
 bool DigestOfFile(const std::string& path, Digest* digest) {
-  ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (!fd.IsValid()) return false;
+  // Never a pipe or a device someone put in a file's place: opening it
+  // could wait forever, reading it could never end.
+  ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  struct stat st;
+  if (!fd.IsValid() || !StatOf(fd.Get(), &st)) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
   Sha256 hash;
   std::string buffer(1 << 20, '\0');
   for (;;) {
