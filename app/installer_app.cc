@@ -43,7 +43,7 @@ void RecoverEarlierRuns() {
   RemoveOrphanedNamelessFiles(TempDirectory().c_str());
   for (const RecoveredRun& run : RecoverInterruptedRuns(TempDirectory(), record)) {
     std::string line = "qorv-setup: ";
-    line += Narrow(run.target);
+    line += EscapeControls(Narrow(run.target));
     line += ": ";
     if (run.restored) {
       line += Narrow(LookupText("IDS_CANCEL_FINISH"));
@@ -72,13 +72,22 @@ int CInstallerApp::Run() {
     std::puts("qorv-setup " QORV_VERSION);
     return 0;
   }
-  // Every run that may change something has its log; the path is said on
-  // failure.
-  OpenRunLog(argc_, argv_);
   languageNumber_ = line.languageNumber;
   SetCurrentLanguage(languageNumber_);
   title_ = LookupText("IDR_MAINFRAME");
-  RecoverEarlierRuns();
+  if (line.dryRun) {
+    // A dry run changes nothing at all: no log, no recovery. What the next
+    // real run will undo first is said.
+    for (const RecoveredRun& run : FindInterruptedRuns(TempDirectory())) {
+      std::fprintf(stderr, "qorv-setup: %s: %s\n", EscapeControls(Narrow(run.target)).c_str(),
+                   "an interrupted run there is undone by the next run that is not a dry run");
+    }
+  } else {
+    // Every run that may change something has its log; the path is said on
+    // failure.
+    OpenRunLog(argc_, argv_);
+    RecoverEarlierRuns();
+  }
 
   int interruptedBy = 0;
   bool wizard = false;
@@ -112,7 +121,7 @@ int CInstallerApp::Run() {
     const char* display = std::getenv("DISPLAY");
     if (display != nullptr && *display != '\0') {
       std::fprintf(stderr, "qorv-setup: cannot open display %s; continuing on the terminal\n",
-                   display);
+                   EscapeControls(display).c_str());
     }
   }
   // The dialog is gone, and with it the unpacked kit; the process ends as
@@ -129,7 +138,7 @@ int CInstallerApp::Run() {
   // No display: the same installation on the terminal.
   if (!line.problems.empty()) {
     for (const std::string& problem : line.problems) {
-      std::fprintf(stderr, "qorv-setup: %s\n", problem.c_str());
+      std::fprintf(stderr, "qorv-setup: %s\n", EscapeControls(problem).c_str());
     }
     std::fputs("Try 'qorv-setup --help'.\n", stderr);
     return kTextWrongCommandLine;

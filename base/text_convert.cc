@@ -241,4 +241,43 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+std::string EscapeControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  char escaped[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c < 0x20 || c == 0x7F) {
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", next);
+      out += escaped;
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+WideString EscapeControls(const WideString& text) {
+  WideString out;
+  char escaped[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit < 0x20 || unit == 0x7F) {
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(unit));
+    } else if (unit >= 0x80 && unit <= 0x9F) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(unit));
+    } else {
+      out.push_back(unit);
+      continue;
+    }
+    for (const char* p = escaped; *p != '\0'; ++p) out.push_back(static_cast<char16_t>(*p));
+  }
+  return out;
+}
+
 }  // namespace qorv

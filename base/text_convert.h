@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "base/text_string.h"
 
@@ -63,6 +64,14 @@ std::string Narrow(const WideString& text);
 // their values the way Python's "surrogateescape" does: U+DC80..U+DCFF.
 std::string JsonString(const std::string& text);
 WideString Wide(const std::string& bytes);
+
+// `text` fit for a terminal or one line of a log, whoever wrote it (a kit's
+// product name, a file name): C0 controls (line feeds too) and DEL become
+// "\x1b", "\x7f"; the C1 controls U+0080..U+009F (in UTF-8) "\u0085".
+// Nothing can then move the cursor, retitle a window or start a line of its
+// own. Everything else is kept as it is.
+std::string EscapeControls(std::string_view text);
+WideString EscapeControls(const WideString& text);
 
 }  // namespace qorv
 

@@ -113,6 +113,30 @@ namespace {
 
 // The UTF-8 encoder used under UTF-8 locales agrees with the C library for
 // every UTF-16 unit, surrogates (unconvertible) included.
+// Whatever a kit or a file name holds reaches a terminal or a log line as
+// visible text: no escape sequence, no bell, no line of its own.
+TEST(TextConvertTest, ControlsAreEscapedForTerminalsAndLogs) {
+  struct Case {
+    std::string text;
+    std::string shown;
+  } cases[] = {
+      {"plain \xc3\xa9t\xc3\xa9", "plain \xc3\xa9t\xc3\xa9"},
+      {"\x1b[2J\x1b[H", "\\x1b[2J\\x1b[H"},
+      {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
+      {"name\ncommitted: 0 written", "name\\x0acommitted: 0 written"},
+      {std::string("a\0b", 3), "a\\x00b"},
+      {"del\x7f", "del\\x7f"},
+      {"c1 \xc2\x9b" "2J and \xc2\x85", "c1 \\u009b2J and \\u0085"},
+      {"not c1: \xc2\xa0", "not c1: \xc2\xa0"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EscapeControls(c.text), c.shown) << c.shown;
+    if (c.text.find('\0') == std::string::npos) {
+      EXPECT_EQ(Narrow(EscapeControls(Wide(c.text))), c.shown) << c.shown;
+    }
+  }
+}
+
 TEST(TextConvertTest, Utf8EncoderAgreesWithTheCLibrary) {
   for (uint32_t unit = 1; unit <= 0xFFFF; ++unit) {
     char16_t text[3] = {u'a', static_cast<char16_t>(unit), 0};

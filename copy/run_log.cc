@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/text_convert.h"
 #include "copy/manifest.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
@@ -94,7 +95,7 @@ void LogLine(const std::string& line) {
   std::snprintf(prefix, sizeof prefix, "%9.3f ", seconds);
   // One write per line: what reached the file stays there whatever happens
   // to the process next.
-  WriteFully(log.fd.Get(), prefix + line + "\n");
+  WriteFully(log.fd.Get(), prefix + EscapeControls(line) + "\n");
 }
 
 void CloseRunLog() {

@@ -82,10 +82,9 @@ bool Undo(const std::string& runDirectory, const std::vector<JournalRecord>& rec
   return restored;
 }
 
-}  // namespace
-
-std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirectory,
-                                                 const CommittedAction& onCommitted) {
+// Recovery when `act`, else only the search.
+std::vector<RecoveredRun> Recover(const std::string& tempDirectory,
+                                  const CommittedAction& onCommitted, bool act) {
   std::vector<RecoveredRun> recovered;
   std::string temp = WithTrailingSlash(tempDirectory);
   if (temp.empty()) return recovered;
@@ -102,9 +101,10 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirector
     if (!Lstat(temp + name, &st) || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
       continue;  // not ours to judge
     }
-    ScopedFd fd = OpenFile(runDirectory + kJournalName, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    ScopedFd fd = OpenFile(runDirectory + kJournalName,
+                           (act ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW);
     if (!fd.IsValid()) {
-      if (errno != ENOENT) continue;  // not ours to judge
+      if (errno != ENOENT || !act) continue;  // not ours to judge, or to touch
       // A run that died while it started: its new journal is not held.
       // One that is starting holds it; a directory without either is
       // empty, and its installer, if it lives, takes another.
@@ -140,7 +140,9 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirector
         run.target = Wide(record.path);
       }
     }
-    if (committed || !targeted) {
+    if (!act) {
+      if (!committed && targeted) recovered.push_back(run);
+    } else if (committed || !targeted) {
       // Nothing to undo: finished, or stopped before its header was on
       // disk, so before it changed anything.
       if (committed && targeted) {
@@ -156,6 +158,17 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirector
     }
   }
   return recovered;
+}
+
+}  // namespace
+
+std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirectory,
+                                                 const CommittedAction& onCommitted) {
+  return Recover(tempDirectory, onCommitted, true);
+}
+
+std::vector<RecoveredRun> FindInterruptedRuns(const std::string& tempDirectory) {
+  return Recover(tempDirectory, {}, false);
 }
 
 }  // namespace qorv

@@ -36,6 +36,10 @@ struct RecoveredRun {
 std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirectory,
                                                  const CommittedAction& onCommitted = {});
 
+// The runs RecoverInterruptedRuns() would undo, found without changing
+// anything (for a dry run): each with `restored` false.
+std::vector<RecoveredRun> FindInterruptedRuns(const std::string& tempDirectory);
+
 }  // namespace qorv
 
 #endif  // QORV_COPY_RUN_RECOVERY_H_

@@ -13,8 +13,10 @@ namespace qorv {
 // not, e.g. "has a \"..\" component". Refused: an empty name, a leading
 // slash or backslash, a drive letter ("C:..."), an empty, "." or ".."
 // component once backslashes are slashes, a zero unit or another control
-// character, and a name the process locale cannot spell (it would reach the
-// file system cut short).
+// character (C0, DEL and C1), a name the process locale cannot spell (it
+// would reach the file system cut short), and one longer than
+// kMaxNameLength characters or locale bytes.
+inline constexpr size_t kMaxNameLength = 4096;
 const char* UnsafeNameReason(const WideString& name);
 
 inline bool IsSafeEntryName(const WideString& name) { return UnsafeNameReason(name) == nullptr; }

@@ -1,5 +1,7 @@
 #include "term/plan_output.h"
 
+#include "base/text_convert.h"
+
 namespace qorv {
 
 std::string PlanText(const RunPlan& plan) {
@@ -7,7 +9,7 @@ std::string PlanText(const RunPlan& plan) {
   for (const PlanItem& item : plan.items) {
     std::string action = ActionName(item.action);
     action.resize(13, ' ');
-    out += action + " " + item.path + "\n";
+    out += action + " " + EscapeControls(item.path) + "\n";
   }
   return out + PlanTotalsText(plan) + "\n";
 }

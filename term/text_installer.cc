@@ -55,7 +55,7 @@ int TextInstaller::TakeInterrupt() { return InterruptWatch::TakeFrom(interrupts_
 
 void TextInstaller::Say(const WideString& text) {
   EndProgressLine();
-  WriteText(err_, text);
+  WriteText(err_, EscapeControls(text));
   WriteText(err_, "\n");
 }
 
@@ -78,7 +78,7 @@ void TextInstaller::SayLogPath() {
 
 void TextInstaller::Prompt(const WideString& text) {
   EndProgressLine();
-  WriteText(err_, text);
+  WriteText(err_, EscapeControls(text));
 }
 
 TextInstaller::Input TextInstaller::ReadLine(std::string* line, int* signal) {
@@ -464,7 +464,7 @@ int TextInstaller::Run() {
   if (!description.empty()) {
     WideString line = LookupText("IDS_SUCCESS_OPENDESCR");
     line.append(WideString(u": "));
-    line.append(description);
+    line.append(EscapeControls(description));
     line.push_back(u'\n');
     WriteText(out_, line);
   }

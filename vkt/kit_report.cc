@@ -16,7 +16,8 @@ namespace qorv {
 
 namespace {
 
-std::string Quoted(const WideString& text) { return "\"" + Narrow(text) + "\""; }
+// A kit's own text in a line of output: never a control sequence.
+std::string Quoted(const WideString& text) { return "\"" + EscapeControls(Narrow(text)) + "\""; }
 
 std::string LowerAscii(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -78,7 +79,7 @@ std::string ReadableTime(const FileTime& time) {
 }
 
 std::string TreeName(const WideString& name) {
-  std::string text = Narrow(name);
+  std::string text = EscapeControls(Narrow(name));
   std::replace(text.begin(), text.end(), '\\', '/');
   return text;
 }
@@ -96,7 +97,7 @@ std::string TrailerSummary(const KitReader& reader) {
 std::string ListText(const KitReader& reader) {
   std::string out = TrailerSummary(reader) + "\n";
   for (const KitDescription& d : reader.descriptions()) {
-    out += "description " + Narrow(d.language) + ": product " + Quoted(d.product) + ", provider " +
+    out += "description " + EscapeControls(Narrow(d.language)) + ": product " + Quoted(d.product) + ", provider " +
            Quoted(d.provider) + ", document \"" + TreeName(d.descriptionPath) + "\"\n";
   }
   uint64_t total = 0;
@@ -198,9 +199,9 @@ uint32_t DiffKits(KitReader& a, KitReader& b, std::string* out, std::string* pro
   std::map<std::string, const KitDescription*> descA;
   std::map<std::string, const KitDescription*> descB;
   for (const KitDescription& d : a.descriptions())
-    descA.emplace(LowerAscii(Narrow(d.language)), &d);
+    descA.emplace(LowerAscii(EscapeControls(Narrow(d.language))), &d);
   for (const KitDescription& d : b.descriptions())
-    descB.emplace(LowerAscii(Narrow(d.language)), &d);
+    descB.emplace(LowerAscii(EscapeControls(Narrow(d.language))), &d);
   auto said = [](const KitDescription& d) {
     return "product " + Quoted(d.product) + ", provider " + Quoted(d.provider) + ", document \"" +
            TreeName(d.descriptionPath) + "\"";

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/text_convert.h"
 #include "vkt/kit_report.h"
 
 namespace qorv::vkt {
@@ -80,17 +81,18 @@ bool WantsHelp(const std::vector<std::string>& args) {
 }
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "vkt: %s\nTry 'vkt --help'.\n", problem.c_str());
+  std::fprintf(stderr, "vkt: %s\nTry 'vkt --help'.\n", EscapeControls(problem).c_str());
   return kUsage;
 }
 
 int Fail(const std::string& file, const std::string& problem) {
-  std::fprintf(stderr, "vkt: %s: %s\n", file.c_str(), problem.c_str());
+  std::fprintf(stderr, "vkt: %s: %s\n", EscapeControls(file).c_str(),
+               EscapeControls(problem).c_str());
   return kFailed;
 }
 
 void Warn(const std::string& warning) {
-  std::fprintf(stderr, "vkt: warning: %s\n", warning.c_str());
+  std::fprintf(stderr, "vkt: warning: %s\n", EscapeControls(warning).c_str());
 }
 
 bool ParseNumber(const std::string& text, long long min, long long max, long long* value) {
