@@ -12,6 +12,7 @@
 #include "base/text_convert.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
+#include "fs/trusted_path.h"
 
 namespace qorv {
 
@@ -313,6 +314,8 @@ void ConfigEntryList::Write(const WideString& path) const {
   }
 
   const std::string file = ResolveTarget(Narrow(path));
+  // Never another user's file (root run with that user's HOME).
+  if (std::string foreign; !IsOwnPlace(file, &foreign)) throw ConfigWriteError(1, foreign);
   switch (ReplaceFileDurably(file, content)) {
     case ReplaceResult::kDone:
       return;

@@ -262,5 +262,39 @@ TEST_F(HostileTreeTest, NothingPlantedDuringARunReachesOutside) {
   EXPECT_GT(raced, 100);
 }
 
+// Root run with another user's HOME (sudo keeping it): that user's state is
+// neither trusted nor written. A manifest there, forged to name a file of
+// the target, removes nothing; an install writes no manifest there, and
+// fails before it is done, undone, with the owner named.
+TEST_F(HostileTreeTest, AnotherUsersStateIsNeitherTrustedNorWritten) {
+  OpenKit(KitA());
+  ASSERT_EQ(Run(shared_), 0u);
+  WriteFile(shared_ + "/mine.txt", "the administrator's");
+  const std::string manifest = ManifestPathFor(shared_ + "/");
+  Manifest forged;
+  ASSERT_EQ(LoadManifest(shared_ + "/", &forged), ManifestState::kRead);
+  ManifestFile mine{"mine.txt", 19, testing::MTime(shared_ + "/mine.txt"), {}};
+  ASSERT_TRUE(DigestOfFile(shared_ + "/mine.txt", &mine.digest));
+  forged.files.push_back(mine);
+  WriteFile(manifest, EncodeManifest(forged));
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_ / "state")) {
+    ASSERT_EQ(::lchown(entry.path().c_str(), kOther, kOther), 0);
+  }
+  ASSERT_EQ(::lchown((dir_ / "state").c_str(), kOther, kOther), 0);
+  const auto state = testing::Snapshot(dir_ / "state");
+
+  EXPECT_NE(Run(shared_, true), 0u);
+  EXPECT_EQ(ReadFile(shared_ + "/mine.txt"), "the administrator's");
+  EXPECT_EQ(ReadFile(shared_ + "/top.cf"), "A top");
+
+  const auto target = testing::Snapshot(shared_);
+  OpenKit(KitB());
+  EXPECT_NE(Run(shared_), 0u);
+  EXPECT_EQ(testing::Snapshot(shared_), target);
+  EXPECT_EQ(testing::Snapshot(dir_ / "state"), state);
+  EXPECT_EQ(std::string(cause_.what), "IDS_CAUSE_MANIFEST");
+  EXPECT_NE(cause_.reason.find("owned by user 65534 (nobody)"), std::string::npos) << cause_.reason;
+}
+
 }  // namespace
 }  // namespace qorv

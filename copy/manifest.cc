@@ -12,6 +12,7 @@
 #include "config/launcher_settings.h"
 #include "fs/file_util.h"
 #include "fs/path.h"
+#include "fs/trusted_path.h"
 
 namespace qorv {
 
@@ -188,6 +189,8 @@ ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest) {
   std::string path = ManifestPathFor(targetRoot);
   std::string text;
   bool missing = false;
+  std::string foreign;
+  if (!path.empty() && !IsOwnPlace(path, &foreign)) return ManifestState::kDamaged;
   if (path.empty() || !ReadFileToString(path, &text, &missing)) {
     return missing ? ManifestState::kNone : ManifestState::kDamaged;
   }

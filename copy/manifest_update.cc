@@ -13,6 +13,7 @@
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
 #include "fs/path.h"
+#include "fs/trusted_path.h"
 #include "kit/kit_reader.h"
 
 namespace qorv {
@@ -68,6 +69,10 @@ Manifest CopyJob::NewManifest(const std::string& kitIdentity) const {
 uint32_t CopyJob::ReplaceManifest(const Manifest& manifest) {
   const std::string path = ManifestPathFor(changes_.targetRoot());
   if (path.empty()) return kErrorPathNotFound;
+  // Never into another user's state (root run with that user's HOME).
+  if (std::string foreign; !IsOwnPlace(path, &foreign)) {
+    return Failing(kErrorInvalidParameter, FailureCause{"IDS_CAUSE_MANIFEST", path, foreign});
+  }
   std::string old;
   bool missing = false;
   const bool hadOld = ReadFileToString(path, &old, &missing);

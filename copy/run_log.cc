@@ -15,6 +15,7 @@
 #include "copy/manifest.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
+#include "fs/trusted_path.h"
 
 namespace qorv {
 
@@ -47,7 +48,10 @@ std::string OpenRunLog(int argc, const char* const* argv) {
   Log& log = TheLog();
   std::lock_guard<std::mutex> lock(log.mutex);
   const std::string directory = RunLogDirectory();
-  if (directory.empty() || ShellMakeDirs(directory) != 0) return std::string();
+  std::string foreign;
+  if (directory.empty() || !IsOwnPlace(directory, &foreign) || ShellMakeDirs(directory) != 0) {
+    return std::string();
+  }
   // The oldest go: names begin with the time, so sorting sorts by age.
   std::vector<std::string> names;
   if (ListNames(directory, &names)) {

@@ -74,14 +74,33 @@ bool ReadFully(int fd, std::string* content) {
   }
 }
 
-bool ReadFileToString(const std::string& path, std::string* content, bool* missing) {
+bool ReadFileToString(const std::string& path, std::string* content, bool* missing,
+                      size_t limit) {
   if (missing != nullptr) *missing = false;
-  ScopedFd fd = OpenFile(path, O_RDONLY);
+  // Opening a pipe for reading waits for a writer unless it is told not to.
+  ScopedFd fd = OpenFile(path, O_RDONLY | O_NONBLOCK);
   if (!fd.IsValid()) {
     if (missing != nullptr) *missing = errno == ENOENT || errno == ENOTDIR;
     return false;
   }
-  return ReadFully(fd.Get(), content);
+  struct stat st;
+  if (!StatOf(fd.Get(), &st)) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  const size_t before = content->size();
+  if (static_cast<uint64_t>(st.st_size) > limit) {
+    errno = EFBIG;
+    return false;
+  }
+  if (!ReadFully(fd.Get(), content)) return false;
+  if (content->size() - before > limit) {  // it grew while it was read
+    content->resize(before);
+    errno = EFBIG;
+    return false;
+  }
+  return true;
 }
 
 bool ListNames(const std::string& directory, std::vector<std::string>* names) {

@@ -50,8 +50,13 @@ bool WriteFully(int fd, std::string_view bytes);
 // the descriptor's offset is left alone).
 bool ReadFully(int fd, std::string* content);
 // Reads the whole file at `path`. *missing (optional) tells a file that is
-// not there (or whose directory is not) from one that cannot be read.
-bool ReadFileToString(const std::string& path, std::string* content, bool* missing = nullptr);
+// not there (or whose directory is not) from one that cannot be read. Only
+// a regular file of at most `limit` bytes is read: a pipe, a device or a
+// link to one put in its place fails at once (errno EINVAL), a larger file
+// with EFBIG, so that no such file can make the caller wait or fill memory.
+inline constexpr size_t kReadLimit = size_t{64} << 20;
+bool ReadFileToString(const std::string& path, std::string* content, bool* missing = nullptr,
+                      size_t limit = kReadLimit);
 
 // The names in `directory` except "." and "..", in the order the file
 // system gives them; false when it cannot be read.

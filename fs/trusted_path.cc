@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -164,6 +165,28 @@ bool OpenParentTrusted(const std::string& path, PathParent* parent) {
                                                         : trimmed.substr(0, slash));
   parent->name = std::move(name);
   return parent->directory.IsValid();
+}
+
+std::string ForeignOwnerText(uid_t owner) {
+  std::string text = "owned by user " + std::to_string(owner);
+  if (const struct passwd* user = ::getpwuid(owner)) text += std::string(" (") + user->pw_name + ")";
+  return text + ", not by the user running this program";
+}
+
+bool IsOwnPlace(const std::string& path, std::string* problem) {
+  std::string place = path;
+  while (place.size() > 1 && place.back() == '/') place.pop_back();
+  for (;;) {
+    struct stat st;
+    if (Sys().lstat(place.c_str(), &st) == 0) {
+      if (TrustedOwner(st.st_uid)) return true;
+      *problem = place + ": " + ForeignOwnerText(st.st_uid);
+      return false;
+    }
+    const size_t slash = place.rfind('/');
+    if (slash == std::string::npos || place == "/") return true;  // nothing of anybody's there
+    place = slash == 0 ? std::string("/") : place.substr(0, slash);
+  }
 }
 
 bool TakeRefusedLink(RefusedLink* link) {

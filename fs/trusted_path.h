@@ -47,6 +47,15 @@ struct RefusedLink {
 };
 bool TakeRefusedLink(RefusedLink* link);
 
+// Whether the user may keep state at `path` (a manifest, a log, the
+// launcher file): the file, when it is there, and the nearest directory on
+// the way to it that exists belong to the effective user or root. Root run
+// with another user's HOME then never writes into, or acts on, that user's
+// files. When not, `*problem` says whose they are.
+bool IsOwnPlace(const std::string& path, std::string* problem);
+// "owned by user 1000 (alice), not by the user running this program"
+std::string ForeignOwnerText(uid_t owner);
+
 // Resolving the directory of the last change again costs one call: each
 // thread keeps it open. After a directory is removed or moved, every
 // thread resolves afresh.
