@@ -106,8 +106,11 @@ with open(os.path.join(LOGS, sorted(os.listdir(LOGS))[-1])) as f:
 check(len(re.findall(r"^ *[\d.]+ keep ", log, re.M)) == 3, "a second run logs what it kept", log)
 
 for _ in range(22):
-    run(["usecwd", "--dry-run", "-D" + target], kit)
+    run(["usecwd", "-S", "-D" + target], kit)
 check(len(os.listdir(LOGS)) == 20, "the last 20 logs are kept", len(os.listdir(LOGS)))
+before = sorted(os.listdir(LOGS))
+run(["usecwd", "--dry-run", "-D" + target], kit)
+check(sorted(os.listdir(LOGS)) == before, "a dry run writes no log and prunes none")
 
 # --- For scripts -----------------------------------------------------------------------
 r = subprocess.run([SETUP, "--version"], capture_output=True, text=True, env=ENV)

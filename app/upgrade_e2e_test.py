@@ -164,7 +164,14 @@ for delay in (0.05, 0.15, 0.3):
     time.sleep(delay)
     p.send_signal(signal.SIGKILL)
     p.wait()
-    run(["--uninstall", "--dry-run", "-D" + TARGET], WORK)  # any start recovers
+    left = snapshot(TARGET) if os.path.exists(TARGET) else {}
+    pending = run_dirs()
+    r = run(["--uninstall", "--dry-run", "-D" + TARGET], WORK)
+    check((snapshot(TARGET) if os.path.exists(TARGET) else {}) == left and run_dirs() == pending
+          and ("an interrupted run there is undone by the next run" not in r.stderr or pending),
+          "a dry run undoes nothing and says what the next run will undo", r.stderr)
+    # Any other start recovers.
+    run(["--uninstall", "-S", "-D" + os.path.join(WORK, "nothing-here")], WORK)
     after = snapshot(TARGET) if os.path.exists(TARGET) else {}
     if after == installed:
         outcomes.add("undone")
