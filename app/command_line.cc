@@ -77,6 +77,11 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
     if (option == 'D') {
       result.hasTarget = true;
       result.target = toWide(NarrowString(arg + 2));
+      if (!(toNarrow(result.target) == NarrowString(arg + 2))) {
+        result.targetProblem = EscapeControls(std::string(arg)) +
+                               ": the directory's name is not valid text in the current "
+                               "locale's encoding; no directory of that name is used";
+      }
       if (arg[2] == '\0')
         result.problems.push_back(std::string(arg) + " needs a directory: -D<dir>");
       continue;

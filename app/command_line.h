@@ -33,6 +33,10 @@ struct CommandLine {
   bool help = false;       // -h, -?, --help: print the usage and end
   bool hasTarget = false;  // -D<dir> given
   WideString target;       // its directory, as written
+  // The directory's bytes are not text in the locale's encoding: it could
+  // only be read cut short, so there is no target to install into. Why, to
+  // say before anything else happens (the wizard too).
+  std::string targetProblem;
   // --wait=SECONDS: how long to wait for another installation into the same
   // directory to end; -1 (no option): as long as it takes.
   int waitSeconds = -1;

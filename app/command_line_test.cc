@@ -109,6 +109,14 @@ TEST(CommandLineTest, TargetDirectoryIsReadWhereverItStandsAndTheLastCounts) {
   EXPECT_TRUE(empty.target.empty());
   ASSERT_EQ(empty.problems.size(), 1u);
   EXPECT_NE(empty.problems[0].find("-D"), std::string::npos);
+
+  // Bytes that are not text in the locale would be read cut short (".../bad"
+  // for ".../bad\xff"): refused, never taken as another directory.
+  EXPECT_TRUE(line.targetProblem.empty());
+  for (const char* bad : {"-D/srv/bad\xff", "-D/srv/\xc3(x", "-D/srv/a\xed\xa0\x80"}) {
+    CommandLine refused = Scan({"-S", bad}, "C.UTF-8");
+    EXPECT_NE(refused.targetProblem.find("not valid text"), std::string::npos) << bad;
+  }
 }
 
 TEST(CommandLineTest, HelpSpellings) {

@@ -72,6 +72,11 @@ int CInstallerApp::Run() {
     std::puts("qorv-setup " QORV_VERSION);
     return 0;
   }
+  if (!line.targetProblem.empty()) {
+    // Never another directory than the one named: not even by the wizard.
+    std::fprintf(stderr, "qorv-setup: %s\n", line.targetProblem.c_str());
+    return kTextWrongCommandLine;
+  }
   languageNumber_ = line.languageNumber;
   SetCurrentLanguage(languageNumber_);
   title_ = LookupText("IDR_MAINFRAME");
