@@ -89,7 +89,8 @@ def differences(*trees):
 
 def run(args, cwd, **kw):
     return subprocess.run([SETUP] + args, cwd=cwd, env=ENV, capture_output=True, text=True,
-                          stdin=kw.pop("stdin", subprocess.DEVNULL), timeout=300, **kw)
+                          stdin=kw.pop("stdin", subprocess.DEVNULL), timeout=kw.pop("timeout", 300),
+                          **kw)
 
 
 class Terminal:
