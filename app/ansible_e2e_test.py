@@ -175,6 +175,48 @@ if os.geteuid() == 0:
           "and recorded in that user's launcher file", recorded)
     r = play(other)
     check(not r.get("failed") and r.get("changed") is False, "another user, again: not changed", r)
+
+    # Check mode as that user leaves nothing behind, not even the work folder.
+    shutil.rmtree(os.path.join(home, ".cache"), ignore_errors=True)
+    r = play(other, check_mode=True)
+    check(not r.get("failed") and not os.path.exists(os.path.join(home, ".cache")),
+          "check mode as another user creates no work folder", r)
+
+    # The user points the work folder at root's private folder: the module's
+    # file work is the user's own, so nothing of root's changes.
+    private = os.path.join(WORK, "root-only")
+    os.makedirs(private, mode=0o700)
+    with open(os.path.join(private, "shadow"), "w") as f:
+        f.write("root only")
+    os.chmod(os.path.join(private, "shadow"), 0o600)
+    guarded = snapshot(private)
+    owners = {n: os.lstat(os.path.join(private, n)).st_uid for n in os.listdir(private)}
+    os.makedirs(os.path.join(home, ".cache/qorv"), exist_ok=True)
+    shutil.rmtree(os.path.join(home, ".cache/qorv/tmp"), ignore_errors=True)
+    os.symlink(private, os.path.join(home, ".cache/qorv/tmp"))
+    subprocess.run(["chown", "-hR", user, os.path.join(home, ".cache")], check=True)
+    r = play(other)
+    check(snapshot(private) == guarded and owners == {
+        n: os.lstat(os.path.join(private, n)).st_uid for n in os.listdir(private)},
+        "a link the user plants for the work folder leads root nowhere", r)
+    os.unlink(os.path.join(home, ".cache/qorv/tmp"))
+
+    # A program planted beside a kit in a folder anyone can write is not run.
+    shared = os.path.join(WORK, "shared-kits")
+    os.makedirs(shared)
+    os.chmod(shared, 0o1777)
+    shutil.copy2(kit, os.path.join(shared, "qorv.vkt"))
+    marker = os.path.join(WORK, "planted-ran")
+    planted = os.path.join(shared, "qorv-setup")
+    with open(planted, "w") as f:
+        f.write("#!/bin/sh\ntouch %s\n" % marker)
+    os.chmod(planted, 0o755)
+    os.chown(planted, pwd.getpwnam(user).pw_uid, -1)
+    r = play({"qorv.kits.qorv_kit": {"kit": os.path.join(shared, "qorv.vkt"),
+                                     "dest": os.path.join(WORK, "planted-target")}})
+    check(r.get("failed") is True and "is not run" in r.get("msg", "")
+          and not os.path.exists(marker),
+          "a program planted beside the kit in a shared folder is refused, never run", r)
     subprocess.run(["userdel", "-r", user], capture_output=True)
 else:
     check(False, "another user's run needs root")

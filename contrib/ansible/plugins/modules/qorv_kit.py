@@ -149,6 +149,7 @@ import json
 import os
 import pwd
 import shutil
+import stat
 import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
@@ -209,13 +210,37 @@ def failure(result, stderr):
     return " ".join(lines[-3:]) or "qorv-setup failed"
 
 
-def find_installer(module, kit):
+def unsafe_program(path, uid):
+    """Why the program at `path` must not be run for a user `uid` (None when
+    it may): it, and the folder it is in, must belong to root or to that
+    user, and nobody else may change them (a folder anyone can write, even a
+    sticky one, lets anyone put a program of that name there first)."""
+    folder = os.path.dirname(os.path.abspath(path)) or "/"
+    for place in (path, folder):
+        try:
+            st = os.lstat(place)
+        except OSError as error:
+            return "%s: %s" % (place, error.strerror)
+        if place == path and not stat.S_ISREG(st.st_mode):
+            return "%s: not a regular file" % place
+        if st.st_uid not in (0, uid):
+            return "%s: owned by user %d, neither root nor the installing user" % (place, st.st_uid)
+        if st.st_mode & (stat.S_IWGRP | stat.S_IWOTH):
+            return "%s: others may change it" % place
+    return None
+
+
+def find_installer(module, kit, uid):
     installer = module.params["installer"]
     if installer:
         return installer
     if kit:
         beside = os.path.join(os.path.dirname(kit), "qorv-setup")
         if os.path.isfile(beside) and os.access(beside, os.X_OK):
+            why = unsafe_program(beside, uid)
+            if why:
+                module.fail_json(msg="qorv-setup beside the kit is not run: %s; give installer "
+                                     "or use a bundled kit" % why)
             return beside
     found = shutil.which("qorv-setup")
     if not found:
@@ -225,37 +250,89 @@ def find_installer(module, kit):
 
 
 def run_as(module, user):
-    """Environment, start function and temporary directory for a run as
-    `user` (None: as we are)."""
+    """Environment and start function for a run as `user` (None: as we
+    are), and the user's uid."""
     env = dict(os.environ)
     for name in ("DISPLAY", "WAYLAND_DISPLAY", "XDG_STATE_HOME"):
         env.pop(name, None)
     env["LC_ALL"] = "C.UTF-8"
     if not user:
-        return env, None, None
+        return env, None, os.getuid()
     try:
         account = pwd.getpwnam(user)
     except KeyError:
         module.fail_json(msg="no such user: %s" % user)
     if account.pw_uid == os.getuid():
-        return env, None, None
+        return env, None, os.getuid()
     if os.geteuid() != 0:
         module.fail_json(msg="running as %s needs become (root)" % user)
-    # The user's own temporary directory, the same every run, so that a run
-    # the host did not live to finish is undone by the next one.
-    temp = account.pw_dir
-    for part in (".cache", "qorv", "tmp"):
-        temp = os.path.join(temp, part)
-        if not os.path.isdir(temp):
-            os.mkdir(temp, 0o700)
-            os.chown(temp, account.pw_uid, account.pw_gid)
-    env.update(HOME=account.pw_dir, USER=user, LOGNAME=user, TMPDIR=temp)
+    env.update(HOME=account.pw_dir, USER=user, LOGNAME=user)
 
     def start():
         os.setgid(account.pw_gid)
         os.initgroups(user, account.pw_gid)
         os.setuid(account.pw_uid)
-    return env, start, (temp, account.pw_uid, account.pw_gid)
+    return env, start, account.pw_uid
+
+
+def as_user(start, work):
+    """Runs `work()` in a child that has become the user (`start`): every
+    file it makes, copies or removes is the user's own doing, so no link the
+    user plants can turn it into root's. Returns what `work` returned (a
+    string), or raises OSError with the child's reason."""
+    reader, writer = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(reader)
+        code = 0
+        try:
+            start()
+            answer = work() or ""
+        except BaseException as error:  # noqa: B902 - everything goes to the parent
+            answer, code = str(error), 1
+        os.write(writer, answer.encode("utf-8", "surrogateescape"))
+        os._exit(code)
+    os.close(writer)
+    chunks = []
+    while True:
+        chunk = os.read(reader, 65536)
+        if not chunk:
+            break
+        chunks.append(chunk)
+    os.close(reader)
+    _, status = os.waitpid(pid, 0)
+    answer = b"".join(chunks).decode("utf-8", "surrogateescape")
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise OSError(answer)
+    return answer
+
+
+def prepare_as_user(start, home, kit_fd, bundled, check_mode):
+    """The user's work folder holding a copy of the kit (read by root from
+    `kit_fd`), made by the user: under ~/.cache/qorv/tmp, the same every run
+    so that a run the host did not live to finish is undone by the next one;
+    in check mode in a fresh folder of the system's temporary directory, so
+    that nothing of it stays. Answers the temporary directory and the work
+    folder, tab-separated."""
+    def work():
+        if check_mode:
+            temp = tempfile.mkdtemp(prefix="qorv-check-")
+        else:
+            temp = os.path.join(home, ".cache", "qorv", "tmp")
+            os.makedirs(temp, mode=0o700, exist_ok=True)
+        workdir = tempfile.mkdtemp(prefix="qorv-kit-", dir=temp)
+        name = os.path.join(workdir, "installer" if bundled else "kit-copy.vkt")
+        out = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW,
+                      0o755 if bundled else 0o644)
+        with os.fdopen(out, "wb") as copy:
+            os.lseek(kit_fd, 0, os.SEEK_SET)
+            while True:
+                block = os.read(kit_fd, 1 << 20)
+                if not block:
+                    break
+                copy.write(block)
+        return temp + "\t" + workdir
+    return as_user(start, work).split("\t")
 
 
 def main():
@@ -277,28 +354,47 @@ def main():
     absent = params["state"] == "absent"
     if kit and not os.path.isfile(kit):
         module.fail_json(msg="no kit at %s on the host" % kit)
-    env, start, owner = run_as(module, params["user"])
+    env, start, uid = run_as(module, params["user"])
 
     workdir = None
+    cleanup = None
     bundled = kit and os.access(kit, os.X_OK) and not kit.endswith(".vkt")
-    if kit:
-        workdir = tempfile.mkdtemp(prefix="qorv-kit-", dir=owner[0] if owner else None)
-        if owner:
-            # Another user may not reach the kit where it is (the connecting
-            # user's temporary directory): a copy of that user's own.
-            os.chown(workdir, owner[1], owner[2])
-            copy = os.path.join(workdir, "installer" if bundled else "kit-copy.vkt")
-            shutil.copyfile(kit, copy)
-            os.chmod(copy, 0o755 if bundled else 0o644)
-            os.chown(copy, owner[1], owner[2])
-            kit = copy
+    if kit and start:
+        # Another user may not reach the kit where it is (the connecting
+        # user's temporary directory): a copy of that user's own, made as
+        # that user. Root only reads the kit.
+        try:
+            kit_fd = os.open(kit, os.O_RDONLY | os.O_NOFOLLOW)
+        except OSError as error:
+            module.fail_json(msg="cannot read the kit %s: %s" % (kit, error.strerror))
+        try:
+            temp, workdir = prepare_as_user(start, env["HOME"], kit_fd, bundled,
+                                            module.check_mode)
+        except OSError as error:
+            module.fail_json(msg="cannot prepare the kit for %s: %s" % (params["user"], error))
+        finally:
+            os.close(kit_fd)
+        env["TMPDIR"] = temp
+        kit = os.path.join(workdir, "installer" if bundled else "kit-copy.vkt")
+        cleanup = temp if module.check_mode else workdir
+    elif kit:
+        workdir = tempfile.mkdtemp(prefix="qorv-kit-")
+        cleanup = workdir
+        if bundled:
+            why = unsafe_program(kit, uid)
+            if why:
+                module.fail_json(msg="the bundled kit is not run: %s" % why)
     if bundled:
         cmd = [kit]
     else:
-        cmd = [find_installer(module, params["kit"])]
+        cmd = [find_installer(module, params["kit"], uid)]
         if kit:
             # The installer takes qorv.vkt from the current directory.
-            os.symlink(os.path.abspath(kit), os.path.join(workdir, "qorv.vkt"))
+            link = os.path.join(workdir, "qorv.vkt")
+            if start:
+                as_user(start, lambda: os.symlink(os.path.abspath(kit), link))
+            else:
+                os.symlink(os.path.abspath(kit), link)
             cmd.append("usecwd")
     if absent:
         cmd.append("--uninstall")
@@ -313,8 +409,13 @@ def main():
     try:
         rc, stdout, stderr = run(module, cmd, workdir, env, start)
     finally:
-        if workdir:
-            shutil.rmtree(workdir, ignore_errors=True)
+        if cleanup and start:
+            try:
+                as_user(start, lambda: shutil.rmtree(cleanup, ignore_errors=True))
+            except OSError:
+                pass
+        elif cleanup:
+            shutil.rmtree(cleanup, ignore_errors=True)
 
     items, totals, result = parse_lines(stdout)
     out = dict(cmd=cmd, rc=rc, changed=False)

@@ -55,5 +55,52 @@ class ParseTest(unittest.TestCase):
             self.assertEqual(qorv_kit.failure(result, stderr), message)
 
 
+
+class ProgramTest(unittest.TestCase):
+    """Which programs the module runs as root: never one that another user
+    could have put or changed there."""
+
+    def test_only_programs_nobody_else_can_change_are_run(self):
+        import shutil
+        import tempfile
+        root = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, root)
+        me = os.getuid()
+
+        def program(folder, folder_mode=0o755, mode=0o755, owner=None, link=False):
+            path = os.path.join(root, folder)
+            os.makedirs(path, exist_ok=True)
+            os.chmod(path, folder_mode)
+            program = os.path.join(path, "qorv-setup")
+            if link:
+                os.symlink("/bin/true", program)
+                return program
+            with open(program, "w") as f:
+                f.write("#!/bin/sh\n")
+            os.chmod(program, mode)
+            if owner is not None:
+                os.chown(program, owner, owner)
+            return program
+
+        cases = [
+            (program("own"), None),
+            (program("shared", folder_mode=0o1777), "others may change it"),
+            (program("group", folder_mode=0o775), "others may change it"),
+            (program("writable", mode=0o757), "others may change it"),
+            (program("link", link=True), "not a regular file"),
+        ]
+        if me == 0:
+            cases.append((program("planted", owner=65534), "owned by user 65534"))
+        for path, why in cases:
+            answer = qorv_kit.unsafe_program(path, me)
+            if why is None:
+                self.assertIsNone(answer, path)
+            else:
+                self.assertIn(why, answer or "", path)
+        # The installing user's own program is as good as root's.
+        if me == 0:
+            self.assertIsNone(qorv_kit.unsafe_program(program("user", owner=1000), 1000))
+
+
 if __name__ == "__main__":
     unittest.main()
