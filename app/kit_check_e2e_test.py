@@ -108,9 +108,25 @@ r = subprocess.run([bundle, "usecwd", "-S", "-D" + TARGET], cwd=shipped, env=ENV
 check(r.returncode == 0 and "signed by key" in r.stderr and "checksum" not in r.stderr
       and os.path.exists(os.path.join(TARGET, "b/data.bin")),
       "the bundled installer installs the kit it carries, not the one beside it", r.stderr)
-r = subprocess.run([VKT, "verify", "--key", os.path.join(WORK, "key.pub"), bundle],
+# The kit's signature alone does not vouch for the program around it: the
+# bundle is signed, over both, once it is made.
+key = os.path.join(WORK, "key")
+r = subprocess.run([VKT, "verify", "--key", key + ".pub", bundle], capture_output=True, text=True)
+check(r.returncode == 1 and "the program is not signed" in r.stderr,
+      "vkt verify --key refuses a bundle whose program is not signed", r.stdout + r.stderr)
+r = subprocess.run([VKT, "sign", "--key", key, bundle], capture_output=True, text=True)
+check(r.returncode == 0, "vkt sign signs the bundle", r.stderr)
+r = subprocess.run([VKT, "verify", "--key", key + ".pub", bundle], capture_output=True, text=True)
+check(r.returncode == 0 and "program: digest matches, signed by key" in r.stdout,
+      "vkt verify checks the kit inside and the program around it", r.stdout + r.stderr)
+other = os.path.join(WORK, "someone-elses")
+shutil.copy("/bin/true", other)
+r = subprocess.run([VKT, "bundle", "--installer", other, "-o", other + "-bundle",
+                    os.path.join(small, "qorv.vkt")], capture_output=True, text=True)
+r = subprocess.run([VKT, "verify", "--key", key + ".pub", other + "-bundle"],
                    capture_output=True, text=True)
-check(r.returncode == 0, "vkt verify checks the kit inside", r.stdout + r.stderr)
+check(r.returncode == 1 and "the program is not signed" in r.stderr,
+      "the vendor's signed kit around another program does not verify", r.stdout + r.stderr)
 
 reset_home()
 shutil.rmtree(TARGET, ignore_errors=True)

@@ -12,6 +12,7 @@
 
 #include "fs/file_util.h"
 #include "kit/kit_format.h"
+#include "kit/program_seal.h"
 
 namespace qorv {
 
@@ -138,12 +139,26 @@ bool WriteBundle(const std::string& installer, const std::string& kit, const std
     return false;
   }
   // An installer that carries a kit already gives only its own bytes.
-  const uint64_t programSize = program.kit.bundled ? program.kit.offset : program.size;
+  uint64_t programSize = program.kit.bundled ? program.kit.offset : program.size;
+  ProgramSeal seal;
+  std::string problem;
+  if (program.kit.bundled &&
+      ReadProgramSeal(program.fd.Get(), program.kit, &seal, &problem) == TrailerState::kPresent) {
+    programSize = seal.offset;
+  }
+  // The program's digest goes with it, for `vkt verify` and for the
+  // signatures `vkt sign` adds over program and kit.
+  seal = ProgramSeal{};
+  if (!DigestOfRange(program.fd.Get(), programSize, &seal.programDigest)) {
+    *error = installer + ": cannot be read: " + std::strerror(errno);
+    return false;
+  }
+  const std::string sealBytes = EncodeProgramSeal(seal);
 
   const ReplaceResult result = ReplaceFileDurably(out, NewFileMode::kExact, 0755, [&](int file) {
-    return CopyRange(program.fd.Get(), 0, programSize, file) &&
+    return CopyRange(program.fd.Get(), 0, programSize, file) && WriteFully(file, sealBytes) &&
            CopyRange(kitFile.fd.Get(), 0, kitFile.size, file) &&
-           WriteFully(file, EncodeBundleFooter(programSize, kitFile.size));
+           WriteFully(file, EncodeBundleFooter(programSize + sealBytes.size(), kitFile.size));
   });
   if (result != ReplaceResult::kDone) {
     *error = out + ": cannot be written: " + std::strerror(errno);

@@ -1,5 +1,6 @@
 #include "kit/kit_bundle.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,6 +13,7 @@
 #include "kit/kit_reader.h"
 #include "kit/kit_trailer.h"
 #include "kit/kit_writer.h"
+#include "kit/program_seal.h"
 #include "testing/scratch_dir.h"
 
 namespace qorv {
@@ -72,6 +74,14 @@ class KitBundleFileTest : public ::testing::Test {
     return kit;
   }
 
+  // The seal a bundle of installer_ carries before any signature.
+  std::string Seal() const {
+    const std::string program = ReadFile(installer_);
+    ProgramSeal seal;
+    seal.programDigest = Sha256Of(program.data(), program.size());
+    return EncodeProgramSeal(seal);
+  }
+
   testing::ScratchDir dir_;
   const std::string installer_ = dir_ / "qorv-setup";
 };
@@ -85,8 +95,8 @@ TEST_F(KitBundleFileTest, KitsInsideInstallersReadAsTheKits) {
     const std::string bundle = dir_ / "bundle";
     std::string error;
     ASSERT_TRUE(WriteBundle(installer_, kit, bundle, &error)) << error;
-    EXPECT_EQ(ReadFile(bundle), ReadFile(installer_) + ReadFile(kit) +
-                                    EncodeBundleFooter(5004, ReadFile(kit).size()));
+    EXPECT_EQ(ReadFile(bundle), ReadFile(installer_) + Seal() + ReadFile(kit) +
+                                    EncodeBundleFooter(5004 + kMinSealSize, ReadFile(kit).size()));
     struct stat st;
     ASSERT_EQ(::stat(bundle.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
@@ -104,7 +114,7 @@ TEST_F(KitBundleFileTest, KitsInsideInstallersReadAsTheKits) {
 
     // One byte of the carried kit flipped: refused when the kit can tell.
     std::string damaged = ReadFile(bundle);
-    damaged[5004 + ReadFile(kit).size() / 2] ^= 0x10;
+    damaged[5004 + kMinSealSize + ReadFile(kit).size() / 2] ^= 0x10;
     WriteFile(bundle, damaged);
     if (trailer) {
       EXPECT_EQ(reader.Open(bundle), kErrorInvalidData);
@@ -113,8 +123,8 @@ TEST_F(KitBundleFileTest, KitsInsideInstallersReadAsTheKits) {
     // Bundling again replaces the kit carried, never stacks a second one.
     const std::string other = MakeKit("other.vkt", 1, trailer);
     ASSERT_TRUE(WriteBundle(bundle, other, bundle, &error)) << error;
-    EXPECT_EQ(ReadFile(bundle), ReadFile(installer_) + ReadFile(other) +
-                                    EncodeBundleFooter(5004, ReadFile(other).size()));
+    EXPECT_EQ(ReadFile(bundle), ReadFile(installer_) + Seal() + ReadFile(other) +
+                                    EncodeBundleFooter(5004 + kMinSealSize, ReadFile(other).size()));
   }
 }
 
@@ -167,9 +177,12 @@ TEST_F(KitBundleFileTest, StrayBytesAfterAProgramAreFound) {
   const std::vector<Case> cases = {
       {"the program alone", program, 0},
       {"with its whole kit", whole, 0},
-      {"cut by one byte", whole.substr(0, whole.size() - 1), kitSize + kBundleFooterSize - 1},
-      {"cut to half the kit", whole.substr(0, program.size() + kitSize / 2), kitSize / 2},
-      {"footer damaged", badFooter, kitSize + kBundleFooterSize},
+      // The program's seal and what is left of the kit.
+      {"cut by one byte", whole.substr(0, whole.size() - 1),
+       kMinSealSize + kitSize + kBundleFooterSize - 1},
+      {"cut to half the kit", whole.substr(0, program.size() + kMinSealSize + kitSize / 2),
+       kMinSealSize + kitSize / 2},
+      {"footer damaged", badFooter, kMinSealSize + kitSize + kBundleFooterSize},
       {"a kit, not a program", ReadFile(kit), 0},
       {"a program cut inside itself", program.substr(0, program.size() / 2), 0},
   };
@@ -179,6 +192,81 @@ TEST_F(KitBundleFileTest, StrayBytesAfterAProgramAreFound) {
     EXPECT_EQ(StrayBytesAfterProgram(dir_ / "file"), c.stray);
   }
   EXPECT_EQ(StrayBytesAfterProgram(dir_ / "missing"), 0u);
+}
+
+// A signed bundle is signed over its program and its kit together: the
+// vendor's signed kit around another program, a program changed after
+// signing, and a bundle made before programs were sealed all lack a valid
+// signature of the program by the vendor's key; the signed bundle has one,
+// and still reads as its kit.
+TEST_F(KitBundleFileTest, SignaturesOfABundleCoverItsProgram) {
+  SecretKey vendor;
+  SecretKey other;
+  ASSERT_TRUE(GenerateKeyPair(&vendor));
+  ASSERT_TRUE(GenerateKeyPair(&other));
+  const std::string kit = MakeKit("k.vkt", 2, true);
+  std::string error;
+  ASSERT_TRUE(SignKit(kit, vendor, &error)) << error;
+  const std::string someoneElses = dir_ / "true";
+  WriteFile(someoneElses, std::string("\177ELF") + std::string(700, 'x'));
+
+  enum class Make { kSigned, kUnsigned, kOtherProgram, kProgramChanged, kOtherKey, kUnsealed };
+  struct Case {
+    const char* what;
+    Make make;
+    TrailerState seal;
+    bool programMatches;
+    bool signedByVendor;
+  } cases[] = {
+      {"signed by the vendor", Make::kSigned, TrailerState::kPresent, true, true},
+      {"bundled, not signed", Make::kUnsigned, TrailerState::kPresent, true, false},
+      {"the signed kit around another program", Make::kOtherProgram, TrailerState::kPresent, true,
+       false},
+      {"the program changed after signing", Make::kProgramChanged, TrailerState::kPresent, false,
+       true},
+      {"signed by another key", Make::kOtherKey, TrailerState::kPresent, true, false},
+      {"bundled before programs were sealed", Make::kUnsealed, TrailerState::kAbsent, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string bundle = dir_ / "bundle";
+    const std::string program = c.make == Make::kOtherProgram ? someoneElses : installer_;
+    ASSERT_TRUE(WriteBundle(program, kit, bundle, &error)) << error;
+    if (c.make == Make::kSigned || c.make == Make::kProgramChanged) {
+      ASSERT_TRUE(SignKit(bundle, vendor, &error)) << error;
+    }
+    if (c.make == Make::kOtherKey) {
+      ASSERT_TRUE(SignKit(bundle, other, &error)) << error;
+    }
+    if (c.make == Make::kProgramChanged) {
+      std::string bytes = ReadFile(bundle);
+      bytes[100] ^= 1;
+      WriteFile(bundle, bytes);
+    }
+    if (c.make == Make::kUnsealed) {
+      WriteFile(bundle, ReadFile(installer_) + ReadFile(kit) +
+                            EncodeBundleFooter(5004, ReadFile(kit).size()));
+    }
+    KitReader reader;
+    ASSERT_EQ(reader.Open(bundle, KitReader::Strictness::kVerify), 0u) << reader.Problem();
+    EXPECT_EQ(reader.EntryCount(), 2u);
+    KitExtent extent;
+    ASSERT_TRUE(KitExtentOfPath(bundle, &extent));
+    ScopedFd fd = OpenFile(bundle, O_RDONLY);
+    ProgramSeal seal;
+    std::string problem;
+    ASSERT_EQ(ReadProgramSeal(fd.Get(), extent, &seal, &problem), c.seal) << problem;
+    Digest digest{};
+    ASSERT_TRUE(DigestOfRange(fd.Get(), seal.offset, &digest));
+    EXPECT_EQ(c.seal == TrailerState::kPresent && digest == seal.programDigest, c.programMatches);
+    EXPECT_EQ(ValidProgramSignatureBy(seal, reader.Trailer().digest, vendor.publicKey) != nullptr,
+              c.signedByVendor);
+    EXPECT_NE(ValidSignatureBy(reader.Trailer(), vendor.publicKey), nullptr);  // the kit's own
+  }
+  // A changed program is not signed again over its new bytes.
+  const std::string bundle = dir_ / "bundle";
+  EXPECT_FALSE(SignKit(bundle, vendor, &error));
+  EXPECT_EQ(error, "an installer bundled before programs were sealed: bundle it again");
 }
 
 }  // namespace

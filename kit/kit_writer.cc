@@ -17,6 +17,7 @@
 #include "kit/kit_format.h"
 #include "kit/kit_names.h"
 #include "kit/kit_trailer.h"
+#include "kit/program_seal.h"
 
 namespace qorv {
 
@@ -208,6 +209,55 @@ bool WriteKitTo(const KitContent& content, int fd, std::string* error,
   return true;
 }
 
+namespace {
+
+// Replaces `key`'s signature among `all` by `signature`.
+void PutSignature(std::vector<KitSignature>* all, const KitSignature& signature) {
+  all->erase(std::remove_if(all->begin(), all->end(),
+                            [&](const KitSignature& s) { return s.publicKey == signature.publicKey; }),
+             all->end());
+  all->push_back(signature);
+}
+
+bool MakeSignature(const SecretKey& key, const Digest& digest, KitSignature* signature,
+                   std::string* error) {
+  signature->keyId = key.publicKey.Id();
+  signature->publicKey = key.publicKey;
+  if (!SignDigest(key, digest, &signature->signature)) {
+    *error = "the signature cannot be made";
+    return false;
+  }
+  return true;
+}
+
+// The kit in `data` with `key`'s signature added to its trailer, after its
+// digest is checked; its trailer in `*trailer`.
+bool SignedKitBytes(const unsigned char* data, size_t size, const SecretKey& key,
+                    KitTrailer* trailer, std::string* out, std::string* error) {
+  size_t streamEnd = 0;
+  switch (FindTrailer(data, size, trailer, &streamEnd, error)) {
+    case TrailerState::kAbsent:
+      *error = "no trailer: the kit cannot be checked (pack it again to add one)";
+      return false;
+    case TrailerState::kDamaged:
+      return false;
+    case TrailerState::kPresent:
+      break;
+  }
+  if (Sha256Of(data, streamEnd) != trailer->digest) {
+    *error = "digest mismatch: the kit is damaged or was changed after it was made";
+    return false;
+  }
+  KitSignature signature;
+  if (!MakeSignature(key, trailer->digest, &signature, error)) return false;
+  PutSignature(&trailer->signatures, signature);
+  out->assign(reinterpret_cast<const char*>(data), streamEnd);
+  *out += EncodeTrailer(*trailer);
+  return true;
+}
+
+}  // namespace
+
 bool SignKit(const std::string& kitPath, const SecretKey& key, std::string* error) {
   ScopedFd kit = OpenFile(kitPath, O_RDONLY | O_CLOEXEC);
   struct stat st;
@@ -218,41 +268,44 @@ bool SignKit(const std::string& kitPath, const SecretKey& key, std::string* erro
     return false;
   }
   KitExtent extent;
-  if (!KitExtentOf(kit.Get(), static_cast<uint64_t>(st.st_size), &extent) || extent.bundled) {
-    *error = "an installer with a kit inside: sign the kit, then bundle it again";
+  if (!KitExtentOf(kit.Get(), static_cast<uint64_t>(st.st_size), &extent)) {
+    *error = std::string("cannot be read: ") + std::strerror(errno);
     return false;
   }
   KitTrailer trailer;
-  size_t streamEnd = 0;
-  switch (FindTrailer(mapping.data(), mapping.size(), &trailer, &streamEnd, error)) {
-    case TrailerState::kAbsent:
-      *error = "no trailer: the kit cannot be checked (pack it again to add one)";
-      return false;
-    case TrailerState::kDamaged:
-      return false;
-    case TrailerState::kPresent:
-      break;
-  }
-  if (Sha256Of(mapping.data(), streamEnd) != trailer.digest) {
-    *error = "digest mismatch: the kit is damaged or was changed after it was made";
+  std::string signedKit;
+  if (!SignedKitBytes(mapping.data() + extent.offset, static_cast<size_t>(extent.size), key,
+                      &trailer, &signedKit, error)) {
     return false;
   }
-  KitSignature signature;
-  signature.keyId = key.publicKey.Id();
-  signature.publicKey = key.publicKey;
-  if (!SignDigest(key, trailer.digest, &signature.signature)) {
-    *error = "the signature cannot be made";
-    return false;
+  std::string head;  // a bundle's program and its seal, signed over both
+  if (extent.bundled) {
+    ProgramSeal seal;
+    switch (ReadProgramSeal(kit.Get(), extent, &seal, error)) {
+      case TrailerState::kAbsent:
+        *error = "an installer bundled before programs were sealed: bundle it again";
+        return false;
+      case TrailerState::kDamaged:
+        return false;
+      case TrailerState::kPresent:
+        break;
+    }
+    if (Sha256Of(mapping.data(), static_cast<size_t>(seal.offset)) != seal.programDigest) {
+      *error = "the program does not match its digest: it was changed after it was bundled";
+      return false;
+    }
+    KitSignature signature;
+    if (!MakeSignature(key, BundleDigest(seal.programDigest, trailer.digest), &signature, error)) {
+      return false;
+    }
+    PutSignature(&seal.signatures, signature);
+    head.assign(reinterpret_cast<const char*>(mapping.data()), static_cast<size_t>(seal.offset));
+    head += EncodeProgramSeal(seal);
   }
-  std::vector<KitSignature>& all = trailer.signatures;
-  all.erase(std::remove_if(all.begin(), all.end(),
-                           [&](const KitSignature& s) { return s.publicKey == key.publicKey; }),
-            all.end());
-  all.push_back(signature);
-
-  const std::string_view stream(reinterpret_cast<const char*>(mapping.data()), streamEnd);
   if (ReplaceFileDurably(kitPath, NewFileMode::kExact, st.st_mode & 07777, [&](int out) {
-        return WriteFully(out, stream) && WriteFully(out, EncodeTrailer(trailer));
+        return WriteFully(out, head) && WriteFully(out, signedKit) &&
+               (!extent.bundled ||
+                WriteFully(out, EncodeBundleFooter(head.size(), signedKit.size())));
       }) != ReplaceResult::kDone) {
     *error = "cannot replace the kit: " + std::string(std::strerror(errno));
     return false;

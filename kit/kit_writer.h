@@ -68,6 +68,9 @@ bool WriteKitTo(const KitContent& content, int fd, std::string* error,
 // Adds a signature by `key` to the trailer of the kit at `kitPath` (one by
 // the same key is replaced), through a file beside it renamed into place.
 // A kit without a trailer, or whose digest does not match, is not signed.
+// In an installer that carries its kit (kit/kit_bundle.h) both are signed:
+// the kit, and program and kit together in the program's seal
+// (kit/program_seal.h); a program that no longer matches its digest is not.
 bool SignKit(const std::string& kitPath, const SecretKey& key, std::string* error);
 
 }  // namespace qorv

@@ -32,6 +32,7 @@
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
 #include "kit/kit_writer.h"
+#include "kit/program_seal.h"
 #include "res/string_table.h"
 #include "vkt/kit_report.h"
 #include "vkt/vkt_command.h"
@@ -82,6 +83,9 @@ const char kVerifyHelp[] =
     "valid and complete, every record is within bounds and exactly as long as\n"
     "its fields, every entry lies in the data area, every name is safe. With\n"
     "--key, the kit must also carry a valid signature by one of the keys given.\n"
+    "In an installer with its kit inside, the program must also match the\n"
+    "digest it was bundled with, and with --key carry a signature by one of\n"
+    "the keys over program and kit ('vkt sign' on the bundle).\n"
     "FILE '-' reads the kit from standard input.\n"
     "Exit 0 when sound; exit 1 with one line naming the first problem.\n";
 
@@ -97,7 +101,10 @@ const char kSignHelp[] =
     "\n"
     "Adds a signature by the secret key NAME to the trailer of the kit FILE,\n"
     "replacing the kit in one step once the signed copy is complete. A kit\n"
-    "whose digest does not match, or that has no trailer, is not signed.\n";
+    "whose digest does not match, or that has no trailer, is not signed. FILE\n"
+    "may be an installer with its kit inside: then the kit and the program\n"
+    "are signed together, so that nobody can put the signed kit around\n"
+    "another program.\n";
 
 const char kBundleHelp[] =
     "usage: vkt bundle [--installer PATH] -o OUT FILE\n"
@@ -108,7 +115,8 @@ const char kBundleHelp[] =
     "included; 'vkt list' and 'vkt verify' read the kit inside OUT. The\n"
     "installer is qorv-setup beside vkt unless --installer names another; a\n"
     "kit it carries already is left out. OUT is replaced only once it is\n"
-    "complete. Do not strip OUT: that cuts the kit off.\n";
+    "complete. Do not strip OUT: that cuts the kit off. Sign OUT ('vkt sign')\n"
+    "to vouch for the program as well as the kit.\n";
 
 const char kUnpackHelp[] =
     "usage: vkt unpack [--force] FILE DIR\n"
@@ -224,6 +232,54 @@ int Diff(const Arguments& arguments) {
   return out.empty() ? kOk : kFailed;
 }
 
+// The program part of an installer that carries its kit: it must match
+// its digest, and with `keys` carry a signature by one of them over program
+// and kit, or the kit could be anybody's program around the vendor's kit.
+// `*said` receives what to add to the verdict ("" for a kit alone).
+int CheckProgram(const std::string& path, const Digest& kitDigest,
+                 const std::vector<PublicKey>& keys, std::string* said) {
+  KitExtent extent;
+  if (path == "-" || !KitExtentOfPath(path, &extent) || !extent.bundled) return kOk;
+  ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC);
+  ProgramSeal seal;
+  std::string problem;
+  switch (fd.IsValid() ? ReadProgramSeal(fd.Get(), extent, &seal, &problem)
+                       : TrailerState::kAbsent) {
+    case TrailerState::kDamaged:
+      return Fail(path, problem);
+    case TrailerState::kAbsent:
+      if (!keys.empty()) {
+        return Fail(path, "the program is not signed (bundled before programs were sealed)");
+      }
+      *said = "; program not sealed (bundled by an older vkt)";
+      return kOk;
+    case TrailerState::kPresent:
+      break;
+  }
+  Digest digest{};
+  if (!DigestOfRange(fd.Get(), seal.offset, &digest)) return Fail(path, std::strerror(errno));
+  if (digest != seal.programDigest) {
+    return Fail(path, "the program does not match its digest: it was changed after it was bundled");
+  }
+  std::string ids;
+  for (const KitSignature& s : seal.signatures) {
+    if (s.keyId != s.publicKey.Id() ||
+        !VerifyDigest(s.publicKey, BundleDigest(seal.programDigest, kitDigest), s.signature)) {
+      return Fail(path, "a signature of the program (key " + Hex(s.keyId) + ") does not verify");
+    }
+    ids += (ids.empty() ? ", signed by key " : ", ") + Hex(s.keyId);
+  }
+  if (!keys.empty() &&
+      std::none_of(keys.begin(), keys.end(), [&](const PublicKey& key) {
+        return ValidProgramSignatureBy(seal, kitDigest, key) != nullptr;
+      })) {
+    return Fail(path, "the program is not signed by key " + Hex(keys[0].Id()) +
+                          (keys.size() > 1 ? " or the others given" : ""));
+  }
+  *said = "; program: digest matches" + (ids.empty() ? std::string(", not signed") : ids);
+  return kOk;
+}
+
 int Verify(const Arguments& args) {
   if (args.operands.size() != 1) return Usage("verify takes one kit file");
   const std::string& kit = args.operands[0];
@@ -249,10 +305,15 @@ int Verify(const Arguments& args) {
       return Fail(kit, "no signature by key " + ids);
     }
   }
+  std::string program;
+  if (const int sealed = CheckProgram(kit, reader.Trailer().digest, keys, &program); sealed != kOk) {
+    return sealed;
+  }
   uint64_t total = 0;
   for (const KitEntry& e : reader.entries()) total += e.size;
-  std::printf("%s: sound, %zu entries, %llu bytes; %s\n", kit.c_str(), reader.EntryCount(),
-              static_cast<unsigned long long>(total), TrailerSummary(reader).c_str());
+  std::printf("%s: sound, %zu entries, %llu bytes; %s%s\n", kit.c_str(), reader.EntryCount(),
+              static_cast<unsigned long long>(total), TrailerSummary(reader).c_str(),
+              program.c_str());
   return kOk;
 }
 
