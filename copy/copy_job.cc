@@ -157,6 +157,10 @@ uint32_t CopyJob::LockTarget(const std::string& target) {
     code = targetLock_.Acquire(StripTrailingSlashes(target), lockWaitMs_, waiting, stopped);
   }
   if (waited) channel_->PostNotice(WideString());
+  if (code == kErrorBusy && !targetLock_.holder().empty()) {
+    return Failing(code, FailureCause{"IDS_TARGET_BUSY", StripTrailingSlashes(target),
+                                      "locked by " + targetLock_.holder() + ": not waited for"});
+  }
   return code;
 }
 

@@ -5,9 +5,12 @@
 // run's own calls.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -19,6 +22,7 @@
 #include "copy/copy_job.h"
 #include "copy/manifest.h"
 #include "copy/progress_channel.h"
+#include "fs/error_codes.h"
 #include "kit/kit_reader.h"
 #include "res/string_table.h"
 #include "testing/fault_injection.h"
@@ -90,12 +94,13 @@ class HostileTreeTest : public ::testing::Test {
             {u"Trade\\1.0\\new.cf", "B new", Ticks(1700000000)}};
   }
 
-  uint32_t Run(const std::string& target, bool uninstall = false) {
+  uint32_t Run(const std::string& target, bool uninstall = false, int lockWaitMs = -1) {
     ProgressChannel channel;
     channel.Init();
     channel.SetJob(uninstall ? nullptr : &reader_, Wide(target));
     CopyJob job;
     job.SetFinishPauseMs(0);
+    job.SetLockWaitMs(lockWaitMs);
     job.SetUninstall(uninstall);
     uint32_t code = job.Run(channel);
     cause_ = channel.Cause();
@@ -294,6 +299,38 @@ TEST_F(HostileTreeTest, AnotherUsersStateIsNeitherTrustedNorWritten) {
   EXPECT_EQ(testing::Snapshot(dir_ / "state"), state);
   EXPECT_EQ(std::string(cause_.what), "IDS_CAUSE_MANIFEST");
   EXPECT_NE(cause_.reason.find("owned by user 65534 (nobody)"), std::string::npos) << cause_.reason;
+}
+
+// Anyone who can read the target can lock it: root does not wait for the
+// other user's lock, and says whose it is.
+TEST_F(HostileTreeTest, AnotherUsersLockOnTheTargetIsNotWaitedFor) {
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);  // the other user reaches the target
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    ::close(ready[0]);
+    int fd = -1;
+    if (::setgid(kOther) == 0 && ::setuid(kOther) == 0 &&
+        (fd = ::open(shared_.c_str(), O_RDONLY | O_DIRECTORY)) >= 0 && ::flock(fd, LOCK_EX) == 0) {
+      (void)!::write(ready[1], "x", 1);
+      ::pause();
+    }
+    ::_exit(1);
+  }
+  ::close(ready[1]);
+  char got = 0;
+  ASSERT_EQ(::read(ready[0], &got, 1), 1);
+  ::close(ready[0]);
+  OpenKit(KitA());
+  // Bounded, so that a run that waits fails here instead of hanging.
+  EXPECT_EQ(Run(shared_, false, 5000), kErrorBusy);
+  EXPECT_EQ(std::string(cause_.what == nullptr ? "" : cause_.what), "IDS_TARGET_BUSY");
+  EXPECT_EQ(cause_.reason, "locked by process " + std::to_string(holder) +
+                               " of user 65534 (nobody): not waited for");
+  EXPECT_FALSE(testing::Exists(shared_ + "/top.cf"));
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
 }
 
 }  // namespace

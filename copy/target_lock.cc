@@ -1,15 +1,20 @@
 #include "copy/target_lock.h"
 
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/sysmacros.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "fs/error_codes.h"
 #include "fs/file_util.h"
+#include "fs/trusted_path.h"
 
 namespace qorv {
 
@@ -25,10 +30,42 @@ int64_t NowMs() {
 
 }  // namespace
 
+bool FindFlockHolder(const struct stat& st, pid_t* pid, uid_t* owner) {
+  std::string locks;
+  if (!ReadFileToString("/proc/locks", &locks)) return false;
+  size_t start = 0;
+  while (start < locks.size()) {
+    size_t end = locks.find('\n', start);
+    if (end == std::string::npos) end = locks.size();
+    const std::string line = locks.substr(start, end - start);
+    start = end + 1;
+    // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a waiter's line
+    // has "->" after the number.
+    char kind[16] = {};
+    long holder = 0;
+    unsigned major = 0;
+    unsigned minor = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(line.c_str(), "%*d: %15s %*s %*s %ld %x:%x:%llu", kind, &holder, &major,
+                    &minor, &inode) != 5 ||
+        std::strcmp(kind, "FLOCK") != 0 || major != ::major(st.st_dev) ||
+        minor != ::minor(st.st_dev) || inode != st.st_ino) {
+      continue;
+    }
+    struct stat process;
+    if (!Stat("/proc/" + std::to_string(holder), &process)) continue;
+    *pid = static_cast<pid_t>(holder);
+    *owner = process.st_uid;
+    return true;
+  }
+  return false;
+}
+
 uint32_t TargetLock::Acquire(const std::string& directory, int waitMs,
                              const std::function<void()>& waiting,
                              const std::function<bool()>& stopped) {
   Release();
+  holder_.clear();
   const int64_t deadline = NowMs() + (waitMs < 0 ? 0 : waitMs);
   bool toldWaiting = false;
   for (;;) {
@@ -51,8 +88,21 @@ uint32_t TargetLock::Acquire(const std::string& directory, int waitMs,
       continue;
     }
     int error = errno;
-    fd.Close();
     if (error != EWOULDBLOCK && error != EINTR) return kErrorNone;  // no locks here
+    // Any reader of the directory can lock it: only a run of this user or
+    // of root is waited for.
+    struct stat held;
+    pid_t pid = 0;
+    uid_t owner = 0;
+    if (error == EWOULDBLOCK && StatOf(fd.Get(), &held) && FindFlockHolder(held, &pid, &owner) &&
+        !TrustedOwner(owner)) {
+      holder_ = "process " + std::to_string(pid) + " of user " + std::to_string(owner);
+      if (const struct passwd* user = ::getpwuid(owner)) {
+        holder_ += std::string(" (") + user->pw_name + ")";
+      }
+      return kErrorBusy;
+    }
+    fd.Close();
     if (!toldWaiting) {
       toldWaiting = true;
       if (waiting) waiting();
