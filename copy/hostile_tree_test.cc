@@ -22,6 +22,7 @@
 #include "copy/copy_job.h"
 #include "copy/manifest.h"
 #include "copy/progress_channel.h"
+#include "copy/run_recovery.h"
 #include "fs/error_codes.h"
 #include "kit/kit_reader.h"
 #include "res/string_table.h"
@@ -207,7 +208,8 @@ TEST_F(HostileTreeTest, PlantedLinksAreFollowedOnlyWhenTheyAreTheUsersOwn) {
 // fails (and rolls back) or succeeds, nothing outside changes. Every kind
 // of call the file layer makes in the target is a step: resolving a
 // folder, opening, making a folder, moving, removing. Runs: an install over
-// older files, an upgrade that removes a dropped file, an uninstall.
+// older files, an upgrade that removes a dropped file, an uninstall, and the
+// recovery at the next start of an upgrade killed in its middle.
 TEST_F(HostileTreeTest, NothingPlantedDuringARunReachesOutside) {
   const std::vector<std::string> files = {"top.cf", "Trade/readme.txt", "Trade/old.cf",
                                           "Trade/1.0/new.cf"};
@@ -230,9 +232,9 @@ TEST_F(HostileTreeTest, NothingPlantedDuringARunReachesOutside) {
       if (::lstat(at.c_str(), &st) != 0) PlantAt(at, static_cast<Plant>(step % 3));
     }
   };
-  enum class Kind { kInstallOverOlder, kUpgrade, kUninstall };
+  enum class Kind { kInstallOverOlder, kUpgrade, kUninstall, kRecovery };
   int raced = 0;
-  for (Kind kind : {Kind::kInstallOverOlder, Kind::kUpgrade, Kind::kUninstall}) {
+  for (Kind kind : {Kind::kInstallOverOlder, Kind::kUpgrade, Kind::kUninstall, Kind::kRecovery}) {
     for (SysCall call : {SysCall::kResolve, SysCall::kOpen, SysCall::kMkdir, SysCall::kRename,
                          SysCall::kUnlink, SysCall::kRmdir}) {
       for (int k = 0;; ++k) {
@@ -247,15 +249,32 @@ TEST_F(HostileTreeTest, NothingPlantedDuringARunReachesOutside) {
           testing::SetMTime(shared_ + "/Trade/readme.txt", 1000);
         } else {
           ASSERT_EQ(Run(shared_), 0u);
-          if (kind == Kind::kUpgrade) {
+          if (kind != Kind::kUninstall) {
             OpenKit(KitB());
           }
+        }
+        if (kind == Kind::kRecovery) {
+          // The upgrade dies at its fourth move, its journal and backups
+          // left for the next start.
+          const pid_t run = ::fork();
+          if (run == 0) {
+            FaultInjector die(SysCall::kRename, 3, [] { ::_exit(9); });
+            Run(shared_);
+            ::_exit(0);
+          }
+          int status = 0;
+          ASSERT_EQ(::waitpid(run, &status, 0), run);
+          ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
         }
         const auto outside = Outside();
         bool fired;
         {
           FaultInjector race(call, k, [&] { plantEverywhere(k); });
-          Run(shared_, kind == Kind::kUninstall);
+          if (kind == Kind::kRecovery) {
+            RecoverInterruptedRuns(dir_ / "tmp");
+          } else {
+            Run(shared_, kind == Kind::kUninstall);
+          }
           fired = race.Fired();
         }
         EXPECT_EQ(Outside(), outside);
@@ -264,7 +283,7 @@ TEST_F(HostileTreeTest, NothingPlantedDuringARunReachesOutside) {
       }
     }
   }
-  EXPECT_GT(raced, 100);
+  EXPECT_GT(raced, 150);
 }
 
 // Root run with another user's HOME (sudo keeping it): that user's state is
