@@ -124,7 +124,7 @@ const char* MessageKeyOf(PrepareFailure failure) {
 }
 
 PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader, Preparation* out,
-                       const std::vector<PublicKey>& trusted) {
+                       const std::vector<PublicKey>& trusted, bool headOnly) {
   out->kitPath = kitPath.empty() ? LocateKit(usecwd) : kitPath;
   if (out->kitPath.empty() || !PathExists(Narrow(out->kitPath))) {
     std::string self;
@@ -161,7 +161,7 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
     // Read in place, or, when it cannot be, unpacked after the reader has
     // checked that the temporary directory holds it: the run checks the
     // room for the backups.
-  } else if (KitExtentOfPath(kit, &extent)) {
+  } else if (!headOnly && KitExtentOfPath(kit, &extent)) {
     // Without a trailer, three times the kit: the unpacked kit and the
     // backups of what it replaces both live in the temporary directory.
     const uint64_t size = extent.size;
@@ -170,7 +170,7 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
   uint64_t kitSize = 0;
   FileSize(kit, &kitSize);
   LogLine("kit: " + kit + ", " + std::to_string(kitSize) + " bytes");
-  uint32_t code = reader.Open(kit);
+  uint32_t code = headOnly ? reader.OpenHeadOnly(kit) : reader.Open(kit);
   if (code != 0) {
     out->problem = reader.Problem();
     LogLine("the kit is refused (code " + std::to_string(code) + "): " + out->problem);

@@ -76,8 +76,11 @@ const char* MessageKeyOf(PrepareFailure failure);
 // `trusted` keys, the kit must carry a valid signature by one of them. The
 // first failure ends it; a temporary directory that fills up while the kit
 // is unpacked is a lack of space, not damage.
+// With `headOnly` (a dry run) the kit's head is read and nothing is
+// written anywhere (KitReader::OpenHeadOnly).
 PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader, Preparation* out,
-                       const std::vector<PublicKey>& trusted = TrustedKeys());
+                       const std::vector<PublicKey>& trusted = TrustedKeys(),
+                       bool headOnly = false);
 
 }  // namespace qorv
 

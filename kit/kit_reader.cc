@@ -201,6 +201,47 @@ uint32_t KitReader::Open(const std::string& kitPath, Strictness strictness) {
   return CheckEntryBytes();
 }
 
+uint32_t KitReader::OpenHeadOnly(const std::string& kitPath) {
+  Close();
+  problem_.clear();
+  head_.descriptions.clear();
+  head_.entries.clear();
+  kitPath_ = kitPath;
+  bool inPlace = false;
+  uint32_t code = OpenInPlace(kitPath, &inPlace);
+  if (code != 0 || inPlace) return code;
+  std::string kept;
+  uint64_t unpacked = 0;
+  code = UnpackKitTo(
+      kitPath,
+      [&kept, &unpacked](const unsigned char* bytes, size_t size) {
+        const size_t room = kMaxKeptHead - kept.size();
+        kept.append(reinterpret_cast<const char*>(bytes), std::min(room, size));
+        unpacked += size;
+        return true;
+      },
+      nullptr, &check_);
+  if (code != 0) {
+    if (problem_.empty()) problem_ = check_.problem.empty() ? "not a valid compressed stream" : check_.problem;
+    return FailOpen(code);
+  }
+  size_t at = 0;
+  code = ReadKitHead(
+      unpacked, false,
+      [&kept, &at](char* buffer, size_t room, size_t* got) {
+        *got = std::min(room, kept.size() - at);
+        std::memcpy(buffer, kept.data() + at, *got);
+        at += *got;
+        return kErrorNone;
+      },
+      &head_, &problem_);
+  if (code != 0) {
+    if (problem_.empty()) problem_ = "the unpacked kit's head cannot be read";
+    return FailOpen(code);
+  }
+  return CheckEntryBytes();
+}
+
 uint32_t KitReader::OpenUnpacked(const std::string& unpackedPath, Strictness strictness) {
   if (!(unpackedPath == unpackedPath_)) Close();
   unpackedPath_ = unpackedPath;

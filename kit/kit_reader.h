@@ -58,6 +58,11 @@ struct KitCheck {
 };
 uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete = nullptr,
                        KitCheck* check = nullptr);
+// The same, each block of the unpacked kit handed to `sink` in order (false,
+// with errno set, stops the unpacking).
+using UnpackedSink = std::function<bool(const unsigned char* bytes, size_t size)>;
+uint32_t UnpackKitTo(const std::string& kitPath, const UnpackedSink& sink,
+                     bool* complete = nullptr, KitCheck* check = nullptr);
 
 class KitReader {
  public:
@@ -86,6 +91,12 @@ class KitReader {
   // far stay. The unpacked kit never has a name, so it goes with the process
   // however and whenever the process ends.
   uint32_t Open(const std::string& kitPath, Strictness strictness = Strictness::kInstaller);
+  // For a dry run: the head only, and nothing written anywhere. A kit read
+  // in place opens as with Open(); one that Open() would unpack is inflated
+  // without being stored (its first kMaxKeptHead bytes kept in memory for
+  // the head, the rest only counted). The entries cannot be read then.
+  static constexpr size_t kMaxKeptHead = size_t{64} << 20;
+  uint32_t OpenHeadOnly(const std::string& kitPath);
   // Reads the head of an already unpacked kit, which the reader then owns
   // and removes. For tools and the fuzz target.
   uint32_t OpenUnpacked(const std::string& unpackedPath,

@@ -275,5 +275,39 @@ TEST_F(KitReaderTest, WrittenKitReadsBackAndFailedWritesLeaveNothing) {
   }
 }
 
+// A dry run reads the head and writes nothing, not even the unpacked kit a
+// real run needs: the same entries and texts, a damaged stream refused the
+// same way; with a trailer, the kit is read in place either way.
+TEST_F(KitReaderTest, TheHeadAloneIsReadWithoutWritingAnything) {
+  for (bool trailer : {false, true}) {
+    SCOPED_TRACE(trailer ? "with a trailer" : "without one");
+    TestKit kit = ThreeFiles();
+    kit.trailer = trailer;
+    KitReader full;
+    ASSERT_EQ(OpenKit(full, kit), 0u) << full.Problem();
+    KitReader head;
+    {
+      testing::FaultInjector writes(testing::SysCall::kWrite, -1, 0);
+      ASSERT_EQ(head.OpenHeadOnly(dir_ / "qorv.vkt"), 0u) << head.Problem();
+      EXPECT_EQ(writes.Count(), 0);
+    }
+    ASSERT_EQ(head.EntryCount(), full.EntryCount());
+    for (size_t i = 0; i < full.EntryCount(); ++i) {
+      EXPECT_TRUE(head.Entry(i).name == full.Entry(i).name);
+      EXPECT_EQ(head.Entry(i).size, full.Entry(i).size);
+      EXPECT_EQ(head.Entry(i).time, full.Entry(i).time);
+    }
+    WideString product;
+    WideString provider;
+    head.GetProductAndProvider(WideString(u"ru"), &product, &provider);
+    EXPECT_TRUE(product == WideString(u"Торговля"));
+    EXPECT_EQ(TempFiles(), 0u);
+  }
+  WriteFile(dir_ / "qorv.vkt", "not a compressed stream at all");
+  KitReader damaged;
+  EXPECT_EQ(damaged.OpenHeadOnly(dir_ / "qorv.vkt"), kErrorInvalidData);
+  EXPECT_EQ(damaged.EntryCount(), 0u);
+}
+
 }  // namespace
 }  // namespace qorv

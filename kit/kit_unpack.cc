@@ -39,6 +39,16 @@ uint32_t UnpackKit(const std::string& kitPath, const std::string& unpackedPath, 
 }
 
 uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete, KitCheck* check) {
+  return UnpackKitTo(
+      kitPath,
+      [out](const unsigned char* bytes, size_t size) {
+        return WriteFully(out, std::string_view(reinterpret_cast<const char*>(bytes), size));
+      },
+      complete, check);
+}
+
+uint32_t UnpackKitTo(const std::string& kitPath, const UnpackedSink& sink, bool* complete,
+                     KitCheck* check) {
   if (complete != nullptr) *complete = false;
   if (check != nullptr) *check = KitCheck();
   int opened = -1;
@@ -96,7 +106,7 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete, KitC
     size_t produced = kInflateBlock - stream.avail_out;
     if (produced != 0) {
       unpacked += produced;
-      if (!WriteFully(out, std::string_view(reinterpret_cast<char*>(buffer.get()), produced))) {
+      if (!sink(buffer.get(), produced)) {
         // Never parse a cut kit; a full disk is said as such, not as damage.
         code = CodeOfFailedWrite(errno, CodeFromErrno(errno));
         break;
