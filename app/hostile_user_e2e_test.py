@@ -129,6 +129,17 @@ for kind in ("pipe", "device"):
         else os.path.islink(LAUNCHER)
     check(kept, "the %s is left as it was, nothing recorded in it" % kind)
 
+# --- The kit itself as a pipe: refused at once, not waited on -----------------------------
+piped = os.path.join(WORK, "piped")
+os.makedirs(piped)
+os.mkfifo(os.path.join(piped, "qorv.vkt"))
+try:
+    r = run(["usecwd", "-S", "-D" + os.path.join(WORK, "piped-target")], piped, timeout=60)
+    check(r.returncode == 1 and "not a regular file" in r.stderr,
+          "a kit that is a pipe is refused at once", r.stderr)
+except subprocess.TimeoutExpired:
+    check(False, "a kit that is a pipe is refused at once", "still waiting after 60 s")
+
 # --- A dry run changes nothing: no log, no pruning, no recovery ----------------------------
 reset_home()
 dry_target = os.path.join(WORK, "dry")

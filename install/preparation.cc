@@ -1,5 +1,7 @@
 #include "install/preparation.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -154,6 +156,14 @@ PrepareFailure Prepare(bool usecwd, const WideString& kitPath, KitReader& reader
   out->target = CleanTarget(ProposeTargetDirectory(out->locations));
 
   const std::string kit = Narrow(out->kitPath);
+  // A pipe or a device in the kit's place would have the installer wait for
+  // a writer, or read forever, where a signal cannot end it at once.
+  struct stat kitStat;
+  if (Stat(kit, &kitStat) && !S_ISREG(kitStat.st_mode)) {
+    out->problem = kit + ": not a regular file";
+    LogLine("the kit is refused: " + out->problem);
+    return PrepareFailure::kDamagedSource;
+  }
   KitTrailer trailer;
   std::string ignored;
   KitExtent extent;
