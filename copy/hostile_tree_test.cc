@@ -102,6 +102,7 @@ class HostileTreeTest : public ::testing::Test {
     CopyJob job;
     job.SetFinishPauseMs(0);
     job.SetLockWaitMs(lockWaitMs);
+    job.SetWriterThreads(writerThreads_);
     job.SetUninstall(uninstall);
     uint32_t code = job.Run(channel);
     cause_ = channel.Cause();
@@ -136,6 +137,7 @@ class HostileTreeTest : public ::testing::Test {
   const std::string shared_ = dir_ / "shared";
   KitReader reader_;
   FailureCause cause_;
+  size_t writerThreads_ = CopyJob::DefaultWriterThreads();
 };
 
 // Links planted before the run. A link of the other user on the way stops
@@ -258,6 +260,7 @@ TEST_F(HostileTreeTest, NothingPlantedDuringARunReachesOutside) {
           // left for the next start.
           const pid_t run = ::fork();
           if (run == 0) {
+            writerThreads_ = 0;  // no threads started after a fork
             FaultInjector die(SysCall::kRename, 3, [] { ::_exit(9); });
             Run(shared_);
             ::_exit(0);
