@@ -126,7 +126,9 @@ TEST(TextConvertTest, ControlsAreEscapedForTerminalsAndLogs) {
       {"name\ncommitted: 0 written", "name\\x0acommitted: 0 written"},
       {std::string("a\0b", 3), "a\\x00b"},
       {"del\x7f", "del\\x7f"},
-      {"c1 \xc2\x9b" "2J and \xc2\x85", "c1 \\u009b2J and \\u0085"},
+      {"c1 \xc2\x9b"
+       "2J and \xc2\x85",
+       "c1 \\u009b2J and \\u0085"},
       {"not c1: \xc2\xa0", "not c1: \xc2\xa0"},
   };
   for (const Case& c : cases) {

@@ -27,7 +27,8 @@ FailureCause CauseOf(const char* what, const std::string& path, int error) {
 
 FailureCause LinkRefusal(const char* what, const RefusedLink& link) {
   std::string owner = std::to_string(link.owner);
-  if (const struct passwd* user = ::getpwuid(link.owner)) owner += std::string(" (") + user->pw_name + ")";
+  if (const struct passwd* user = ::getpwuid(link.owner))
+    owner += std::string(" (") + user->pw_name + ")";
   return FailureCause{what, link.path, "a link owned by user " + owner + ", not followed"};
 }
 

@@ -101,8 +101,8 @@ std::vector<RecoveredRun> Recover(const std::string& tempDirectory,
     if (!Lstat(temp + name, &st) || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
       continue;  // not ours to judge
     }
-    ScopedFd fd = OpenFile(runDirectory + kJournalName,
-                           (act ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW);
+    ScopedFd fd =
+        OpenFile(runDirectory + kJournalName, (act ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW);
     if (!fd.IsValid()) {
       if (errno != ENOENT || !act) continue;  // not ours to judge, or to touch
       // A run that died while it started: its new journal is not held.

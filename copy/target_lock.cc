@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/sysmacros.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -46,8 +46,8 @@ bool FindFlockHolder(const struct stat& st, pid_t* pid, uid_t* owner) {
     unsigned major = 0;
     unsigned minor = 0;
     unsigned long long inode = 0;
-    if (std::sscanf(line.c_str(), "%*d: %15s %*s %*s %ld %x:%x:%llu", kind, &holder, &major,
-                    &minor, &inode) != 5 ||
+    if (std::sscanf(line.c_str(), "%*d: %15s %*s %*s %ld %x:%x:%llu", kind, &holder, &major, &minor,
+                    &inode) != 5 ||
         std::strcmp(kind, "FLOCK") != 0 || major != ::major(st.st_dev) ||
         minor != ::minor(st.st_dev) || inode != st.st_ino) {
       continue;

@@ -167,8 +167,7 @@ uint32_t OpenForContent(const std::string& path, int* out, bool* fresh) {
     // may have been put there to have us write elsewhere.
     struct stat st;
     if (Sys().fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        st.st_nlink == 1 && st.st_uid == ::geteuid() &&
-        Sys().unlinkat(dir, name, 0) == 0) {
+        st.st_nlink == 1 && st.st_uid == ::geteuid() && Sys().unlinkat(dir, name, 0) == 0) {
       fd = Sys().openat(dir, name, kFlags, 0666);
     } else {
       errno = EEXIST;

@@ -74,8 +74,7 @@ bool ReadFully(int fd, std::string* content) {
   }
 }
 
-bool ReadFileToString(const std::string& path, std::string* content, bool* missing,
-                      size_t limit) {
+bool ReadFileToString(const std::string& path, std::string* content, bool* missing, size_t limit) {
   if (missing != nullptr) *missing = false;
   // Opening a pipe for reading waits for a writer unless it is told not to.
   ScopedFd fd = OpenFile(path, O_RDONLY | O_NONBLOCK);

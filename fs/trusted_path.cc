@@ -161,15 +161,16 @@ bool OpenParentTrusted(const std::string& path, PathParent* parent) {
     return false;
   }
   parent->directory = OpenDirectoryTrusted(slash == std::string::npos ? std::string(".")
-                                           : slash == 0 ? std::string("/")
-                                                        : trimmed.substr(0, slash));
+                                           : slash == 0               ? std::string("/")
+                                                                      : trimmed.substr(0, slash));
   parent->name = std::move(name);
   return parent->directory.IsValid();
 }
 
 std::string ForeignOwnerText(uid_t owner) {
   std::string text = "owned by user " + std::to_string(owner);
-  if (const struct passwd* user = ::getpwuid(owner)) text += std::string(" (") + user->pw_name + ")";
+  if (const struct passwd* user = ::getpwuid(owner))
+    text += std::string(" (") + user->pw_name + ")";
   return text + ", not by the user running this program";
 }
 

@@ -123,8 +123,9 @@ TEST_F(KitBundleFileTest, KitsInsideInstallersReadAsTheKits) {
     // Bundling again replaces the kit carried, never stacks a second one.
     const std::string other = MakeKit("other.vkt", 1, trailer);
     ASSERT_TRUE(WriteBundle(bundle, other, bundle, &error)) << error;
-    EXPECT_EQ(ReadFile(bundle), ReadFile(installer_) + Seal() + ReadFile(other) +
-                                    EncodeBundleFooter(5004 + kMinSealSize, ReadFile(other).size()));
+    EXPECT_EQ(ReadFile(bundle),
+              ReadFile(installer_) + Seal() + ReadFile(other) +
+                  EncodeBundleFooter(5004 + kMinSealSize, ReadFile(other).size()));
   }
 }
 

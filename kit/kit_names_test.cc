@@ -36,8 +36,12 @@ TEST(KitNamesTest, EscapingNamesAreRefused) {
       {std::u16string(u"a\0b", 3), "holds a control character"},
       {u"a\nb", "holds a control character"},
       {u"a\x7f", "holds a control character"},
-      {u"a\x85" u"b", "holds a control character"},
-      {u"\x9b" u"2J", "holds a control character"},
+      {u"a\x85"
+       u"b",
+       "holds a control character"},
+      {u"\x9b"
+       u"2J",
+       "holds a control character"},
       {std::u16string(2049, u'a') + u"\\" + std::u16string(2047, u'b'),
        "is longer than 4096 characters"},
       {std::u16string(2048, u'\u00e9') + u"x", "is longer than 4096 bytes in the current locale"},

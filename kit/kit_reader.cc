@@ -222,7 +222,8 @@ uint32_t KitReader::OpenHeadOnly(const std::string& kitPath) {
       },
       nullptr, &check_);
   if (code != 0) {
-    if (problem_.empty()) problem_ = check_.problem.empty() ? "not a valid compressed stream" : check_.problem;
+    if (problem_.empty())
+      problem_ = check_.problem.empty() ? "not a valid compressed stream" : check_.problem;
     return FailOpen(code);
   }
   size_t at = 0;

@@ -61,8 +61,8 @@ uint32_t UnpackKitInto(const std::string& kitPath, int out, bool* complete = nul
 // The same, each block of the unpacked kit handed to `sink` in order (false,
 // with errno set, stops the unpacking).
 using UnpackedSink = std::function<bool(const unsigned char* bytes, size_t size)>;
-uint32_t UnpackKitTo(const std::string& kitPath, const UnpackedSink& sink,
-                     bool* complete = nullptr, KitCheck* check = nullptr);
+uint32_t UnpackKitTo(const std::string& kitPath, const UnpackedSink& sink, bool* complete = nullptr,
+                     KitCheck* check = nullptr);
 
 class KitReader {
  public:

@@ -213,9 +213,10 @@ namespace {
 
 // Replaces `key`'s signature among `all` by `signature`.
 void PutSignature(std::vector<KitSignature>* all, const KitSignature& signature) {
-  all->erase(std::remove_if(all->begin(), all->end(),
-                            [&](const KitSignature& s) { return s.publicKey == signature.publicKey; }),
-             all->end());
+  all->erase(
+      std::remove_if(all->begin(), all->end(),
+                     [&](const KitSignature& s) { return s.publicKey == signature.publicKey; }),
+      all->end());
   all->push_back(signature);
 }
 

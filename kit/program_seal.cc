@@ -104,8 +104,7 @@ const KitSignature* ValidProgramSignatureBy(const ProgramSeal& seal, const Diges
                                             const PublicKey& key) {
   const Digest signedDigest = BundleDigest(seal.programDigest, kitDigest);
   for (const KitSignature& s : seal.signatures) {
-    if (s.publicKey == key && s.keyId == key.Id() &&
-        VerifyDigest(key, signedDigest, s.signature)) {
+    if (s.publicKey == key && s.keyId == key.Id() && VerifyDigest(key, signedDigest, s.signature)) {
       return &s;
     }
   }

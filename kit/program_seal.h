@@ -40,8 +40,7 @@ Digest BundleDigest(const Digest& program, const Digest& kit);
 // The seal that ends where the bundled `kit` in the open file `fd` starts.
 // kAbsent for a bundle made before programs were sealed, kDamaged (with
 // `*problem`) for one that does not hold together.
-TrailerState ReadProgramSeal(int fd, const KitExtent& kit, ProgramSeal* seal,
-                             std::string* problem);
+TrailerState ReadProgramSeal(int fd, const KitExtent& kit, ProgramSeal* seal, std::string* problem);
 
 // SHA-256 of the first `size` bytes of `fd`; false when they cannot be read.
 bool DigestOfRange(int fd, uint64_t size, Digest* digest);

@@ -398,8 +398,8 @@ int TextInstaller::Run() {
   if (options_.uninstall) return Uninstall();
   SayKey("IDR_MAINFRAME");
   Preparation prepared;
-  PrepareFailure failure =
-      Prepare(options_.usecwd, options_.kitPath, reader_, &prepared, TrustedKeys(), options_.dryRun);
+  PrepareFailure failure = Prepare(options_.usecwd, options_.kitPath, reader_, &prepared,
+                                   TrustedKeys(), options_.dryRun);
   if (failure != PrepareFailure::kNone) {
     SayKey(MessageKeyOf(failure));
     if (!prepared.problem.empty()) Say(Wide(prepared.problem));

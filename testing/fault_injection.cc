@@ -74,15 +74,17 @@ int Fchmod(int fd, mode_t m) { return Hit(SysCall::kFchmod) ? -1 : Real().fchmod
 // A directory opened on the way to a file, or to list it, is a step of its
 // own: the opens of files keep their count.
 int Openat(int d, const char* p, int f, mode_t m) {
-  return Hit((f & (O_PATH | O_DIRECTORY)) != 0 ? SysCall::kResolve : SysCall::kOpen) ? -1
-                                                                      : Real().openat(d, p, f, m);
+  return Hit((f & (O_PATH | O_DIRECTORY)) != 0 ? SysCall::kResolve : SysCall::kOpen)
+             ? -1
+             : Real().openat(d, p, f, m);
 }
 int Mkdirat(int d, const char* p, mode_t m) {
   return Hit(SysCall::kMkdir) ? -1 : Real().mkdirat(d, p, m);
 }
 int Unlinkat(int d, const char* p, int f) {
-  return Hit((f & AT_REMOVEDIR) != 0 ? SysCall::kRmdir : SysCall::kUnlink) ? -1
-                                                                           : Real().unlinkat(d, p, f);
+  return Hit((f & AT_REMOVEDIR) != 0 ? SysCall::kRmdir : SysCall::kUnlink)
+             ? -1
+             : Real().unlinkat(d, p, f);
 }
 int Renameat(int a, const char* p, int b, const char* q) {
   return Hit(SysCall::kRename) ? -1 : Real().renameat(a, p, b, q);

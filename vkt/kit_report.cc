@@ -97,8 +97,9 @@ std::string TrailerSummary(const KitReader& reader) {
 std::string ListText(const KitReader& reader) {
   std::string out = TrailerSummary(reader) + "\n";
   for (const KitDescription& d : reader.descriptions()) {
-    out += "description " + EscapeControls(Narrow(d.language)) + ": product " + Quoted(d.product) + ", provider " +
-           Quoted(d.provider) + ", document \"" + TreeName(d.descriptionPath) + "\"\n";
+    out += "description " + EscapeControls(Narrow(d.language)) + ": product " + Quoted(d.product) +
+           ", provider " + Quoted(d.provider) + ", document \"" + TreeName(d.descriptionPath) +
+           "\"\n";
   }
   uint64_t total = 0;
   char line[64];

@@ -269,8 +269,7 @@ int CheckProgram(const std::string& path, const Digest& kitDigest,
     }
     ids += (ids.empty() ? ", signed by key " : ", ") + Hex(s.keyId);
   }
-  if (!keys.empty() &&
-      std::none_of(keys.begin(), keys.end(), [&](const PublicKey& key) {
+  if (!keys.empty() && std::none_of(keys.begin(), keys.end(), [&](const PublicKey& key) {
         return ValidProgramSignatureBy(seal, kitDigest, key) != nullptr;
       })) {
     return Fail(path, "the program is not signed by key " + Hex(keys[0].Id()) +
@@ -306,7 +305,8 @@ int Verify(const Arguments& args) {
     }
   }
   std::string program;
-  if (const int sealed = CheckProgram(kit, reader.Trailer().digest, keys, &program); sealed != kOk) {
+  if (const int sealed = CheckProgram(kit, reader.Trailer().digest, keys, &program);
+      sealed != kOk) {
     return sealed;
   }
   uint64_t total = 0;
