@@ -7,6 +7,7 @@ what the run did to each file; the last 20 logs are kept.
 
     app/diagnostics_e2e_test.py BUILD_DIR   (as root: it mounts small file systems)
 """
+import json
 import os
 import re
 import subprocess
@@ -82,6 +83,13 @@ if mount_tmpfs(small, "size=64k"):
           "a target without room is refused, naming it, what is needed and what is free",
           r.stderr)
     check(snapshot(small) == tree, "and nothing in it changed", differences(tree, snapshot(small)))
+    check("Files being copied" not in r.stderr and "Installation error" in r.stderr,
+          "refused before the copy says it starts", r.stderr)
+    r = run(["usecwd", "-S", "--json", "-D" + small + "/t"], big)
+    result = [json.loads(l) for l in r.stdout.splitlines() if l.strip()][-1]
+    check(result.get("outcome") == "failed" and result.get("status") == 1
+          and "Not enough space" in result.get("cause", ""),
+          "with --json, the result says so", r.stdout)
 else:
     check(False, "a small tmpfs can be mounted (run as root)")
 

@@ -79,35 +79,9 @@ uint32_t CopyJob::AnnounceBatch(size_t first, size_t end) {
 }
 
 uint32_t CopyJob::CheckSpace(const std::string& target) {
-  uint64_t free = 0;
-  uint64_t block = 0;
-  if (!FreeSpaceOf(target, &free, &block))
-    return kErrorNone;  // the copy will say why, if it comes to that
-  const SpaceNeeded needed = SpaceNeededBy(plan_, block);
-  auto shortfall = [this](const std::string& where, uint64_t bytes, uint64_t available) {
-    // "%1 bytes needed, %2 free", in the current language.
-    std::string figures = Narrow(LookupText("IDS_SPACE_FIGURES"));
-    for (const auto& [mark, value] : {std::pair<const char*, uint64_t>{"%1", bytes},
-                                      std::pair<const char*, uint64_t>{"%2", available}}) {
-      size_t at = figures.find(mark);
-      if (at != std::string::npos) figures.replace(at, 2, std::to_string(value));
-    }
-    return Failing(kErrorDiskFull, FailureCause{"IDS_CAUSE_NO_SPACE", where, figures});
-  };
-  if (needed.written > free) return shortfall(StripTrailingSlashes(target), needed.written, free);
-  // Backups are moved: within one file system that costs nothing.
-  struct stat targetStat;
-  struct stat tempStat;
-  const std::string temp = TempDirectory();
-  if (needed.backedUp != 0 && Stat(target, &targetStat) && Stat(temp, &tempStat) &&
-      targetStat.st_dev != tempStat.st_dev) {
-    uint64_t tempFree = 0;
-    uint64_t tempBlock = 0;
-    if (FreeSpaceOf(temp, &tempFree, &tempBlock) && needed.backedUp > tempFree) {
-      return shortfall(temp, needed.backedUp, tempFree);
-    }
-  }
-  return kErrorNone;
+  FailureCause cause;
+  if (PlanFits(plan_, target, &cause)) return kErrorNone;
+  return Failing(kErrorDiskFull, std::move(cause));
 }
 
 uint32_t CopyJob::FlushWritten() {

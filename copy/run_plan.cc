@@ -7,10 +7,13 @@
 #include <utility>
 
 #include "base/text_convert.h"
+#include "copy/progress_channel.h"
 #include "fs/file_util.h"
+#include "fs/fs_queries.h"
 #include "fs/path.h"
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
+#include "res/string_table.h"
 
 namespace qorv {
 
@@ -161,6 +164,49 @@ SpaceNeeded SpaceNeededBy(const RunPlan& plan, uint64_t block) {
     }
   }
   return needed;
+}
+
+bool PlanFits(const RunPlan& plan, const std::string& target, FailureCause* cause) {
+  // A target still to be made is measured where it will be.
+  std::string where = StripTrailingSlashes(target);
+  struct stat st;
+  while (!where.empty() && !Stat(where, &st)) where = ParentOf(where);
+  uint64_t free = 0;
+  uint64_t block = 0;
+  if (where.empty() || !FreeSpaceOf(where, &free, &block)) return true;
+  const SpaceNeeded needed = SpaceNeededBy(plan, block);
+  auto shortfall = [cause](const std::string& place, uint64_t bytes, uint64_t available) {
+    // "%1 bytes needed, %2 free", in the current language.
+    std::string figures = Narrow(LookupText("IDS_SPACE_FIGURES"));
+    for (const auto& [mark, value] : {std::pair<const char*, uint64_t>{"%1", bytes},
+                                      std::pair<const char*, uint64_t>{"%2", available}}) {
+      size_t at = figures.find(mark);
+      if (at != std::string::npos) figures.replace(at, 2, std::to_string(value));
+    }
+    *cause = FailureCause{"IDS_CAUSE_NO_SPACE", place, figures};
+    return false;
+  };
+  if (needed.written > free) return shortfall(StripTrailingSlashes(target), needed.written, free);
+  // Backups are moved: within one file system that costs nothing.
+  struct stat targetStat;
+  struct stat tempStat;
+  const std::string temp = TempDirectory();
+  if (needed.backedUp != 0 && Stat(where, &targetStat) && Stat(temp, &tempStat) &&
+      targetStat.st_dev != tempStat.st_dev) {
+    uint64_t tempFree = 0;
+    uint64_t tempBlock = 0;
+    if (FreeSpaceOf(temp, &tempFree, &tempBlock) && needed.backedUp > tempFree) {
+      return shortfall(temp, needed.backedUp, tempFree);
+    }
+  }
+  return true;
+}
+
+bool InstallFits(const KitReader& reader, const std::string& target, FailureCause* cause) {
+  const std::string root = WithTrailingSlash(target);
+  Manifest previous;
+  LoadManifest(root, &previous);
+  return PlanFits(PlanInstall(reader, root, previous), target, cause);
 }
 
 std::string PlanItemJson(const char* type, const PlanItem& item) {

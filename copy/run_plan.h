@@ -25,6 +25,7 @@
 namespace qorv {
 
 class KitReader;
+struct FailureCause;  // copy/progress_channel.h
 
 enum class PlanAction { kWrite, kReplace, kKeep, kRemove, kKeepChanged };
 inline constexpr int kPlanActionCount = 5;
@@ -95,6 +96,19 @@ struct SpaceNeeded {
   uint64_t backedUp = 0;
 };
 SpaceNeeded SpaceNeededBy(const RunPlan& plan, uint64_t block);
+
+// Whether `plan` fits into `target`: the files it writes on the target's
+// file system (or, for a target still to be made, on that of its nearest
+// existing directory), the files it moves aside where the backups go. False
+// with `*cause` ("Not enough space: <where>: <n> bytes needed, <m> free",
+// in the current language). True when the figures cannot be asked: the
+// copy then says why, if it comes to that.
+bool PlanFits(const RunPlan& plan, const std::string& target, FailureCause* cause);
+
+// Whether installing `reader`'s kit into the directory `target` (absolute)
+// fits, planned as the copy job plans it, after the install recorded there:
+// what the directory page and the terminal check before the copy starts.
+bool InstallFits(const KitReader& reader, const std::string& target, FailureCause* cause);
 
 // JSON (JsonString() is in base/text_convert.h): one object per plan item;
 // the totals.

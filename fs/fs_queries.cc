@@ -51,6 +51,8 @@ bool FileSize(const std::string& path, uint64_t* size) {
 bool FreeSpaceOf(const std::string& path, uint64_t* free, uint64_t* blockSize) {
   struct statvfs st;
   if (Sys().statvfs(path.c_str(), &st) != 0) return false;
+  // /proc, sysfs and their kind keep no blocks: their figures say nothing.
+  if (st.f_blocks == 0) return false;
   *free = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
   *blockSize = st.f_frsize != 0 ? st.f_frsize : 4096;
   return true;

@@ -22,7 +22,9 @@ bool FileSize(const std::string& path, uint64_t* size);
 // TempDirectory(); 0 when that cannot be asked.
 uint64_t FreeSpaceInTemp();
 // The bytes an unprivileged user may still write on the file system holding
-// `path`, and its block size; false (errno set) when it cannot be asked.
+// `path`, and its block size; false (errno set) when it cannot be asked,
+// and for a file system that keeps no blocks (/proc, sysfs), whose figures
+// say nothing.
 bool FreeSpaceOf(const std::string& path, uint64_t* free, uint64_t* blockSize);
 // Whether a file can be created in `directory`: a probe file is created and
 // removed there. A directory that does not exist yet passes when its

@@ -12,6 +12,7 @@
 #include "copy/copy_session.h"
 #include "copy/manifest.h"
 #include "copy/run_log.h"
+#include "copy/run_plan.h"
 #include "fs/error_codes.h"
 #include "fs/file_util.h"
 #include "fs/path.h"
@@ -447,6 +448,20 @@ int TextInstaller::Run() {
     return kTextInstalled;
   }
 
+  // Room is checked before the copy says it starts: a directory without it
+  // is refused with the figures, and nothing is written.
+  if (FailureCause cause; !InstallFits(reader_, Narrow(ResolveTypedDirectory(target)), &cause)) {
+    const WideString described = DescribeCause(cause);
+    LogLine(Narrow(described));
+    SayKey("IDS_INSTALL_ERROR");
+    Say(described);
+    failure_.message = Narrow(LookupText("IDS_INSTALL_ERROR"));
+    failure_.cause = Narrow(described);
+    SayKey("IDS_ERROR_FINISH");
+    SayLogPath();
+    ReportDone("failed", kTextFailed, target);
+    return kTextFailed;
+  }
   int outcome = Copy(target);
   const bool changed = done_.Changes();
   ReportDone(outcome != kTextInstalled ? OutcomeWord(outcome, false)

@@ -4,6 +4,7 @@
 
 #include "base/text_convert.h"
 #include "copy/run_log.h"
+#include "copy/run_plan.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "install/interrupts.h"
@@ -403,6 +404,12 @@ void CInstallerDlg::OnNextClicked(GtkWidget*, gpointer data) {
         replaceAll(path, WideString(u"\\"), WideString(u"/"));
         if (path.empty()) {
           ShowMessage(dialog, LookupText("IDS_SETUP_EMPTYTARGET"), kMessagePlain);
+        } else if (FailureCause cause;
+                   !InstallFits(dialog->reader_, Narrow(ResolveTypedDirectory(path)), &cause)) {
+          // Not enough room there: said now, and the page stays for
+          // another choice. Nothing has been written.
+          LogLine(Narrow(DescribeCause(cause)));
+          ShowMessage(dialog, DescribeCause(cause), kMessageError);
         } else {
           dialog->target_ = path;
           dialog->StartCopying();

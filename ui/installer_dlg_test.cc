@@ -392,6 +392,35 @@ TEST_F(InstallerDlgTest, FolderChooserAcceptedAndCancelled) {
   EXPECT_EQ(N(d.dirPage()->GetPath()), dir_ / "chosen");
 }
 
+// Next on the directory page plans the run and checks the room there: a
+// directory without it is refused with the figures before anything is
+// written, and the page stays for another choice, which then installs.
+TEST_F(InstallerDlgTest, ADirectoryWithoutRoomIsRefusedOnItsPage) {
+  testing::SmallFileSystem small(dir_ / "small", 2 << 20);
+  if (!small.Mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  testing::TestKit kit;
+  kit.entries = {{u"big.bin", std::string(3 << 20, 'b')}, {u"a.cf", "A"}};
+  kit.WriteTo(dir_ / "qorv.vkt");
+  CInstallerDlg& d = Open();
+  Click(d.nextButton());
+  const auto before = testing::Snapshot(dir_ / "small");
+  d.dirPage()->SetPath(W(dir_ / "small/t"));
+  {
+    ModalAnswerer ok([](GtkWidget*) { return GTK_RESPONSE_OK; });
+    Click(d.nextButton());
+    ASSERT_EQ(ok.texts().size(), 1u);
+    EXPECT_EQ(ok.texts()[0].rfind("Not enough space: " + dir_ / "small/t" + ": ", 0), 0u)
+        << ok.texts()[0];
+    EXPECT_NE(ok.texts()[0].find(" bytes needed, "), std::string::npos) << ok.texts()[0];
+  }
+  EXPECT_EQ(d.state(), kDirectory);
+  EXPECT_EQ(testing::Snapshot(dir_ / "small"), before);
+  d.dirPage()->SetPath(W(dir_ / "roomy"));
+  Click(d.nextButton());
+  EXPECT_EQ(d.state(), kSucceeded);
+  EXPECT_EQ(testing::ReadFile(dir_ / "roomy/a.cf"), "A");
+}
+
 TEST_F(InstallerDlgTest, CopyFailureShowsTheErrorBoxThenTheErrorPage) {
   CInstallerDlg& d = Open();
   WriteFile(dir_ / "blocker", "a file where the target directory should be");
