@@ -100,8 +100,10 @@ int CInstallerApp::Run() {
     // Someone at a desktop expected a window: say why there is none.
     const char* display = std::getenv("DISPLAY");
     if (display != nullptr && *display != '\0') {
-      std::fprintf(stderr, "qorv-setup: GTK+ 2 is not available (%s); continuing on the terminal\n",
-                   toolkitMissing_.c_str());
+      const std::string why =
+          "GTK+ 2 is not available (" + toolkitMissing_ + "); continuing on the terminal";
+      std::fprintf(stderr, "qorv-setup: %s\n", EscapeControls(why).c_str());
+      LogLine(why);
     }
   } else if (line.text || line.dryRun || line.json) {
     // Asked for, or a plan or JSON lines: the terminal, whatever the display.
@@ -125,8 +127,10 @@ int CInstallerApp::Run() {
     // terminal takes over.
     const char* display = std::getenv("DISPLAY");
     if (display != nullptr && *display != '\0') {
-      std::fprintf(stderr, "qorv-setup: cannot open display %s; continuing on the terminal\n",
-                   EscapeControls(display).c_str());
+      const std::string why =
+          "cannot open display " + std::string(display) + "; continuing on the terminal";
+      std::fprintf(stderr, "qorv-setup: %s\n", EscapeControls(why).c_str());
+      LogLine(why);
     }
   }
   // The dialog is gone, and with it the unpacked kit; the process ends as

@@ -394,6 +394,10 @@ int TextInstaller::Run() {
   if (!options_.silent && !options_.dryRun && ::isatty(in_) != 1) {
     WriteText(err_, "qorv-setup: ");
     Say(LookupText("IDS_NO_TERMINAL"));
+    // Started from a file manager, nobody reads standard error: the log
+    // keeps the reason.
+    LogLine("ended: " + Narrow(LookupText("IDS_NO_TERMINAL")));
+    SayLogPath();
     return kTextWrongCommandLine;
   }
   if (options_.uninstall) return Uninstall();
