@@ -110,7 +110,7 @@ int CInstallerApp::Run() {
   } else if (line.uninstall) {
     wizard = UninstallWithMessageBoxes(
         argc_, argv_, line.hasTarget ? ResolveTypedDirectory(line.target) : WideString(),
-        line.silent, toNarrow(title_), &interruptedBy);
+        line.silent, toNarrow(LookupText("IDS_UNINSTALL_TITLE")), &interruptedBy);
   } else {
     CInstallerDlg dialog(argc_, argv_, line.silent, toNarrow(title_), line.languageName,
                          line.usecwd);

@@ -139,6 +139,8 @@ r = run(["--uninstall", "--dry-run"], WORK)
 check(r.returncode == 0 and "remove        tpl/new.cf" in r.stdout
       and snapshot(TARGET) == tree and launcher_bytes() == launcher,
       "the uninstall's plan, for the head of the launcher's list, changes nothing", r.stdout)
+check(r.stderr.startswith("Removing configuration\n") and "Installing" not in r.stderr,
+      "the uninstall is headed with its own words", r.stderr)
 r = run(["--uninstall", "-S", "--json"], WORK)
 gone = json_lines(r.stdout, "the uninstall's JSON")
 check(r.returncode == 0 and result(gone).get("outcome") == "removed"

@@ -11,7 +11,7 @@
 namespace qorv::res {
 
 // Every language has a text for each of the installer's keys.
-inline constexpr size_t kTextCount = 62;
+inline constexpr size_t kTextCount = 63;
 
 struct TextEntry {
   const char* key;

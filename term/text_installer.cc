@@ -350,7 +350,7 @@ const char* OutcomeWord(int status, bool uninstall) {
 }  // namespace
 
 int TextInstaller::Uninstall() {
-  SayKey("IDR_MAINFRAME");
+  SayKey("IDS_UNINSTALL_TITLE");
   WideString target;
   if (options_.hasTarget) {
     target = ResolveTypedDirectory(options_.target);
