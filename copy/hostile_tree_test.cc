@@ -326,15 +326,15 @@ TEST_F(HostileTreeTest, AnotherUsersStateIsNeitherTrustedNorWritten) {
 // Anyone who can read the target can lock it: root does not wait for the
 // other user's lock, and says whose it is.
 TEST_F(HostileTreeTest, AnotherUsersLockOnTheTargetIsNotWaitedFor) {
-  ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);  // the other user reaches the target
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t holder = ::fork();
   if (holder == 0) {
     ::close(ready[0]);
-    int fd = -1;
-    if (::setgid(kOther) == 0 && ::setuid(kOther) == 0 &&
-        (fd = ::open(shared_.c_str(), O_RDONLY | O_DIRECTORY)) >= 0 && ::flock(fd, LOCK_EX) == 0) {
+    // Opened first: the scratch folder's parents need not be open to the
+    // other user. The lock is taken as that user.
+    const int fd = ::open(shared_.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0 && ::setgid(kOther) == 0 && ::setuid(kOther) == 0 && ::flock(fd, LOCK_EX) == 0) {
       (void)!::write(ready[1], "x", 1);
       ::pause();
     }

@@ -52,10 +52,20 @@ bool FindFlockHolder(const struct stat& st, pid_t* pid, uid_t* owner) {
         minor != ::minor(st.st_dev) || inode != st.st_ino) {
       continue;
     }
-    struct stat process;
-    if (!Stat("/proc/" + std::to_string(holder), &process)) continue;
+    // Its effective user, from its status ("Uid: real effective saved
+    // file-system"): the owner of /proc/PID is root for a process that
+    // changed its user.
+    std::string status;
+    if (!ReadFileToString("/proc/" + std::to_string(holder) + "/status", &status)) continue;
+    const size_t uid = status.find("\nUid:");
+    unsigned long real = 0;
+    unsigned long effective = 0;
+    if (uid == std::string::npos ||
+        std::sscanf(status.c_str() + uid + 5, "%lu %lu", &real, &effective) != 2) {
+      continue;
+    }
     *pid = static_cast<pid_t>(holder);
-    *owner = process.st_uid;
+    *owner = static_cast<uid_t>(effective);
     return true;
   }
   return false;
