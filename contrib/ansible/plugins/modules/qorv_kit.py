@@ -37,7 +37,11 @@ options:
     description:
       - The C(qorv-setup) program on the host, for a I(kit) that is a plain kit
         file, and for I(state=absent).
-      - Default is C(qorv-setup) beside the kit, else the one in C(PATH).
+      - Default is C(qorv-setup) beside the kit, else the one in C(PATH). The one
+        beside the kit, and a bundled kit, are run only when they and their
+        folder belong to root or the installing user and nobody else may change
+        them; in a folder anyone can write (even a sticky one like C(/tmp)) give
+        I(installer).
     type: path
   dest:
     description:
@@ -62,6 +66,9 @@ options:
     description:
       - Whose launcher file, home and state directory the run uses. Default is
         the connecting user; another user needs C(become).
+      - The copy of the kit that user's run reads is made, and removed again, by
+        that user (under C(~/.cache/qorv/tmp); in check mode in a fresh
+        temporary folder), never by root.
     type: str
 notes:
   - Supports check mode and diff mode.
