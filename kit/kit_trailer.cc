@@ -33,6 +33,20 @@ void GetBytes(const unsigned char* p, std::array<unsigned char, N>* bytes) {
 
 }  // namespace
 
+void AppendSignatureRecord(std::string* out, const KitSignature& signature) {
+  PutBytes(out, signature.keyId);
+  PutBytes(out, signature.publicKey.bytes);
+  PutBytes(out, signature.signature);
+}
+
+KitSignature SignatureRecordAt(const unsigned char* record) {
+  KitSignature s;
+  GetBytes(record, &s.keyId);
+  GetBytes(record + 8, &s.publicKey.bytes);
+  GetBytes(record + 40, &s.signature);
+  return s;
+}
+
 std::string EncodeTrailer(const KitTrailer& trailer) {
   std::string out(kOpeningMagic, kMagicSize);
   kit_format::PutU32(&out, kTrailerVersion);
@@ -40,11 +54,7 @@ std::string EncodeTrailer(const KitTrailer& trailer) {
   PutU64(&out, trailer.entryBytes);
   PutBytes(&out, trailer.digest);
   kit_format::PutU32(&out, static_cast<uint32_t>(trailer.signatures.size()));
-  for (const KitSignature& s : trailer.signatures) {
-    PutBytes(&out, s.keyId);
-    PutBytes(&out, s.publicKey.bytes);
-    PutBytes(&out, s.signature);
-  }
+  for (const KitSignature& s : trailer.signatures) AppendSignatureRecord(&out, s);
   kit_format::PutU32(&out, static_cast<uint32_t>(out.size() + 4 + kMagicSize));
   out.append(kClosingMagic, kMagicSize);
   return out;
@@ -77,11 +87,7 @@ TrailerState FindTrailer(const unsigned char* data, size_t size, KitTrailer* tra
   GetBytes(p + 28, &trailer->digest);
   trailer->signatures.resize(count);
   for (uint32_t i = 0; i < count; ++i) {
-    const unsigned char* record = p + 64 + i * kSignatureRecordSize;
-    KitSignature& s = trailer->signatures[i];
-    GetBytes(record, &s.keyId);
-    GetBytes(record + 8, &s.publicKey.bytes);
-    GetBytes(record + 40, &s.signature);
+    trailer->signatures[i] = SignatureRecordAt(p + 64 + i * kSignatureRecordSize);
   }
   *streamEnd = size - length;
   return TrailerState::kPresent;

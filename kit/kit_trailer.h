@@ -46,6 +46,11 @@ inline constexpr size_t kSignatureRecordSize = 104;
 
 std::string EncodeTrailer(const KitTrailer& trailer);
 
+// One signature record (kSignatureRecordSize bytes: key id, public key,
+// signature), as trailers and bundles' program seals hold them.
+void AppendSignatureRecord(std::string* out, const KitSignature& signature);
+KitSignature SignatureRecordAt(const unsigned char* record);
+
 enum class TrailerState {
   kAbsent,   // the file does not end with a trailer: a kit without one
   kPresent,  // *trailer and *streamEnd are set

@@ -12,26 +12,13 @@ namespace {
 constexpr char kSealMagic[] = "qvkt-prg";
 constexpr size_t kMagicSize = 8;
 
-template <size_t N>
-void PutBytes(std::string* out, const std::array<unsigned char, N>& bytes) {
-  out->append(reinterpret_cast<const char*>(bytes.data()), N);
-}
-template <size_t N>
-void GetBytes(const unsigned char* p, std::array<unsigned char, N>* bytes) {
-  std::memcpy(bytes->data(), p, N);
-}
-
 }  // namespace
 
 std::string EncodeProgramSeal(const ProgramSeal& seal) {
   std::string out;
-  PutBytes(&out, seal.programDigest);
+  out.append(reinterpret_cast<const char*>(seal.programDigest.data()), seal.programDigest.size());
   kit_format::PutU32(&out, static_cast<uint32_t>(seal.signatures.size()));
-  for (const KitSignature& s : seal.signatures) {
-    PutBytes(&out, s.keyId);
-    PutBytes(&out, s.publicKey.bytes);
-    PutBytes(&out, s.signature);
-  }
+  for (const KitSignature& s : seal.signatures) AppendSignatureRecord(&out, s);
   kit_format::PutU32(&out, static_cast<uint32_t>(out.size() + 4 + kMagicSize));
   out.append(kSealMagic, kMagicSize);
   return out;
@@ -74,14 +61,10 @@ TrailerState ReadProgramSeal(int fd, const KitExtent& kit, ProgramSeal* seal,
     return TrailerState::kDamaged;
   }
   seal->offset = kit.offset - length;
-  GetBytes(p, &seal->programDigest);
+  std::memcpy(seal->programDigest.data(), p, seal->programDigest.size());
   seal->signatures.resize(count);
   for (uint32_t i = 0; i < count; ++i) {
-    const unsigned char* record = p + 36 + i * kSignatureRecordSize;
-    KitSignature& s = seal->signatures[i];
-    GetBytes(record, &s.keyId);
-    GetBytes(record + 8, &s.publicKey.bytes);
-    GetBytes(record + 40, &s.signature);
+    seal->signatures[i] = SignatureRecordAt(p + 36 + i * kSignatureRecordSize);
   }
   return TrailerState::kPresent;
 }
