@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/toolkit_choice.h"
 #include "base/text_convert.h"
 #include "res/string_table.h"
 
@@ -73,6 +74,14 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
       }
       continue;
     }
+    if (std::strncmp(arg, "--toolkit=", 10) == 0) {
+      // Wrong here is wrong everywhere: the window could not be chosen.
+      result.toolkit = arg + 10;
+      if (!IsToolkitName(result.toolkit)) {
+        result.toolkitProblem = EscapeControls(std::string(arg)) + ": expected gtk2, gtk3 or text";
+      }
+      continue;
+    }
     char option = Upper(arg[1]);
     if (option == 'D') {
       result.hasTarget = true;
@@ -126,7 +135,7 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
 
 const char* UsageText() {
   return "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [--text] [--dry-run]\n"
-         "                  [--json] [-L<code>]\n"
+         "                  [--json] [--toolkit=gtk2|gtk3|text] [-L<code>]\n"
          "       qorv-setup --uninstall [-S] [-D<dir>] [--dry-run] [--json] [-L<code>]\n"
          "       qorv-setup -V | --version\n"
          "       qorv-setup -h | -? | --help\n"
@@ -149,6 +158,12 @@ const char* UsageText() {
          "             the locale's language, else English\n"
          "  --text     run on the terminal even with a display; with -S nothing\n"
          "             is shown and nothing asked\n"
+         "  --toolkit=gtk2|gtk3|text  the window toolkit to use, or the terminal\n"
+         "             (also QORV_TOOLKIT; the option wins). Without either:\n"
+         "             GTK+ 2 on an X display, GTK 3 when GTK+ 2 is missing,\n"
+         "             when the desktop draws at scale 2 or more (GDK_SCALE,\n"
+         "             or Xft.dpi of 144 and more) or on Wayland without X;\n"
+         "             the terminal when no window can be opened\n"
          "  --uninstall  remove what the installs put into <dir> (default: the\n"
          "             head of the launcher's list) and its place in the list;\n"
          "             files changed since they were installed are kept\n"

@@ -45,6 +45,10 @@ struct CommandLine {
   bool uninstall = false;  // --uninstall
   bool dryRun = false;     // --dry-run: print the plan, change nothing
   bool json = false;       // --json: the plan or the outcome as JSON lines
+  // --toolkit=NAME: gtk2, gtk3 or text; empty when not given (the last
+  // counts). Another name: why, to say before anything else happens.
+  std::string toolkit;
+  std::string toolkitProblem;
   // What a strict reading refuses, one English sentence each: an unknown
   // option, an empty -D, an unknown language code, S or L after the first
   // language option. Toolkit options ("--display" and the like) pass.

@@ -77,6 +77,11 @@ int CInstallerApp::Run() {
     std::fprintf(stderr, "qorv-setup: %s\n", line.targetProblem.c_str());
     return kTextWrongCommandLine;
   }
+  if (!toolkit_.problem.empty()) {
+    std::fprintf(stderr, "qorv-setup: %s\n", toolkit_.problem.c_str());
+    return kTextWrongCommandLine;
+  }
+  if (toolkit_.requested == "text") line.text = true;
   languageNumber_ = line.languageNumber;
   SetCurrentLanguage(languageNumber_);
   title_ = LookupText("IDR_MAINFRAME");
@@ -96,15 +101,12 @@ int CInstallerApp::Run() {
 
   int interruptedBy = 0;
   bool wizard = false;
-  if (!toolkitMissing_.empty()) {
+  if (!toolkit_.missing.empty()) {
     // Someone at a desktop expected a window: say why there is none.
-    const char* display = std::getenv("DISPLAY");
-    if (display != nullptr && *display != '\0') {
-      const std::string why =
-          "GTK+ 2 is not available (" + toolkitMissing_ + "); continuing on the terminal";
-      std::fprintf(stderr, "qorv-setup: %s\n", EscapeControls(why).c_str());
-      LogLine(why);
-    }
+    const std::string why =
+        "no window toolkit could be loaded (" + toolkit_.missing + "); continuing on the terminal";
+    std::fprintf(stderr, "qorv-setup: %s\n", EscapeControls(why).c_str());
+    LogLine(why);
   } else if (line.text || line.dryRun || line.json) {
     // Asked for, or a plan or JSON lines: the terminal, whatever the display.
   } else if (line.uninstall) {
@@ -122,7 +124,7 @@ int CInstallerApp::Run() {
       interruptedBy = dialog.interruptedBy();
     }
   }
-  if (!wizard && toolkitMissing_.empty() && !line.text && !line.dryRun && !line.json) {
+  if (!wizard && toolkit_.missing.empty() && !line.text && !line.dryRun && !line.json) {
     // A display was named but could not be opened: say so once, then the
     // terminal takes over.
     const char* display = std::getenv("DISPLAY");

@@ -5,15 +5,16 @@
 
 #include <string>
 
+#include "app/toolkit_choice.h"
 #include "base/text_string.h"
 
 namespace qorv {
 
 class CInstallerApp {
  public:
-  // `toolkitMissing`: why GTK+ 2 could not be loaded, empty when it was.
-  CInstallerApp(int argc, char** argv, const std::string& toolkitMissing)
-      : argc_(argc), argv_(argv), toolkitMissing_(toolkitMissing) {}
+  // `toolkit`: how the start of the window toolkit went.
+  CInstallerApp(int argc, char** argv, const ToolkitStart& toolkit)
+      : argc_(argc), argv_(argv), toolkit_(toolkit) {}
   // Returns the exit status: 0 in every case of the wizard.
   int Run();
 
@@ -22,7 +23,7 @@ class CInstallerApp {
   char** argv_;
   int languageNumber_ = 0;
   WideString title_;
-  std::string toolkitMissing_;
+  ToolkitStart toolkit_;
 };
 
 }  // namespace qorv

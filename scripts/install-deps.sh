@@ -7,8 +7,8 @@ set -euo pipefail
 # Extra packages may be named on the command line (make fuzz adds clang).
 packages=(
   cmake g++ make pkg-config
-  zlib1g-dev libssl-dev libgtk2.0-dev libgoogle-perftools-dev libgtest-dev
-  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core python3 gdb man-db ansible
+  zlib1g-dev libssl-dev libgtk2.0-dev libgtk-3-0 libgoogle-perftools-dev libgtest-dev
+  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core python3 gdb man-db ansible weston
   "$@"
 )
 

@@ -101,7 +101,7 @@ CInstallerDlg::~CInstallerDlg() {
   session_.RequestStop();
   session_.Join();
   reader_.Close();  // the unpacked kit goes on every way out
-  if (sidePicture_ != nullptr) g_object_unref(sidePicture_);
+  if (sidePicture_.pixels != nullptr) g_object_unref(sidePicture_.pixels);
   if (icon_ != nullptr) g_object_unref(icon_);
 }
 
@@ -134,12 +134,6 @@ bool CInstallerDlg::Prepare() {
 
 void CInstallerDlg::InitWindow() {
   gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
-  GdkGeometry geometry{};
-  geometry.min_width = geometry.max_width = geometry.base_width = width_;
-  geometry.min_height = geometry.max_height = geometry.base_height = height_;
-  gtk_window_set_geometry_hints(
-      GTK_WINDOW(window_), nullptr, &geometry,
-      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE | GDK_HINT_BASE_SIZE));
   gtk_window_set_modal(GTK_WINDOW(window_), TRUE);
   gtk_window_set_type_hint(GTK_WINDOW(window_), GDK_WINDOW_TYPE_HINT_MENU);
   icon_ = LoadIconPicture();
@@ -151,36 +145,63 @@ void CInstallerDlg::InitWindow() {
   g_signal_connect(window_, "delete_event", G_CALLBACK(&CInstallerDlg::OnDeleteEvent), this);
 }
 
+void CInstallerDlg::MeasureWindow() {
+  LayoutTexts texts;
+  texts.successMessage = LookupText("IDS_SUCCESS_FINISH");
+  // The page after an incomplete rollback, with as many lines as it shows.
+  WideString incomplete = LookupText("IDS_ROLLBACK_INCOMPLETE");
+  for (int i = 0; i < 5; ++i) incomplete.append(WideString(u"\n/"));
+  texts.messages = {
+      WelcomeText(reader_, language_), LookupText("IDS_DESTINATION_PROMPT"), texts.successMessage,
+      LookupText("IDS_ERROR_FINISH"),  LookupText("IDS_CANCEL_FINISH"),      incomplete};
+  texts.buttons = {LookupText("IDS_WIZARD_BACK"), LookupText("IDS_WIZARD_NEXT"),
+                   LookupText("IDS_WIZARD_CANCEL")};
+  layout_ = MeasureLayout(fixed_, texts);
+  // The finish pages show Finish and Cancel only.
+  LayoutTexts finish;
+  finish.buttons = {LookupText("IDS_WIZARD_FINISH"), LookupText("IDS_WIZARD_CANCEL")};
+  const WizardLayout finishRow = MeasureLayout(fixed_, finish);
+  if (finishRow.width > layout_.width) layout_.width = finishRow.width;
+  width_ = layout_.width;
+  height_ = layout_.height;
+  GdkGeometry geometry{};
+  geometry.min_width = geometry.max_width = geometry.base_width = width_;
+  geometry.min_height = geometry.max_height = geometry.base_height = height_;
+  gtk_window_set_geometry_hints(
+      GTK_WINDOW(window_), nullptr, &geometry,
+      static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE | GDK_HINT_BASE_SIZE));
+  gtk_widget_set_size_request(fixed_, width_, height_);
+}
+
 void CInstallerDlg::CreateMainWindow() {
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   InitWindow();
   gtk_window_set_title(GTK_WINDOW(window_), title_.c_str());
+  MeasureWindow();
 
   GtkWidget* separator = gtk_hseparator_new();
   gtk_widget_set_size_request(separator, width_ - 20, 5);
-  gtk_fixed_put(GTK_FIXED(fixed_), separator, 10, 310);
+  gtk_fixed_put(GTK_FIXED(fixed_), separator, 10, layout_.separatorY);
 
   back_ = gtk_button_new_with_label(toNarrow(LookupText("IDS_WIZARD_BACK")).c_str());
-  gtk_widget_set_size_request(back_, 80, 30);
-  gtk_fixed_put(GTK_FIXED(fixed_), back_, 230, 320);
+  gtk_fixed_put(GTK_FIXED(fixed_), back_, 230, layout_.buttonsY);
 
   next_ = gtk_button_new_with_label(toNarrow(LookupText("IDS_WIZARD_NEXT")).c_str());
-  gtk_widget_set_size_request(next_, 80, 30);
   gtk_widget_set_can_default(next_, TRUE);
   gtk_window_set_default(GTK_WINDOW(window_), next_);
-  gtk_fixed_put(GTK_FIXED(fixed_), next_, 310, 320);
+  gtk_fixed_put(GTK_FIXED(fixed_), next_, 310, layout_.buttonsY);
 
   cancel_ = gtk_button_new_with_label(toNarrow(LookupText("IDS_WIZARD_CANCEL")).c_str());
-  gtk_widget_set_size_request(cancel_, 80, 30);
-  gtk_fixed_put(GTK_FIXED(fixed_), cancel_, 410, 320);
+  gtk_fixed_put(GTK_FIXED(fixed_), cancel_, 410, layout_.buttonsY);
 
   g_signal_connect(back_, "clicked", G_CALLBACK(&CInstallerDlg::OnBackClicked), this);
   g_signal_connect(next_, "clicked", G_CALLBACK(&CInstallerDlg::OnNextClicked), this);
   g_signal_connect(cancel_, "clicked", G_CALLBACK(&CInstallerDlg::OnCancelClicked), this);
 
-  LayoutButtons();
+  // Shown first: GTK 3 measures only what is shown.
   gtk_widget_show_all(fixed_);
-  sidePicture_ = LoadSidePicture();
+  LayoutButtons();
+  sidePicture_ = LoadSidePicture(Shim().scaleOf(window_));
   gtk_widget_show(window_);
 }
 
@@ -188,20 +209,22 @@ void CInstallerDlg::LayoutButtons() {
   // 80 x 30 buttons ending at x = 490, Back beside Next, 20 pixels before
   // Cancel. A label that needs more room widens its button towards the left
   // instead of being cut (Armenian, Vietnamese, German texts need it).
-  auto widthOf = [](GtkWidget* button) {
+  const int height = layout_.buttonHeight;
+  auto widthOf = [height](GtkWidget* button) {
     gtk_widget_set_size_request(button, -1, -1);
     GtkRequisition natural;
     gtk_widget_size_request(button, &natural);
     int width = natural.width > 80 ? natural.width : 80;
-    gtk_widget_set_size_request(button, width, 30);
+    gtk_widget_set_size_request(button, width, height);
     return width;
   };
+  const int y = layout_.buttonsY;
   int cancelX = width_ - 10 - widthOf(cancel_);
   int nextX = cancelX - 20 - widthOf(next_);
   int backX = nextX - widthOf(back_);
-  gtk_fixed_move(GTK_FIXED(fixed_), cancel_, cancelX, 320);
-  gtk_fixed_move(GTK_FIXED(fixed_), next_, nextX, 320);
-  gtk_fixed_move(GTK_FIXED(fixed_), back_, backX, 320);
+  gtk_fixed_move(GTK_FIXED(fixed_), cancel_, cancelX, y);
+  gtk_fixed_move(GTK_FIXED(fixed_), next_, nextX, y);
+  gtk_fixed_move(GTK_FIXED(fixed_), back_, backX, y);
 }
 
 void CInstallerDlg::ShowPage(WizardDialogPage* page) {
@@ -216,7 +239,8 @@ void CInstallerDlg::ShowPage(WizardDialogPage* page) {
 
 void CInstallerDlg::ShowWelcomePage() {
   if (!welcome_) {
-    welcome_ = std::make_unique<MessagePage>(fixed_, sidePicture_, WelcomeText(reader_, language_));
+    welcome_ = std::make_unique<MessagePage>(fixed_, layout_, sidePicture_,
+                                             WelcomeText(reader_, language_));
   }
   if (silent_) {
     gtk_widget_set_visible(back_, FALSE);
@@ -230,7 +254,7 @@ void CInstallerDlg::ShowWelcomePage() {
 
 void CInstallerDlg::ShowDirSelectPage() {
   state_ = kDirectory;
-  if (!dirPage_) dirPage_ = std::make_unique<DirSelectPage>(fixed_, sidePicture_);
+  if (!dirPage_) dirPage_ = std::make_unique<DirSelectPage>(fixed_, layout_, sidePicture_);
   dirPage_->SetPath(target_);
   gtk_widget_set_sensitive(back_, TRUE);
   gtk_widget_set_sensitive(next_, TRUE);
@@ -238,7 +262,7 @@ void CInstallerDlg::ShowDirSelectPage() {
 }
 
 void CInstallerDlg::StartCopying() {
-  if (!progress_) progress_ = std::make_unique<ProgressPage>(fixed_, width_ - 20);
+  if (!progress_) progress_ = std::make_unique<ProgressPage>(fixed_, layout_);
   gtk_widget_set_sensitive(back_, FALSE);
   gtk_widget_set_sensitive(next_, FALSE);
   ShowPage(progress_.get());
@@ -298,7 +322,8 @@ void CInstallerDlg::SetFinishButtons() {
 
 void CInstallerDlg::ShowErrorPage() {
   if (!error_)
-    error_ = std::make_unique<MessagePage>(fixed_, sidePicture_, LookupText("IDS_ERROR_FINISH"));
+    error_ = std::make_unique<MessagePage>(fixed_, layout_, sidePicture_,
+                                           LookupText("IDS_ERROR_FINISH"));
   state_ = kFailed;
   SetFinishButtons();
   ShowPage(error_.get());
@@ -319,7 +344,7 @@ void CInstallerDlg::ShowIncompletePage(const std::vector<UnrestoredFile>& unrest
     text.push_back(u')');
   }
   if (!incomplete_) {
-    incomplete_ = std::make_unique<MessagePage>(fixed_, sidePicture_, text);
+    incomplete_ = std::make_unique<MessagePage>(fixed_, layout_, sidePicture_, text);
   } else {
     incomplete_->SetText(text);
   }
@@ -330,8 +355,8 @@ void CInstallerDlg::ShowIncompletePage(const std::vector<UnrestoredFile>& unrest
 
 void CInstallerDlg::ShowCancelPage() {
   if (!cancelled_) {
-    cancelled_ =
-        std::make_unique<MessagePage>(fixed_, sidePicture_, LookupText("IDS_CANCEL_FINISH"));
+    cancelled_ = std::make_unique<MessagePage>(fixed_, layout_, sidePicture_,
+                                               LookupText("IDS_CANCEL_FINISH"));
   }
   state_ = kFailed;
   SetFinishButtons();
@@ -341,8 +366,8 @@ void CInstallerDlg::ShowCancelPage() {
 void CInstallerDlg::ShowSuccessPage() {
   state_ = kSucceeded;
   if (!success_) {
-    success_ =
-        std::make_unique<SuccessFinalPage>(fixed_, sidePicture_, LookupText("IDS_SUCCESS_FINISH"));
+    success_ = std::make_unique<SuccessFinalPage>(fixed_, layout_, sidePicture_,
+                                                  LookupText("IDS_SUCCESS_FINISH"));
   }
   SetFinishButtons();
   ShowPage(success_.get());

@@ -1,6 +1,7 @@
 // The installer's window and the owner of the whole installation: the kit
 // reader, the launcher's locations, the target, the progress channel and the
-// copy thread. A fixed 500 x 360 wizard: welcome, template directory, copy,
+// copy thread. A fixed-size 500 x 360 wizard (larger where the desktop's
+// font needs it): welcome, template directory, copy,
 // then a final page. UI thread only; the copy thread is reached only through
 // the progress channel.
 #ifndef QORV_UI_INSTALLER_DLG_H_
@@ -123,6 +124,9 @@ class CInstallerDlg : public CWnd {
   void ShowPage(WizardDialogPage* page);
   void SetFinishButtons();
   void LayoutButtons();
+  // The window's size and the pages' positions for the texts at the
+  // desktop's font.
+  void MeasureWindow();
 
   bool silent_;
   WideString target_;
@@ -140,14 +144,15 @@ class CInstallerDlg : public CWnd {
   std::unique_ptr<MessagePage> cancelled_;
   std::unique_ptr<MessagePage> incomplete_;
   bool usecwd_;
-  GdkPixbuf* sidePicture_ = nullptr;
+  Picture sidePicture_;
+  WizardLayout layout_;
   GtkWidget* back_ = nullptr;
   GtkWidget* next_ = nullptr;
   GtkWidget* cancel_ = nullptr;
   bool confirmCancel_ = true;
   int argc_;
   char** argv_;
-  int width_ = 500;
+  int width_ = 500;  // as the layout says
   int height_ = 360;
   NarrowString title_;
   GtkWidget* window_ = nullptr;

@@ -230,7 +230,7 @@ TEST_F(InstallerDlgTest, ProgressPageAndPaths) {
     page->SetPath(W(path));
     EXPECT_EQ(N(page->GetPath()), path);
   }
-  ProgressPage progress(gtk_bin_get_child(GTK_BIN(d.window())), 480);
+  ProgressPage progress(gtk_bin_get_child(GTK_BIN(d.window())), WizardLayout());
   EXPECT_EQ(LabelOf(progress.statusLabel()), "Files being copied...");
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(progress.progressBar())), 0.0);
   progress.SetProgress(99);

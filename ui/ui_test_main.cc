@@ -1,5 +1,6 @@
 // Entry of the in-process UI tests: a real X server (testing/with_xvfb.sh),
-// the real GTK widgets, toolkit warnings made fatal by gtk_test_init.
+// the real GTK widgets, toolkit warnings made fatal by gtk_test_init. The
+// toolkit is GTK+ 2, or GTK 3 with QORV_TOOLKIT=gtk3.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -13,7 +14,9 @@
 
 int main(int argc, char** argv) {
   std::string missing;
-  if (!qorv::LoadToolkit(&missing)) {
+  const char* asked = std::getenv("QORV_TOOLKIT");
+  const bool gtk3 = asked != nullptr && std::string(asked) == "gtk3";
+  if (!qorv::LoadToolkit(gtk3 ? qorv::Toolkit::kGtk3 : qorv::Toolkit::kGtk2, &missing)) {
     std::fprintf(stderr, "ui_test: %s\n", missing.c_str());
     return 1;
   }

@@ -2,6 +2,11 @@
 // dialog's fixed container. The dialog shows one page at a time by walking
 // its widget list, and fills and reads the pages through the operations
 // below. UI thread only.
+//
+// The positions come from a WizardLayout: 500 x 360 with 80 x 30 buttons,
+// the text column 330 pixels wide at x = 170. A desktop font too large for
+// those sizes makes the column wider and the page taller, only as far as
+// the texts need (MeasureLayout()).
 #ifndef QORV_UI_WIZARD_PAGES_H_
 #define QORV_UI_WIZARD_PAGES_H_
 
@@ -11,31 +16,64 @@
 #include <vector>
 
 #include "base/text_string.h"
+#include "ui/pictures.h"
 
 namespace qorv {
 
+struct WizardLayout {
+  int width = 500;
+  int height = 360;
+  int textWidth = 330;   // the text column at x = 170
+  int textHeight = 250;  // its message labels, from y = 10
+  int checkY = 170;      // the final page's check box
+  int captionY = 255;    // the directory page's caption,
+  int entryY = 275;      // its entry and "..." button,
+  int entryHeight = 30;
+  int browseWidth = 30;   // the "..." button at the column's end
+  int statusY = 130;      // the copying page's status line
+  int barY = 150;         // and its bar
+  int buttonHeight = 30;  // Back, Next, Cancel
+  int buttonsY = 320;
+  int separatorY = 310;  // 5 pixels high
+};
+
+// The texts whose size decides the layout.
+struct LayoutTexts {
+  std::vector<WideString> messages;  // the pages' wrapped texts
+  WideString successMessage;         // the one above the check box
+  std::vector<WideString> buttons;   // Back, Next, Cancel: one row
+};
+
+// Measures the texts with widgets put into `container` (a fixed container
+// in the window, for the desktop's font and theme) and removed again.
+WizardLayout MeasureLayout(GtkWidget* container, const LayoutTexts& texts);
+
 class WizardDialogPage {
  public:
-  explicit WizardDialogPage(GtkWidget* container) : container_(container) {}
+  WizardDialogPage(GtkWidget* container, const WizardLayout& layout)
+      : container_(container), layout_(layout) {}
   virtual void OnShow() {}
 
   const std::vector<GtkWidget*>& widgets() const { return widgets_; }
 
  protected:
   // Adds the side picture at the container's origin.
-  GtkWidget* AddPicture(GdkPixbuf* picture);
-  // The wrapping label at (170, 10), 330 x 250, top-left aligned.
+  GtkWidget* AddPicture(const Picture& picture);
+  // The wrapping label at (170, 10), 330 x 250 (as the layout says),
+  // top-left aligned.
   GtkWidget* CreateTextLabel();
   GtkWidget* Put(GtkWidget* widget, int x, int y);
 
   GtkWidget* container_;
+  WizardLayout layout_;
   std::vector<GtkWidget*> widgets_;
 };
 
 // The welcome, error and cancel pages: the side picture and a message.
 class MessagePage : public WizardDialogPage {
  public:
-  MessagePage(GtkWidget* container, GdkPixbuf* picture, const WideString& message);
+  MessagePage(GtkWidget* container, const WizardLayout& layout, const Picture& picture,
+              const WideString& message);
   void SetText(const WideString& message);
   GtkWidget* label() const { return label_; }
 
@@ -47,7 +85,8 @@ class MessagePage : public WizardDialogPage {
 // The page after a successful copy, with the "open the description" check.
 class SuccessFinalPage : public MessagePage {
  public:
-  SuccessFinalPage(GtkWidget* container, GdkPixbuf* picture, const WideString& message);
+  SuccessFinalPage(GtkWidget* container, const WizardLayout& layout, const Picture& picture,
+                   const WideString& message);
   bool GetOpenDescr() const;
   GtkWidget* checkButton() const { return check_; }
 
@@ -58,7 +97,7 @@ class SuccessFinalPage : public MessagePage {
 // The choice of the template directory: prompt, caption, entry and "...".
 class DirSelectPage : public WizardDialogPage {
  public:
-  DirSelectPage(GtkWidget* container, GdkPixbuf* picture);
+  DirSelectPage(GtkWidget* container, const WizardLayout& layout, const Picture& picture);
   // Keys go to the entry: typing replaces the directory, Enter goes on.
   void OnShow() override;
   void SetPath(const WideString& path);
@@ -82,7 +121,7 @@ class DirSelectPage : public WizardDialogPage {
 // The copying page: a status line and the progress bar.
 class ProgressPage : public WizardDialogPage {
  public:
-  ProgressPage(GtkWidget* container, int barWidth);
+  ProgressPage(GtkWidget* container, const WizardLayout& layout);
   // "Copying complete..." at exactly 100, else "Files being copied...";
   // the bar shows percent / 100.
   void SetProgress(int percent);

@@ -4,6 +4,8 @@
 
   res/icon.xpm          256 x 256 window icon
   res/side_picture.xpm  158 x 286 picture at the left of the wizard pages
+  res/side_picture_2x.xpm  the same drawn at twice the size (316 x 572), for
+                        screens at scale 2 and more
 
 The motif: a stack of template sheets, each with a few lines of a form, and
 an arrow putting the top sheet into place. Run from the repository root:
@@ -29,17 +31,22 @@ def rounded_box(x, y, x0, y0, x1, y1, r):
 
 
 class Canvas:
-    def __init__(self, w, h, background):
-        self.w, self.h = w, h
-        self.px = [[background(x / SS, y / SS) for x in range(w * SS)] for y in range(h * SS)]
+    """A w x h picture in drawing units, sampled at `scale` pixels per unit."""
+
+    def __init__(self, w, h, background, scale=1):
+        self.scale = scale
+        self.w, self.h = w * scale, h * scale
+        n = SS * scale
+        self.px = [[background(x / n, y / n) for x in range(self.w * SS)] for y in range(self.h * SS)]
 
     def shape(self, inside, colour, alpha=1.0):
         """inside(x, y) -> colour tuple or None; blended with alpha."""
+        n = SS * self.scale
         for y in range(self.h * SS):
-            fy = (y + 0.5) / SS
+            fy = (y + 0.5) / n
             row = self.px[y]
             for x in range(self.w * SS):
-                c = inside((x + 0.5) / SS, fy)
+                c = inside((x + 0.5) / n, fy)
                 if c is None:
                     continue
                 col = colour if c is True else c
@@ -143,7 +150,7 @@ def icon():
     return c
 
 
-def side_picture():
+def side_picture(scale=1):
     top, bottom = (17, 96, 128), (8, 40, 74)
 
     def background(x, y):
@@ -153,7 +160,7 @@ def side_picture():
         glow = max(0.0, 1 - abs((x * 0.8 + y * 0.35) - 120) / 90) * 0.18
         return lerp(base, (255, 255, 255), glow)
 
-    c = Canvas(158, 286, background)
+    c = Canvas(158, 286, background, scale)
     ink = (150, 170, 185)
     sheet(c, 22, 70, 88, 112, -0.20, (214, 228, 233), ink, (110, 155, 170), [0.8, 0.6, 0.7, 0.4])
     sheet(c, 36, 58, 88, 112, -0.07, (232, 240, 243), ink, (70, 140, 160), [0.7, 0.9, 0.5, 0.6])
@@ -176,3 +183,4 @@ if __name__ == "__main__":
     root = sys.argv[1] if len(sys.argv) > 1 else "."
     write_xpm(icon(), "icon", root + "/res/icon.xpm")
     write_xpm(side_picture(), "side_picture", root + "/res/side_picture.xpm")
+    write_xpm(side_picture(2), "side_picture_2x", root + "/res/side_picture_2x.xpm")
