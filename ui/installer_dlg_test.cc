@@ -3,6 +3,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "testing/fault_injection.h"
 #include "testing/kit_builder.h"
 #include "testing/scratch_dir.h"
+#include "ui/toolkit_loader.h"
 
 namespace qorv {
 namespace {
@@ -220,6 +222,107 @@ TEST_F(InstallerDlgTest, TextsInRussianAndGerman) {
   // No German description in the kit: the default names.
   EXPECT_EQ(LabelOf(de.welcomePage()->label()),
             "Willkommen beim Installationsprogramm des Produkts <Produkt> (<Lieferant>).");
+}
+
+// The widgets of the shown page that ask for more room than they have, or
+// that reach beyond the window: "<page>: <text>" each.
+std::vector<std::string> CutTexts(GtkWidget* window, const std::string& page) {
+  std::vector<std::string> cut;
+  GtkAllocation frame{};
+  gtk_widget_get_allocation(window, &frame);
+  GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(window))));
+  for (GList* it = children; it != nullptr; it = it->next) {
+    GtkWidget* widget = GTK_WIDGET(it->data);
+    if (!gtk_widget_get_visible(widget)) continue;
+    GtkAllocation room{};
+    gtk_widget_get_allocation(widget, &room);
+    bool fits = room.x + room.width <= frame.width && room.y + room.height <= frame.height;
+    std::string text;
+    if (GTK_IS_LABEL(widget) || GTK_IS_BUTTON(widget)) {
+      text = LabelOf(widget);
+      if (GTK_IS_LABEL(widget) && gtk_label_get_line_wrap(GTK_LABEL(widget))) {
+        fits = fits && Shim().heightForWidth(widget, room.width) <= room.height;
+      } else {
+        gint width = -1;
+        gint height = -1;
+        gtk_widget_get_size_request(widget, &width, &height);
+        gtk_widget_set_size_request(widget, -1, -1);
+        GtkRequisition needed{};
+        gtk_widget_size_request(widget, &needed);
+        gtk_widget_set_size_request(widget, width, height);
+        fits = fits && needed.width <= room.width && needed.height <= room.height;
+      }
+    }
+    if (!fits) cut.push_back(page + ": " + text);
+  }
+  g_list_free(children);
+  return cut;
+}
+
+TEST_F(InstallerDlgTest, NoTextIsCutInAnyLanguageAtTheSizesPeopleRead) {
+  GtkSettings* settings = gtk_settings_get_default();
+  gchar* usual = nullptr;
+  g_object_get(settings, "gtk-font-name", &usual, nullptr);
+  const std::string usualFont = usual != nullptr ? usual : "Sans 10";
+  g_free(usual);
+  const char* const codes[] = {"ru", "uk", "en", "lv", "lt", "bg", "de", "ro",
+                               "ka", "kk", "vi", "tr", "el", "es", "hy", "it"};
+  for (const std::string& font : {usualFont, std::string("Sans 14"), std::string("Sans 18")}) {
+    g_object_set(settings, "gtk-font-name", font.c_str(), nullptr);
+    int widest = 0;
+    for (int language = 1; language <= 16; ++language) {
+      const std::string code = codes[language - 1];
+      SCOPED_TRACE(font + ", " + code);
+      CInstallerDlg& d = Open(language, W(code).c_str());
+      // Until every shown widget has its place: GTK 3 places them on its
+      // next frame, not among the pending events.
+      auto settle = [&d] {
+        GtkWidget* fixed = gtk_bin_get_child(GTK_BIN(d.window()));
+        for (int round = 0; round < 200; ++round) {
+          while (gtk_events_pending()) gtk_main_iteration();
+          bool placed = true;
+          GList* children = gtk_container_get_children(GTK_CONTAINER(fixed));
+          for (GList* it = children; it != nullptr; it = it->next) {
+            GtkAllocation room{};
+            gtk_widget_get_allocation(GTK_WIDGET(it->data), &room);
+            if (gtk_widget_get_visible(GTK_WIDGET(it->data)) && room.x < 0) placed = false;
+          }
+          g_list_free(children);
+          if (placed) return;
+          ::usleep(5000);
+        }
+      };
+      std::vector<std::string> cut;
+      auto look = [&](const std::string& page) {
+        settle();
+        for (const std::string& text : CutTexts(d.window(), page)) cut.push_back(text);
+      };
+      look("welcome");
+      Click(d.nextButton());
+      look("directory");
+      d.dirPage()->SetPath(W(dir_ / ("t-" + code)));
+      Click(d.nextButton());
+      ASSERT_EQ(d.state(), kSucceeded);
+      look("success");
+      d.ShowErrorPage();
+      look("error");
+      EXPECT_EQ(cut, std::vector<std::string>());
+      GtkAllocation frame{};
+      gtk_widget_get_allocation(d.window(), &frame);
+      // At the usual size the window is the usual size.
+      if (font == usualFont) {
+        EXPECT_EQ(frame.width * 1000 + frame.height, 500360);
+      }
+      if (frame.width > widest) widest = frame.width;
+      TearDown();
+      destroyed_ = false;
+    }
+    // Larger texts need a wider window somewhere.
+    if (font != usualFont) {
+      EXPECT_GT(widest, 500) << font;
+    }
+  }
+  g_object_set(settings, "gtk-font-name", usualFont.c_str(), nullptr);
 }
 
 TEST_F(InstallerDlgTest, ProgressPageAndPaths) {

@@ -67,12 +67,16 @@ WizardLayout MeasureLayout(GtkWidget* container, const LayoutTexts& texts) {
   int row = 10 + 20 + 10;
   for (const WideString& text : texts.buttons) {
     GtkWidget* button = put(gtk_button_new_with_label(toNarrow(text).c_str()));
+    // As Next: a button that can be the default asks for a frame around it.
+    gtk_widget_set_can_default(button, TRUE);
     const GtkRequisition size = NaturalSize(button);
     layout.buttonHeight = Larger(layout.buttonHeight, size.height);
     row += Larger(80, size.width);
     gtk_widget_destroy(button);
   }
-  layout.browseWidth = Larger(layout.browseWidth, NaturalSize(browse).width);
+  const GtkRequisition browseSize = NaturalSize(browse);
+  layout.browseWidth = Larger(layout.browseWidth, browseSize.width);
+  layout.entryHeight = Larger(layout.entryHeight, browseSize.height);
   for (GtkWidget* widget : {check, caption, status, entry, browse, label}) {
     gtk_widget_destroy(widget);
   }
