@@ -118,7 +118,8 @@ def check_old_system(kit):
     listed = launcher_list(os.path.join(base, "home"))
     check(listed.find("home/second") != -1 and listed.find("home/second") < listed.find("home/first"),
           "its location is recorded at the head of the list", listed)
-    check("GTK+ 2 is not available (libgtk-x11-2.0.so.0: cannot open shared object file" in r.stderr,
+    check("no window toolkit could be loaded (libgtk-x11-2.0.so.0: cannot open shared object file"
+          in r.stderr,
           "with a display named, it says why there is no window", r.stderr)
     shutil.rmtree(base, ignore_errors=True)
 
@@ -148,18 +149,21 @@ def check_host(kit, work):
     proc.kill()
     proc.wait()
 
-    # The toolkit hidden (an empty file bound over it): the terminal.
-    library = os.path.realpath("/usr/lib/x86_64-linux-gnu/libgtk-x11-2.0.so.0")
+    # GTK+ 2 hidden (an empty file bound over it): GTK 3 shows the window;
+    # both hidden: the terminal.
+    gtk2 = os.path.realpath("/usr/lib/x86_64-linux-gnu/libgtk-x11-2.0.so.0")
+    gtk3 = os.path.realpath("/usr/lib/x86_64-linux-gnu/libgtk-3.so.0")
     empty = os.path.join(work, "empty")
     open(empty, "w").close()
-    target = os.path.join(work, "target")
-    r = run(["unshare", "-m", "sh", "-c",
-             f"mount --bind {empty} {library} && exec {setup} -S -D{target}"], env=env)
-    check(r.returncode == 0 and os.path.exists(os.path.join(target, "tpl/a.txt")),
-          "without GTK+ 2 it installs on the terminal instead of failing to start",
-          r.stdout + r.stderr)
-    check("GTK+ 2 is not available" in r.stderr and "continuing on the terminal" in r.stderr,
-          "and says why there is no window", r.stderr)
+    env = dict(env, NO_AT_BRIDGE="1", GSETTINGS_BACKEND="memory")
+    for hidden, what in (([gtk2], "GTK 3"), ([gtk2, gtk3], "the terminal")):
+        target = os.path.join(work, "target-" + str(len(hidden)))
+        mounts = " && ".join(f"mount --bind {empty} {library}" for library in hidden)
+        r = run(["unshare", "-m", "sh", "-c", f"{mounts} && exec {setup} -S -D{target}"], env=env)
+        check(r.returncode == 0 and os.path.exists(os.path.join(target, "tpl/a.txt")),
+              "without GTK+ 2 the release installer installs on " + what, r.stdout + r.stderr)
+    check("no window toolkit could be loaded (" in r.stderr and "continuing on the terminal" in r.stderr,
+          "and without either toolkit says why there is no window", r.stderr)
 
 
 def main():

@@ -19,6 +19,7 @@
 #include "res/string_table.h"
 #include "term/text_installer.h"
 #include "ui/installer_dlg.h"
+#include "ui/toolkit_loader.h"
 #include "ui/uninstall_boxes.h"
 
 namespace qorv {
@@ -118,6 +119,7 @@ int CInstallerApp::Run() {
                          line.usecwd);
     if (dialog.ToolkitReady()) {
       wizard = true;
+      LogLine(std::string("the wizard runs on ") + ToolkitTitle(LoadedToolkit()));
       if (line.hasTarget) dialog.SetRequestedTarget(ResolveTypedDirectory(line.target));
       dialog.SetLockWaitSeconds(line.waitSeconds);
       dialog.Run();

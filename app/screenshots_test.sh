@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Screenshots of every page of the wizard in all sixteen languages, saved
-# under BUILD_DIR/screenshots for a person to look at (no text may be cut off
-# or run outside the window). Run through testing/with_xvfb.sh.
+# Screenshots of every page of the wizard in all sixteen languages, at the
+# usual font and at 14 points, saved under BUILD_DIR/screenshots/{usual,14pt}
+# for a person to look at (no text may be cut off or run outside the window;
+# ui_test checks the same on the widgets). Run through testing/with_xvfb.sh.
 #   app/screenshots_test.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -17,51 +18,65 @@ xdotool() { command xdotool "$@" 2>/dev/null; }
 bash "$src/demo/make_demo_kit.sh" "$build/bin/vkt" "$work/kit/qorv.vkt" >/dev/null
 cp "$build/bin/qorv-setup" "$work/kit/"
 
-window_of() {  # pid geometry -> window id
+window_of() {  # pid -> the first window it shows (the wizard)
+  for _ in $(seq 1 100); do
+    for id in $(xdotool search --onlyvisible --pid "$1"); do echo "$id"; return 0; done
+    sleep 0.1
+  done
+  return 1
+}
+any_other_window() {  # pid wizard -> another visible window of the pid
   for _ in $(seq 1 100); do
     for id in $(xdotool search --onlyvisible --pid "$1"); do
-      if xdotool getwindowgeometry "$id" | grep -q "Geometry: $2"; then echo "$id"; return 0; fi
+      [[ $id != "$2" ]] && { echo "$id"; return 0; }
     done
     sleep 0.1
   done
   return 1
 }
-any_other_window() {
-  for _ in $(seq 1 100); do
-    for id in $(xdotool search --onlyvisible --pid "$1"); do
-      if ! xdotool getwindowgeometry "$id" | grep -q "Geometry: 500x360"; then echo "$id"; return 0; fi
-    done
-    sleep 0.1
-  done
-  return 1
-}
-shot() { /usr/bin/import -window "$1" "$out/$2.png"; }
-next() { xdotool mousemove --window "$1" 350 335 click 1; sleep 0.4; }
+shot() { /usr/bin/import -window "$1" "$dir/$2.png"; }
+# Enter: Next, then Finish (the default button); the window may have grown
+# with its texts, so no fixed place is clicked.
+next() { xdotool windowfocus --sync "$1"; xdotool key --window "$1" Return; sleep 0.4; }
 
+# The usual desktop font, then 14 points (a gtkrc, as a desktop's settings
+# write it): every page in every language, and the window's size.
+echo 'gtk-font-name = "Sans 14"' > "$work/gtkrc-14"
 fails=0
-for code in ru uk en lv lt bg de ro ka kk vi tr el es hy it; do
-  export HOME=$work/home-$code
-  mkdir -p "$HOME/.local/share"
-  (cd "$work/kit" && PATH="/nonexistent:$PATH" ./qorv-setup "-L$code") & app=$!
-  wid=$(window_of $app 500x360) || { echo "FAIL $code: no window"; fails=$((fails + 1)); kill $app; continue; }
-  sleep 0.3; shot "$wid" "$code-1-welcome"
-  next "$wid"; shot "$wid" "$code-2-directory"
-  next "$wid"; sleep 1.2; shot "$wid" "$code-3-success"
-  next "$wid"; wait $app
+for size in usual 14pt; do
+  dir=$out/$size
+  mkdir -p "$dir"
+  if [[ $size == 14pt ]]; then export GTK2_RC_FILES=$work/gtkrc-14; else unset GTK2_RC_FILES; fi
+  for code in ru uk en lv lt bg de ro ka kk vi tr el es hy it; do
+    export HOME=$work/home-$size-$code
+    mkdir -p "$HOME/.local/share"
+    (cd "$work/kit" && PATH="/nonexistent:$PATH" ./qorv-setup "-L$code") & app=$!
+    wid=$(window_of $app) || { echo "FAIL $size $code: no window"; fails=$((fails + 1)); kill $app; continue; }
+    sleep 0.3; shot "$wid" "$code-1-welcome"
+    echo "$code $(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')" >> "$dir/sizes.txt"
+    next "$wid"; shot "$wid" "$code-2-directory"
+    next "$wid"; sleep 1.2; shot "$wid" "$code-3-success"
+    next "$wid"; wait $app
 
-  # A default directory that cannot be made: the error box and page.
-  export HOME=$work/home-$code-error
-  mkdir -p "$HOME/.local/share" && printf 'in the way' > "$HOME/.qorv"
-  (cd "$work/kit" && ./qorv-setup "-L$code") & app=$!
-  wid=$(window_of $app 500x360)
-  next "$wid"; next "$wid"
-  box=$(any_other_window $app) && shot "$box" "$code-4-error-box"
-  # Behind the error box the window still shows the progress page.
-  shot "$wid" "$code-4-progress"
-  xdotool windowfocus --sync "$box"; xdotool key Return; sleep 0.5
-  shot "$wid" "$code-5-error"
-  next "$wid"; wait $app
+    # A default directory that cannot be made: the error box and page.
+    export HOME=$work/home-$size-$code-error
+    mkdir -p "$HOME/.local/share" && printf 'in the way' > "$HOME/.qorv"
+    (cd "$work/kit" && ./qorv-setup "-L$code") & app=$!
+    wid=$(window_of $app)
+    next "$wid"; next "$wid"
+    box=$(any_other_window $app "$wid") && shot "$box" "$code-4-error-box"
+    # Behind the error box the window still shows the progress page.
+    shot "$wid" "$code-4-progress"
+    xdotool windowfocus --sync "$box"; xdotool key Return; sleep 0.5
+    shot "$wid" "$code-5-error"
+    next "$wid"; wait $app
+  done
 done
-count=$(ls "$out" | wc -l)
+# At the usual size every window is 500 x 360; at 14 points some grow.
+usual=$(grep -vc ' 500x360$' "$out/usual/sizes.txt")
+grown=$(grep -vc ' 500x360$' "$out/14pt/sizes.txt")
+echo "windows not 500x360: $usual at the usual size, $grown at 14 points"
+[[ $usual -eq 0 && $grown -gt 0 ]] || fails=$((fails + 1))
+count=$(ls "$out"/*/*.png | wc -l)
 echo "screenshots: $count in $out"
-[[ $fails -eq 0 && $count -eq 96 ]]
+[[ $fails -eq 0 && $count -eq 192 ]]
