@@ -96,8 +96,9 @@ for attempt in 1 2 3; do
   next "$wid"
   shot happy-2-directory
   click "$wid" 300 290                        # the path entry
-  xdotool key --window "$wid" ctrl+a
-  xdotool type --window "$wid" --delay 20 "$target"
+  # Typed into the focused window: GTK 3 drops keys sent to a window.
+  xdotool windowfocus --sync "$wid"; xdotool key ctrl+a
+  xdotool type --delay 20 "$target"
   next "$wid"
   sleep 1.5
   shot happy-3-finished
@@ -162,8 +163,8 @@ before=$(tree "$target2")
 (cd "$kit2" && ./qorv-setup) & app=$!
 wid=$(main_window $app)
 next "$wid"
-click "$wid" 300 290; xdotool key --window "$wid" ctrl+a
-xdotool type --window "$wid" --delay 2 "$target2"
+click "$wid" 300 290; xdotool windowfocus --sync "$wid"; xdotool key ctrl+a
+xdotool type --delay 2 "$target2"
 xdotool mousemove --window "$wid" 350 335 click 1 mousemove --window "$wid" 450 335 click 1
 sleep 3
 shot cancel-finished
