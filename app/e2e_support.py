@@ -150,7 +150,12 @@ def recorded_location():
 
 
 def run_dirs():
-    return [n for n in os.listdir(TMP) if n.startswith("kvins")]
+    """The run directories left in the places runs keep them: the temporary
+    directory and the state directory (the targets of these tests are on
+    its file system)."""
+    runs = os.path.join(HOME, ".local/state/qorv/runs")
+    return [n for place in (TMP, runs) if os.path.isdir(place)
+            for n in os.listdir(place) if n.startswith("kvins")]
 
 
 def start_silent(kit_dir, target, stderr=subprocess.DEVNULL):

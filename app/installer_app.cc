@@ -42,7 +42,7 @@ void RecoverEarlierRuns() {
     }
   };
   RemoveOrphanedNamelessFiles(TempDirectory().c_str());
-  for (const RecoveredRun& run : RecoverInterruptedRuns(TempDirectory(), record)) {
+  for (const RecoveredRun& run : RecoverAllInterruptedRuns(record)) {
     std::string line = "qorv-setup: ";
     line += EscapeControls(Narrow(run.target));
     line += ": ";
@@ -89,7 +89,7 @@ int CInstallerApp::Run() {
   if (line.dryRun) {
     // A dry run changes nothing at all: no log, no recovery. What the next
     // real run will undo first is said.
-    for (const RecoveredRun& run : FindInterruptedRuns(TempDirectory())) {
+    for (const RecoveredRun& run : FindAllInterruptedRuns()) {
       std::fprintf(stderr, "qorv-setup: %s: %s\n", EscapeControls(Narrow(run.target)).c_str(),
                    "an interrupted run there is undone by the next run that is not a dry run");
     }
@@ -141,6 +141,7 @@ int CInstallerApp::Run() {
   // the signal would have ended it.
   if (interruptedBy != 0) {
     LogLine("ended by signal " + std::to_string(interruptedBy));
+    CloseRunLog();
     InterruptWatch::EndBySignal(interruptedBy);
   }
   if (wizard) {

@@ -10,6 +10,7 @@
 #include "app/installer_app.h"
 #include "app/toolkit_choice.h"
 #include "base/text_convert.h"
+#include "copy/run_log.h"
 #include "install/interrupts.h"
 #include "ui/toolkit_loader.h"
 
@@ -76,5 +77,7 @@ int main(int argc, char** argv) {
     gdk_threads_init();
   }
   qorv::CInstallerApp app(argc, argv, toolkit);
-  return app.Run();
+  const int status = app.Run();
+  qorv::CloseRunLog();
+  return status;
 }

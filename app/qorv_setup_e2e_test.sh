@@ -75,6 +75,10 @@ wait_exit() {  # pid -> exit status, or 124 after 30 s
   kill "$1"; return 124
 }
 
+# What runs leave behind when they do not finish: unpacked kits in TMPDIR,
+# run directories beside the targets (here in the state directory).
+leftovers() { ls -A "$TMPDIR" "$HOME/.local/state/qorv/runs" 2>/dev/null | grep -v -e ':$' -e '^$'; }
+
 launcher_file() { cat "$HOME/.Vexa/vexalaunch/vexalaunch.cfg" 2>/dev/null || echo "<missing>"; }
 
 bash "$src/demo/make_demo_kit.sh" "$build/bin/vkt" "$work/demo.vkt" >/dev/null
@@ -121,7 +125,7 @@ check "the viewer starts with those signals unblocked" \
   test $(( 0x$(cat "$kit/blocked" 2>/dev/null || echo 4003) & 0x4003 )) -eq 0
 check "launcher file, byte for byte" \
   test "$(launcher_file)" = "ConfigurationTemplatesLocation=$target"
-check "no unpacked kit or backup left" test -z "$(ls -A "$TMPDIR")"
+check "no unpacked kit or backup left" test -z "$(leftovers)"
 
 # --- Silent mode ----------------------------------------------------------------
 rm -rf "$HOME/.Vexa" "$HOME/.qorv"
@@ -173,7 +177,7 @@ check "cancel leaves the target as it was" test "$before" = "$after"
 next "$wid"
 status=0; wait_exit $app || status=$?
 check "cancelled run ends with status 0" test "$status" -eq 0
-check "nothing left in the temporary directory" test -z "$(ls -A "$TMPDIR")"
+check "nothing left in the temporary directory" test -z "$(leftovers)"
 
 # --- Signals: during the copy they roll it back before the process ends ------------
 signum() { case $1 in TERM) echo 15 ;; HUP) echo 1 ;; INT) echo 2 ;; esac; }
@@ -190,7 +194,7 @@ for sig in TERM HUP INT; do
   check "SIG$sig during the copy ends the process by that signal" \
     test "$status" -eq $((128 + $(signum $sig)))
   check "SIG$sig during the copy: the target as it was" test "$before" = "$(tree "$target2")"
-  check "SIG$sig during the copy: nothing left in TMPDIR" test -z "$(ls -A "$TMPDIR")"
+  check "SIG$sig during the copy: nothing left in TMPDIR" test -z "$(leftovers)"
 done
 # Outside the copy there is nothing to undo: the process ends at once.
 (cd "$kit2" && exec ./qorv-setup) & app=$!
@@ -198,7 +202,7 @@ main_window $app >/dev/null
 kill -TERM $app
 status=0; wait_exit $app || status=$?
 check "SIGTERM on the welcome page ends the process" test "$status" -eq 143
-check "SIGTERM on the welcome page: nothing left in TMPDIR" test -z "$(ls -A "$TMPDIR")"
+check "SIGTERM on the welcome page: nothing left in TMPDIR" test -z "$(leftovers)"
 
 # --- -D<dir>: the wizard proposes that directory ---------------------------------
 rm -rf "$HOME/.Vexa" "$HOME/.qorv"

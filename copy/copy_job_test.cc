@@ -19,6 +19,7 @@
 #include "copy/copy_session.h"
 #include "copy/copy_worker.h"
 #include "copy/progress_channel.h"
+#include "copy/run_directory.h"
 #include "copy/run_recovery.h"
 #include "copy/target_lock.h"
 #include "fs/error_codes.h"
@@ -63,11 +64,15 @@ class CopyJobTest : public ::testing::Test {
   void TearDown() override {
     reader_.Close();
     SetCurrentLanguage(0);
+    SetRunBaseForTests("");
   }
+  // The temporary directory, and the run directories in it: where they
+  // go is tested on its own (RunBaseTest).
   void UseTemp(const std::string& tmp) {
     temp_ = tmp;
     testing::MakeDirs(temp_);
     tmpdir_.Set(temp_);
+    SetRunBaseForTests(temp_);
   }
 
   // With `trailer_`, the kit is read in place, in one pass; without, it is
@@ -538,6 +543,9 @@ TEST_F(CopyJobTest, ACommitRecordThatCannotBeWrittenFailsTheRun) {
   const auto before = Snapshot(target);
   int fsyncs;
   {
+    // Counted on a second run: the first makes the state's folders.
+    ASSERT_EQ(Run(target), 0u);
+    CopyJobFaultTest::MakeTarget(target);
     FaultInjector count(SysCall::kFsync, -1, 0);
     ASSERT_EQ(Run(target), 0u);
     fsyncs = count.Count();

@@ -22,6 +22,7 @@
 #include "copy/copy_job.h"
 #include "copy/manifest.h"
 #include "copy/progress_channel.h"
+#include "copy/run_directory.h"
 #include "copy/run_recovery.h"
 #include "fs/error_codes.h"
 #include "kit/kit_reader.h"
@@ -51,6 +52,7 @@ class HostileTreeTest : public ::testing::Test {
     if (::geteuid() != 0) GTEST_SKIP() << "links of another user are made by root";
     SetCurrentLanguage(3);
     testing::MakeDirs(dir_ / "tmp");
+    SetRunBaseForTests(dir_ / "tmp");
     // Outside: a private file and a folder the other user must not reach
     // through the installer.
     WriteFile(outside_ + "/secret.cf", "root only");
@@ -64,6 +66,7 @@ class HostileTreeTest : public ::testing::Test {
   void TearDown() override {
     reader_.Close();
     SetCurrentLanguage(0);
+    SetRunBaseForTests("");
   }
 
   void ResetTarget() {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "base/text_convert.h"
+#include "copy/run_directory.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
 
@@ -55,7 +56,8 @@ void RunJournal::Add(RecordKind kind, const std::string& path) {
 
 bool RunJournal::Flush() {
   if (!fd_.IsValid()) return false;
-  bool ok = WriteFully(fd_.Get(), queued_) && FlushFile(fd_.Get());
+  // The records and the journal's length; its times do not matter.
+  bool ok = WriteFully(fd_.Get(), queued_) && FlushData(fd_.Get());
   queued_.clear();
   return ok;
 }
@@ -108,6 +110,9 @@ void RemoveRunDirectory(const std::string& runDirectory) {
   RemoveFile(runDirectory + kNewJournalName);
   RemoveFile(runDirectory + kJournalName);
   RemoveEmptyDirectory(runDirectory);
+  // Its entry in the registry of live runs, when it had one, goes once the
+  // directory is gone.
+  PruneLiveRuns();
 }
 
 }  // namespace qorv

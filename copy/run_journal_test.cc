@@ -17,6 +17,7 @@
 #include "copy/copy_job.h"
 #include "copy/manifest.h"
 #include "copy/progress_channel.h"
+#include "copy/run_directory.h"
 #include "copy/run_recovery.h"
 #include "kit/kit_reader.h"
 #include "res/string_table.h"
@@ -40,13 +41,17 @@ WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.siz
 
 class RunJournalTest : public ::testing::Test {
  protected:
+  // The run directories in the temporary directory: where they go is
+  // tested on its own (RunBaseTest).
   void SetUp() override {
     SetCurrentLanguage(3);
     testing::MakeDirs(temp_);
+    SetRunBaseForTests(temp_);
   }
   void TearDown() override {
     reader_.Close();
     SetCurrentLanguage(0);
+    SetRunBaseForTests("");
   }
 
   std::vector<std::string> RunDirectories() const {
@@ -325,6 +330,7 @@ TEST_P(RunJournalKillTest, KilledWhileMovingAcrossFileSystemsLosesNothing) {
   if (other.empty()) GTEST_SKIP() << "no second file system at /dev/shm";
   temp_ = other;
   tmpdir_.Set(temp_);
+  SetRunBaseForTests(temp_);
   OpenScene(true);
   ExpectEveryKillUndone();
   reader_.Close();

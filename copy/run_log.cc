@@ -105,6 +105,9 @@ void LogLine(const std::string& line) {
 void CloseRunLog() {
   Log& log = TheLog();
   std::lock_guard<std::mutex> lock(log.mutex);
+  // On disk before the program ends: a power cut a moment later keeps the
+  // log's last lines, the outcome among them.
+  if (log.fd.IsValid()) FlushData(log.fd.Get());
   log.fd.Close();
   log.path.clear();
 }

@@ -8,6 +8,7 @@
 
 #include "base/text_convert.h"
 #include "copy/progress_channel.h"
+#include "copy/run_directory.h"
 #include "fs/file_util.h"
 #include "fs/fs_queries.h"
 #include "fs/path.h"
@@ -187,10 +188,12 @@ bool PlanFits(const RunPlan& plan, const std::string& target, FailureCause* caus
     return false;
   };
   if (needed.written > free) return shortfall(StripTrailingSlashes(target), needed.written, free);
-  // Backups are moved: within one file system that costs nothing.
+  // Backups are moved into the run directory, on the target's file system
+  // but where no place there can be had: within one file system that costs
+  // nothing.
   struct stat targetStat;
   struct stat tempStat;
-  const std::string temp = TempDirectory();
+  const std::string temp = StripTrailingSlashes(RunBaseFor(WithTrailingSlash(target), false));
   if (needed.backedUp != 0 && Stat(where, &targetStat) && Stat(temp, &tempStat) &&
       targetStat.st_dev != tempStat.st_dev) {
     uint64_t tempFree = 0;

@@ -171,4 +171,21 @@ std::vector<RecoveredRun> FindInterruptedRuns(const std::string& tempDirectory) 
   return Recover(tempDirectory, {}, false);
 }
 
+std::vector<RecoveredRun> RecoverAllInterruptedRuns(const CommittedAction& onCommitted) {
+  std::vector<RecoveredRun> all;
+  for (const std::string& base : RunBases()) {
+    for (RecoveredRun& run : Recover(base, onCommitted, true)) all.push_back(std::move(run));
+  }
+  PruneLiveRuns();
+  return all;
+}
+
+std::vector<RecoveredRun> FindAllInterruptedRuns() {
+  std::vector<RecoveredRun> all;
+  for (const std::string& base : RunBases()) {
+    for (RecoveredRun& run : Recover(base, {}, false)) all.push_back(std::move(run));
+  }
+  return all;
+}
+
 }  // namespace qorv

@@ -40,6 +40,11 @@ std::vector<RecoveredRun> RecoverInterruptedRuns(const std::string& tempDirector
 // anything (for a dry run): each with `restored` false.
 std::vector<RecoveredRun> FindInterruptedRuns(const std::string& tempDirectory);
 
+// The same in every place that may hold run directories (RunBases() in
+// copy/run_directory.h); the registry of live runs is pruned afterwards.
+std::vector<RecoveredRun> RecoverAllInterruptedRuns(const CommittedAction& onCommitted = {});
+std::vector<RecoveredRun> FindAllInterruptedRuns();
+
 }  // namespace qorv
 
 #endif  // QORV_COPY_RUN_RECOVERY_H_

@@ -200,6 +200,8 @@ bool SyncDirectoryOf(const std::string& path) { return SyncDirectory(DirName(pat
 
 bool FlushFile(int fd) { return Sys().fsync(fd) == 0; }
 
+bool FlushData(int fd) { return Sys().fdatasync(fd) == 0; }
+
 bool SyncFileSystemOf(int fd) { return Sys().syncfs(fd) == 0; }
 
 bool LockExclusive(int fd, bool wait) {

@@ -98,6 +98,9 @@ bool SyncDirectory(const std::string& directory);
 bool SyncDirectoryOf(const std::string& path);
 // Flushes an open file's content to disk.
 bool FlushFile(int fd);
+// Flushes what a reader needs of an open file: its bytes and its size,
+// not its times (a journal's appended records).
+bool FlushData(int fd);
 // Flushes the whole file system holding the open `fd`.
 bool SyncFileSystemOf(int fd);
 

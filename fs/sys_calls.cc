@@ -41,6 +41,7 @@ const SysCalls kReal = {
     .utimensat = ::utimensat,
     .ftruncate = ::ftruncate64,
     .fsync = ::fsync,
+    .fdatasync = ::fdatasync,
     .fchmod = ::fchmod,
     .fchown = ::fchown,
     .mkdir = ::mkdir,

@@ -28,6 +28,7 @@ struct SysCalls {
   int (*utimensat)(int dirfd, const char* path, const struct timespec times[2], int flags);
   int (*ftruncate)(int fd, off64_t length);
   int (*fsync)(int fd);
+  int (*fdatasync)(int fd);
   int (*fchmod)(int fd, mode_t mode);
   int (*fchown)(int fd, uid_t owner, gid_t group);
   int (*mkdir)(const char* path, mode_t mode);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/text_convert.h"
+#include "copy/run_directory.h"
 #include "res/string_table.h"
 #include "testing/fault_injection.h"
 #include "testing/kit_builder.h"
@@ -32,6 +33,7 @@ class TextInstallerTest : public ::testing::Test {
     SetCurrentLanguage(3);
     testing::MakeDirs(dir_ / "home");
     testing::MakeDirs(dir_ / "tmp");
+    SetRunBaseForTests(dir_ / "tmp");
     ASSERT_EQ(::openpty(&master_, &terminal_, nullptr, nullptr, nullptr), 0);
     ASSERT_EQ(::pipe(interrupts_), 0);
     ::fcntl(interrupts_[0], F_SETFL, O_NONBLOCK);
@@ -53,6 +55,7 @@ class TextInstallerTest : public ::testing::Test {
     ::close(interrupts_[0]);
     ::close(interrupts_[1]);
     SetCurrentLanguage(0);
+    SetRunBaseForTests("");
   }
 
   void Type(const std::string& keys) {

@@ -65,6 +65,8 @@ int Utimensat(int d, const char* p, const struct timespec t[2], int f) {
   return Hit(SysCall::kUtimes) ? -1 : Real().utimensat(d, p, t, f);
 }
 int Fsync(int fd) { return Hit(SysCall::kFsync) ? -1 : Real().fsync(fd); }
+// A flush of the data alone counts as a flush.
+int Fdatasync(int fd) { return Hit(SysCall::kFsync) ? -1 : Real().fdatasync(fd); }
 int Unlink(const char* p) { return Hit(SysCall::kUnlink) ? -1 : Real().unlink(p); }
 int Rmdir(const char* p) { return Hit(SysCall::kRmdir) ? -1 : Real().rmdir(p); }
 int Statvfs(const char* p, struct statvfs* s) {
@@ -104,6 +106,7 @@ SysCalls MakeTable() {
   table.futimens = Futimens;
   table.utimensat = Utimensat;
   table.fsync = Fsync;
+  table.fdatasync = Fdatasync;
   table.unlink = Unlink;
   table.rmdir = Rmdir;
   table.statvfs = Statvfs;
