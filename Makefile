@@ -5,6 +5,7 @@
 #   make demo                    build and run the installer on the demo kit
 #   make bench                   speed and memory figures
 #   make fuzz                    run the kit head fuzzer (FUZZ_SECONDS, default 60)
+#   make crashcheck              power cuts at a seeded sample of points of larger runs
 #   make format-check            fail when a C++ file is not as clang-format writes it
 #   make install                 install the programs, manual pages and completions
 #                                (PREFIX, default /usr/local; DESTDIR honoured)
@@ -29,7 +30,7 @@ CTEST_ARGS ?= $(LABELS_$(SANITIZE))
 TARGETS_thread := --target base_test copy_test kit_test install_test term_test ui_test \
                   qorv-setup vkt
 
-.PHONY: check demo bench fuzz format-check dist distcheck deps configure build clean install
+.PHONY: check demo bench fuzz crashcheck format-check dist distcheck deps configure build clean install
 
 deps:
 	@bash scripts/install-deps.sh
@@ -51,6 +52,9 @@ demo: build
 
 bench: build
 	@bash scripts/bench.sh $(BUILD)
+
+crashcheck: build
+	@cd $(BUILD) && QORV_CRASH_LARGE=1 ./copy/copy_test --gtest_filter='CrashStateTest.*'
 
 FUZZ_SECONDS ?= 60
 fuzz: deps

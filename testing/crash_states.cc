@@ -1,0 +1,359 @@
+#include "testing/crash_states.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "fs/sys_calls.h"
+
+namespace qorv::testing {
+
+namespace {
+
+std::mutex gMutex;
+std::string gRoot;
+std::vector<FileChange> gChanges;
+SysCalls gTable;
+const SysCalls* gPrevious = nullptr;
+std::string gFailPrefix;
+int gFailAt = -1;
+
+const SysCalls& Real() { return RealSysCalls(); }
+
+FileChange Change(FileChange::Kind kind, const std::string& path) {
+  FileChange change;
+  change.kind = kind;
+  change.path = path;
+  return change;
+}
+
+std::string FdPath(int fd) {
+  if (fd == AT_FDCWD) {
+    char buffer[4096];
+    return ::getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
+  }
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char buffer[4096];
+  ssize_t n = ::readlink(link, buffer, sizeof buffer - 1);
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+std::string At(int dirfd, const char* name) {
+  if (name == nullptr || *name == '\0') return FdPath(dirfd);
+  if (name[0] == '/') return name;
+  return FdPath(dirfd) + "/" + name;
+}
+
+bool Inside(const std::string& path) {
+  return path.compare(0, gRoot.size(), gRoot) == 0 && path.find(" (deleted)") == std::string::npos;
+}
+
+void Add(FileChange change) {
+  if (Inside(change.path)) gChanges.push_back(std::move(change));
+}
+
+ino_t InodeOf(int fd) {
+  struct stat st {};
+  return Real().fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+int Opened(const std::string& path, int flags, bool existed, int fd, mode_t mode) {
+  if (fd < 0) return fd;
+  if ((flags & O_CREAT) != 0 && !existed) {
+    FileChange c = Change(FileChange::kCreate, path);
+    c.inode = InodeOf(fd);
+    c.mode = mode;
+    Add(c);
+  } else if ((flags & O_TRUNC) != 0 && existed) {
+    FileChange c = Change(FileChange::kTruncate, path);
+    c.inode = InodeOf(fd);
+    Add(c);
+  }
+  return fd;
+}
+
+int Open(const char* path, int flags, mode_t mode) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  struct stat st;
+  bool existed = Real().lstat(path, &st) == 0;
+  return Opened(path, flags, existed, Real().open(path, flags, mode), mode);
+}
+
+int Openat(int dirfd, const char* name, int flags, mode_t mode) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  struct stat st;
+  bool existed = Real().fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  const std::string path = At(dirfd, name);
+  return Opened(path, flags, existed, Real().openat(dirfd, name, flags, mode), mode);
+}
+
+ssize_t Write(int fd, const void* buffer, size_t count) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  off_t offset = Real().lseek(fd, 0, SEEK_CUR);
+  if ((::fcntl(fd, F_GETFL) & O_APPEND) != 0) {
+    struct stat st {};
+    Real().fstat(fd, &st);
+    offset = st.st_size;
+  }
+  const std::string path = FdPath(fd);
+  if (gFailAt >= 0 && path.compare(0, gFailPrefix.size(), gFailPrefix) == 0 && gFailAt-- == 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  ssize_t done = Real().write(fd, buffer, count);
+  if (done > 0 && offset >= 0) {
+    FileChange c = Change(FileChange::kWrite, path);
+    c.inode = InodeOf(fd);
+    c.offset = offset;
+    c.data.assign(static_cast<const char*>(buffer), static_cast<size_t>(done));
+    Add(c);
+  }
+  return done;
+}
+
+int Ftruncate(int fd, off64_t length) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  int r = Real().ftruncate(fd, length);
+  if (r == 0) {
+    FileChange c = Change(FileChange::kTruncate, FdPath(fd));
+    c.inode = InodeOf(fd);
+    c.offset = length;
+    Add(c);
+  }
+  return r;
+}
+
+int Renamed(int r, const std::string& from, const std::string& to) {
+  if (r == 0 && (Inside(from) || Inside(to))) {
+    FileChange c = Change(FileChange::kRename, from);
+    c.to = to;
+    gChanges.push_back(c);
+  }
+  return r;
+}
+
+int Rename(const char* from, const char* to) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return Renamed(Real().rename(from, to), from, to);
+}
+
+int Renameat(int fromfd, const char* from, int tofd, const char* to) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  const std::string a = At(fromfd, from);
+  const std::string b = At(tofd, to);
+  return Renamed(Real().renameat(fromfd, from, tofd, to), a, b);
+}
+
+int Simple(int r, FileChange::Kind kind, const std::string& path, mode_t mode = 0) {
+  if (r == 0) {
+    FileChange c = Change(kind, path);
+    c.mode = mode;
+    Add(c);
+  }
+  return r;
+}
+
+int Unlink(const char* path) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return Simple(Real().unlink(path), FileChange::kUnlink, path);
+}
+
+int Unlinkat(int dirfd, const char* name, int flags) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  const std::string path = At(dirfd, name);
+  return Simple(Real().unlinkat(dirfd, name, flags),
+                (flags & AT_REMOVEDIR) != 0 ? FileChange::kRmdir : FileChange::kUnlink, path);
+}
+
+int Mkdir(const char* path, mode_t mode) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return Simple(Real().mkdir(path, mode), FileChange::kMkdir, path, mode);
+}
+
+int Mkdirat(int dirfd, const char* name, mode_t mode) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  const std::string path = At(dirfd, name);
+  return Simple(Real().mkdirat(dirfd, name, mode), FileChange::kMkdir, path, mode);
+}
+
+int Rmdir(const char* path) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return Simple(Real().rmdir(path), FileChange::kRmdir, path);
+}
+
+int Timed(int r, const std::string& path, const struct timespec times[2]) {
+  if (r == 0) {
+    FileChange c = Change(FileChange::kTimes, path);
+    if (times != nullptr) {
+      c.times[0] = times[0];
+      c.times[1] = times[1];
+    } else {
+      c.times[0].tv_nsec = c.times[1].tv_nsec = UTIME_NOW;
+    }
+    Add(c);
+  }
+  return r;
+}
+
+int Futimens(int fd, const struct timespec times[2]) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return Timed(Real().futimens(fd, times), FdPath(fd), times);
+}
+
+int Utimensat(int dirfd, const char* name, const struct timespec times[2], int flags) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  const std::string path = At(dirfd, name);
+  return Timed(Real().utimensat(dirfd, name, times, flags), path, times);
+}
+
+int Fchmod(int fd, mode_t mode) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return Simple(Real().fchmod(fd, mode), FileChange::kMode, FdPath(fd), mode);
+}
+
+int Flushed(int r, int fd) {
+  if (r == 0) {
+    FileChange c = Change(FileChange::kFlushFile, FdPath(fd));
+    c.inode = InodeOf(fd);
+    Add(c);
+  }
+  return r;
+}
+
+int Fsync(int fd) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return Flushed(Real().fsync(fd), fd);
+}
+
+int Fdatasync(int fd) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return Flushed(Real().fdatasync(fd), fd);
+}
+
+int Syncfs(int fd) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  int r = Real().syncfs(fd);
+  if (r == 0) gChanges.push_back(Change(FileChange::kFlushAll, gRoot));
+  return r;
+}
+
+}  // namespace
+
+ChangeRecorder::ChangeRecorder(const std::string& root) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  gRoot = root;
+  gChanges.clear();
+  gTable = Real();
+  gTable.open = Open;
+  gTable.openat = Openat;
+  gTable.write = Write;
+  gTable.ftruncate = Ftruncate;
+  gTable.rename = Rename;
+  gTable.renameat = Renameat;
+  gTable.unlink = Unlink;
+  gTable.unlinkat = Unlinkat;
+  gTable.mkdir = Mkdir;
+  gTable.mkdirat = Mkdirat;
+  gTable.rmdir = Rmdir;
+  gTable.futimens = Futimens;
+  gTable.utimensat = Utimensat;
+  gTable.fchmod = Fchmod;
+  gTable.fsync = Fsync;
+  gTable.fdatasync = Fdatasync;
+  gTable.syncfs = Syncfs;
+  gPrevious = TEST_SetSysCalls(&gTable);
+}
+
+ChangeRecorder::~ChangeRecorder() {
+  TEST_SetSysCalls(gPrevious);
+  gFailAt = -1;
+}
+
+void ChangeRecorder::FailWriteUnder(const std::string& prefix, int nth) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  gFailPrefix = prefix;
+  gFailAt = nth;
+}
+
+std::vector<FileChange> ChangeRecorder::Take() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return std::move(gChanges);
+}
+
+std::set<ino_t> UnflushedAt(const std::vector<FileChange>& changes, size_t count) {
+  std::set<ino_t> unflushed;
+  for (size_t i = 0; i < count && i < changes.size(); ++i) {
+    const FileChange& c = changes[i];
+    if (c.kind == FileChange::kWrite) unflushed.insert(c.inode);
+    if (c.kind == FileChange::kFlushFile) unflushed.erase(c.inode);
+    if (c.kind == FileChange::kFlushAll) unflushed.clear();
+  }
+  return unflushed;
+}
+
+void Replay(const std::vector<FileChange>& changes, size_t count, const std::set<ino_t>& lost) {
+  count = count < changes.size() ? count : changes.size();
+  // Only what was written since the file's last flush can be lost.
+  std::vector<bool> durable(count, false);
+  std::set<ino_t> flushed;
+  bool all = false;
+  for (size_t i = count; i-- > 0;) {
+    const FileChange& c = changes[i];
+    if (c.kind == FileChange::kFlushFile) flushed.insert(c.inode);
+    if (c.kind == FileChange::kFlushAll) all = true;
+    durable[i] = all || flushed.count(c.inode) != 0;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const FileChange& c = changes[i];
+    const bool dropped = !durable[i] && lost.count(c.inode) != 0;
+    const char* path = c.path.c_str();
+    switch (c.kind) {
+      case FileChange::kCreate: {
+        int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, c.mode & 07777);
+        if (fd >= 0) ::close(fd);
+        break;
+      }
+      case FileChange::kWrite: {
+        if (dropped) break;
+        int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) {
+          if (::pwrite(fd, c.data.data(), c.data.size(), c.offset) < 0) {
+          }
+          ::close(fd);
+        }
+        break;
+      }
+      case FileChange::kTruncate:
+        if (::truncate(path, dropped ? 0 : c.offset) != 0) {
+        }
+        break;
+      case FileChange::kRename:
+        ::rename(path, c.to.c_str());
+        break;
+      case FileChange::kUnlink:
+        ::unlink(path);
+        break;
+      case FileChange::kMkdir:
+        ::mkdir(path, c.mode & 07777);
+        break;
+      case FileChange::kRmdir:
+        ::rmdir(path);
+        break;
+      case FileChange::kTimes:
+        ::utimensat(AT_FDCWD, path, c.times, AT_SYMLINK_NOFOLLOW);
+        break;
+      case FileChange::kMode:
+        ::chmod(path, c.mode & 07777);
+        break;
+      case FileChange::kFlushFile:
+      case FileChange::kFlushAll:
+        break;
+    }
+  }
+}
+
+}  // namespace qorv::testing
