@@ -107,12 +107,10 @@ std::string RunBaseFor(const std::string& targetRoot, bool make) {
   const std::string nearest = NearestExisting(target, &near);
   if (!nearest.empty()) {
     const std::string runs = RunsDirectory();
-    if (!runs.empty()) {
-      std::string problem;
+    // Never into another user's state (root run with that user's HOME).
+    if (std::string foreign; !runs.empty() && IsOwnPlace(runs, &foreign)) {
       if (make) ShellMakeDirs(StateDirectory());
-      if (IsOwnPlace(runs, &problem) && UsableBase(runs, near.st_dev, make)) {
-        return WithTrailingSlash(runs);
-      }
+      if (UsableBase(runs, near.st_dev, make)) return WithTrailingSlash(runs);
     }
     // Beside the target rather than inside it, where the launcher and
     // people look for templates; inside only when the target is a file
@@ -161,16 +159,31 @@ std::vector<std::string> RunBases() {
   return bases;
 }
 
-bool RegisterLiveRun(const std::string& runRoot) {
+bool RegisterLiveRun(const std::string& runRoot, FailureCause* cause) {
   const std::string live = LiveDirectory();
-  if (live.empty()) return false;
+  const std::string entry = LiveEntryOf(runRoot);
+  if (live.empty()) {
+    *cause = FailureCause{"IDS_CAUSE_JOURNAL", runRoot, "no home directory for the state"};
+    return false;
+  }
+  // Never into another user's state (root run with that user's HOME).
+  if (std::string foreign; !IsOwnPlace(entry, &foreign)) {
+    *cause = FailureCause{"IDS_CAUSE_JOURNAL", entry, foreign};
+    return false;
+  }
   struct stat st;
   if (!Stat(live, &st)) {
-    if (ShellMakeDirs(live) != 0) return false;
+    if (ShellMakeDirs(live) != 0) {
+      *cause = CauseOf("IDS_CAUSE_MAKE_DIRECTORY", live, errno);
+      return false;
+    }
     SyncDirectoryOf(live);
   }
-  return ReplaceFileDurably(LiveEntryOf(runRoot), StripTrailingSlashes(runRoot) + "\n") ==
-         ReplaceResult::kDone;
+  if (ReplaceFileDurably(entry, StripTrailingSlashes(runRoot) + "\n") != ReplaceResult::kDone) {
+    *cause = CauseOf("IDS_CAUSE_JOURNAL", entry, errno);
+    return false;
+  }
+  return true;
 }
 
 void PruneLiveRuns() {
@@ -223,10 +236,10 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
       std::string root = WithTrailingSlash(candidate);
       // Found again after a crash: a run elsewhere than the places every
       // start looks in is entered in the registry first.
-      if (!registered && !RegisterLiveRun(root)) {
-        int error = errno;
+      if (FailureCause why; !registered && !RegisterLiveRun(root, &why)) {
         RemoveEmptyDirectory(root);
-        return failed(kErrorWriteFault, JournalFailure(root, error));
+        RemoveEmptyDirectory(temp);  // a hidden place made for this run
+        return failed(kErrorWriteFault, std::move(why));
       }
       // The journal and its target are on disk before anything changes.
       if (!journal->Create(root, targetRoot)) {

@@ -51,8 +51,9 @@ void SetRunBaseForTests(const std::string& base);
 // registered runs.
 std::vector<std::string> RunBases();
 
-// The registry: an entry naming `runRoot`, on disk when it returns true.
-bool RegisterLiveRun(const std::string& runRoot);
+// The registry: an entry naming `runRoot`, on disk when it returns true;
+// else `cause` says why (another user's state directory among the causes).
+bool RegisterLiveRun(const std::string& runRoot, FailureCause* cause);
 // Removes the entries whose run directories are gone, and hidden bases
 // left empty.
 void PruneLiveRuns();
