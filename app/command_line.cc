@@ -16,6 +16,18 @@ constexpr int kEnglish = 3;
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// The toolkit's own options, which it takes from the command line itself:
+// "--display=:1" or "--display :1".
+bool IsToolkitOption(const char* arg) {
+  for (const char* name : {"--display", "--screen", "--sync", "--class", "--name", "--gtk-module",
+                           "--g-fatal-warnings", "--gdk-debug", "--gdk-no-debug", "--gtk-debug",
+                           "--gtk-no-debug", "--gxid-host", "--gxid-port"}) {
+    const size_t n = std::strlen(name);
+    if (std::strncmp(arg, name, n) == 0 && (arg[n] == '\0' || arg[n] == '=')) return true;
+  }
+  return false;
+}
+
 bool IsHelp(const char* arg) {
   for (const char* help : {"-h", "-H", "/h", "/H", "-?", "/?", "--help"}) {
     if (std::strcmp(arg, help) == 0) return true;
@@ -82,16 +94,43 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
       }
       continue;
     }
-    char option = Upper(arg[1]);
+    // GNU-style spellings: --target=DIR as -D, --lang=CODE as -L (without
+    // ending the reading of the others), --silent as -S.
+    if (std::strcmp(arg, "--silent") == 0) {
+      result.silent = true;
+      continue;
+    }
+    if (std::strncmp(arg, "--lang=", 7) == 0) {
+      NarrowString code(arg + 7);
+      const int number = LanguageNumberOf(code);
+      if (number == 0) {
+        result.problems.push_back(std::string("unknown language code in ") + arg);
+      } else if (languageOption == nullptr) {
+        result.languageNumber = number;
+        result.languageName = toWide(code);
+      }
+      continue;
+    }
+    const bool longTarget = std::strncmp(arg, "--target=", 9) == 0;
+    if (arg[0] == '-' && arg[1] == '-' && !longTarget) {
+      // Any other long option is a mistake to say at once, not to guess at:
+      // --dir=/srv/z must not install into the proposed directory.
+      if (!IsToolkitOption(arg) && result.optionProblem.empty()) {
+        result.optionProblem = "unknown option " + EscapeControls(std::string(arg));
+      }
+      continue;
+    }
+    char option = longTarget ? 'D' : Upper(arg[1]);
     if (option == 'D') {
+      const char* directory = longTarget ? arg + 9 : arg + 2;
       result.hasTarget = true;
-      result.target = toWide(NarrowString(arg + 2));
-      if (!(toNarrow(result.target) == NarrowString(arg + 2))) {
+      result.target = toWide(NarrowString(directory));
+      if (!(toNarrow(result.target) == NarrowString(directory))) {
         result.targetProblem = EscapeControls(std::string(arg)) +
                                ": the directory's name is not valid text in the current "
                                "locale's encoding; no directory of that name is used";
       }
-      if (arg[2] == '\0')
+      if (*directory == '\0')
         result.problems.push_back(std::string(arg) + " needs a directory: -D<dir>");
       continue;
     }
@@ -114,8 +153,8 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
       }
       continue;
     }
-    // Options of the toolkit begin with "--"; a path may begin with '/'.
-    if (arg[0] == '-' && arg[1] != '-') {
+    // A path may begin with '/'.
+    if (arg[0] == '-') {
       result.problems.push_back(std::string("unknown option ") + arg);
     }
   }
@@ -175,7 +214,12 @@ const char* UsageText() {
          "  -V, --version   print the version and end\n"
          "  -h, -?, --help  print this text and end\n"
          "\n"
-         "Options may also begin with '/' (/S, /D<dir>, /L<code>).\n"
+         "Options may also begin with '/' (/S, /D<dir>, /L<code>), or be spelled\n"
+         "--silent, --target=DIR and --lang=CODE (which does not end the reading\n"
+         "of the others). A directory may begin with ~/ (the home directory); a\n"
+         "relative one is taken from the current directory, in the wizard too.\n"
+         "Another long option is refused (status 3), but for the toolkit's own\n"
+         "(--display, --screen, --sync, --class, --name, --gtk-module, ...).\n"
          "Exit status without a display: 0 installed (or removed, or nothing to\n"
          "do), 1 failed, 2 cancelled, 3 wrong command line, no terminal to ask\n"
          "on (use -S), or nothing to uninstall. With a display the status is 0.\n"

@@ -49,6 +49,9 @@ struct CommandLine {
   // counts). Another name: why, to say before anything else happens.
   std::string toolkit;
   std::string toolkitProblem;
+  // A long option that is neither the installer's nor the toolkit's
+  // ("unknown option --dir=/srv/z"): the run ends before anything happens.
+  std::string optionProblem;
   // What a strict reading refuses, one English sentence each: an unknown
   // option, an empty -D, an unknown language code, S or L after the first
   // language option. Toolkit options ("--display" and the like) pass.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text_convert.h"
+
 namespace qorv {
 namespace {
 
@@ -202,6 +204,41 @@ TEST(CommandLineTest, LongOptionsForScriptsAndTools) {
     EXPECT_EQ(line.uninstall, c.uninstall) << *c.args.begin();
     EXPECT_EQ(line.dryRun, c.dryRun) << *c.args.begin();
     EXPECT_EQ(line.json, c.json) << *c.args.begin();
+  }
+}
+
+}  // namespace
+}  // namespace qorv
+
+namespace qorv {
+namespace {
+
+TEST(CommandLineTest, LongSpellingsAndUnknownLongOptions) {
+  struct Case {
+    std::vector<const char*> args;
+    bool silent;
+    std::string target;  // "" when none
+    std::string language;
+    std::string optionProblem;
+  };
+  const Case cases[] = {
+      {{"x", "--silent", "--target=/srv/t"}, true, "/srv/t", "en", ""},
+      {{"x", "--lang=de", "--silent"}, true, "", "de", ""},
+      {{"x", "-Lru", "--lang=de"}, false, "", "ru", ""},  // the first -L wins
+      {{"x", "-S", "--dir=/srv/z"}, true, "", "en", "unknown option --dir=/srv/z"},
+      {{"x", "--silnet", "--sillier"}, false, "", "en", "unknown option --silnet"},
+      {{"x", "--display=:1", "--sync", "--name", "n", "--gtk-module=m"}, false, "", "en", ""},
+      {{"x", "--displayed"}, false, "", "en", "unknown option --displayed"},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line =
+        ScanCommandLine(static_cast<int>(c.args.size()), c.args.data(), nullptr);
+    const std::string what = c.args[1];
+    EXPECT_EQ(line.silent, c.silent) << what;
+    EXPECT_EQ(line.hasTarget, !c.target.empty()) << what;
+    EXPECT_EQ(std::string(toNarrow(line.target).c_str()), c.target) << what;
+    EXPECT_EQ(std::string(toNarrow(line.languageName).c_str()), c.language) << what;
+    EXPECT_EQ(line.optionProblem, c.optionProblem) << what;
   }
 }
 

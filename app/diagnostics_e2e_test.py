@@ -10,6 +10,7 @@ what the run did to each file; the last 20 logs are kept.
 import json
 import os
 import re
+import shutil
 import subprocess
 
 from e2e_support import *  # noqa: F401,F403
@@ -134,6 +135,48 @@ check(r.returncode == 0 and r.stderr.count("cannot open display :93") == 1,
 r = run(["-S", "usecwd", "-D" + os.path.join(WORK, "late")], kit)
 check(r.returncode == 3 and "usecwd counts only as the first argument" in r.stderr,
       "a usecwd out of place is refused on the terminal", r.stderr)
+
+# --- Option spellings: the installer's long forms, the toolkit's, the unknown ------------
+spellings = [
+    # (arguments, status, installed, what stderr holds)
+    (["-S", "--dir=%T"], 3, False, "qorv-setup: unknown option --dir=%T\nTry 'qorv-setup --help'."),
+    (["--silnet", "-D%T"], 3, False, "unknown option --silnet"),
+    (["--silent", "--target=%T"], 0, True, ""),
+    (["--target=%T", "--lang=de", "--silent"], 0, True, "Konfiguration erfolgreich installiert."),
+    (["-S", "-D%T", "--lang=xx"], 3, False, "unknown language code in --lang=xx"),
+    (["-S", "--target="], 3, False, "--target= needs a directory"),
+] + [(["-S", "-D%T", option], 0, True, "") for option in
+     ("--display=:97", "--screen=0", "--sync", "--class=Q", "--name=q", "--gtk-module=none",
+      "--g-fatal-warnings", "--gdk-debug=misc", "--gdk-no-debug=misc", "--gtk-debug=misc",
+      "--gtk-no-debug=misc")]
+for args, status, made, said in spellings:
+    target = os.path.join(WORK, "spelled")
+    shutil.rmtree(target, ignore_errors=True)
+    given = [a.replace("%T", target) for a in args]
+    r = run(["usecwd", "--text"] + given, kit)
+    check(r.returncode == status and os.path.exists(os.path.join(target, "tpl/a.cf")) == made
+          and said.replace("%T", target) in r.stderr + r.stdout,
+          "%s: status %d%s" % (" ".join(args), status, ", installed" if made else ""),
+          r.stderr)
+
+# --- --json: every line of standard output is one JSON object -------------------------
+described = make_kit("described", {"tpl/a.cf": b"a\n", "doc/about.html": b"<p>about</p>\n"})
+for args in (["-S"], ["-S", "--dry-run"], ["--uninstall", "-S"], ["-S", "-D/proc/nope"]):
+    target = os.path.join(WORK, "json-target")
+    given = args if any(a.startswith("-D") for a in args) else args + ["-D" + target]
+    r = run(["usecwd", "--json"] + given, described)
+    try:
+        objects = [json.loads(line) for line in r.stdout.splitlines()]
+    except ValueError as e:
+        objects = None
+        print("     " + str(e))
+    last = "totals" if "--dry-run" in args else "result"
+    check(objects is not None and objects and objects[-1].get("type") == last,
+          "--json %s: every stdout line is one JSON object, the %s last" % (" ".join(args), last),
+          r.stdout)
+    if args == ["-S"] and objects:
+        check(objects[-1].get("description") == os.path.join(target, "doc/about.html"),
+              "--json: the description's path is in the result", objects[-1])
 
 for path in MOUNTS:
     subprocess.run(["umount", path])

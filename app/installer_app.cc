@@ -78,6 +78,10 @@ int CInstallerApp::Run() {
     std::fprintf(stderr, "qorv-setup: %s\n", line.targetProblem.c_str());
     return kTextWrongCommandLine;
   }
+  if (!line.optionProblem.empty()) {
+    std::fprintf(stderr, "qorv-setup: %s\nTry 'qorv-setup --help'.\n", line.optionProblem.c_str());
+    return kTextWrongCommandLine;
+  }
   if (!toolkit_.problem.empty()) {
     std::fprintf(stderr, "qorv-setup: %s\n", toolkit_.problem.c_str());
     return kTextWrongCommandLine;

@@ -37,7 +37,7 @@ qorv::ToolkitStart StartToolkit(int argc, char** argv) {
     }
   }
   if (line.help || line.version || line.text || line.dryRun || line.json ||
-      start.requested == "text") {
+      !line.optionProblem.empty() || start.requested == "text") {
     return start;
   }
   const ToolkitPlan plan = PlanToolkits(ReadDesktopFacts(start.requested));

@@ -33,7 +33,8 @@ std::string ResultJson(const char* outcome, int status, const std::string& targe
   for (const auto& [name, value] :
        {std::pair<const char*, const std::string*>{"message", &words.message},
         {"cause", &words.cause},
-        {"log", &words.log}}) {
+        {"log", &words.log},
+        {"description", &words.description}}) {
     if (!value->empty()) out += std::string(",\"") + name + "\":" + JsonString(*value);
   }
   return out + "}\n";

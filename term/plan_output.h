@@ -27,6 +27,8 @@ struct ResultWords {
   std::string message;
   std::string cause;
   std::string log;
+  // The installed description document, when the kit names one.
+  std::string description;
 };
 std::string ResultJson(const char* outcome, int status, const std::string& target,
                        const RunPlan& done, const ResultWords& words = {});

@@ -236,7 +236,8 @@ void TextInstaller::Output(const std::string& text) {
   WriteFully(out_, text);
 }
 
-void TextInstaller::ReportDone(const char* outcome, int status, const WideString& target) {
+void TextInstaller::ReportDone(const char* outcome, int status, const WideString& target,
+                               const WideString& description) {
   const bool done = status == kTextInstalled;
   std::vector<const PlanItem*> kept;
   for (const PlanItem& item : done_.items) {
@@ -255,6 +256,7 @@ void TextInstaller::ReportDone(const char* outcome, int status, const WideString
     words = failure_;
     words.log = RunLogPath();
   }
+  words.description = Narrow(description);
   Output(ResultJson(outcome, status, Narrow(target), done ? done_ : none, words));
 }
 
@@ -410,9 +412,9 @@ int TextInstaller::Run() {
     if (!prepared.problem.empty()) Say(Wide(prepared.problem));
     SayLogPath();
     if (options_.json) {
-      Output(
-          ResultJson("failed", kTextFailed, "", {},
-                     {Narrow(LookupText(MessageKeyOf(failure))), prepared.problem, RunLogPath()}));
+      Output(ResultJson(
+          "failed", kTextFailed, "", {},
+          {Narrow(LookupText(MessageKeyOf(failure))), prepared.problem, RunLogPath(), ""}));
     }
     return kTextFailed;
   }
@@ -468,10 +470,15 @@ int TextInstaller::Run() {
   }
   int outcome = Copy(target);
   const bool changed = done_.Changes();
+  // With --json every line of standard output is one JSON object: the
+  // description's path goes into the result.
+  const WideString description = outcome == kTextInstalled
+                                     ? InstalledDescription(reader_, options_.language, target)
+                                     : WideString();
   ReportDone(outcome != kTextInstalled ? OutcomeWord(outcome, false)
              : changed                 ? "installed"
                                        : "unchanged",
-             outcome, target);
+             outcome, target, description);
   if (outcome != kTextInstalled) return outcome;
   if (!recorded_) {
     WriteText(err_, "qorv-setup: ");
@@ -480,8 +487,7 @@ int TextInstaller::Run() {
   }
   if (!changed) SayKey("IDS_NOTHING_TO_DO");
   SayKey("IDS_SUCCESS_FINISH");
-  WideString description = InstalledDescription(reader_, options_.language, target);
-  if (!description.empty()) {
+  if (!description.empty() && !options_.json) {
     WideString line = LookupText("IDS_SUCCESS_OPENDESCR");
     line.append(WideString(u": "));
     line.append(EscapeControls(description));

@@ -61,7 +61,9 @@ class TextInstaller {
   bool AskYesNo(const char* key, bool unanswered);
   // After a run's final report: the files kept because they changed since
   // they were installed, and the JSON lines.
-  void ReportDone(const char* outcome, int status, const WideString& target);
+  // `description`: the installed description document, or empty.
+  void ReportDone(const char* outcome, int status, const WideString& target,
+                  const WideString& description = WideString());
   void Output(const std::string& text);
   Input ReadLine(std::string* line, int* signal);
   int TakeInterrupt();

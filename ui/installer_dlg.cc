@@ -436,7 +436,10 @@ void CInstallerDlg::OnNextClicked(GtkWidget*, gpointer data) {
           LogLine(Narrow(DescribeCause(cause)));
           ShowMessage(dialog, DescribeCause(cause), kMessageError);
         } else {
-          dialog->target_ = path;
+          // As typed, but for "~/" (the home directory) and a relative
+          // directory (from the working directory), as -D takes them: the
+          // launcher, started elsewhere, must find the same folder.
+          dialog->target_ = ResolveTypedDirectory(path);
           dialog->StartCopying();
         }
         break;

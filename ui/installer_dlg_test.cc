@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -323,6 +324,32 @@ TEST_F(InstallerDlgTest, NoTextIsCutInAnyLanguageAtTheSizesPeopleRead) {
     }
   }
   g_object_set(settings, "gtk-font-name", usualFont.c_str(), nullptr);
+}
+
+TEST_F(InstallerDlgTest, ATypedHomeOrRelativeDirectoryIsTakenAsTheTerminalTakesIt) {
+  const std::string home = dir_ / "home";
+  const std::string cwd = std::filesystem::current_path();
+  const std::pair<std::string, std::string> cases[] = {
+      {"~/Acme Templates", home + "/Acme Templates"},
+      {"~", home},
+      {"rel dir/t", cwd + "/rel dir/t"},
+      {" /with blank", cwd + "/ /with blank"},  // no trimming
+  };
+  for (const auto& [typed, expected] : cases) {
+    SCOPED_TRACE(typed);
+    CInstallerDlg& d = Open();
+    Click(d.nextButton());
+    d.dirPage()->SetPath(W(typed));
+    Click(d.nextButton());
+    EXPECT_EQ(d.state(), kSucceeded);
+    EXPECT_EQ(N(d.target()), expected);
+    EXPECT_TRUE(testing::Exists(expected + "/a.cf"));
+    TearDown();
+    destroyed_ = false;
+    testing::RemoveAll(expected + "/a.cf");
+  }
+  testing::RemoveAll(cwd + "/rel dir");
+  testing::RemoveAll(cwd + "/ ");
 }
 
 TEST_F(InstallerDlgTest, ProgressPageAndPaths) {
