@@ -65,6 +65,18 @@ for target, cause in cases:
           "%s: the log named on the terminal holds the failure" % target, r.stderr)
 check(sorted(os.listdir(blocked)) == ["tpl"] and os.listdir(os.path.join(blocked, "tpl")) == ["x"],
       "the blocked target is left as it was")
+# A dry run (Ansible's check mode) fails as the real run does, and changes nothing.
+for target, cause in cases[:2] + cases[3:]:
+    place = os.path.dirname(target) if target.startswith(WORK) else None
+    before = snapshot(place) if place and os.path.isdir(place) else {}
+    r = run(["usecwd", "--dry-run", "-D" + target], kit)
+    j = run(["usecwd", "--dry-run", "--json", "-D" + target], kit)
+    result = json.loads(j.stdout.splitlines()[-1]) if j.stdout else {}
+    after = snapshot(place) if place and os.path.isdir(place) else {}
+    check(r.returncode == 1 and cause in r.stderr and j.returncode == 1
+          and result.get("status") == 1 and result.get("cause") == cause and before == after,
+          "%s: the dry run fails with the real run's status and cause" % target,
+          r.stdout + r.stderr + j.stdout)
 
 r = run(["-S", "-D" + os.path.join(WORK, "t")], WORK)
 check(r.returncode == 1 and ("No kit found; looked for: %s, %s" %

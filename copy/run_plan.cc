@@ -1,9 +1,11 @@
 #include "copy/run_plan.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "base/text_convert.h"
@@ -201,6 +203,70 @@ bool PlanFits(const RunPlan& plan, const std::string& target, FailureCause* caus
     if (FreeSpaceOf(temp, &tempFree, &tempBlock) && needed.backedUp > tempFree) {
       return shortfall(temp, needed.backedUp, tempFree);
     }
+  }
+  return true;
+}
+
+namespace {
+
+// Makes and removes `path`; false with the cause when it cannot be made.
+bool CanMakeDirectory(const std::string& path, FailureCause* cause) {
+  if (!MakeDirectory(path, 0700)) {
+    *cause = FailureCause{"IDS_CAUSE_MAKE_DIRECTORY", path, std::strerror(errno)};
+    return false;
+  }
+  RemoveEmptyDirectory(path);
+  return true;
+}
+
+// The folders from `from` (which exists) down to `path`: each that exists
+// must be a folder; the first missing one must be possible to make.
+bool CanReach(const std::string& from, const std::string& path, FailureCause* cause,
+              bool* reached) {
+  *reached = false;
+  size_t at = from.size();
+  while (at < path.size()) {
+    size_t next = path.find('/', at + 1);
+    std::string prefix = path.substr(0, next);
+    struct stat st;
+    if (!Stat(prefix, &st)) {
+      if (errno == ENOENT) return CanMakeDirectory(prefix, cause);
+      *cause = FailureCause{"IDS_CAUSE_MAKE_DIRECTORY", prefix, std::strerror(errno)};
+      return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      *cause = FailureCause{"IDS_CAUSE_MAKE_DIRECTORY", prefix, std::strerror(ENOTDIR)};
+      return false;
+    }
+    if (next == std::string::npos) break;
+    at = next;
+  }
+  *reached = true;
+  return true;
+}
+
+}  // namespace
+
+bool TargetWritable(const RunPlan& plan, const std::string& target, FailureCause* cause) {
+  const std::string root = StripTrailingSlashes(target);
+  bool reached = false;
+  if (root.empty() || root[0] != '/' || !CanReach("", root, cause, &reached)) return false;
+  if (!reached) return true;  // its first missing folder can be made: so can the rest
+  for (const PlanItem& item : plan.items) {
+    if (item.action != PlanAction::kWrite && item.action != PlanAction::kReplace) continue;
+    const std::string path = root + "/" + item.path;
+    if (!CanReach(root, ParentOf(path), cause, &reached)) return false;
+    if (!reached) return true;
+    std::string probe;
+    ScopedFd fd =
+        CreateUniqueFile(ParentOf(path) + "/.qorv-probe-", O_WRONLY | O_CLOEXEC, 0600, &probe);
+    if (!fd.IsValid()) {
+      *cause = FailureCause{"IDS_CAUSE_WRITE", path, std::strerror(errno)};
+      return false;
+    }
+    fd.Close();
+    RemoveFile(probe);
+    return true;
   }
   return true;
 }

@@ -11,6 +11,7 @@
 #include "base/text_convert.h"
 #include "copy/copy_session.h"
 #include "copy/manifest.h"
+#include "copy/run_directory.h"
 #include "copy/run_log.h"
 #include "copy/run_plan.h"
 #include "fs/error_codes.h"
@@ -446,17 +447,8 @@ int TextInstaller::Run() {
     return kTextFailed;
   }
 
-  if (options_.dryRun) {
-    Manifest previous;
-    LoadManifest(RootOf(target), &previous);
-    RunPlan plan = PlanInstall(reader_, RootOf(target), previous);
-    Output(options_.json ? PlanJson(plan, "plan") : PlanText(plan));
-    return kTextInstalled;
-  }
-
-  // Room is checked before the copy says it starts: a directory without it
-  // is refused with the figures, and nothing is written.
-  if (FailureCause cause; !InstallFits(reader_, Narrow(ResolveTypedDirectory(target)), &cause)) {
+  // Said as the copy would say it, and nothing is written.
+  auto refuse = [this, &target](const FailureCause& cause) {
     const WideString described = DescribeCause(cause);
     LogLine(Narrow(described));
     SayKey("IDS_INSTALL_ERROR");
@@ -467,6 +459,30 @@ int TextInstaller::Run() {
     SayLogPath();
     ReportDone("failed", kTextFailed, target);
     return kTextFailed;
+  };
+
+  if (options_.dryRun) {
+    Manifest previous;
+    LoadManifest(RootOf(target), &previous);
+    RunPlan plan = PlanInstall(reader_, RootOf(target), previous);
+    // What the real run finds before its first change fails the dry run
+    // the same way, so that a check mode never says "changed" where the
+    // run fails.
+    const std::string root = Narrow(ResolveTypedDirectory(target));
+    if (RefusedLink link; FindRefusedLink(WithTrailingSlash(root), plan, &link)) {
+      return refuse(LinkRefusal("IDS_CAUSE_WRITE", link));
+    }
+    if (FailureCause cause; !TargetWritable(plan, root, &cause) || !PlanFits(plan, root, &cause)) {
+      return refuse(cause);
+    }
+    Output(options_.json ? PlanJson(plan, "plan") : PlanText(plan));
+    return kTextInstalled;
+  }
+
+  // Room is checked before the copy says it starts: a directory without it
+  // is refused with the figures, and nothing is written.
+  if (FailureCause cause; !InstallFits(reader_, Narrow(ResolveTypedDirectory(target)), &cause)) {
+    return refuse(cause);
   }
   int outcome = Copy(target);
   const bool changed = done_.Changes();
