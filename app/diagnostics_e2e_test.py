@@ -190,6 +190,46 @@ for args in (["-S"], ["-S", "--dry-run"], ["--uninstall", "-S"], ["-S", "-D/proc
         check(objects[-1].get("description") == os.path.join(target, "doc/about.html"),
               "--json: the description's path is in the result", objects[-1])
 
+# --- changed: the tree and the launcher's list, against snapshots ----------------------
+reset_home()
+a_dir = os.path.join(WORK, "changed-a")
+b_dir = os.path.join(WORK, "changed-b")
+
+
+def launcher_text():
+    return open(LAUNCHER).read() if os.path.exists(LAUNCHER) else None
+
+
+def drop_from_launcher(directory):
+    lines = open(LAUNCHER).read().splitlines(True)
+    with open(LAUNCHER, "w") as f:
+        f.writelines(l for l in lines if directory not in l)
+
+
+reruns = [
+    ("a fresh install", a_dir, None, True),
+    ("the same again", a_dir, None, False),
+    ("another folder", b_dir, None, True),
+    ("the first again: back to the head of the list", a_dir, None, True),
+    ("the first once more", a_dir, None, False),
+    ("the first again after its line was removed", a_dir, drop_from_launcher, True),
+]
+for what, target, before_run, expect in reruns:
+    if before_run:
+        before_run(target)
+    dry = run(["usecwd", "--dry-run", "--json", "-D" + target], kit)
+    plan = [json.loads(line) for line in dry.stdout.splitlines()]
+    planned = any(o.get("action") == "record" and o.get("path") == target for o in plan)
+    before = (snapshot(target) if os.path.isdir(target) else {}, launcher_text())
+    r = run(["usecwd", "-S", "--json", "-D" + target], kit)
+    after = (snapshot(target), launcher_text())
+    result = json.loads(r.stdout.splitlines()[-1])
+    check(r.returncode == 0 and result["changed"] == expect and (before != after) == expect
+          and plan[-1]["changes"] == expect and
+          (planned == (before[1] != after[1])),
+          "%s: changed is %s, as the tree and the launcher file say, and as the dry run said"
+          % (what, str(expect).lower()), (result, plan[-1], before[1], after[1]))
+
 for path in MOUNTS:
     subprocess.run(["umount", path])
 finish()

@@ -225,6 +225,17 @@ std::string ReadProblem(const WideString& file) { return Narrow(file) + ": canno
 
 }  // namespace
 
+bool RecordingChangesList(const WideString& target) {
+  WideString head = target;
+  if (EndsWithSeparator(head)) head.resize(head.size() - 1);
+  const KnownLocations known = ReadKnownLocations();
+  if (!known.fromAltFile && !PathExists(Narrow(UserLauncherFile()))) return true;
+  LocationList list{head};
+  list.insert(list.end(), known.list.begin(), known.list.end());
+  RemoveDuplicateLocations(list);
+  return list != known.list;
+}
+
 bool RecordInstalledLocation(const WideString& target, std::string* problem) {
   std::string ignored;
   if (problem == nullptr) problem = &ignored;

@@ -98,6 +98,11 @@ WideString ProposeTargetDirectory(const KnownLocations& known);
 // why.
 bool RecordInstalledLocation(const WideString& target, std::string* problem = nullptr);
 
+// Whether RecordInstalledLocation(target) would change the launcher's list
+// as it is now: the file is missing, the target is not in it, or not at its
+// head.
+bool RecordingChangesList(const WideString& target);
+
 // After an uninstall of `target`: removes every spelling of it from the
 // launcher files' lists, under the same locks. Nothing else changes; a file
 // without it is not written. Returns false when a file could not be read or

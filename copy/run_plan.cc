@@ -73,7 +73,9 @@ std::string DoneTotalsText(const RunPlan& done) {
 }
 
 bool RunPlan::Changes() const {
-  return Count(PlanAction::kWrite) + Count(PlanAction::kReplace) + Count(PlanAction::kRemove) != 0;
+  return Count(PlanAction::kWrite) + Count(PlanAction::kReplace) + Count(PlanAction::kRemove) !=
+             0 ||
+         !record.empty();
 }
 
 Destination InspectDestination(const std::string& path, const FileTime& entryTime) {

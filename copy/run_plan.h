@@ -66,7 +66,10 @@ struct RunPlan {
   // Counts an action without keeping its item: for totals only.
   void Tally(PlanAction action, uint64_t size);
   size_t Count(PlanAction action) const { return count[static_cast<int>(action)]; }
-  // Whether anything in the target changes.
+  // The directory the run puts at the head of the launcher's list, when
+  // that changes the list; empty when the list stays as it is.
+  std::string record;
+  // Whether anything changes: in the target, or the launcher's list.
   bool Changes() const;
 };
 

@@ -11,12 +11,17 @@ std::string PlanText(const RunPlan& plan) {
     action.resize(13, ' ');
     out += action + " " + EscapeControls(item.path) + "\n";
   }
+  if (!plan.record.empty()) out += "record        " + EscapeControls(plan.record) + "\n";
   return out + PlanTotalsText(plan) + "\n";
 }
 
 std::string PlanJson(const RunPlan& plan, const char* type) {
   std::string out;
   for (const PlanItem& item : plan.items) out += PlanItemJson(type, item) + "\n";
+  if (!plan.record.empty()) {
+    out += std::string("{\"type\":\"") + type +
+           "\",\"action\":\"record\",\"path\":" + JsonString(plan.record) + "}\n";
+  }
   return out + PlanTotalsJson(plan) + "\n";
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/text_convert.h"
+#include "config/launcher_settings.h"
 #include "copy/copy_session.h"
 #include "copy/manifest.h"
 #include "copy/run_directory.h"
@@ -266,6 +267,10 @@ int TextInstaller::Copy(const WideString& target) {
   session.SetFinishPauseMs(0);
   session.SetLockWaitSeconds(options_.waitSeconds);
   if (!options_.uninstall) SayKey("IDS_PROGRESS_START");
+  // The launcher's list is part of what a run changes: a re-run that puts
+  // its folder back at the head of the list has changed something.
+  const std::string recorded = StripTrailingSlashes(Narrow(target));
+  const bool listChanges = !options_.uninstall && RecordingChangesList(Wide(recorded));
   if (options_.uninstall) {
     session.StartUninstall(target);
   } else {
@@ -297,6 +302,7 @@ int TextInstaller::Copy(const WideString& target) {
       EndProgressLine();
       recorded_ = session.Recorded();
       recordProblem_ = session.RecordProblem();
+      if (listChanges && recorded_) done_.record = recorded;
       return kTextInstalled;
     }
     std::vector<UnrestoredFile> unrestored = session.Unrestored();
@@ -465,6 +471,8 @@ int TextInstaller::Run() {
     Manifest previous;
     LoadManifest(RootOf(target), &previous);
     RunPlan plan = PlanInstall(reader_, RootOf(target), previous);
+    const std::string recorded = StripTrailingSlashes(Narrow(target));
+    if (RecordingChangesList(Wide(recorded))) plan.record = recorded;
     // What the real run finds before its first change fails the dry run
     // the same way, so that a check mode never says "changed" where the
     // run fails.
