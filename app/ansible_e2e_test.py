@@ -118,6 +118,13 @@ r = play(present, check_mode=True)
 check(not r.get("failed") and r.get("changed") is False, "check mode after it: nothing to do", r)
 
 installed = snapshot(target)
+for args, said in (({"dest": "relative/templates"}, "dest must be an absolute path"),
+                   ({"dest": target, "lang": "xx"}, "value of lang must be one of")):
+    r = play({"qorv.kits.qorv_kit": dict(args, kit=kit)})
+    check(r.get("failed") is True and said in r.get("msg", ""),
+          "a task with %s fails with one line saying why" % args, r)
+check(snapshot(target) == installed and recorded_location() == target,
+      "and the host is as it was")
 r = play({"qorv.kits.qorv_kit": {"kit": damaged, "dest": target}})
 check(r.get("failed") is True and "digest mismatch" in r.get("msg", "")
       and r.get("rc") == 1 and os.path.isfile(r.get("log", "")),

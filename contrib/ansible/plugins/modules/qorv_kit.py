@@ -45,7 +45,9 @@ options:
     type: path
   dest:
     description:
-      - The template directory.
+      - The template directory, an absolute path (C(~/) is the home directory).
+        A relative one is refused, as it would name a folder under the
+        module's own temporary directory.
       - Default is what the installer proposes (the head of the launcher's list,
         else the launcher's default); for I(state=absent), the head of the list.
     type: path
@@ -59,9 +61,9 @@ options:
     default: present
   lang:
     description:
-      - Language of the installer's texts (ru uk en lv lt bg de ro ka kk vi tr el
-        es hy it). Default is English.
+      - Language of the installer's texts. Default is English.
     type: str
+    choices: [ru, uk, en, lv, lt, bg, de, ro, ka, kk, vi, tr, el, es, hy, it]
   user:
     description:
       - Whose launcher file, home and state directory the run uses. Default is
@@ -350,7 +352,8 @@ def main():
             installer=dict(type="path"),
             dest=dict(type="path"),
             state=dict(type="str", default="present", choices=["present", "absent"]),
-            lang=dict(type="str"),
+            lang=dict(type="str", choices=["ru", "uk", "en", "lv", "lt", "bg", "de", "ro",
+                                           "ka", "kk", "vi", "tr", "el", "es", "hy", "it"]),
             user=dict(type="str"),
         ),
         required_if=[("state", "present", ("kit",))],
@@ -359,6 +362,8 @@ def main():
     params = module.params
     kit = params["kit"]
     absent = params["state"] == "absent"
+    if params["dest"] and not os.path.isabs(params["dest"]):
+        module.fail_json(msg="dest must be an absolute path, not %s" % params["dest"])
     if kit and not os.path.isfile(kit):
         module.fail_json(msg="no kit at %s on the host" % kit)
     env, start, uid = run_as(module, params["user"])
