@@ -125,6 +125,13 @@ for args, said in (({"dest": "relative/templates"}, "dest must be an absolute pa
           "a task with %s fails with one line saying why" % args, r)
 check(snapshot(target) == installed and recorded_location() == target,
       "and the host is as it was")
+wide = os.path.join(WORK, "office/for-everyone")
+r = play({"qorv.kits.qorv_kit": {"kit": kit, "dest": wide, "umask": "022", "wait": 5}})
+check(not r.get("failed") and "--umask=022" in r.get("cmd", []) and "--wait=5" in r.get("cmd", [])
+      and os.stat(os.path.join(wide, "tpl/a.cf")).st_mode & 0o777 == 0o644,
+      "umask and wait reach the installer", r)
+shutil.rmtree(wide, ignore_errors=True)
+play({"qorv.kits.qorv_kit": {"kit": kit, "dest": target}})
 r = play({"qorv.kits.qorv_kit": {"kit": damaged, "dest": target}})
 check(r.get("failed") is True and "digest mismatch" in r.get("msg", "")
       and r.get("rc") == 1 and os.path.isfile(r.get("log", "")),

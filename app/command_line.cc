@@ -86,6 +86,19 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
       }
       continue;
     }
+    if (std::strncmp(arg, "--umask=", 8) == 0) {
+      char* end = nullptr;
+      long mask = std::strtol(arg + 8, &end, 8);
+      if (arg[8] < '0' || arg[8] > '7' || *end != '\0' || mask > 0777) {
+        if (result.optionProblem.empty()) {
+          result.optionProblem =
+              EscapeControls(std::string(arg)) + ": expected an octal umask (022)";
+        }
+      } else {
+        result.umask = static_cast<int>(mask);
+      }
+      continue;
+    }
     if (std::strncmp(arg, "--toolkit=", 10) == 0) {
       // Wrong here is wrong everywhere: the window could not be chosen.
       result.toolkit = arg + 10;
@@ -203,6 +216,9 @@ const char* UsageText() {
          "             when the desktop draws at scale 2 or more (GDK_SCALE,\n"
          "             or Xft.dpi of 144 and more) or on Wayland without X;\n"
          "             the terminal when no window can be opened\n"
+         "  --umask=OCTAL  the umask for the folders and files the run makes\n"
+         "             (0777 and 0666 less it; files it replaces keep their\n"
+         "             modes), e.g. --umask=022 when root installs for everyone\n"
          "  --uninstall  remove what the installs put into <dir> (default: the\n"
          "             head of the launcher's list) and its place in the list;\n"
          "             files changed since they were installed are kept\n"

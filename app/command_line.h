@@ -52,6 +52,8 @@ struct CommandLine {
   // A long option that is neither the installer's nor the toolkit's
   // ("unknown option --dir=/srv/z"): the run ends before anything happens.
   std::string optionProblem;
+  // --umask=OCTAL: the umask of the run; -1 when not given.
+  int umask = -1;
   // What a strict reading refuses, one English sentence each: an unknown
   // option, an empty -D, an unknown language code, S or L after the first
   // language option. Toolkit options ("--display" and the like) pass.

@@ -230,6 +230,22 @@ for what, target, before_run, expect in reruns:
           "%s: changed is %s, as the tree and the launcher file say, and as the dry run said"
           % (what, str(expect).lower()), (result, plan[-1], before[1], after[1]))
 
+# --- --umask: a hardened root umask (077) and the users the templates are for ---------
+if os.geteuid() == 0:
+    for args, folder, file, warned in (([], 0o700, 0o600, True),
+                                       (["--umask=022"], 0o755, 0o644, False),
+                                       (["--umask=002"], 0o775, 0o664, False)):
+        target = os.path.join(WORK, "umask" + "".join(args).replace("=", "-"))
+        r = run(["usecwd", "-S", "-D" + target] + args, kit,
+                preexec_fn=lambda: os.umask(0o077))
+        modes = (os.stat(os.path.join(target, "tpl")).st_mode & 0o777,
+                 os.stat(os.path.join(target, "tpl/a.cf")).st_mode & 0o777)
+        check(r.returncode == 0 and modes == (folder, file)
+              and ("warning: with umask 077" in r.stderr) == warned,
+              "umask 077 %s: folders %o, files %o%s" % (" ".join(args), folder, file,
+                                                         ", and a warning" if warned else ""),
+              (oct(modes[0]), oct(modes[1]), r.stderr))
+
 for path in MOUNTS:
     subprocess.run(["umount", path])
 finish()

@@ -1,5 +1,6 @@
 #include "app/installer_app.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -82,6 +83,8 @@ int CInstallerApp::Run() {
     std::fprintf(stderr, "qorv-setup: %s\nTry 'qorv-setup --help'.\n", line.optionProblem.c_str());
     return kTextWrongCommandLine;
   }
+  // Before anything is made: what the run creates gets these modes.
+  if (line.umask >= 0) ::umask(static_cast<mode_t>(line.umask));
   if (!toolkit_.problem.empty()) {
     std::fprintf(stderr, "qorv-setup: %s\n", toolkit_.problem.c_str());
     return kTextWrongCommandLine;

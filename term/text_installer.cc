@@ -3,9 +3,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/text_convert.h"
@@ -262,11 +265,33 @@ void TextInstaller::ReportDone(const char* outcome, int status, const WideString
   Output(ResultJson(outcome, status, Narrow(target), done ? done_ : none, words));
 }
 
+void TextInstaller::WarnOfClosedModes(const WideString& target) {
+  // Root installing for others with a hardened umask (077) would leave
+  // folders and files only root can read, silently.
+  if (::geteuid() != 0) return;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if ((mask & 0044) == 0) return;
+  const char* home = std::getenv("HOME");
+  const std::string path = Narrow(target);
+  if (home != nullptr && *home != '\0' && path.compare(0, std::strlen(home), home) == 0) {
+    return;  // root's own templates
+  }
+  char octal[16];
+  std::snprintf(octal, sizeof octal, "%03o", static_cast<unsigned>(mask));
+  WriteText(err_, Wide(std::string("qorv-setup: warning: with umask ") + octal +
+                       " the folders and files made in " + EscapeControls(path) +
+                       " are not readable by other users; --umask=022 makes them so\n"));
+}
+
 int TextInstaller::Copy(const WideString& target) {
   CopySession session;  // joined on every way out
   session.SetFinishPauseMs(0);
   session.SetLockWaitSeconds(options_.waitSeconds);
-  if (!options_.uninstall) SayKey("IDS_PROGRESS_START");
+  if (!options_.uninstall) {
+    WarnOfClosedModes(target);
+    SayKey("IDS_PROGRESS_START");
+  }
   // The launcher's list is part of what a run changes: a re-run that puts
   // its folder back at the head of the list has changed something.
   const std::string recorded = StripTrailingSlashes(Narrow(target));

@@ -62,6 +62,9 @@ class TextInstaller {
   // After a run's final report: the files kept because they changed since
   // they were installed, and the JSON lines.
   // `description`: the installed description document, or empty.
+  // Says so when root's umask leaves what the run makes unreadable to
+  // the users the templates are for.
+  void WarnOfClosedModes(const WideString& target);
   void ReportDone(const char* outcome, int status, const WideString& target,
                   const WideString& description = WideString());
   void Output(const std::string& text);

@@ -64,6 +64,18 @@ options:
       - Language of the installer's texts. Default is English.
     type: str
     choices: [ru, uk, en, lv, lt, bg, de, ro, ka, kk, vi, tr, el, es, hy, it]
+  wait:
+    description:
+      - When another installation into I(dest) is running, wait at most this
+        many seconds for it, then fail (the installer's C(--wait)). Default is
+        to wait as long as it takes.
+    type: int
+  umask:
+    description:
+      - The umask for the folders and files the run makes, in octal (the
+        installer's C(--umask)), e.g. C("022") when root installs for other
+        users on a host whose umask is 077.
+    type: str
   user:
     description:
       - Whose launcher file, home and state directory the run uses. Default is
@@ -355,6 +367,8 @@ def main():
             lang=dict(type="str", choices=["ru", "uk", "en", "lv", "lt", "bg", "de", "ro",
                                            "ka", "kk", "vi", "tr", "el", "es", "hy", "it"]),
             user=dict(type="str"),
+            wait=dict(type="int"),
+            umask=dict(type="str"),
         ),
         required_if=[("state", "present", ("kit",))],
         supports_check_mode=True,
@@ -415,6 +429,10 @@ def main():
         cmd.append("--dry-run")
     if params["dest"]:
         cmd.append("-D" + params["dest"])
+    if params["wait"] is not None:
+        cmd.append("--wait=%d" % params["wait"])
+    if params["umask"]:
+        cmd.append("--umask=" + params["umask"])
     # The language option ends the reading of options: it comes last.
     cmd.append("-L" + (params["lang"] or "en"))
 
