@@ -69,7 +69,7 @@ uint32_t CopyJob::AnnounceBatch(size_t first, size_t end) {
     const PlanItem& item = plan_.items[i];
     const std::string path = target + item.path;
     // A path the run has written already was announced before that write.
-    if (item.action == PlanAction::kKeep || writtenFiles_.count(path) != 0) continue;
+    if (!Writes(item.action) || writtenFiles_.count(path) != 0) continue;
     journal_.Add(item.was.exists ? RecordKind::kBackup : RecordKind::kFile, path);
     std::string parent = ParentOf(path);
     if (!parent.empty()) changes_.AnnounceDirectories(parent, &journal_);
@@ -207,7 +207,7 @@ uint32_t CopyJob::StartStream() {
   bool any = false;
   for (size_t i = 0; i < wanted.size(); ++i) {
     const WideString& name = reader.Entry(i).name;
-    const bool copied = plan_.items[i].action != PlanAction::kKeep;
+    const bool copied = Writes(plan_.items[i].action);
     wanted[i] = copied || named.count(name) != 0;
     if (copied) named.insert(name);
     any = any || wanted[i];
@@ -287,7 +287,7 @@ uint32_t CopyJob::InstallEntry(size_t i, int percent) {
     action = DecideInstall(destination);
   }
   if (writers_ && writers_->Failed()) return WaitForWriters();
-  if (action == PlanAction::kKeep) {
+  if (!Writes(action)) {
     RecordDone(action, item.path, entry.size);
     RecordInstalled(item.path, entry, false, Digest{});
     return kErrorNone;

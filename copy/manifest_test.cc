@@ -265,6 +265,27 @@ TEST_F(UpgradeTest, UpgradeRemovesWhatTheNewKitDropsThenUninstallRemovesTheRest)
 
 // What the dry run shows is what the run then does, item for item: both
 // come from one plan. For a failing run, what it did before the failure.
+TEST_F(UpgradeTest, AFileTheUserChangedStaysTheUsersThroughUpgradesAndIsNamedOnUninstall) {
+  OpenKit({{u"mine.cf", "kit 1", Ticks(1600000000)}, {u"other.cf", "o", Ticks(1600000000)}});
+  ASSERT_EQ(Run(), 0u);
+  WriteFile(target_ + "/mine.cf", "edited by the user");
+  testing::SetMTime(target_ + "/mine.cf", 1800000000);  // newer than the next kit's copy
+  OpenKit({{u"mine.cf", "kit 2", Ticks(1700000000)}, {u"other.cf", "o2", Ticks(1700000000)}});
+  Manifest previous;
+  ASSERT_EQ(LoadManifest(target_ + "/", &previous), ManifestState::kRead);
+  RunPlan plan = PlanInstall(reader_, target_ + "/", previous);
+  ASSERT_EQ(plan.items.size(), 2u);
+  EXPECT_EQ(plan.items[0].action, PlanAction::kKeepChanged);
+  EXPECT_EQ(plan.items[1].action, PlanAction::kReplace);
+  ASSERT_EQ(Run(), 0u);
+  EXPECT_EQ(Counts(), (std::map<std::string, size_t>{{"keep-changed", 1}, {"replace", 1}}));
+  EXPECT_EQ(testing::ReadFile(target_ + "/mine.cf"), "edited by the user");
+  EXPECT_EQ(Manifested(), "mine.cf;other.cf;");
+  ASSERT_EQ(Run(true), 0u);
+  EXPECT_EQ(Counts(), (std::map<std::string, size_t>{{"keep-changed", 1}, {"remove", 1}}));
+  EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"mine.cf", "edited by the user"}}));
+}
+
 TEST_F(UpgradeTest, TheRunDoesWhatTheDryRunShows) {
   testing::MakeDirs(dir_ / "tmp");
   using Entries = std::vector<testing::TestEntry>;

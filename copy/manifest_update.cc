@@ -32,6 +32,11 @@ void CopyJob::RecordInstalled(const std::string& relative, const KitEntry& entry
     const ManifestFile* earlier = before == previousIndex_.end() ? nullptr : before->second;
     if (earlier != nullptr && earlier->size == file.size && earlier->time == file.time) {
       file.digest = earlier->digest;  // as an earlier install left it
+    } else if (earlier != nullptr && !UnchangedSince(changes_.targetRoot(), *earlier)) {
+      // Changed by the user since an earlier install: recorded as that
+      // install left it, so that an uninstall keeps it and names it.
+      installed_[relative] = *earlier;
+      return;
     } else if (file.time != UnixFromFileTime(entry.time) || file.size != entry.size ||
                !DigestOfFile(changes_.targetRoot() + relative, &file.digest)) {
       // Not the kit's copy (the user's own, newer one): not ours to remove.

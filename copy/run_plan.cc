@@ -119,6 +119,14 @@ RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
     PlanItem item{PlanAction::kKeep, relative, entry.size, plan.items.size(),
                   InspectDestination(targetRoot + relative, entry.time)};
     item.action = DecideInstall(item.was);
+    // Kept because the user changed it after an earlier install put it
+    // there: the user's now, and said so.
+    if (item.action == PlanAction::kKeep) {
+      const ManifestFile* earlier = previous.Find(relative);
+      if (earlier != nullptr && !UnchangedSince(targetRoot, *earlier)) {
+        item.action = PlanAction::kKeepChanged;
+      }
+    }
     plan.Tally(item.action, item.size);
     plan.items.push_back(std::move(item));
   }

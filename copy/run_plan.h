@@ -57,6 +57,11 @@ struct PlanItem {
   Destination was;
 };
 
+// Whether `action` writes the file (kWrite, kReplace).
+inline bool Writes(PlanAction action) {
+  return action == PlanAction::kWrite || action == PlanAction::kReplace;
+}
+
 struct RunPlan {
   std::vector<PlanItem> items;
   size_t count[kPlanActionCount] = {};
