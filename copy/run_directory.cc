@@ -66,6 +66,16 @@ std::string LiveEntryOf(const std::string& runRoot) {
   return live + "/" + Hex(Sha256Of(key.data(), key.size())).substr(0, 32);
 }
 
+// The run directory a registry entry names (without its trailing "/").
+bool ReadLiveEntry(const std::string& entry, std::string* runRoot) {
+  if (!ReadFileToString(entry, runRoot, nullptr, 4096) || runRoot->size() < 2 ||
+      runRoot->back() != '\n' || (*runRoot)[0] != '/') {
+    return false;
+  }
+  runRoot->pop_back();
+  return true;
+}
+
 // `path`, or the nearest directory above it that exists; empty when none.
 std::string NearestExisting(std::string path, struct stat* st) {
   path = StripTrailingSlashes(path);
@@ -145,13 +155,9 @@ std::vector<std::string> RunBases() {
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
       std::string runRoot;
-      if (!ReadFileToString(live + "/" + name, &runRoot, nullptr, 4096) || runRoot.empty() ||
-          runRoot.back() != '\n') {
-        continue;
-      }
-      runRoot.pop_back();
+      if (!ReadLiveEntry(live + "/" + name, &runRoot)) continue;
       const std::string base = WithTrailingSlash(ParentOf(StripTrailingSlashes(runRoot)));
-      if (runRoot[0] == '/' && std::find(bases.begin(), bases.end(), base) == bases.end()) {
+      if (std::find(bases.begin(), bases.end(), base) == bases.end()) {
         bases.push_back(base);
       }
     }
@@ -193,11 +199,7 @@ void PruneLiveRuns() {
   for (const std::string& name : names) {
     const std::string entry = live + "/" + name;
     std::string runRoot;
-    if (!ReadFileToString(entry, &runRoot, nullptr, 4096) || runRoot.empty() ||
-        runRoot.back() != '\n') {
-      continue;
-    }
-    runRoot.pop_back();
+    if (!ReadLiveEntry(entry, &runRoot)) continue;
     struct stat st;
     if (Lstat(runRoot, &st)) continue;  // still to be undone, or running
     RemoveFile(entry);

@@ -154,14 +154,11 @@ void CInstallerDlg::MeasureWindow() {
   texts.messages = {
       WelcomeText(reader_, language_), LookupText("IDS_DESTINATION_PROMPT"), texts.successMessage,
       LookupText("IDS_ERROR_FINISH"),  LookupText("IDS_CANCEL_FINISH"),      incomplete};
-  texts.buttons = {LookupText("IDS_WIZARD_BACK"), LookupText("IDS_WIZARD_NEXT"),
-                   LookupText("IDS_WIZARD_CANCEL")};
-  layout_ = MeasureLayout(fixed_, texts);
   // The finish pages show Finish and Cancel only.
-  LayoutTexts finish;
-  finish.buttons = {LookupText("IDS_WIZARD_FINISH"), LookupText("IDS_WIZARD_CANCEL")};
-  const WizardLayout finishRow = MeasureLayout(fixed_, finish);
-  if (finishRow.width > layout_.width) layout_.width = finishRow.width;
+  texts.buttonRows = {{LookupText("IDS_WIZARD_BACK"), LookupText("IDS_WIZARD_NEXT"),
+                       LookupText("IDS_WIZARD_CANCEL")},
+                      {LookupText("IDS_WIZARD_FINISH"), LookupText("IDS_WIZARD_CANCEL")}};
+  layout_ = MeasureLayout(fixed_, texts);
   width_ = layout_.width;
   height_ = layout_.height;
   GdkGeometry geometry{};

@@ -63,16 +63,20 @@ WizardLayout MeasureLayout(GtkWidget* container, const LayoutTexts& texts) {
   layout.entryHeight = Larger(layout.entryHeight, NaturalSize(entry).height);
   layout.entryY = layout.captionY + Larger(20, captionHeight + 2);
   layout.barY = layout.statusY + Larger(20, NaturalSize(status).height);
-  // The button row: Back, Next, a gap, Cancel, each at least 80 x 30.
-  int row = 10 + 20 + 10;
-  for (const WideString& text : texts.buttons) {
-    GtkWidget* button = put(gtk_button_new_with_label(toNarrow(text).c_str()));
-    // As Next: a button that can be the default asks for a frame around it.
-    gtk_widget_set_can_default(button, TRUE);
-    const GtkRequisition size = NaturalSize(button);
-    layout.buttonHeight = Larger(layout.buttonHeight, size.height);
-    row += Larger(80, size.width);
-    gtk_widget_destroy(button);
+  // Each button row: the margins, a gap before Cancel, and buttons of at
+  // least 80 x 30.
+  for (const std::vector<WideString>& buttons : texts.buttonRows) {
+    int row = 10 + 20 + 10;
+    for (const WideString& text : buttons) {
+      GtkWidget* button = put(gtk_button_new_with_label(toNarrow(text).c_str()));
+      // As Next: a button that can be the default asks for a frame around it.
+      gtk_widget_set_can_default(button, TRUE);
+      const GtkRequisition size = NaturalSize(button);
+      layout.buttonHeight = Larger(layout.buttonHeight, size.height);
+      row += Larger(80, size.width);
+      gtk_widget_destroy(button);
+    }
+    layout.width = Larger(layout.width, row);
   }
   const GtkRequisition browseSize = NaturalSize(browse);
   layout.browseWidth = Larger(layout.browseWidth, browseSize.width);
@@ -80,7 +84,6 @@ WizardLayout MeasureLayout(GtkWidget* container, const LayoutTexts& texts) {
   for (GtkWidget* widget : {check, caption, status, entry, browse, label}) {
     gtk_widget_destroy(widget);
   }
-  layout.width = Larger(layout.width, row);
 
   int bottom = layout.entryY + layout.entryHeight;  // 305 at the usual sizes
   bottom = Larger(bottom, 10 + layout.textHeight);

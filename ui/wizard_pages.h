@@ -41,7 +41,8 @@ struct WizardLayout {
 struct LayoutTexts {
   std::vector<WideString> messages;  // the pages' wrapped texts
   WideString successMessage;         // the one above the check box
-  std::vector<WideString> buttons;   // Back, Next, Cancel: one row
+  // The rows of buttons the pages show (Back, Next, Cancel; Finish, Cancel).
+  std::vector<std::vector<WideString>> buttonRows;
 };
 
 // Measures the texts with widgets put into `container` (a fixed container
