@@ -98,10 +98,15 @@ absent = {"qorv.kits.qorv_kit": {"dest": target, "state": "absent"}}
 
 before = snapshot(WORK + "/office")
 r = play(present, check_mode=True, diff=True)
+diff = r.get("diff") if isinstance(r.get("diff"), list) else []
 check(not r.get("failed") and r.get("changed") is True and r.get("outcome") == "plan"
       and sorted(r.get("written", [])) == ["doc/about.html", "tpl/a.cf", "tpl/sub/b.cf"]
-      and "write         tpl/a.cf" in r.get("diff", {}).get("prepared", ""),
-      "check mode with --diff: changed, the plan file by file", r)
+      and [d.get("before") for d in diff[:2]] == ["", ""]
+      and [d.get("after") for d in diff[:2]] == ["doc/about.html\ntpl/a.cf\ntpl/sub/b.cf\n",
+                                                 target + "\n"]
+      and "write         tpl/a.cf" in diff[-1].get("prepared", ""),
+      "check mode with --diff: changed; the files and the launcher's list before and after, "
+      "and the plan file by file", r)
 check(snapshot(WORK + "/office") == before and not os.path.exists(LAUNCHER),
       "check mode leaves the host as it was")
 
@@ -123,6 +128,13 @@ for args, said in (({"dest": "relative/templates"}, "dest must be an absolute pa
     r = play({"qorv.kits.qorv_kit": dict(args, kit=kit)})
     check(r.get("failed") is True and said in r.get("msg", ""),
           "a task with %s fails with one line saying why" % args, r)
+for bad in ("/proc/qorv-nope", os.path.join(target, "tpl/a.cf")):
+    task = {"qorv.kits.qorv_kit": {"kit": kit, "dest": bad}}
+    checked, real = play(task, check_mode=True), play(task)
+    check(checked.get("failed") is True and real.get("failed") is True
+          and checked.get("rc") == real.get("rc") == 1 and checked.get("msg")
+          and checked.get("msg") == real.get("msg"),
+          "check mode fails as the run does for dest %s" % bad, (checked, real))
 check(snapshot(target) == installed and recorded_location() == target,
       "and the host is as it was")
 wide = os.path.join(WORK, "office/for-everyone")
@@ -136,6 +148,10 @@ r = play({"qorv.kits.qorv_kit": {"kit": damaged, "dest": target}})
 check(r.get("failed") is True and "digest mismatch" in r.get("msg", "")
       and r.get("rc") == 1 and os.path.isfile(r.get("log", "")),
       "a damaged kit fails the task with its cause and the log", r)
+r = play({"qorv.kits.qorv_kit": {"src": damaged, "dest": target}})
+check(r.get("failed") is True and r.get("msg", "").startswith(damaged + ": ")
+      and "digest mismatch" in r.get("msg", "") and ".:" not in r.get("msg", ""),
+      "a damaged kit from the controller is named as the task gave it", r)
 check(snapshot(target) == installed, "and leaves the host as it was")
 
 r = play(absent, check_mode=True)
@@ -231,6 +247,31 @@ if os.geteuid() == 0:
     check(r.get("failed") is True and "is not run" in r.get("msg", "")
           and not os.path.exists(marker),
           "a program planted beside the kit in a shared folder is refused, never run", r)
+
+    # The example play, as the repository ships it, with this machine as the
+    # office and the test's user as the clerk: check mode, the rollout, the
+    # rollout again, and taking it back.
+    examples = os.path.join(SOURCE, "contrib/ansible/examples")
+    example_kit = os.path.join(WORK, "example/acme.vkt")
+    os.makedirs(os.path.dirname(example_kit))
+    for args, expect in ((["--check", "--diff"], (True, "plan")), ([], (True, "installed")),
+                         ([], (False, "unchanged")), (["-e", "kit_state=absent"], (True, "removed"))):
+        r = subprocess.run(["ansible-playbook", "-i", "local.ini", "rollout.yml",
+                            "-e", "template_user=" + user, "-e", "vkt=" + VKT,
+                            "-e", "installer=" + installer, "-e", "kit=" + example_kit] + args,
+                           cwd=examples, env=ANSIBLE_ENV, capture_output=True, text=True,
+                           timeout=300)
+        try:
+            tasks = json.loads(r.stdout)["plays"][0]["tasks"]
+            rollout = [t["hosts"]["localhost"] for t in tasks
+                       if t["task"]["name"].startswith("The Acme kit, copied")][0]
+        except (ValueError, KeyError, IndexError):
+            rollout = {"stdout": r.stdout[-2000:], "stderr": r.stderr[-2000:]}
+        check(r.returncode == 0 and (rollout.get("changed"), rollout.get("outcome")) == expect
+              and rollout.get("target") == os.path.join(home, "templates/acme"),
+              "examples/rollout.yml %s: %s" % (" ".join(args) or "as it is", expect[1]), rollout)
+    check(not os.path.exists(os.path.join(SOURCE, "contrib/ansible/examples/files/acme.vkt")),
+          "and the example made its kit where it was told")
     subprocess.run(["userdel", "-r", user], capture_output=True)
 else:
     check(False, "another user's run needs root")

@@ -200,6 +200,10 @@ def launcher_text():
     return open(LAUNCHER).read() if os.path.exists(LAUNCHER) else None
 
 
+def launcher_list(text):
+    return [l.split("=", 1)[1] for l in (text or "").splitlines() if "=" in l]
+
+
 def drop_from_launcher(directory):
     lines = open(LAUNCHER).read().splitlines(True)
     with open(LAUNCHER, "w") as f:
@@ -219,16 +223,21 @@ for what, target, before_run, expect in reruns:
         before_run(target)
     dry = run(["usecwd", "--dry-run", "--json", "-D" + target], kit)
     plan = [json.loads(line) for line in dry.stdout.splitlines()]
-    planned = any(o.get("action") == "record" and o.get("path") == target for o in plan)
+    record = [o for o in plan if o.get("action") == "record" and o.get("path") == target]
+    planned = bool(record)
     before = (snapshot(target) if os.path.isdir(target) else {}, launcher_text())
     r = run(["usecwd", "-S", "--json", "-D" + target], kit)
     after = (snapshot(target), launcher_text())
-    result = json.loads(r.stdout.splitlines()[-1])
+    lines = [json.loads(line) for line in r.stdout.splitlines()]
+    result = lines[-1]
+    record += [o for o in lines if o.get("action") == "record"]
     check(r.returncode == 0 and result["changed"] == expect and (before != after) == expect
           and plan[-1]["changes"] == expect and
-          (planned == (before[1] != after[1])),
+          (planned == (before[1] != after[1])) and len(record) == 2 * planned and
+          all(o["before"] == launcher_list(before[1]) and o["after"] == launcher_list(after[1])
+              for o in record),
           "%s: changed is %s, as the tree and the launcher file say, and as the dry run said"
-          % (what, str(expect).lower()), (result, plan[-1], before[1], after[1]))
+          % (what, str(expect).lower()), (result, plan[-1], record, before[1], after[1]))
 
 # --- --umask: a hardened root umask (077) and the users the templates are for ---------
 if os.geteuid() == 0:

@@ -225,15 +225,18 @@ std::string ReadProblem(const WideString& file) { return Narrow(file) + ": canno
 
 }  // namespace
 
-bool RecordingChangesList(const WideString& target) {
+ListChange RecordingChange(const WideString& target) {
   WideString head = target;
   if (EndsWithSeparator(head)) head.resize(head.size() - 1);
+  ListChange change;
   const KnownLocations known = ReadKnownLocations();
-  if (!known.fromAltFile && !PathExists(Narrow(UserLauncherFile()))) return true;
-  LocationList list{head};
-  list.insert(list.end(), known.list.begin(), known.list.end());
-  RemoveDuplicateLocations(list);
-  return list != known.list;
+  change.before = known.list;
+  change.after = {head};
+  change.after.insert(change.after.end(), known.list.begin(), known.list.end());
+  RemoveDuplicateLocations(change.after);
+  change.changes = change.after != change.before ||
+                   (!known.fromAltFile && !PathExists(Narrow(UserLauncherFile())));
+  return change;
 }
 
 bool RecordInstalledLocation(const WideString& target, std::string* problem) {

@@ -98,10 +98,15 @@ WideString ProposeTargetDirectory(const KnownLocations& known);
 // why.
 bool RecordInstalledLocation(const WideString& target, std::string* problem = nullptr);
 
-// Whether RecordInstalledLocation(target) would change the launcher's list
-// as it is now: the file is missing, the target is not in it, or not at its
-// head.
-bool RecordingChangesList(const WideString& target);
+// What RecordInstalledLocation(target) would do to the launcher's list as
+// it is now: the list before and after, and whether that changes it (the
+// file is missing, the target is not in it, or not at its head).
+struct ListChange {
+  LocationList before;
+  LocationList after;
+  bool changes = false;
+};
+ListChange RecordingChange(const WideString& target);
 
 // After an uninstall of `target`: removes every spelling of it from the
 // launcher files' lists, under the same locks. Nothing else changes; a file

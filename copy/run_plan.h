@@ -74,6 +74,9 @@ struct RunPlan {
   // The directory the run puts at the head of the launcher's list, when
   // that changes the list; empty when the list stays as it is.
   std::string record;
+  // With `record`: the launcher's list before and after, for a plan shown
+  // as a difference.
+  std::vector<std::string> listBefore, listAfter;
   // Whether anything changes: in the target, or the launcher's list.
   bool Changes() const;
 };

@@ -19,8 +19,16 @@ std::string PlanJson(const RunPlan& plan, const char* type) {
   std::string out;
   for (const PlanItem& item : plan.items) out += PlanItemJson(type, item) + "\n";
   if (!plan.record.empty()) {
+    auto list = [](const std::vector<std::string>& places) {
+      std::string json = "[";
+      for (const std::string& place : places) {
+        json += (json.size() > 1 ? "," : "") + JsonString(place);
+      }
+      return json + "]";
+    };
     out += std::string("{\"type\":\"") + type +
-           "\",\"action\":\"record\",\"path\":" + JsonString(plan.record) + "}\n";
+           "\",\"action\":\"record\",\"path\":" + JsonString(plan.record) +
+           ",\"before\":" + list(plan.listBefore) + ",\"after\":" + list(plan.listAfter) + "}\n";
   }
   return out + PlanTotalsJson(plan) + "\n";
 }

@@ -30,6 +30,17 @@ namespace qorv {
 
 namespace {
 
+// What an install into `target` does to the launcher's list, when it
+// changes it: the `record` line of the plan, with the list before and after.
+void PlanRecording(const WideString& target, RunPlan* plan) {
+  const std::string recorded = StripTrailingSlashes(Narrow(target));
+  const ListChange list = RecordingChange(Wide(recorded));
+  if (!list.changes) return;
+  plan->record = recorded;
+  for (const WideString& place : list.before) plan->listBefore.push_back(Narrow(place));
+  for (const WideString& place : list.after) plan->listAfter.push_back(Narrow(place));
+}
+
 // When the output is gone, the run goes on.
 void WriteText(int fd, const WideString& text) {
   NarrowString narrow = toNarrow(text);
@@ -294,8 +305,8 @@ int TextInstaller::Copy(const WideString& target) {
   }
   // The launcher's list is part of what a run changes: a re-run that puts
   // its folder back at the head of the list has changed something.
-  const std::string recorded = StripTrailingSlashes(Narrow(target));
-  const bool listChanges = !options_.uninstall && RecordingChangesList(Wide(recorded));
+  RunPlan recording;
+  if (!options_.uninstall) PlanRecording(target, &recording);
   if (options_.uninstall) {
     session.StartUninstall(target);
   } else {
@@ -327,7 +338,11 @@ int TextInstaller::Copy(const WideString& target) {
       EndProgressLine();
       recorded_ = session.Recorded();
       recordProblem_ = session.RecordProblem();
-      if (listChanges && recorded_) done_.record = recorded;
+      if (recorded_) {
+        done_.record = recording.record;
+        done_.listBefore = recording.listBefore;
+        done_.listAfter = recording.listAfter;
+      }
       return kTextInstalled;
     }
     std::vector<UnrestoredFile> unrestored = session.Unrestored();
@@ -496,8 +511,7 @@ int TextInstaller::Run() {
     Manifest previous;
     LoadManifest(RootOf(target), &previous);
     RunPlan plan = PlanInstall(reader_, RootOf(target), previous);
-    const std::string recorded = StripTrailingSlashes(Narrow(target));
-    if (RecordingChangesList(Wide(recorded))) plan.record = recorded;
+    PlanRecording(target, &plan);
     // What the real run finds before its first change fails the dry run
     // the same way, so that a check mode never says "changed" where the
     // run fails.

@@ -40,5 +40,9 @@ class ActionModule(ActionBase):
             args["kit"] = remote
         result.update(self._execute_module(module_name=self._task.action, module_args=args,
                                            task_vars=task_vars))
+        if src is not None and isinstance(result.get("msg"), str):
+            # The module names the copy on the host, which is gone by now:
+            # the message names the file the task gave.
+            result["msg"] = result["msg"].replace(args["kit"], source)
         self._remove_tmp_path(self._connection._shell.tmpdir)
         return result

@@ -20,7 +20,8 @@ description:
     of the launcher's list. It is transactional on the host, whatever happens.
   - Idempotent. C(changed) is false when nothing was written or removed.
   - In check mode the installer's C(--dry-run) reports what would change and
-    changes nothing; with C(--diff) the plan is shown file by file.
+    changes nothing. With C(--diff) the kit's files in I(dest) and the
+    launcher's list are shown before and after, and the plan file by file.
 options:
   kit:
     description:
@@ -221,14 +222,52 @@ def plan_text(items):
                    if i.get("action") != "keep")
 
 
-def failure(result, stderr):
-    """The message of a failed run: the installer's words, else its last lines."""
+def failure(result, stderr, kit=None):
+    """The message of a failed run: the installer's words, else its last
+    lines. The installer names the kit as it sees it (qorv.vkt in the
+    module's work folder): `kit` is the name the task gave."""
     result = result or {}
-    words = [w for w in (result.get("message"), result.get("cause")) if w]
+    words = [w.rstrip(". ") for w in (result.get("message"), result.get("cause")) if w]
     if words:
-        return ": ".join(words)
+        message = ": ".join(words)
+        if kit and "qorv.vkt" in message:
+            message = "%s: %s" % (kit, message)
+        return message
     lines = [l for l in stderr.splitlines() if l.strip()]
     return " ".join(lines[-3:]) or "qorv-setup failed"
+
+
+def plan_diff(items, target):
+    """The plan as Ansible's --diff shows it: the kit's files in the target
+    before and after (a replaced file is the kit's newer copy after), the
+    launcher's list before and after when it changes, and the plan itself."""
+    before, after, record = [], [], None
+    for item in items:
+        action, path = item.get("action"), item.get("path")
+        if action == "record":
+            record = item
+        elif action == "write":
+            after.append(path)
+        elif action == "replace":
+            before.append(path + "  (older)")
+            after.append(path + "  (the kit's)")
+        elif action == "remove":
+            before.append(path)
+        else:
+            before.append(path)
+            after.append(path)
+    def text(lines):
+        return "".join(line + "\n" for line in sorted(lines))
+    name = target or "the template directory"
+    diff = [{"before_header": "%s (before)" % name, "after_header": "%s (after)" % name,
+             "before": text(before), "after": text(after)}]
+    if record is not None:
+        diff.append({"before_header": "the launcher's list (before)",
+                     "after_header": "the launcher's list (after)",
+                     "before": "".join(l + "\n" for l in record.get("before", [])),
+                     "after": "".join(l + "\n" for l in record.get("after", []))})
+    diff.append({"prepared": plan_text(items)})
+    return diff
 
 
 def unsafe_program(path, uid):
@@ -463,17 +502,19 @@ def main():
         out.update(stdout_lines=stdout.splitlines(), stderr_lines=stderr.splitlines())
         if result and result.get("cause"):
             out["cause"] = result["cause"]
-        module.fail_json(msg=failure(result, stderr), **out)
+        module.fail_json(msg=failure(result, stderr, params["kit"]), **out)
 
     out.update(summarize(items, totals, result))
     if module.check_mode:
         out["outcome"] = "plan"
+        if params["dest"]:
+            out.setdefault("target", params["dest"])
         out["changed"] = bool(totals and totals.get("changes"))
     else:
         out["outcome"] = result.get("outcome")
         out["changed"] = bool(result.get("changed"))
     if module._diff and out["changed"]:
-        out["diff"] = {"prepared": plan_text(items)}
+        out["diff"] = plan_diff(items, out.get("target") or params["dest"])
     module.exit_json(**out)
 
 

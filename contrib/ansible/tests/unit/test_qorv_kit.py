@@ -38,6 +38,23 @@ class ParseTest(unittest.TestCase):
                          "write         tpl/new.cf\nreplace       tpl/a.cf\n"
                          "remove        tpl/old.cf\nkeep-changed  tpl/mine.cf\n")
 
+    def test_the_diff_shows_the_files_and_the_launchers_list_before_and_after(self):
+        record = ('{"type":"plan","action":"record","path":"/srv/t",'
+                  '"before":["/srv/u","/srv/t"],"after":["/srv/t","/srv/u"]}\n')
+        items, _, _ = qorv_kit.parse_lines(RUN.replace('{"type":"totals"', record + '{"type":"totals"'))
+        files, places, plan = qorv_kit.plan_diff(items, "/srv/t")
+        self.assertEqual((files["before_header"], files["after_header"]),
+                         ("/srv/t (before)", "/srv/t (after)"))
+        self.assertEqual(files["before"], "tpl/a.cf  (older)\ntpl/mine.cf\ntpl/old.cf\n"
+                                          "tpl/same.cf\n")
+        self.assertEqual(files["after"], "tpl/a.cf  (the kit's)\ntpl/mine.cf\ntpl/new.cf\n"
+                                         "tpl/same.cf\n")
+        self.assertEqual((places["before"], places["after"]), ("/srv/u\n/srv/t\n", "/srv/t\n/srv/u\n"))
+        self.assertIn("record        /srv/t\n", plan["prepared"])
+        # Without a change of the list, no list is shown.
+        items, _, _ = qorv_kit.parse_lines(RUN)
+        self.assertEqual(len(qorv_kit.plan_diff(items, "/srv/t")), 2)
+
     def test_other_lines_and_broken_json_are_left_out(self):
         items, totals, result = qorv_kit.parse_lines('{"type":"plan", broken\nnot json\n{}\n')
         self.assertEqual((items, totals, result), ([], None, None))
@@ -46,13 +63,14 @@ class ParseTest(unittest.TestCase):
         cases = [
             ({"message": "Installation error", "cause": "Cannot write: /t/a: No space left"},
              "", "Installation error: Cannot write: /t/a: No space left"),
-            ({"message": "Distribution kit file qorv.vkt corrupted"}, "",
-             "Distribution kit file qorv.vkt corrupted"),
+            # The kit as the task named it; no stray "." before the cause.
+            ({"message": "Distribution kit file qorv.vkt corrupted.", "cause": "digest mismatch"},
+             "", "/srv/kits/acme.vkt: Distribution kit file qorv.vkt corrupted: digest mismatch"),
             (None, "Installing configuration\none\ntwo\nthree\n", "one two three"),
             (None, "", "qorv-setup failed"),
         ]
         for result, stderr, message in cases:
-            self.assertEqual(qorv_kit.failure(result, stderr), message)
+            self.assertEqual(qorv_kit.failure(result, stderr, "/srv/kits/acme.vkt"), message)
 
 
 
