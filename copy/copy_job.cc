@@ -173,9 +173,11 @@ void CopyJob::Rollback() {
   targetLock_.Release();
 }
 
-void CopyJob::RecordDone(PlanAction action, const std::string& relative, uint64_t size) {
-  summary_.Add(action, relative, size);
-  LogLine(std::string(ActionName(action)) + " " + relative);
+void CopyJob::RecordDone(PlanAction action, const std::string& relative, uint64_t size,
+                         const char* reason) {
+  summary_.Add(action, relative, size, reason);
+  LogLine(std::string(ActionName(action)) + " " + relative +
+          (reason != nullptr ? std::string(" (") + reason + ")" : std::string()));
 }
 
 void CopyJob::LogRollback() const {
@@ -324,7 +326,7 @@ uint32_t CopyJob::InstallEntry(size_t i, int percent) {
     return Failing(code, CauseOf("IDS_CAUSE_WRITE", path, error));
   }
   writtenFiles_.insert(path);
-  RecordDone(action, item.path, entry.size);
+  RecordDone(action, item.path, entry.size, action == item.action ? item.reason : nullptr);
   RecordInstalled(item.path, entry, true, digest);
   return kErrorNone;
 }

@@ -137,7 +137,8 @@ class CopyJob {
   uint32_t Failing(uint32_t code, FailureCause cause);
   uint32_t JournalFailed();
   // What the run did to a file: in its summary and its log.
-  void RecordDone(PlanAction action, const std::string& relative, uint64_t size);
+  void RecordDone(PlanAction action, const std::string& relative, uint64_t size,
+                  const char* reason = nullptr);
   void LogRollback() const;
   uint32_t Cancel(int percent);
 

@@ -36,8 +36,8 @@ const char* ActionName(PlanAction action) {
   return "";
 }
 
-void RunPlan::Add(PlanAction action, const std::string& path, uint64_t size) {
-  items.push_back({action, path, size, kNoEntry, Destination{}});
+void RunPlan::Add(PlanAction action, const std::string& path, uint64_t size, const char* reason) {
+  items.push_back({action, path, size, kNoEntry, Destination{}, reason});
   Tally(action, size);
 }
 
@@ -90,6 +90,7 @@ Destination InspectDestination(const std::string& path, const FileTime& entryTim
   // from this very entry is equal to it, not older, whatever fraction of a
   // second the kit's time carries.
   d.older = st.st_mtime < UnixFromFileTime(entryTime);
+  d.sameTime = st.st_mtime == UnixFromFileTime(entryTime);
   return d;
 }
 
@@ -113,18 +114,25 @@ RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
                     const Manifest& previous) {
   RunPlan plan;
   std::set<std::string> shipped;
+  const std::vector<Digest>& digests = reader.Trailer().entryDigests;
   for (const KitEntry& entry : reader.entries()) {
     std::string relative = Narrow(EntryPathOf(entry.name));
     shipped.insert(relative);
     PlanItem item{PlanAction::kKeep, relative, entry.size, plan.items.size(),
                   InspectDestination(targetRoot + relative, entry.time)};
     item.action = DecideInstall(item.was);
-    // Kept because the user changed it after an earlier install put it
-    // there: the user's now, and said so.
     if (item.action == PlanAction::kKeep) {
       const ManifestFile* earlier = previous.Find(relative);
       if (earlier != nullptr && !UnchangedSince(targetRoot, *earlier)) {
+        // Kept because the user changed it after an earlier install put
+        // it there: the user's now, and said so.
         item.action = PlanAction::kKeepChanged;
+      } else if (earlier != nullptr && item.was.sameTime && item.entry < digests.size() &&
+                 digests[item.entry] != earlier->digest) {
+        // A kit made with a fixed time changed the file's bytes, not its
+        // time: the copy an earlier kit left is replaced.
+        item.action = PlanAction::kReplace;
+        item.reason = kSameTimeOtherBytes;
       }
     }
     plan.Tally(item.action, item.size);
@@ -290,7 +298,8 @@ bool InstallFits(const KitReader& reader, const std::string& target, FailureCaus
 
 std::string PlanItemJson(const char* type, const PlanItem& item) {
   return std::string("{\"type\":\"") + type + "\",\"action\":\"" + ActionName(item.action) +
-         "\",\"path\":" + JsonString(item.path) + ",\"size\":" + std::to_string(item.size) + "}";
+         "\",\"path\":" + JsonString(item.path) + ",\"size\":" + std::to_string(item.size) +
+         (item.reason != nullptr ? ",\"reason\":" + JsonString(item.reason) : std::string()) + "}";
 }
 
 std::string PlanTotalsJson(const RunPlan& plan) {

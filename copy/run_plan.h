@@ -33,10 +33,11 @@ const char* ActionName(PlanAction action);
 
 // What is at a destination, from one status query (two for a link).
 struct Destination {
-  bool exists = false;   // anything, a dangling link included
-  bool older = true;     // no time to compare counts as older
-  int permissions = -1;  // the bits a replacement keeps; -1: none to keep
-  uint64_t size = 0;     // of what is there
+  bool exists = false;    // anything, a dangling link included
+  bool older = true;      // no time to compare counts as older
+  int permissions = -1;   // the bits a replacement keeps; -1: none to keep
+  uint64_t size = 0;      // of what is there
+  bool sameTime = false;  // the entry's time, in whole seconds
 };
 Destination InspectDestination(const std::string& path, const FileTime& entryTime);
 
@@ -55,7 +56,13 @@ struct PlanItem {
   // files of earlier installs.
   size_t entry = kNoEntry;
   Destination was;
+  // Why, when the update rule alone does not say: kSameTimeOtherBytes.
+  const char* reason = nullptr;
 };
+
+// A file an earlier kit installed, unchanged since, with the entry's time
+// but not its bytes (the kit's table of entry digests says so): replaced.
+inline constexpr char kSameTimeOtherBytes[] = "same time, other bytes";
 
 // Whether `action` writes the file (kWrite, kReplace).
 inline bool Writes(PlanAction action) {
@@ -67,7 +74,7 @@ struct RunPlan {
   size_t count[kPlanActionCount] = {};
   uint64_t bytesToWrite = 0;
 
-  void Add(PlanAction action, const std::string& path, uint64_t size);
+  void Add(PlanAction action, const std::string& path, uint64_t size, const char* reason = nullptr);
   // Counts an action without keeping its item: for totals only.
   void Tally(PlanAction action, uint64_t size);
   size_t Count(PlanAction action) const { return count[static_cast<int>(action)]; }

@@ -96,8 +96,9 @@ uint32_t KitReader::OpenInPlace(const std::string& kitPath, bool* inPlace) {
   // The digest first, in one read of the whole stream: nothing of a
   // damaged kit is looked at.
   Sha256 digest;
-  for (uint64_t at = 0; at < streamEnd;) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(bufferSize_, streamEnd - at));
+  const uint64_t digested = streamEnd + trailer.tableSize;  // the table is covered too
+  for (uint64_t at = 0; at < digested;) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(bufferSize_, digested - at));
     ssize_t got = ReadAt(kit.Get(), buffer_.get(), want, static_cast<off64_t>(extent.offset + at));
     if (got <= 0) {
       problem_ = got == 0 ? "the kit file is shorter than its trailer says" : std::strerror(errno);
@@ -132,7 +133,7 @@ uint32_t KitReader::OpenInPlace(const std::string& kitPath, bool* inPlace) {
   if ((code = CheckEntryBytes()) != 0) return code;
   kit_ = std::move(kit);
   streamOffset_ = extent.offset;
-  streamSize_ = streamEnd;
+  streamSize_ = digested;  // the stream, and the table of entry digests after it
   streams_ = true;
   *inPlace = true;
   return kErrorNone;
@@ -144,6 +145,11 @@ uint32_t KitReader::CheckEntryBytes() {
   for (const KitEntry& entry : head_.entries) entryBytes += entry.size;
   if (entryBytes != check_.trailer.entryBytes) {
     problem_ = "the trailer's sizes disagree with the stream";
+    return FailOpen(kErrorInvalidData);
+  }
+  if (check_.trailer.HasEntryDigests() &&
+      check_.trailer.entryDigests.size() != head_.entries.size()) {
+    problem_ = "the table of entry digests disagrees with the entries";
     return FailOpen(kErrorInvalidData);
   }
   return kErrorNone;

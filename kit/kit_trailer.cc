@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "fs/error_codes.h"
 #include "fs/file_util.h"
@@ -16,7 +18,11 @@ namespace {
 
 constexpr char kOpeningMagic[] = "qvkt-trl";
 constexpr char kClosingMagic[] = "qvkt-end";
+constexpr char kTableOpening[] = "qvkt-dgs";
+constexpr char kTableClosing[] = "qvkt-dge";
 constexpr size_t kMagicSize = 8;
+constexpr size_t kTableFrame = kMagicSize + 4 + 4 + kMagicSize;
+constexpr size_t kDigestSize = std::tuple_size<Digest>::value;
 
 using kit_format::GetU64;
 using kit_format::PutU64;
@@ -31,7 +37,39 @@ void GetBytes(const unsigned char* p, std::array<unsigned char, N>* bytes) {
   std::memcpy(bytes->data(), p, N);
 }
 
+// The table of entry digests that ends the `size` bytes at `data` (what
+// precedes a trailer): kAbsent when they do not end like one.
+TrailerState FindEntryDigests(const unsigned char* data, size_t size, KitTrailer* trailer,
+                              std::string* problem) {
+  if (size < 4 + kMagicSize || std::memcmp(data + size - kMagicSize, kTableClosing, kMagicSize)) {
+    return TrailerState::kAbsent;
+  }
+  const uint32_t length = kit_format::GetU32(data + size - kMagicSize - 4);
+  const unsigned char* p = data + size - length;
+  if (length < kTableFrame || length > size || std::memcmp(p, kTableOpening, kMagicSize) != 0 ||
+      (length - kTableFrame) % kDigestSize != 0 ||
+      kit_format::GetU32(p + kMagicSize) != (length - kTableFrame) / kDigestSize) {
+    *problem = "the table of entry digests is cut or overwritten";
+    return TrailerState::kDamaged;
+  }
+  trailer->entryDigests.resize((length - kTableFrame) / kDigestSize);
+  for (size_t i = 0; i < trailer->entryDigests.size(); ++i) {
+    GetBytes(p + kMagicSize + 4 + i * kDigestSize, &trailer->entryDigests[i]);
+  }
+  trailer->tableSize = length;
+  return TrailerState::kPresent;
+}
+
 }  // namespace
+
+std::string EncodeEntryDigests(const std::vector<Digest>& digests) {
+  std::string out(kTableOpening, kMagicSize);
+  kit_format::PutU32(&out, static_cast<uint32_t>(digests.size()));
+  for (const Digest& d : digests) PutBytes(&out, d);
+  kit_format::PutU32(&out, static_cast<uint32_t>(out.size() + 4 + kMagicSize));
+  out.append(kTableClosing, kMagicSize);
+  return out;
+}
 
 void AppendSignatureRecord(std::string* out, const KitSignature& signature) {
   PutBytes(out, signature.keyId);
@@ -90,6 +128,12 @@ TrailerState FindTrailer(const unsigned char* data, size_t size, KitTrailer* tra
     trailer->signatures[i] = SignatureRecordAt(p + 64 + i * kSignatureRecordSize);
   }
   *streamEnd = size - length;
+  trailer->entryDigests.clear();
+  trailer->tableSize = 0;
+  if (FindEntryDigests(data, *streamEnd, trailer, problem) == TrailerState::kDamaged) {
+    return TrailerState::kDamaged;
+  }
+  *streamEnd -= trailer->tableSize;
   return TrailerState::kPresent;
 }
 
@@ -125,11 +169,32 @@ TrailerState ReadTrailerAt(int fd, const KitExtent& kit, KitTrailer* trailer, ui
   TrailerState state = FindTrailer(reinterpret_cast<const unsigned char*>(bytes.data()), length,
                                    trailer, &start, problem);
   *streamEnd = size - length + start;
+  if (state != TrailerState::kPresent) return state;
+  // The table of entry digests, when the bytes before the trailer end like one.
+  unsigned char tableEnd[4 + kMagicSize];
+  if (*streamEnd < sizeof tableEnd ||
+      ReadAt(fd, tableEnd, sizeof tableEnd,
+             static_cast<off64_t>(kit.offset + *streamEnd - sizeof tableEnd)) !=
+          static_cast<ssize_t>(sizeof tableEnd) ||
+      std::memcmp(tableEnd + 4, kTableClosing, kMagicSize) != 0) {
+    return state;
+  }
+  const uint64_t tableLength = std::min<uint64_t>(kit_format::GetU32(tableEnd), *streamEnd);
+  std::string table(static_cast<size_t>(std::max<uint64_t>(tableLength, sizeof tableEnd)), '\0');
+  if (ReadAt(fd, table.data(), table.size(),
+             static_cast<off64_t>(kit.offset + *streamEnd - table.size())) !=
+      static_cast<ssize_t>(table.size())) {
+    return TrailerState::kAbsent;
+  }
+  state = FindEntryDigests(reinterpret_cast<const unsigned char*>(table.data()), table.size(),
+                           trailer, problem);
+  if (state == TrailerState::kPresent) *streamEnd -= trailer->tableSize;
   return state;
 }
 
 bool StartsLikeTrailer(const unsigned char* bytes, size_t size) {
-  return size >= kMagicSize && std::memcmp(bytes, kOpeningMagic, kMagicSize) == 0;
+  return size >= kMagicSize && (std::memcmp(bytes, kOpeningMagic, kMagicSize) == 0 ||
+                                std::memcmp(bytes, kTableOpening, kMagicSize) == 0);
 }
 
 const KitSignature* ValidSignatureBy(const KitTrailer& trailer, const PublicKey& key) {

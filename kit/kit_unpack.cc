@@ -140,6 +140,7 @@ uint32_t UnpackKitTo(const std::string& kitPath, const UnpackedSink& sink, bool*
     // The rest of the stream, when inflate stopped before its end, counts
     // too: the digest covers every byte before the trailer.
     if (inputLeft != 0) digest.Update(input, inputLeft);
+    digest.Update(kitBytes + streamSize, static_cast<size_t>(check->trailer.tableSize));
     if ((code = CheckKitDigest(check->trailer, digest.Final(), &check->problem)) != 0) return code;
     if (unpacked != check->trailer.unpackedSize) {
       check->problem = "the trailer's sizes disagree with the stream";

@@ -52,6 +52,11 @@ class DeflateSink {
     return ok_;
   }
   bool Finish() { return Feed(nullptr, 0, Z_FINISH); }
+  // Bytes after the stream that the digest covers too.
+  bool Append(const std::string& bytes) {
+    digest_.Update(bytes.data(), bytes.size());
+    return ok_ = ok_ && WriteFully(fd_, bytes);
+  }
   bool ok() const { return ok_; }
   // The digest of everything written so far; call once, after Finish().
   Digest TakeDigest() { return digest_.Final(); }
@@ -180,23 +185,30 @@ bool WriteKitTo(const KitContent& content, int fd, std::string* error,
   if (!sink.Feed(head.data(), head.size())) return fail(std::string("cannot write the kit"));
   std::unique_ptr<char[]> block(new char[1 << 20]);
   uint64_t packed = 0;
+  std::vector<Digest> entryDigests;
   for (const KitSourceFile& file : content.files) {
     ScopedFd in = OpenFile(file.diskPath, O_RDONLY | O_CLOEXEC);
     if (!in.IsValid()) return fail("cannot open " + file.diskPath + ": " + std::strerror(errno));
     uint64_t done = 0;
+    Sha256 entryDigest;
     for (;;) {
       ssize_t n = ReadSome(in.Get(), block.get(), 1 << 20);
       if (n < 0) return fail("cannot read " + file.diskPath + ": " + std::strerror(errno));
       if (n == 0) break;
       done += static_cast<uint64_t>(n);
       if (done > file.size || !sink.Feed(block.get(), static_cast<size_t>(n))) break;
+      if (options.entryDigests) entryDigest.Update(block.get(), static_cast<size_t>(n));
       if (options.progress) options.progress(packed + done, total);
     }
     if (!sink.ok()) return fail(std::string("cannot write the kit: ") + std::strerror(errno));
     if (done != file.size) return fail(file.diskPath + " changed while it was packed");
+    if (options.entryDigests) entryDigests.push_back(entryDigest.Final());
     packed += done;
   }
   if (!sink.Finish()) return fail(std::string("cannot write the kit: ") + std::strerror(errno));
+  if (options.trailer && options.entryDigests && !sink.Append(EncodeEntryDigests(entryDigests))) {
+    return fail(std::string("cannot write the kit: ") + std::strerror(errno));
+  }
   if (options.trailer) {
     KitTrailer t;
     t.entryBytes = total;
@@ -245,6 +257,7 @@ bool SignedKitBytes(const unsigned char* data, size_t size, const SecretKey& key
     case TrailerState::kPresent:
       break;
   }
+  streamEnd += static_cast<size_t>(trailer->tableSize);  // what the digest covers
   if (Sha256Of(data, streamEnd) != trailer->digest) {
     *error = "digest mismatch: the kit is damaged or was changed after it was made";
     return false;

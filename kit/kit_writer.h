@@ -50,11 +50,14 @@ std::string DeflateRaw(const std::string& bytes, int level = 6);
 bool WriteKit(const KitContent& content, const std::string& outPath, std::string* error,
               bool trailer = true);
 
-// How a kit is written: with or without its trailer, the deflate level
+// How a kit is written: with or without its trailer (and the table of
+// entry digests before it), the deflate level
 // (0-9), and a callback told now and then how many of the entries' bytes
 // are packed.
 struct KitWriteOptions {
   bool trailer = true;
+  // With the trailer: the table of the entries' SHA-256 before it.
+  bool entryDigests = true;
   int level = 6;
   std::function<void(uint64_t packed, uint64_t total)> progress;
 };

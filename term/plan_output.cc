@@ -9,7 +9,8 @@ std::string PlanText(const RunPlan& plan) {
   for (const PlanItem& item : plan.items) {
     std::string action = ActionName(item.action);
     action.resize(13, ' ');
-    out += action + " " + EscapeControls(item.path) + "\n";
+    out += action + " " + EscapeControls(item.path) +
+           (item.reason != nullptr ? std::string(" (") + item.reason + ")" : std::string()) + "\n";
   }
   if (!plan.record.empty()) out += "record        " + EscapeControls(plan.record) + "\n";
   return out + PlanTotalsText(plan) + "\n";

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "base/text_convert.h"
@@ -91,7 +92,8 @@ std::string TrailerSummary(const KitReader& reader) {
   for (size_t i = 0; i < signatures.size(); ++i) {
     line += (i == 0 ? ", signed by key " : ", ") + Hex(signatures[i].keyId);
   }
-  return signatures.empty() ? line + ", not signed" : line;
+  if (signatures.empty()) line += ", not signed";
+  return reader.Trailer().HasEntryDigests() ? line + ", with entry digests" : line;
 }
 
 std::string ListText(const KitReader& reader) {
@@ -117,7 +119,8 @@ std::string ListText(const KitReader& reader) {
 std::string ListJson(const KitReader& reader) {
   std::string out = "{\"verified\":";
   out += reader.HasTrailer() ? "true" : "false";
-  out += ",\"signed_by\":[";
+  out += std::string(",\"entry_digests\":") +
+         (reader.Trailer().HasEntryDigests() ? "true" : "false") + ",\"signed_by\":[";
   const std::vector<KitSignature>& signatures = reader.Trailer().signatures;
   for (size_t i = 0; i < signatures.size(); ++i) {
     out += (i == 0 ? "" : ",") + JsonString(Hex(signatures[i].keyId));
@@ -134,9 +137,12 @@ std::string ListJson(const KitReader& reader) {
   out += "],\"entries\":[";
   uint64_t total = 0;
   first = true;
-  for (const KitEntry& e : reader.entries()) {
+  const std::vector<Digest>& digests = reader.Trailer().entryDigests;
+  for (size_t i = 0; i < reader.EntryCount(); ++i) {
+    const KitEntry& e = reader.Entry(i);
     out += std::string(first ? "" : ",") + "{\"name\":" + JsonString(TreeName(e.name)) +
-           ",\"size\":" + std::to_string(e.size) + ",\"time\":" + JsonString(IsoTime(e.time)) + "}";
+           ",\"size\":" + std::to_string(e.size) + ",\"time\":" + JsonString(IsoTime(e.time)) +
+           (i < digests.size() ? ",\"sha256\":\"" + Hex(digests[i]) + "\"" : std::string()) + "}";
     total += e.size;
     first = false;
   }
@@ -145,57 +151,135 @@ std::string ListJson(const KitReader& reader) {
   return out;
 }
 
-uint32_t DiffKits(KitReader& a, KitReader& b, std::string* out, std::string* problem) {
+namespace {
+
+// One difference between two kits: its line for people, its object for
+// tools, and its plan line.
+struct Difference {
+  std::string text;
+  std::string json;
+};
+
+std::string JsonField(const char* name, const std::string& value) {
+  return std::string(",\"") + name + "\":" + JsonString(value);
+}
+
+// The keys that signed `reader`'s kit, as hex ids.
+std::set<std::string> SignersOf(const KitReader& reader) {
+  std::set<std::string> ids;
+  for (const KitSignature& s : reader.Trailer().signatures) ids.insert(Hex(s.keyId));
+  return ids;
+}
+
+// The entries' digests: from the kit's table, else read (those in `wanted`).
+uint32_t EntryDigestsOf(KitReader& reader, const std::vector<bool>& wanted,
+                        std::vector<Digest>* digests) {
+  if (reader.Trailer().HasEntryDigests()) {
+    *digests = reader.Trailer().entryDigests;
+    return kErrorNone;
+  }
+  return DigestsOf(reader, wanted, digests);
+}
+
+}  // namespace
+
+uint32_t DiffKits(KitReader& a, KitReader& b, const DiffOptions& options, std::string* out,
+                  DiffVerdict* verdict, std::string* problem) {
+  *verdict = DiffVerdict{};
   std::map<std::string, size_t> inA;
   std::map<std::string, size_t> inB;
   for (size_t i = 0; i < a.EntryCount(); ++i) inA[TreeName(a.Entry(i).name)] = i;
   for (size_t i = 0; i < b.EntryCount(); ++i) inB[TreeName(b.Entry(i).name)] = i;
-  // The bytes are compared only where the times say nothing.
+  // Every entry the two kits share is compared by content: a time-only
+  // change and a change under the same time are both told apart.
   std::vector<bool> wantA(a.EntryCount(), false);
   std::vector<bool> wantB(b.EntryCount(), false);
   for (const auto& [name, i] : inA) {
     auto j = inB.find(name);
     if (j == inB.end()) continue;
-    if (a.Entry(i).time == b.Entry(j->second).time && a.Entry(i).size == b.Entry(j->second).size) {
-      wantA[i] = true;
-      wantB[j->second] = true;
-    }
+    wantA[i] = true;
+    wantB[j->second] = true;
   }
   std::vector<Digest> digestsA;
   std::vector<Digest> digestsB;
-  uint32_t code = DigestsOf(a, wantA, &digestsA);
+  uint32_t code = EntryDigestsOf(a, wantA, &digestsA);
   if (code != 0) {
     *problem = "the first kit: " + a.Problem();
     return code;
   }
-  if ((code = DigestsOf(b, wantB, &digestsB)) != 0) {
+  if ((code = EntryDigestsOf(b, wantB, &digestsB)) != 0) {
     *problem = "the second kit: " + b.Problem();
     return code;
   }
-  std::map<std::string, std::string> lines;  // by name, so the output is sorted
+  const bool delivered = b.Trailer().HasEntryDigests();
+  std::map<std::string, Difference> lines;  // by name, so the output is sorted
+  std::map<std::string, std::string> plan;  // what an unchanged install of A gets from B
+  auto entry = [](const char* change, const std::string& name, const std::string& more) {
+    return "{\"type\":\"entry\",\"change\":\"" + std::string(change) + "\"" +
+           JsonField("name", name) + more + "}";
+  };
+  auto planned = [&](const char* action, const std::string& name, uint64_t size,
+                     const char* reason) {
+    std::string word = action;
+    word.resize(13, ' ');
+    plan[name] = options.json
+                     ? "{\"type\":\"plan\",\"action\":\"" + std::string(action) + "\"" +
+                           JsonField("path", name) + ",\"size\":" + std::to_string(size) +
+                           (reason != nullptr ? JsonField("reason", reason) : "") + "}\n"
+                     : word + " " + name +
+                           (reason != nullptr ? std::string(" (") + reason + ")" : "") + "\n";
+  };
   for (const auto& [name, i] : inA) {
     auto j = inB.find(name);
     if (j == inB.end()) {
-      lines[name] = "removed  " + name + "\n";
+      lines[name] = {"removed  " + name, entry("removed", name, "")};
+      planned("remove", name, a.Entry(i).size, nullptr);
       continue;
     }
     const KitEntry& x = a.Entry(i);
     const KitEntry& y = b.Entry(j->second);
+    const bool sameBytes = x.size == y.size && digestsA[i] == digestsB[j->second];
     const std::string times = "  (" + ReadableTime(x.time) + " -> " + ReadableTime(y.time) + ")";
-    if (y.time.Ticks() > x.time.Ticks()) {
-      lines[name] = "newer    " + name + times + "\n";
-    } else if (y.time.Ticks() < x.time.Ticks()) {
-      lines[name] = "older    " + name + times + "\n";
-    } else if (x.size != y.size || digestsA[i] != digestsB[j->second]) {
-      lines[name] = "changed  " + name + "  (the same time, other bytes)\n";
+    const std::string jsonTimes = JsonField("old_time", IsoTime(x.time)) +
+                                  JsonField("new_time", IsoTime(y.time)) +
+                                  ",\"same_content\":" + (sameBytes ? "true" : "false");
+    // The installer compares whole seconds.
+    const int64_t older = UnixFromFileTime(x.time);
+    const int64_t newer = UnixFromFileTime(y.time);
+    if (newer > older) {
+      lines[name] = {
+          (sameBytes ? "newer    " + name + times + ", same content" : "newer    " + name + times),
+          entry("newer", name, jsonTimes)};
+      planned("replace", name, y.size, nullptr);
+    } else if (newer < older) {
+      lines[name] = {"older    " + name + times, entry("older", name, jsonTimes)};
+      planned("keep", name, y.size,
+              sameBytes ? nullptr : "not delivered: the installed copy is newer");
+    } else if (!sameBytes) {
+      ++verdict->sameTimeChanges;
+      const char* mark = delivered ? "delivered only with entry digests" : "not delivered";
+      lines[name] = {"changed  " + name + "  (same time: " + mark + ")",
+                     entry("changed", name,
+                           jsonTimes + ",\"delivered\":\"" +
+                               (delivered ? "with entry digests" : "no") + "\"")};
+      if (delivered) {
+        planned("replace", name, y.size, "same time, other bytes");
+      } else {
+        planned("keep", name, y.size, "not delivered: same time, other bytes");
+      }
+    } else {
+      planned("keep", name, y.size, nullptr);
     }
   }
   for (const auto& [name, j] : inB) {
     if (inA.count(name) == 0) {
-      lines[name] = "added    " + name + "  " + ReadableSize(b.Entry(j).size) + "\n";
+      lines[name] = {"added    " + name + "  " + ReadableSize(b.Entry(j).size),
+                     entry("added", name, ",\"size\":" + std::to_string(b.Entry(j).size))};
+      planned("write", name, b.Entry(j).size, nullptr);
     }
   }
-  for (const auto& [name, line] : lines) *out += line;
+  std::vector<Difference> all;
+  for (auto& [name, line] : lines) all.push_back(std::move(line));
 
   std::map<std::string, const KitDescription*> descA;
   std::map<std::string, const KitDescription*> descB;
@@ -207,18 +291,67 @@ uint32_t DiffKits(KitReader& a, KitReader& b, std::string* out, std::string* pro
     return "product " + Quoted(d.product) + ", provider " + Quoted(d.provider) + ", document \"" +
            TreeName(d.descriptionPath) + "\"";
   };
+  auto described = [](const KitDescription& d) {
+    return JsonField("product", Narrow(d.product)) + JsonField("provider", Narrow(d.provider)) +
+           JsonField("document", TreeName(d.descriptionPath));
+  };
+  auto description = [](const char* change, const std::string& language, const std::string& more) {
+    return "{\"type\":\"description\",\"change\":\"" + std::string(change) + "\"" +
+           JsonField("language", language) + more + "}";
+  };
   for (const auto& [language, d] : descA) {
     auto other = descB.find(language);
     if (other == descB.end()) {
-      *out += "description " + language + " removed\n";
+      all.push_back({"description " + language + " removed", description("removed", language, "")});
     } else if (said(*d) != said(*other->second)) {
-      *out += "description " + language + ": " + said(*d) + " -> " + said(*other->second) + "\n";
+      all.push_back({"description " + language + ": " + said(*d) + " -> " + said(*other->second),
+                     description("changed", language, described(*other->second))});
     }
   }
   for (const auto& [language, d] : descB) {
-    if (descA.count(language) == 0)
-      *out += "description " + language + " added: " + said(*d) + "\n";
+    if (descA.count(language) == 0) {
+      all.push_back({"description " + language + " added: " + said(*d),
+                     description("added", language, described(*d))});
+    }
   }
+
+  // The trailers: whether each kit can be checked, by whom it is signed,
+  // and whether it carries entry digests.
+  auto trailer = [](const char* change, const std::string& more) {
+    return "{\"type\":\"trailer\",\"change\":\"" + std::string(change) + "\"" + more + "}";
+  };
+  if (a.HasTrailer() != b.HasTrailer()) {
+    all.push_back(
+        b.HasTrailer()
+            ? Difference{"trailer added: the kit can be checked", trailer("added", "")}
+            : Difference{"trailer removed: the kit cannot be checked", trailer("removed", "")});
+  }
+  const std::set<std::string> signersA = SignersOf(a);
+  const std::set<std::string> signersB = SignersOf(b);
+  for (const std::string& id : signersA) {
+    if (signersB.count(id) == 0) {
+      all.push_back(
+          {"signature removed: key " + id, trailer("signature removed", JsonField("key", id))});
+    }
+  }
+  for (const std::string& id : signersB) {
+    if (signersA.count(id) == 0) {
+      all.push_back(
+          {"signature added: key " + id, trailer("signature added", JsonField("key", id))});
+    }
+  }
+  if (a.Trailer().HasEntryDigests() != b.Trailer().HasEntryDigests()) {
+    all.push_back(delivered
+                      ? Difference{"entry digests added", trailer("entry digests added", "")}
+                      : Difference{"entry digests removed", trailer("entry digests removed", "")});
+  }
+
+  verdict->differences = all.size();
+  if (options.plan) {
+    for (const auto& [name, line] : plan) *out += line;
+    return kErrorNone;
+  }
+  for (const Difference& d : all) *out += (options.json ? d.json : d.text) + "\n";
   return kErrorNone;
 }
 

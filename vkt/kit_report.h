@@ -25,12 +25,28 @@ std::string ListText(const KitReader& reader);
 // The same as one JSON object.
 std::string ListJson(const KitReader& reader);
 
+// How `vkt diff` says it: as lines or JSON objects, the differences or
+// the plan of what an install of the first kit, unchanged since, gets from
+// the second (the installer's words: write, replace, keep, remove).
+struct DiffOptions {
+  bool json = false;
+  bool plan = false;
+};
+struct DiffVerdict {
+  size_t differences = 0;
+  // Entries whose bytes changed under the same time: an installed copy
+  // hides them from installers that do not read entry digests.
+  size_t sameTimeChanges = 0;
+};
+
 // What changes from kit `a` to kit `b`, one line each: entries added,
-// removed, newer, older, and changed (same time, other bytes), then the
-// descriptions added, removed and changed. Both readers are read through
-// (their entries' digests are compared). Returns 0, or the code of a kit
-// that cannot be read, with `*problem`.
-uint32_t DiffKits(KitReader& a, KitReader& b, std::string* out, std::string* problem);
+// removed, newer (with or without a change of content), older, and changed
+// under the same time, then the descriptions added, removed and changed,
+// then the trailers' differences (checkable, signatures, entry digests).
+// Both readers are read through unless both carry entry digests. Returns
+// 0, or the code of a kit that cannot be read, with `*problem`.
+uint32_t DiffKits(KitReader& a, KitReader& b, const DiffOptions& options, std::string* out,
+                  DiffVerdict* verdict, std::string* problem);
 
 }  // namespace qorv
 

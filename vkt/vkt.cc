@@ -51,7 +51,8 @@ const char kUsageText[] =
     "       [--level N] [--mtime SECONDS] [--strict]\n"
     "       -o FILE DIR    pack the regular files under DIR into the kit FILE\n"
     "  list [--json] FILE  print the descriptions and the entries of a kit\n"
-    "  diff A B            what changes from kit A to kit B\n"
+    "  diff [--json] [--plan] [--strict] OLD NEW\n"
+    "                      what changes from kit OLD to kit NEW\n"
     "  verify [--key NAME.pub]... FILE\n"
     "                      check a kit; exit 0 when sound, 1 naming the first problem\n"
     "  unpack [--force] FILE DIR\n"
@@ -63,8 +64,9 @@ const char kUsageText[] =
     "                      write OUT: the installer with the kit FILE inside\n"
     "\n"
     "A kit FILE of '-' is standard output for pack, standard input for list\n"
-    "and verify. 'vkt COMMAND --help' describes one command. Exit status: 0\n"
-    "success, 1 failure or damaged kit, 2 wrong usage.\n";
+    "and verify. 'vkt COMMAND --help' describes one command; 'vkt --version'\n"
+    "(-V) prints the version. Exit status: 0 success, 1 failure or damaged kit,\n"
+    "2 wrong usage.\n";
 
 const char kListHelp[] =
     "usage: vkt list [--json] FILE\n"
@@ -126,13 +128,29 @@ const char kUnpackHelp[] =
     "given: then nothing is written. No launcher file is read or written.\n";
 
 const char kDiffHelp[] =
-    "usage: vkt diff A B\n"
+    "usage: vkt diff [--json] [--plan] [--strict] OLD NEW\n"
     "\n"
-    "Says what changes from kit A to kit B, one line each, sorted by name:\n"
-    "entries added, removed, newer, older, and changed (the same time, other\n"
-    "bytes); then descriptions added, removed and changed. Exit 0 when the\n"
-    "kits hold the same, 1 when they differ, 2 when one cannot be read or the\n"
-    "usage is wrong.\n";
+    "Says what changes from kit OLD to kit NEW, one line each, sorted by name:\n"
+    "entries added, removed, newer (', same content' when only the time\n"
+    "changed: the installer still writes it), older, and changed under the\n"
+    "same time; then descriptions added, removed and changed; then the\n"
+    "trailers: checkable or not, signatures added and removed, entry digests\n"
+    "added or removed.\n"
+    "\n"
+    "An entry whose bytes changed but not its time (a fixed --mtime or\n"
+    "SOURCE_DATE_EPOCH across releases) reaches the users who have OLD\n"
+    "installed only through NEW's entry digests: it is marked 'delivered only\n"
+    "with entry digests', or 'not delivered' when NEW has none.\n"
+    "\n"
+    "  --json    one JSON object per difference\n"
+    "  --plan    instead: what an install of OLD, unchanged since, gets from\n"
+    "            NEW, in the installer's words (write, replace, keep, remove),\n"
+    "            one line per file; with --json as the installer's plan lines\n"
+    "  --strict  a release check: exit 1 when an entry changed under the same\n"
+    "            time, else 0\n"
+    "\n"
+    "Exit 0 when the kits hold the same, 1 when they differ, 2 when one cannot\n"
+    "be read or the usage is wrong.\n";
 
 // The kit file to open for the argument `arg`: itself, or for "-" what
 // standard input holds, copied into a file without a name that `*held`
@@ -222,14 +240,29 @@ int Diff(const Arguments& arguments) {
     Fail(args[1], OpenProblem(args[1], b, code));
     return kUsage;
   }
+  DiffOptions options;
+  options.json = arguments.Has("--json");
+  options.plan = arguments.Has("--plan");
   std::string out;
   std::string problem;
-  if (DiffKits(a, b, &out, &problem) != 0) {
+  DiffVerdict verdict;
+  if (DiffKits(a, b, options, &out, &verdict, &problem) != 0) {
     Fail(args[0] + ", " + args[1], problem);
     return kUsage;
   }
   std::fputs(out.c_str(), stdout);
-  return out.empty() ? kOk : kFailed;
+  if (arguments.Has("--strict")) {
+    if (verdict.sameTimeChanges == 0) return kOk;
+    const size_t n = verdict.sameTimeChanges;
+    Warn(std::to_string(n) + (n == 1 ? " entry changed" : " entries changed") +
+         " under the same time: " +
+         (b.Trailer().HasEntryDigests()
+              ? "delivered only by installers that read entry digests"
+              : "not delivered to installs of the old kit (give the changed files a new time, or "
+                "pack with entry digests)"));
+    return kFailed;
+  }
+  return verdict.differences == 0 ? kOk : kFailed;
 }
 
 // The program part of an installer that carries its kit: it must match
@@ -309,9 +342,25 @@ int Verify(const Arguments& args) {
       sealed != kOk) {
     return sealed;
   }
+  // Each entry against its digest in the table: the installer trusts the
+  // table to tell a changed file from one with only a new time.
+  const std::vector<Digest>& digests = reader.Trailer().entryDigests;
+  for (size_t i = 0; i < digests.size(); ++i) {
+    Sha256 digest;
+    if (reader.ReadEntryTo(i, [&digest](const unsigned char* bytes, size_t size) {
+          digest.Update(bytes, size);
+        }) != 0) {
+      return Fail(kit, reader.Problem());
+    }
+    if (digest.Final() != digests[i]) {
+      return Fail(kit, "entry " + std::to_string(i + 1) + " (" + TreeName(reader.Entry(i).name) +
+                           "): its bytes do not match its digest in the table");
+    }
+  }
   uint64_t total = 0;
   for (const KitEntry& e : reader.entries()) total += e.size;
-  std::printf("%s: sound, %zu entries, %llu bytes; %s%s\n", kit.c_str(), reader.EntryCount(),
+  std::printf("%s: sound, %zu %s, %llu bytes; %s%s\n", kit.c_str(), reader.EntryCount(),
+              reader.EntryCount() == 1 ? "entry" : "entries",
               static_cast<unsigned long long>(total), TrailerSummary(reader).c_str(),
               program.c_str());
   return kOk;
@@ -451,7 +500,7 @@ const Command kCommands[] = {
       {"--no-trailer", false}},
      Pack},
     {"list", kListHelp, {{"--json", false}}, List},
-    {"diff", kDiffHelp, {}, Diff},
+    {"diff", kDiffHelp, {{"--json", false}, {"--plan", false}, {"--strict", false}}, Diff},
     {"verify", kVerifyHelp, {{"--key", true}}, Verify},
     {"unpack", kUnpackHelp, {{"--force", false}}, Unpack},
     {"keygen", kKeygenHelp, {{"-o", true}}, Keygen},
@@ -486,6 +535,7 @@ int main(int argc, char** argv) {
       std::fputs(command.help, stdout);
       return vkt::kOk;
     }
+    vkt::SetCommandOfUsage(command.name);
     vkt::Arguments scanned;
     const std::string problem = vkt::ScanArguments(args, command.options, &scanned);
     if (!problem.empty()) return vkt::Usage(problem);

@@ -80,8 +80,16 @@ bool WantsHelp(const std::vector<std::string>& args) {
   return false;
 }
 
+namespace {
+const char* commandOfUsage = nullptr;
+}  // namespace
+
+void SetCommandOfUsage(const char* command) { commandOfUsage = command; }
+
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "vkt: %s\nTry 'vkt --help'.\n", EscapeControls(problem).c_str());
+  const std::string help =
+      commandOfUsage != nullptr ? std::string("vkt ") + commandOfUsage + " --help" : "vkt --help";
+  std::fprintf(stderr, "vkt: %s\nTry '%s'.\n", EscapeControls(problem).c_str(), help.c_str());
   return kUsage;
 }
 

@@ -47,8 +47,10 @@ std::string ScanArguments(const std::vector<std::string>& args,
 // Whether "--help" or "-h" comes before any "--".
 bool WantsHelp(const std::vector<std::string>& args);
 
-// "vkt: PROBLEM" and a pointer to --help on stderr; kUsage.
+// "vkt: PROBLEM" and a pointer to --help on stderr ("vkt COMMAND --help"
+// once SetCommandOfUsage() named the command); kUsage.
 int Usage(const std::string& problem);
+void SetCommandOfUsage(const char* command);
 // "vkt: FILE: PROBLEM" on stderr; kFailed.
 int Fail(const std::string& file, const std::string& problem);
 // "vkt: warning: WARNING" on stderr.

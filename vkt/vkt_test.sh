@@ -74,7 +74,7 @@ expect_exit 1 'has a ".." component' "$vkt" pack -d 'en:P:V:../x' -o "$work/d.vk
 check "no partial kit left" test -z "$(ls -A "$work" | grep "^d\.vkt")"
 
 # Usage: one line, and where to read more.
-expect_exit 2 "Try 'vkt --help'." "$vkt" pack "$tree"
+expect_exit 2 "Try 'vkt pack --help'." "$vkt" pack "$tree"
 check "a usage error is two lines, not the whole usage" test "$("$vkt" pack "$tree" 2>&1 | wc -l)" = 2
 expect_exit 2 "pack needs -o FILE" "$vkt" pack "$tree"
 expect_exit 2 "--level takes a number from 0 to 9" "$vkt" pack --level 10 -o "$work/x.vkt" "$tree"
@@ -198,7 +198,7 @@ touch -d '2022-01-01' "$work/v2/up" "$work/v1/down"
 "$vkt" pack -d en:P:W: -d de:P:V: -o "$work/k2.vkt" "$work/v2" >/dev/null 2>&1
 diff_out=$("$vkt" diff "$work/k1.vkt" "$work/k2.vkt") || true
 expected='older    down  (2022-01-01 00:00:00 -> 2020-01-01 00:00:00)
-changed  edit  (the same time, other bytes)
+changed  edit  (same time: delivered only with entry digests)
 removed  gone
 added    new  3 B
 newer    up  (2020-01-01 00:00:00 -> 2022-01-01 00:00:00)
