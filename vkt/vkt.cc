@@ -47,8 +47,9 @@ const char kUsageText[] =
     "Makes and checks the kits that qorv-setup installs.\n"
     "\n"
     "commands:\n"
-    "  pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] [--no-trailer]\n"
-    "       [--level N] [--mtime SECONDS] [--strict]\n"
+    "  pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--descriptions FILE]\n"
+    "       [--exclude PATTERN]... [--exclude-vcs] [--follow-links] [--no-trailer]\n"
+    "       [--level N] [--mtime SECONDS] [--strict] [--quiet] [--allow-empty]\n"
     "       -o FILE DIR    pack the regular files under DIR into the kit FILE\n"
     "  list [--json] FILE  print the descriptions and the entries of a kit\n"
     "  diff [--json] [--plan] [--strict] OLD NEW\n"
@@ -475,8 +476,8 @@ int Unpack(const Arguments& args) {
     progress.Update(done, total);
   }
   progress.Finish();
-  std::printf("%s: %zu entries written to %s\n", names[0].c_str(), reader.EntryCount(),
-              root.c_str());
+  std::printf("%s: %zu %s written to %s\n", names[0].c_str(), reader.EntryCount(),
+              reader.EntryCount() == 1 ? "entry" : "entries", root.c_str());
   return kOk;
 }
 
@@ -493,6 +494,13 @@ const Command kCommands[] = {
      kPackHelp,
      {{"-d", true},
       {"-o", true},
+      {"--descriptions", true},
+      {"--exclude", true},
+      {"--exclude-vcs", false},
+      {"--exclude-from", true},
+      {"--no-entry-digests", false},
+      {"--quiet", false},
+      {"--allow-empty", false},
       {"--level", true},
       {"--mtime", true},
       {"--strict", false},

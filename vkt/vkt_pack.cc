@@ -1,5 +1,6 @@
 // vkt pack: a kit from a tree of files, and what its author should hear
 // about before shipping it.
+#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,22 +10,27 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "base/text_convert.h"
+#include "fs/file_util.h"
 #include "kit/kit_names.h"
 #include "kit/kit_writer.h"
 #include "res/string_table.h"
+#include "vkt/descriptions_file.h"
 #include "vkt/kit_report.h"
 #include "vkt/vkt_command.h"
 
 namespace qorv::vkt {
 
 const char kPackHelp[] =
-    "usage: vkt pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--follow-links] [--no-trailer]\n"
-    "                [--level N] [--mtime SECONDS] [--strict] -o FILE DIR\n"
+    "usage: vkt pack [-d LANG:PRODUCT:PROVIDER:DESCPATH]... [--descriptions FILE]\n"
+    "                [--exclude PATTERN]... [--exclude-vcs] [--exclude-from FILE]...\n"
+    "                [--follow-links] [--no-trailer] [--no-entry-digests] [--level N]\n"
+    "                [--mtime SECONDS] [--strict] [--quiet] [--allow-empty] -o FILE DIR\n"
     "\n"
     "Packs every regular file under DIR, named relative to DIR, with its\n"
     "modification time, in sorted order: the same tree and options give the\n"
@@ -39,11 +45,33 @@ const char kPackHelp[] =
     "        table and empty texts; a single -d with an empty LANG\n"
     "        (-d :PRODUCT:PROVIDER:DESCPATH) gives that form with these texts.\n"
     "        PRODUCT and PROVIDER cannot hold ':'; DESCPATH is the rest.\n"
+    "  --descriptions FILE\n"
+    "        the descriptions from FILE (UTF-8), one section per language, in\n"
+    "        place of -d; the kit's bytes do not depend on their order:\n"
+    "            [en]\n"
+    "            product = Acme templates\n"
+    "            provider = Acme Ltd: templates\n"
+    "            document = Trade/doc/description_en.html\n"
+    "        Lines starting with '#' or ';' are comments. A mistake is named\n"
+    "        with its line number.\n"
+    "  --exclude PATTERN\n"
+    "        leave out files and folders whose path under DIR, or a tail of it\n"
+    "        after a '/', matches the shell pattern PATTERN (as tar does).\n"
+    "  --exclude-vcs\n"
+    "        leave out version control folders and files (.git, .svn, .hg,\n"
+    "        .bzr, CVS, _darcs, .gitignore, .gitattributes, .gitmodules, ...).\n"
+    "  --exclude-from FILE\n"
+    "        the patterns of FILE, one per line, as --exclude.\n"
     "  --follow-links\n"
     "        pack what symbolic links point to; without it a link is refused.\n"
     "  --no-trailer\n"
     "        write the bare compressed stream, without the trailer that lets the\n"
     "        installer and 'vkt verify' detect damage and check signatures.\n"
+    "  --no-entry-digests\n"
+    "        leave out the table of each file's SHA-256 before the trailer,\n"
+    "        which lets installers deliver a file whose bytes changed but not\n"
+    "        its time ('vkt verify' before 1.6 refuses kits with the table;\n"
+    "        installers of every version install them).\n"
     "  --level N\n"
     "        deflate level, 0 (stored) to 9 (smallest); 6 without it.\n"
     "  --mtime SECONDS\n"
@@ -53,7 +81,12 @@ const char kPackHelp[] =
     "  --strict\n"
     "        refuse to pack when there is a warning: no description at all, a\n"
     "        description document that is not in the kit, a language given\n"
-    "        twice, a language the installer has no texts for.\n"
+    "        twice, a language the installer has no texts for, languages without\n"
+    "        a description, version control or editor files in the kit.\n"
+    "  --quiet\n"
+    "        no warnings.\n"
+    "  --allow-empty\n"
+    "        pack a kit of no files; without it a DIR without files is refused.\n"
     "  -o FILE\n"
     "        the kit to write (replaced only once it is complete); '-' writes\n"
     "        it to standard output.\n"
@@ -77,18 +110,83 @@ bool ParseDescription(const std::string& text, KitDescription* out) {
   return true;
 }
 
+// What --exclude-vcs leaves out, as tar's list.
+const char* const kVersionControl[] = {
+    ".git",       ".gitignore", ".gitattributes", ".gitmodules", ".svn",      ".hg",
+    ".hgignore",  ".hgtags",    ".bzr",           ".bzrignore",  ".bzrtags",  "CVS",
+    ".cvsignore", "RCS",        "SCCS",           "_darcs",      ".arch-ids", "{arch}"};
+
+// Whether `relative` (a path under the tree) matches one of `patterns` as
+// tar's --exclude does: the whole path, or a tail of it after a '/'.
+bool IsExcluded(const std::string& relative, const std::vector<std::string>& patterns) {
+  for (const std::string& pattern : patterns) {
+    for (size_t at = 0; at != std::string::npos;) {
+      if (fnmatch(pattern.c_str(), relative.c_str() + at, 0) == 0) return true;
+      at = relative.find('/', at);
+      if (at != std::string::npos) ++at;
+    }
+  }
+  return false;
+}
+
+// What the author probably did not mean to ship: the kinds of files found,
+// each with how many were packed.
+std::vector<std::string> StrayFileWarnings(const std::vector<KitSourceFile>& files) {
+  struct Kind {
+    const char* what;
+    const char* hint;
+    size_t count = 0;
+    std::string example;
+  };
+  Kind vcs{"version control", "--exclude-vcs leaves them out", 0, {}};
+  Kind backup{"editor backup", "--exclude='*~' --exclude='.*.swp' leave them out", 0, {}};
+  Kind finder{".DS_Store", "--exclude=.DS_Store leaves them out", 0, {}};
+  for (const KitSourceFile& file : files) {
+    const std::string name = TreeName(file.name);
+    Kind* kind = nullptr;
+    std::vector<std::string> parts;
+    for (size_t at = 0; at <= name.size();) {
+      size_t end = name.find('/', at);
+      if (end == std::string::npos) end = name.size();
+      parts.push_back(name.substr(at, end - at));
+      at = end + 1;
+    }
+    const std::string& base = parts.back();
+    for (const std::string& part : parts) {
+      for (const char* vcsName : kVersionControl) {
+        if (part == vcsName) kind = &vcs;
+      }
+    }
+    if (kind == nullptr && (base.back() == '~' || fnmatch(".*.sw?", base.c_str(), 0) == 0)) {
+      kind = &backup;
+    }
+    if (kind == nullptr && base == ".DS_Store") kind = &finder;
+    if (kind == nullptr) continue;
+    if (kind->count++ == 0) kind->example = name;
+  }
+  std::vector<std::string> warnings;
+  for (const Kind* kind : {&vcs, &backup, &finder}) {
+    if (kind->count == 0) continue;
+    warnings.push_back(std::to_string(kind->count) + " " + kind->what +
+                       (kind->count == 1 ? " file is" : " files are") + " packed (" +
+                       kind->example + (kind->count > 1 ? ", ..." : "") + "): " + kind->hint);
+  }
+  return warnings;
+}
+
 // The regular files under `root`, sorted by name. `skip`, when given, is
 // the kit being written (its device and inode): as tar leaves out its own
 // archive, it is not packed into itself, and its path goes to `*skipped`.
 bool CollectFiles(const std::string& root, bool followLinks, const struct stat* skip,
-                  std::vector<KitSourceFile>* files, std::string* skipped, std::string* error) {
+                  const std::vector<std::string>& excluded, std::vector<KitSourceFile>* files,
+                  std::string* skipped, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   auto options =
       followLinks ? fs::directory_options::follow_directory_symlink : fs::directory_options::none;
   fs::recursive_directory_iterator it(root, options, ec), end;
   if (ec) {
-    *error = root + ": " + ec.message();
+    *error = ec.message();  // said of the directory
     return false;
   }
   for (; it != end; it.increment(ec)) {
@@ -97,6 +195,10 @@ bool CollectFiles(const std::string& root, bool followLinks, const struct stat* 
       return false;
     }
     const std::string path = it->path().string();
+    if (IsExcluded(fs::path(path).lexically_relative(root).string(), excluded)) {
+      if (it->is_directory(ec)) it.disable_recursion_pending();
+      continue;
+    }
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) {
       *error = path + ": " + std::strerror(errno);
@@ -170,6 +272,25 @@ std::vector<std::string> PackWarnings(const KitContent& content) {
                          " is not in the kit");
     }
   }
+  // The installer has no fallback: in a language without a description the
+  // welcome page shows its placeholders.
+  if (!content.descriptions.empty()) {
+    if (!content.languageTable) languages = {"en"};
+    std::string missing;
+    size_t count = 0;
+    for (int number : LanguageNumbers()) {
+      const std::string code = LanguageCode(number).c_str();
+      if (languages.count(code) != 0) continue;
+      missing += (missing.empty() ? "" : ", ") + code;
+      ++count;
+    }
+    if (count != 0) {
+      warnings.push_back("no description in " + std::to_string(count) +
+                         (count == 1 ? " language" : " languages") + " (" + missing +
+                         "): their welcome page shows \"<Product> (<Vendor>)\"");
+    }
+  }
+  for (std::string& warning : StrayFileWarnings(content.files)) warnings.push_back(warning);
   return warnings;
 }
 
@@ -181,6 +302,11 @@ int Pack(const Arguments& args) {
   std::string output;
   bool followLinks = false;
   bool strict = false;
+  bool quiet = false;
+  bool allowEmpty = false;
+  std::vector<std::string> excluded;
+  std::vector<KitDescription> fromFile;
+  std::string descriptionsFile;
   long long clamp = -1;
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
     if (!ParseNumber(epoch, 0, kLatestEntrySeconds, &clamp)) {
@@ -210,7 +336,38 @@ int Pack(const Arguments& args) {
       followLinks = true;
     } else if (option == "--no-trailer") {
       options.trailer = false;
+    } else if (option == "--no-entry-digests") {
+      options.entryDigests = false;
+    } else if (option == "--quiet") {
+      quiet = true;
+    } else if (option == "--allow-empty") {
+      allowEmpty = true;
+    } else if (option == "--exclude") {
+      excluded.push_back(value);
+    } else if (option == "--exclude-vcs") {
+      excluded.insert(excluded.end(), std::begin(kVersionControl), std::end(kVersionControl));
+    } else if (option == "--exclude-from") {
+      std::string text;
+      if (!ReadFileToString(value, &text)) return Fail(value, std::strerror(errno));
+      for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string pattern = text.substr(at, end - at);
+        if (!pattern.empty() && pattern.back() == '\r') pattern.pop_back();
+        if (!pattern.empty()) excluded.push_back(pattern);
+        at = end + 1;
+      }
+    } else if (option == "--descriptions") {
+      std::string text;
+      if (!ReadFileToString(value, &text)) return Fail(value, std::strerror(errno));
+      std::string problem;
+      if (!ParseDescriptionsFile(text, &fromFile, &problem)) return Fail(value, problem);
+      descriptionsFile = value;
     }
+  }
+  if (!descriptionsFile.empty()) {
+    if (!content.descriptions.empty()) return Usage("give -d or --descriptions, not both");
+    content.descriptions = fromFile;
   }
   if (args.operands.size() > 1) return Usage("pack takes one directory");
   const std::string root = args.operands.empty() ? std::string() : args.operands[0];
@@ -224,7 +381,7 @@ int Pack(const Arguments& args) {
       return Usage("with several -d, every one needs a language");
     }
     if (!d.descriptionPath.empty() && !IsSafeEntryName(d.descriptionPath)) {
-      return Fail(output, "description path \"" + Narrow(d.descriptionPath) + "\" " +
+      return Fail(output, "description path \"" + TreeName(d.descriptionPath) + "\" " +
                               UnsafeNameReason(d.descriptionPath));
     }
   }
@@ -236,11 +393,16 @@ int Pack(const Arguments& args) {
                             ? ::fstat(1, &kitFile) == 0 && S_ISREG(kitFile.st_mode)
                             : ::stat(output.c_str(), &kitFile) == 0 && S_ISREG(kitFile.st_mode);
   std::string skipped;
-  if (!CollectFiles(root, followLinks, kitThere ? &kitFile : nullptr, &content.files, &skipped,
-                    &error)) {
+  if (!CollectFiles(root, followLinks, kitThere ? &kitFile : nullptr, excluded, &content.files,
+                    &skipped, &error)) {
     return Fail(root, error);
   }
-  if (!skipped.empty()) Warn(skipped + " is the kit being written: it is not packed into itself");
+  if (!skipped.empty() && !quiet) {
+    Warn(skipped + " is the kit being written: it is not packed into itself");
+  }
+  if (content.files.empty() && !allowEmpty) {
+    return Fail(root, "no files to pack: not packed (--allow-empty packs a kit of no files)");
+  }
   // As tar --clamp-mtime: nothing later than the given moment.
   if (clamp >= 0) {
     const FileTime latest = FileTimeFromUnix(clamp);
@@ -249,7 +411,9 @@ int Pack(const Arguments& args) {
     }
   }
   const std::vector<std::string> warnings = PackWarnings(content);
-  for (const std::string& warning : warnings) Warn(warning);
+  if (!quiet) {
+    for (const std::string& warning : warnings) Warn(warning);
+  }
   if (strict && !warnings.empty()) return Fail(output, "not packed: --strict and warnings");
   Progress progress("packing");
   options.progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };
@@ -263,8 +427,9 @@ int Pack(const Arguments& args) {
   uint64_t total = 0;
   for (const KitSourceFile& f : content.files) total += f.size;
   // The kit itself may be what standard output carries.
-  std::fprintf(toStdout ? stderr : stdout, "%s: %zu files, %llu bytes\n",
+  std::fprintf(toStdout ? stderr : stdout, "%s: %zu %s, %llu bytes\n",
                toStdout ? "standard output" : output.c_str(), content.files.size(),
+               content.files.size() == 1 ? "file" : "files",
                static_cast<unsigned long long>(total));
   return kOk;
 }

@@ -20,6 +20,8 @@ expect_exit() {  # status, output pattern, command...
 }
 
 tree=$work/tree
+# A description in each of the installer's sixteen languages.
+all16=$(for l in ru uk en lv lt bg de ro ka kk vi tr el es hy it; do printf -- '-d %s:P:V: ' $l; done)
 mkdir -p "$tree/1/sub" "$tree/2" "$tree/empty-dir"
 printf 'template one\n' > "$tree/1/tmplt.cf"
 printf '' > "$tree/1/sub/empty.txt"
@@ -140,7 +142,8 @@ for c in "${cases[@]}"; do
   expect_exit 1 "not packed: --strict and warnings" "$vkt" pack --strict $opts -o "$work/s.vkt" "$tree"
 done
 check "--strict wrote nothing" test ! -e "$work/s.vkt"
-out=$("$vkt" pack -d en:Trade:Acme:1/tmplt.cf -d ru:Т:А: -o "$work/quiet.vkt" "$tree" 2>&1)
+# shellcheck disable=SC2086
+out=$("$vkt" pack ${all16/-d en:P:V: /} -d en:Trade:Acme:1/tmplt.cf -o "$work/quiet.vkt" "$tree" 2>&1)
 check "a sound pack warns of nothing" test -z "$(grep warning <<<"$out")"
 
 # Reproducible: the same tree touched at other times packs to the same
@@ -181,8 +184,8 @@ rm "$work/text/kit.vkt" "$work/text/out.vkt"
 mkdir -p "$work/bigtree" && head -c 150000000 /dev/urandom > "$work/bigtree/big.bin"
 out=$(script -qec "'$vkt' pack --level 9 -d en:P:V: -o '$work/big.vkt' '$work/bigtree'" /dev/null)
 check "a long pack shows its progress on a terminal" grep -qE $'\rpacking +[0-9]+% \\([0-9.]+ MiB of 143\\.1 MiB\\)' <<<"$out"
-out=$("$vkt" pack --level 9 -d en:P:V: -o "$work/big.vkt" "$work/bigtree" 2>&1)
-check "and none without one" test "$out" = "$work/big.vkt: 1 files, 150000000 bytes"
+out=$("$vkt" pack --quiet --level 9 -d en:P:V: -o "$work/big.vkt" "$work/bigtree" 2>&1)
+check "and none without one" test "$out" = "$work/big.vkt: 1 file, 150000000 bytes"
 rm -rf "$work/bigtree" "$work/big.vkt"
 
 # diff: every kind of change, and its exit status.
@@ -234,6 +237,69 @@ done <<EOF2
 2|--key needs a value|verify "$work/order.vkt" --key
 2|verify takes one kit file|verify -- --key "$work/order.vkt"
 EOF2
+
+# pack: what a kit author should hear before shipping, and what is refused.
+# Each row: status, what stderr/stdout says (or !TEXT: what it must not say),
+# then the arguments.
+stray=$work/stray
+mkdir -p "$stray/.git/objects" "$stray/tpl" "$work/empty"
+printf x > "$stray/.git/HEAD"; printf y > "$stray/.git/objects/ab"
+printf t > "$stray/tpl/a.cf"; printf b > "$stray/tpl/a.cf~"; printf s > "$stray/tpl/.a.cf.swp"
+printf d > "$stray/.DS_Store"
+printf '.DS_Store\n*~\n\n' > "$work/patterns"
+printf '# release 2\n[de]\nproduct = Vorlagen\nprovider = Acme: GmbH\n\n[en]\nproduct=Templates\nprovider = Acme: Ltd\ndocument = tpl/a.cf\n' > "$work/d1.ini"
+printf '[en]\ndocument = tpl\\a.cf\nprovider = Acme: Ltd\nproduct=Templates\n[de]\nprovider = Acme: GmbH\nproduct = Vorlagen\n' > "$work/d2.ini"
+bad_ini() { printf "$2" > "$work/$1.ini"; echo "$work/$1.ini"; }
+while IFS='|' read -r status pattern args; do
+  eval "set -- $args"
+  if [[ $pattern == !* ]]; then
+    out=$("$vkt" "$@" 2>&1) && rc=0 || rc=$?
+    check "exit $status and no \"${pattern:1}\" from: vkt $*" \
+      test "$rc" = "$status" -a "${out/${pattern:1}/}" = "$out"
+  else
+    expect_exit "$status" "$pattern" "$vkt" "$@"
+  fi
+done <<EOF2
+0|2 version control files are packed (.git/HEAD, ...): --exclude-vcs leaves them out|pack -d en:P:V: -o "$work/s.vkt" "$stray"
+0|2 editor backup files are packed|pack -d en:P:V: -o "$work/s.vkt" "$stray"
+0|1 .DS_Store file is packed (.DS_Store)|pack -d en:P:V: -o "$work/s.vkt" "$stray"
+0|!version control|pack --exclude-vcs -d en:P:V: -o "$work/s.vkt" "$stray"
+0|!.DS_Store|pack --exclude-from "$work/patterns" -d en:P:V: -o "$work/s.vkt" "$stray"
+0|!editor backup|pack --exclude='*~' --exclude='.*.swp' -d en:P:V: -o "$work/s.vkt" "$stray"
+0|1 file, 1 bytes|pack --exclude-vcs --exclude-from="$work/patterns" --exclude=.*.swp -d en:P:V: -o "$work/s.vkt" "$stray"
+0|1 file, 1 bytes|pack --exclude=tpl/a.cf~ --exclude=.git --exclude .DS_Store --exclude=.*.swp -d en:P:V: -o "$work/s1.vkt" "$stray"
+0|no description in 14 languages (ru, uk, lv, lt, bg, ro, ka, kk, vi, tr, el, es, hy, it)|pack -d en:P:V: -d de:P:V: --exclude-vcs -o "$work/s.vkt" "$stray"
+0|no description in 15 languages|pack -d :P:V: --exclude-vcs -o "$work/s.vkt" "$stray"
+0|!no description in|pack $all16 --exclude-vcs -o "$work/s.vkt" "$stray"
+0|!warning|pack --quiet --exclude-vcs -o "$work/s.vkt" "$stray"
+1|not packed: --strict and warnings|pack --strict -d en:P:V: -o "$work/s.vkt" "$stray"
+1|no files to pack: not packed (--allow-empty packs a kit of no files)|pack -d en:P:V: -o "$work/e.vkt" "$work/empty"
+1|no files to pack|pack --exclude='*' -d en:P:V: -o "$work/e.vkt" "$stray"
+0|0 files, 0 bytes|pack --allow-empty -d en:P:V: -o "$work/e.vkt" "$work/empty"
+1|vkt: $work/nodir: No such file or directory|pack -o "$work/n.vkt" "$work/nodir"
+1|description path "./doc/readme.html" has a "." component|pack -d "en:T:A:./doc/readme.html" -o "$work/n.vkt" "$stray"
+2|Try 'vkt pack --help'.|pack -o "$work/n.vkt"
+2|Try 'vkt diff --help'.|diff "$work/s.vkt"
+2|give -d or --descriptions, not both|pack -d en:P:V: --descriptions "$work/d1.ini" -o "$work/n.vkt" "$stray"
+1|line 3: unknown name "produkt" (product, provider or document)|pack --descriptions "$(bad_ini b1 '[en]\nproduct = a\nprodukt = b\n')" -o "$work/n.vkt" "$stray"
+1|line 1: product comes before the first [LANGUAGE]|pack --descriptions "$(bad_ini b2 'product = a\n')" -o "$work/n.vkt" "$stray"
+1|line 3: [EN] again; it starts at line 1|pack --descriptions "$(bad_ini b3 '[en]\n[de]\n[EN]\n')" -o "$work/n.vkt" "$stray"
+1|line 2: not UTF-8|pack --descriptions "$(bad_ini b4 '[en]\nproduct = \xff\n')" -o "$work/n.vkt" "$stray"
+1|line 3: product again in this section; it is given at line 2|pack --descriptions "$(bad_ini b5 '[en]\nproduct = a\nproduct = b\n')" -o "$work/n.vkt" "$stray"
+1|line 2: a section is [LANGUAGE], e.g. [en]|pack --descriptions "$(bad_ini b6 '\n[en\n')" -o "$work/n.vkt" "$stray"
+1|line 1: expected NAME = VALUE or [LANGUAGE]|pack --descriptions "$(bad_ini b7 'product a\n')" -o "$work/n.vkt" "$stray"
+1|no [LANGUAGE] section|pack --descriptions "$(bad_ini b8 '# nothing\n')" -o "$work/n.vkt" "$stray"
+0|1 entry written|unpack "$work/s1.vkt" "$work/s-out"
+0|sound, 1 entry,|verify "$work/s1.vkt"
+EOF2
+# The order the author lists descriptions in does not change the kit.
+"$vkt" pack --quiet --exclude-vcs --descriptions "$work/d1.ini" -o "$work/d1.vkt" "$stray" >/dev/null
+"$vkt" pack --quiet --exclude-vcs --descriptions "$work/d2.ini" -o "$work/d2.vkt" "$stray" >/dev/null
+check "descriptions from a file: the same kit in any order" cmp -s "$work/d1.vkt" "$work/d2.vkt"
+check "descriptions from a file: ':' kept, sorted by language" \
+  test "$("$vkt" list "$work/d1.vkt" | sed -n 2,3p)" = 'description de: product "Vorlagen", provider "Acme: GmbH", document ""
+description en: product "Templates", provider "Acme: Ltd", document "tpl/a.cf"'
+expect_exit 0 "'vkt --version'" "$vkt" --help
 
 check "no temporary file left after failures" test -z "$(ls -A "$TMPDIR")"
 
