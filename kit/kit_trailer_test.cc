@@ -173,6 +173,62 @@ TEST_F(KitTrailerTest, DamagedTrailersAreRefusedWithTheirReason) {
   }
 }
 
+TEST_F(KitTrailerTest, ADamagedTableOfEntryDigestsIsRefused) {
+  const std::string bytes = ReadFile(Make("a.vkt", 0));
+  const size_t tableSize = 24 + 32 * 40;
+  const std::string stream = bytes.substr(0, bytes.size() - kMinTrailerSize - tableSize);
+  const std::string table = bytes.substr(stream.size(), tableSize);
+  ASSERT_EQ(table.substr(0, 8), "qvkt-dgs");
+  // A kit whose table is `t`, with a trailer that matches it: only the
+  // table is wrong.
+  auto withTable = [&](const std::string& t) {
+    KitTrailer trailer;
+    std::string found;
+    size_t streamEnd = 0;
+    FindTrailer(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &trailer,
+                &streamEnd, &found);
+    const std::string covered = stream + t;
+    trailer.digest = Sha256Of(covered.data(), covered.size());
+    return stream + t + EncodeTrailer(trailer);
+  };
+  std::vector<Digest> fewer(39);
+  struct Case {
+    const char* what;
+    std::string kit;
+    const char* problem;
+  } cases[] = {
+      {"its opening overwritten", withTable("qvkt-xxx" + table.substr(8)),
+       "the table of entry digests is cut or overwritten"},
+      {"a count that disagrees with its length",
+       withTable(table.substr(0, 8) + std::string("\x29\0\0\0", 4) + table.substr(12)),
+       "the table of entry digests is cut or overwritten"},
+      {"cut in its middle", withTable(table.substr(0, 100) + table.substr(tableSize - 12)),
+       "the table of entry digests is cut or overwritten"},
+      {"fewer digests than entries", withTable(EncodeEntryDigests(fewer)),
+       "the table of entry digests disagrees with the entries"},
+      {"changed after the kit was made", stream + "qvkt-xxx" + table.substr(8) +
+                                             bytes.substr(bytes.size() - kMinTrailerSize),
+       "the table of entry digests is cut"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(dir_ / "bad.vkt", c.kit);
+    for (auto strictness : {KitReader::Strictness::kInstaller, KitReader::Strictness::kVerify}) {
+      std::string problem;
+      EXPECT_EQ(Open(dir_ / "bad.vkt", strictness, &problem), kErrorInvalidData);
+      EXPECT_EQ(problem.rfind(c.problem, 0), 0u) << problem;
+    }
+    EXPECT_EQ(TempFiles(), 0u);
+  }
+  // Without the table, the same kit is sound, and says it has none.
+  KitReader reader;
+  WriteFile(dir_ / "bare.vkt", withTable(""));
+  ASSERT_EQ(reader.Open(dir_ / "bare.vkt"), 0u) << reader.Problem();
+  EXPECT_FALSE(reader.Trailer().HasEntryDigests());
+  ASSERT_EQ(reader.Open(dir_ / "a.vkt"), 0u);
+  EXPECT_EQ(reader.Trailer().entryDigests.size(), 40u);
+}
+
 TEST_F(KitTrailerTest, SignaturesVerifyOnlyForTheirKeyAndDigest) {
   SecretKey key;
   SecretKey stranger;
