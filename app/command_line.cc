@@ -185,61 +185,91 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
   return result;
 }
 
-const char* UsageText() {
-  return "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [--text] [--dry-run]\n"
-         "                  [--json] [--toolkit=gtk2|gtk3|text] [-L<code>]\n"
-         "       qorv-setup --uninstall [-S] [-D<dir>] [--dry-run] [--json] [-L<code>]\n"
-         "       qorv-setup -V | --version\n"
-         "       qorv-setup -h | -? | --help\n"
-         "\n"
-         "Installs the templates of qorv.vkt into a template directory and adds\n"
-         "that directory to the launcher's list. With a display it runs a wizard;\n"
-         "without one it asks on the terminal.\n"
-         "\n"
-         "  usecwd     (first argument only) take qorv.vkt from the current\n"
-         "             directory instead of the executable's directory\n"
-         "  -S         silent: ask nothing, install into the proposed directory\n"
-         "             or the one -D gives, end when the copy ends\n"
-         "  -D<dir>    install into <dir> (the wizard shows it on its directory\n"
-         "             page; the terminal question offers it as the answer)\n"
-         "  --wait=SECONDS  when another installation into the same directory\n"
-         "             is running, wait at most this long for it (0: not at\n"
-         "             all), then fail; without it, wait as long as it takes\n"
-         "  -L<code>   language: ru uk en lv lt bg de ro ka kk vi tr el es hy it;\n"
-         "             ends the reading of -S and -L (put it last). Default:\n"
-         "             the locale's language, else English\n"
-         "  --text     run on the terminal even with a display; with -S nothing\n"
-         "             is shown and nothing asked\n"
-         "  --toolkit=gtk2|gtk3|text  the window toolkit to use, or the terminal\n"
-         "             (also QORV_TOOLKIT; the option wins). Without either:\n"
-         "             GTK+ 2 on an X display, GTK 3 when GTK+ 2 is missing,\n"
-         "             when the desktop draws at scale 2 or more (GDK_SCALE,\n"
-         "             or Xft.dpi of 144 and more) or on Wayland without X;\n"
-         "             the terminal when no window can be opened\n"
-         "  --umask=OCTAL  the umask for the folders and files the run makes\n"
-         "             (0777 and 0666 less it; files it replaces keep their\n"
-         "             modes), e.g. --umask=022 when root installs for everyone\n"
-         "  --uninstall  remove what the installs put into <dir> (default: the\n"
-         "             head of the launcher's list) and its place in the list;\n"
-         "             files changed since they were installed are kept\n"
-         "  --dry-run  print what the run would do, file by file (write,\n"
-         "             replace, keep, remove, keep-changed), and the totals;\n"
-         "             change nothing\n"
-         "  --json     on the terminal, print the plan (--dry-run) or what the\n"
-         "             run did as one JSON object per line\n"
-         "  -V, --version   print the version and end\n"
-         "  -h, -?, --help  print this text and end\n"
-         "\n"
-         "Options may also begin with '/' (/S, /D<dir>, /L<code>), or be spelled\n"
-         "--silent, --target=DIR and --lang=CODE (which does not end the reading\n"
-         "of the others). A directory may begin with ~/ (the home directory); a\n"
-         "relative one is taken from the current directory, in the wizard too.\n"
-         "Another long option is refused (status 3), but for the toolkit's own\n"
-         "(--display, --screen, --sync, --class, --name, --gtk-module, ...).\n"
-         "Exit status without a display: 0 installed (or removed, or nothing to\n"
-         "do), 1 failed, 2 cancelled, 3 wrong command line, no terminal to ask\n"
-         "on (use -S), or nothing to uninstall. With a display the status is 0.\n"
-         "--dry-run and --json always run on the terminal.\n";
+namespace {
+
+void ReplaceEvery(std::string& text, const std::string& what, const std::string& by) {
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + by.size())) {
+    text.replace(at, what.size(), by);
+  }
+}
+
+}  // namespace
+
+std::string UsageText(const std::string& program, bool bundled) {
+  std::string text =
+      "Usage: qorv-setup [usecwd] [-S] [-D<dir>] [--wait=SECONDS] [--text] [--dry-run]\n"
+      "                  [--json] [--toolkit=gtk2|gtk3|text] [-L<code>]\n"
+      "       qorv-setup --uninstall [-S] [-D<dir>] [--dry-run] [--json] [-L<code>]\n"
+      "       qorv-setup -V | --version\n"
+      "       qorv-setup -h | -? | --help\n"
+      "\n"
+      "Installs the templates of qorv.vkt into a template directory and adds\n"
+      "that directory to the launcher's list. With a display it runs a wizard;\n"
+      "without one it asks on the terminal.\n"
+      "\n"
+      "  usecwd     (first argument only) take qorv.vkt from the current\n"
+      "             directory instead of the executable's directory\n"
+      "  -S         silent: ask nothing, install into the proposed directory\n"
+      "             or the one -D gives, end when the copy ends\n"
+      "  -D<dir>    install into <dir> (the wizard shows it on its directory\n"
+      "             page; the terminal question offers it as the answer)\n"
+      "  --wait=SECONDS  when another installation into the same directory\n"
+      "             is running, wait at most this long for it (0: not at\n"
+      "             all), then fail; without it, wait as long as it takes\n"
+      "  -L<code>   language: ru uk en lv lt bg de ro ka kk vi tr el es hy it;\n"
+      "             ends the reading of -S and -L (put it last). Default:\n"
+      "             the locale's language, else English\n"
+      "  --text     run on the terminal even with a display; with -S nothing\n"
+      "             is shown and nothing asked\n"
+      "  --toolkit=gtk2|gtk3|text  the window toolkit to use, or the terminal\n"
+      "             (also QORV_TOOLKIT; the option wins). Without either:\n"
+      "             GTK+ 2 on an X display, GTK 3 when GTK+ 2 is missing,\n"
+      "             when the desktop draws at scale 2 or more (GDK_SCALE,\n"
+      "             or Xft.dpi of 144 and more) or on Wayland without X;\n"
+      "             the terminal when no window can be opened\n"
+      "  --umask=OCTAL  the umask for the folders and files the run makes\n"
+      "             (0777 and 0666 less it; files it replaces keep their\n"
+      "             modes), e.g. --umask=022 when root installs for everyone\n"
+      "  --uninstall  remove what the installs put into <dir> (default: the\n"
+      "             head of the launcher's list) and its place in the list;\n"
+      "             files changed since they were installed are kept\n"
+      "  --dry-run  print what the run would do, file by file (write,\n"
+      "             replace, keep, remove, keep-changed), and the totals;\n"
+      "             change nothing\n"
+      "  --json     on the terminal, print the plan (--dry-run) or what the\n"
+      "             run did as one JSON object per line\n"
+      "  -V, --version   print the version and end\n"
+      "  -h, -?, --help  print this text and end\n"
+      "\n"
+      "Options may also begin with '/' (/S, /D<dir>, /L<code>), or be spelled\n"
+      "--silent, --target=DIR and --lang=CODE (which does not end the reading\n"
+      "of the others). A directory may begin with ~/ (the home directory); a\n"
+      "relative one is taken from the current directory, in the wizard too.\n"
+      "Another long option is refused (status 3), but for the toolkit's own\n"
+      "(--display, --screen, --sync, --class, --name, --gtk-module, ...).\n"
+      "Exit status without a display: 0 installed (or removed, or nothing to\n"
+      "do), 1 failed, 2 cancelled, 3 wrong command line, no terminal to ask\n"
+      "on (use -S), or nothing to uninstall. With a display the status is 0.\n"
+      "--dry-run and --json always run on the terminal.\n";
+  if (bundled) {
+    ReplaceEvery(
+        text,
+        std::string("Installs the templates of qorv.vkt into a template directory and adds\n"
+                    "that directory to the launcher's list. With a display it runs a wizard;\n"
+                    "without one it asks on the terminal.\n"),
+        "Installs the templates of the kit inside this program into a template\n"
+        "directory and adds that directory to the launcher's list. With a display\n"
+        "it runs a wizard; without one it asks on the terminal.\n");
+    ReplaceEvery(text,
+                 std::string("take qorv.vkt from the current\n"
+                             "             directory instead of the executable's directory"),
+                 "no effect: the kit inside this\n             program is installed");
+  }
+  // Under the name it was started as, aligned as before.
+  ReplaceEvery(text, std::string("\n                  ["),
+               "\n" + std::string(program.size() + 8, ' ') + "[");
+  ReplaceEvery(text, std::string("qorv-setup"), program);
+  return text;
 }
 
 }  // namespace qorv

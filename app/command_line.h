@@ -65,7 +65,9 @@ struct CommandLine {
 CommandLine ScanCommandLine(int argc, const char* const* argv, const char* localeName);
 
 // The usage text, one option per line, ending with a line feed.
-const char* UsageText();
+// The --help text, under the name `program` runs as ("acme-setup"), for a
+// program that carries its kit when `bundled`.
+std::string UsageText(const std::string& program = "qorv-setup", bool bundled = false);
 
 }  // namespace qorv
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -131,6 +132,32 @@ TEST(CommandLineTest, HelpSpellings) {
     EXPECT_FALSE(Scan({option}).help) << option;
   }
   EXPECT_NE(std::string(UsageText()).find("-D<dir>"), std::string::npos);
+}
+
+TEST(CommandLineTest, HelpSpeaksOfTheProgramByItsOwnName) {
+  struct Case {
+    const char* program;
+    bool bundled;
+    const char* says;
+    const char* never;
+  } cases[] = {
+      {"qorv-setup", false, "Installs the templates of qorv.vkt", "kit inside"},
+      {"acme-setup", true, "the kit inside this program", "qorv"},
+      {"x", true, "Usage: x [usecwd]", "qorv"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    const std::string text = UsageText(c.program, c.bundled);
+    EXPECT_NE(text.find(c.says), std::string::npos);
+    EXPECT_EQ(text.find(c.never), std::string::npos);
+    // The continued usage lines stay under the program's name.
+    EXPECT_NE(text.find("\n" + std::string(std::strlen(c.program) + 8, ' ') + "[--json]"),
+              std::string::npos);
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+      end = text.find('\n', at);
+      EXPECT_LE(end - at, 80u) << text.substr(at, end - at);
+    }
+  }
 }
 
 TEST(CommandLineTest, ProblemsListWhatTheWizardIgnores) {

@@ -67,7 +67,8 @@ int CInstallerApp::Run() {
   const char* locale = SelectEnvironmentLocale();
   CommandLine line = ScanCommandLine(argc_, argv_, locale);
   if (line.help) {
-    std::fputs(UsageText(), stdout);
+    const std::string name = argc_ > 0 && argv_[0] != nullptr ? argv_[0] : "qorv-setup";
+    std::fputs(UsageText(name.substr(name.rfind('/') + 1), CarriesItsKit()).c_str(), stdout);
     return 0;
   }
   if (line.version) {

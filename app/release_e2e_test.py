@@ -151,4 +151,14 @@ for number, (what, old, new, said, plan_line, strict, after, before_new) in enum
         check(any(o.get("action") == "keep-changed" and o.get("path") == "tpl/a.cf" for o in lines),
               "%s: the user's file is kept as changed" % what, lines)
 
+# The release as one file to ship: its help speaks of itself.
+bundle = os.path.join(WORK, "acme-setup")
+subprocess.run([VKT, "bundle", "--installer", SETUP, "-o", bundle,
+                os.path.join(WORK, "new0/qorv.vkt")], check=True, capture_output=True)
+r = subprocess.run([bundle, "--help"], capture_output=True, text=True, env=ENV)
+check(r.returncode == 0 and "Usage: acme-setup [usecwd]" in r.stdout
+      and "the kit inside this program" in r.stdout and "qorv" not in r.stdout,
+      "a bundled installer's --help names it as it is called, and its kit as inside it",
+      r.stdout)
+
 finish()

@@ -26,6 +26,13 @@ std::u16string_view View(const WideString& text) { return {text.c_str(), text.si
 
 }  // namespace
 
+bool CarriesItsKit() {
+  std::string self;
+  KitExtent extent;
+  return ReadLink("/proc/self/exe", &self) && !self.empty() && KitExtentOfPath(self, &extent) &&
+         extent.bundled;
+}
+
 WideString LocateKit(bool usecwd) {
   std::string self;
   const bool knowSelf = ReadLink("/proc/self/exe", &self) && !self.empty();

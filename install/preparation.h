@@ -19,6 +19,9 @@ namespace qorv {
 // The kit file: "qorv.vkt" in the current directory with `usecwd`, else
 // beside the executable. Empty when that directory cannot be found.
 WideString LocateKit(bool usecwd);
+// Whether this program carries its kit (vkt bundle): then LocateKit()
+// always answers the program itself.
+bool CarriesItsKit();
 
 // Empties a target holding "http://", "https://" or "ftp://" anywhere, turns
 // the first "file://" into nothing, and removes line feeds and carriage
