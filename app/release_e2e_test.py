@@ -145,6 +145,13 @@ for number, (what, old, new, said, plan_line, strict, after, before_new) in enum
     check(r.returncode == 0 and tree == expected,
           "%s: installed over the old kit, the directory holds %s" % (what, after or "the same"),
           (r.stderr, differences(tree, expected)))
+    # The installed tree against the new kit, by content, without inflating it.
+    whole = all(tree.get(rel) == data for rel, (data, _) in new[0].items())
+    r = subprocess.run([VKT, "verify", "--tree", target, new_kit], capture_output=True, text=True)
+    check(r.returncode == (0 if whole else 1)
+          and (whole or "changed  tpl/a.cf\n" in r.stdout),
+          "%s: vkt verify --tree says the directory %s the new kit's files"
+          % (what, "holds" if whole else "does not hold"), r.stdout + r.stderr)
     if before_new:
         lines = [json.loads(line) for line in
                  run(["usecwd", "--dry-run", "--json", "-D" + target], new_dir).stdout.splitlines()]

@@ -54,7 +54,7 @@ const char kUsageText[] =
     "  list [--json] FILE  print the descriptions and the entries of a kit\n"
     "  diff [--json] [--plan] [--strict] OLD NEW\n"
     "                      what changes from kit OLD to kit NEW\n"
-    "  verify [--key NAME.pub]... FILE\n"
+    "  verify [--key NAME.pub]... FILE | verify --tree DIR FILE\n"
     "                      check a kit; exit 0 when sound, 1 naming the first problem\n"
     "  unpack [--force] FILE DIR\n"
     "                      write the entries of a kit with their times into DIR\n"
@@ -80,6 +80,7 @@ const char kListHelp[] =
 
 const char kVerifyHelp[] =
     "usage: vkt verify [--key NAME.pub]... FILE\n"
+    "       vkt verify --tree DIR FILE\n"
     "\n"
     "Checks everything the installer checks and more: the kit has a trailer and\n"
     "its digest matches, every signature in it holds, the compressed stream is\n"
@@ -90,7 +91,12 @@ const char kVerifyHelp[] =
     "digest it was bundled with, and with --key carry a signature by one of\n"
     "the keys over program and kit ('vkt sign' on the bundle).\n"
     "FILE '-' reads the kit from standard input.\n"
-    "Exit 0 when sound; exit 1 with one line naming the first problem.\n";
+    "Exit 0 when sound; exit 1 with one line naming the first problem.\n"
+    "\n"
+    "With --tree DIR, checks instead that DIR (a template directory) holds\n"
+    "every file of the kit with the kit's bytes, from the kit's entry digests\n"
+    "without inflating it: one line per file that is missing, changed or\n"
+    "unreadable, then a summary. Exit 0 when all are there, else 1.\n";
 
 const char kKeygenHelp[] =
     "usage: vkt keygen -o NAME\n"
@@ -313,7 +319,84 @@ int CheckProgram(const std::string& path, const Digest& kitDigest,
   return kOk;
 }
 
+// The SHA-256 of the regular file at `path`; false when it is none or
+// cannot be read.
+bool DigestOfRegularFile(const std::string& path, Digest* digest) {
+  ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  struct stat st;
+  if (!fd.IsValid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  Sha256 hash;
+  std::unique_ptr<char[]> block(new char[1 << 20]);
+  for (;;) {
+    const ssize_t n = ReadSome(fd.Get(), block.get(), 1 << 20);
+    if (n < 0) return false;
+    if (n == 0) break;
+    hash.Update(block.get(), static_cast<size_t>(n));
+  }
+  *digest = hash.Final();
+  return true;
+}
+
+// vkt verify --tree DIR KIT: each of the kit's files in DIR, by content,
+// from the kit's entry digests (the kit is not inflated) or, for a kit
+// without them, from its entries.
+int VerifyTree(const std::string& root, const std::string& kit) {
+  ScopedFd held;
+  KitReader reader;
+  const int opened = OpenKitArgument(kit, KitReader::Strictness::kInstaller, &held, &reader);
+  if (opened != kOk) return opened;
+  if (!reader.HasTrailer()) return Fail(kit, "no trailer: the kit cannot be checked");
+  struct stat st;
+  if (::stat(root.c_str(), &st) != 0) return Fail(root, std::strerror(errno));
+  if (!S_ISDIR(st.st_mode)) return Fail(root, std::strerror(ENOTDIR));
+  std::vector<Digest> digests = reader.Trailer().entryDigests;
+  if (digests.size() != reader.EntryCount()) {
+    digests.assign(reader.EntryCount(), Digest{});
+    for (size_t i = 0; i < reader.EntryCount(); ++i) {
+      Sha256 hash;
+      if (reader.ReadEntryTo(i, [&hash](const unsigned char* bytes, size_t size) {
+            hash.Update(bytes, size);
+          }) != 0) {
+        return Fail(kit, reader.Problem());
+      }
+      digests[i] = hash.Final();
+    }
+  }
+  size_t differing = 0;
+  for (size_t i = 0; i < reader.EntryCount(); ++i) {
+    const std::string name = TreeName(reader.Entry(i).name);
+    const std::string path = WithTrailingSlash(root) + name;
+    Digest digest;
+    struct stat file;
+    if (::lstat(path.c_str(), &file) != 0) {
+      std::printf("missing  %s\n", name.c_str());
+    } else if (!DigestOfRegularFile(path, &digest)) {
+      std::printf("unreadable  %s  (%s)\n", name.c_str(),
+                  S_ISREG(file.st_mode) ? std::strerror(errno) : "not a regular file");
+    } else if (digest != digests[i]) {
+      std::printf("changed  %s\n", name.c_str());
+    } else {
+      continue;
+    }
+    ++differing;
+  }
+  const size_t n = reader.EntryCount();
+  if (differing == 0) {
+    std::printf("%s: the %zu %s of %s are there as the kit has %s\n", root.c_str(), n,
+                n == 1 ? "file" : "files", kit.c_str(), n == 1 ? "it" : "them");
+    return kOk;
+  }
+  std::printf("%s: %zu of the %zu %s of %s %s not as the kit has %s\n", root.c_str(), differing, n,
+              n == 1 ? "file" : "files", kit.c_str(), differing == 1 ? "is" : "are",
+              n == 1 ? "it" : "them");
+  return kFailed;
+}
+
 int Verify(const Arguments& args) {
+  if (args.Has("--tree")) {
+    if (args.operands.size() != 1) return Usage("verify --tree DIR takes one kit file");
+    return VerifyTree(args.Values("--tree").back(), args.operands[0]);
+  }
   if (args.operands.size() != 1) return Usage("verify takes one kit file");
   const std::string& kit = args.operands[0];
   std::vector<PublicKey> keys;
@@ -509,7 +592,7 @@ const Command kCommands[] = {
      Pack},
     {"list", kListHelp, {{"--json", false}}, List},
     {"diff", kDiffHelp, {{"--json", false}, {"--plan", false}, {"--strict", false}}, Diff},
-    {"verify", kVerifyHelp, {{"--key", true}}, Verify},
+    {"verify", kVerifyHelp, {{"--key", true}, {"--tree", true}}, Verify},
     {"unpack", kUnpackHelp, {{"--force", false}}, Unpack},
     {"keygen", kKeygenHelp, {{"-o", true}}, Keygen},
     {"sign", kSignHelp, {{"--key", true}}, Sign},
