@@ -60,7 +60,7 @@ def make_kit(name, files, stamp=1700000000, env=None):
         os.utime(path, (stamp, stamp))
     kit_dir = os.path.join(WORK, name)
     os.makedirs(kit_dir)
-    subprocess.run([VKT, "pack", "-d", "en:Trade:Vendor:doc/about.html", "-o",
+    subprocess.run([VKT, "pack", "--allow-empty", "-d", "en:Trade:Vendor:doc/about.html", "-o",
                     os.path.join(kit_dir, "qorv.vkt"), source], check=True, env=env,
                    capture_output=True)
     return kit_dir

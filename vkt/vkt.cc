@@ -544,6 +544,9 @@ int Unpack(const Arguments& args) {
       return Fail(paths.back(), "exists already; nothing written (--force overwrites)");
     }
   }
+  // Many small files: handing each over from an inflating thread costs more
+  // than it saves; inflate on this thread, between the writes.
+  reader.SetStreamThreaded(false);
   Progress progress("unpacking");
   uint64_t done = 0;
   for (size_t i = 0; i < reader.EntryCount(); ++i) {
