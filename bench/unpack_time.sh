@@ -4,8 +4,16 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-mkdir -p "$dir/tree"
+cleanup() {
+  mountpoint -q "$dir/out" 2>/dev/null && umount "$dir/out"
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+mkdir -p "$dir/tree" "$dir/out"
+# Written to memory when it can be (root): the disk's own pace, which varies
+# from run to run on a shared machine, is the same for both.
+where=disk
+if [[ $(id -u) -eq 0 ]] && mount -t tmpfs -o size=512m tmpfs "$dir/out" 2>/dev/null; then where=tmpfs; fi
 python3 - "$dir/tree" <<'PY'
 import os, random, sys
 random.seed(4)
@@ -21,7 +29,7 @@ tar -czf "$dir/tree.tgz" -C "$dir/tree" .
 best() {  # command... -> the best of 3 wall-clock seconds
   local b=999 start end t
   for run in 1 2 3; do
-    rm -rf "$dir/out" && mkdir "$dir/out" && sync
+    find "$dir/out" -mindepth 1 -delete && sync
     start=$(date +%s.%N)
     "$@" >/dev/null
     end=$(date +%s.%N)
@@ -32,5 +40,5 @@ best() {  # command... -> the best of 3 wall-clock seconds
 }
 tar_s=$(best tar -xzf "$dir/tree.tgz" -C "$dir/out")
 vkt_s=$(best "$build/bin/vkt" unpack "$dir/kit.vkt" "$dir/out")
-awk -v v="$vkt_s" -v t="$tar_s" 'BEGIN {
-  printf "vkt unpack, 10,000 files of 4 KiB: %.3f s; tar -xzf: %.3f s; %.2fx (goal <= 0.9x)\n", v, t, v / t }'
+awk -v v="$vkt_s" -v t="$tar_s" -v w="$where" 'BEGIN {
+  printf "vkt unpack, 10,000 files of 4 KiB (to %s): %.3f s; tar -xzf: %.3f s; %.2fx (goal <= 0.9x)\n", w, v, t, v / t }'

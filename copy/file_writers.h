@@ -10,6 +10,7 @@
 #ifndef QORV_COPY_FILE_WRITERS_H_
 #define QORV_COPY_FILE_WRITERS_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -26,8 +27,8 @@ namespace qorv {
 
 // Makes `path` hold `bytes` with the last-write time `time` (whole
 // seconds): created (0666 less the umask) or, when it exists after all,
-// cut to them. `*digest` receives their SHA-256. 0 or a file-layer code,
-// errno set.
+// cut to them. `*digest`, when given, receives their SHA-256. 0 or a
+// file-layer code, errno set.
 uint32_t WriteSmallFile(const std::string& path, const std::string& bytes, const FileTime& time,
                         Digest* digest);
 
@@ -38,8 +39,9 @@ class FileWriters {
     Digest digest;
   };
 
-  // `threads` helpers, at least one.
-  explicit FileWriters(size_t threads);
+  // `threads` helpers, at least one; without `digests` the files written
+  // are reported without their SHA-256 (all zero).
+  explicit FileWriters(size_t threads, bool digests = true);
   ~FileWriters();
   FileWriters(const FileWriters&) = delete;
   FileWriters& operator=(const FileWriters&) = delete;
@@ -61,9 +63,16 @@ class FileWriters {
     FileTime time;
   };
   void Work(size_t queue);
+  // The caller's wait, under `lock`, until `ready()`: woken by the helpers
+  // as they finish files.
+  template <typename Ready>
+  void WaitForWriters(std::unique_lock<std::mutex>& lock, Ready ready);
 
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable work_;  // the helpers wait for files
+  std::condition_variable done_;  // the caller waits for room, or the end
+  bool callerWaits_ = false;
+  std::atomic<bool> failed_{false};  // failure_ is set, or about to be
   // One queue per helper, a directory's files all in one of them: two
   // threads creating files in one directory only wait for each other's
   // lock on it.
@@ -76,6 +85,7 @@ class FileWriters {
   uint32_t failure_ = 0;
   std::string failedPath_;
   int error_ = 0;
+  bool digests_;
   std::vector<std::thread> threads_;
 };
 

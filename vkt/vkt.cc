@@ -23,6 +23,9 @@
 #include <vector>
 
 #include "base/text_convert.h"
+#include "copy/copy_job.h"
+#include "copy/file_writers.h"
+#include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
 #include "fs/fs_queries.h"
@@ -544,23 +547,56 @@ int Unpack(const Arguments& args) {
       return Fail(paths.back(), "exists already; nothing written (--force overwrites)");
     }
   }
-  // Many small files: handing each over from an inflating thread costs more
-  // than it saves; inflate on this thread, between the writes.
+  // As the installer writes: small files go to helper threads with their
+  // bytes while this thread inflates the next ones; large ones are written
+  // here, straight from the stream.
   reader.SetStreamThreaded(false);
+  constexpr uint64_t kSmallFile = 256 << 10;
+  FileWriters writers(CopyJob::DefaultWriterThreads(), false);
+  std::set<std::string> made;  // directories made already
+  // A name the kit holds twice is written here, in order: the last one wins.
+  std::set<WideString> seen;
+  std::set<WideString> repeated;
+  for (const KitEntry& entry : reader.entries()) {
+    if (!seen.insert(entry.name).second) repeated.insert(entry.name);
+  }
   Progress progress("unpacking");
   uint64_t done = 0;
-  for (size_t i = 0; i < reader.EntryCount(); ++i) {
+  auto failed = [&](const std::string& path, int error) {
+    progress.Finish();
+    return Fail(path, std::string("cannot be written: ") + std::strerror(error));
+  };
+  for (size_t i = 0; i < reader.EntryCount() && !writers.Failed(); ++i) {
     const std::string& path = paths[i];
+    const KitEntry& entry = reader.Entry(i);
     std::string parent = DirName(path);
-    if (ShellMakeDirs(parent) != 0) return Fail(parent, "cannot create this directory");
-    code = reader.ExtractEntry(i, path);
-    if (code != 0) {
-      progress.Finish();
-      return Fail(path, "cannot be written (code " + std::to_string(code) + ")");
+    if (made.insert(parent).second && ShellMakeDirs(parent) != 0) {
+      return Fail(parent, "cannot create this directory");
     }
-    done += reader.Entry(i).size;
+    if (entry.size <= kSmallFile && repeated.count(entry.name) == 0) {
+      std::string bytes;
+      code = reader.ReadEntry(i, &bytes);
+      if (code == 0) writers.Write(i, path, std::move(bytes), entry.time);
+    } else {
+      code = reader.ExtractEntry(i, path);
+    }
+    if (code != 0) {
+      const int error = errno;
+      std::vector<FileWriters::Written> written;
+      std::string ignored;
+      int ignoredError = 0;
+      writers.Wait(&written, &ignored, &ignoredError);
+      if (code == kErrorInvalidData) return Fail(names[0], reader.Problem());
+      return failed(path, error);
+    }
+    done += entry.size;
     progress.Update(done, total);
   }
+  std::vector<FileWriters::Written> written;
+  std::string failedPath;
+  int error = 0;
+  if (writers.Wait(&written, &failedPath, &error) != 0) return failed(failedPath, error);
+  if ((code = reader.EndStream(true)) != 0) return Fail(names[0], reader.Problem());
   progress.Finish();
   std::printf("%s: %zu %s written to %s\n", names[0].c_str(), reader.EntryCount(),
               reader.EntryCount() == 1 ? "entry" : "entries", root.c_str());
