@@ -206,8 +206,8 @@ TEST_F(KitTrailerTest, ADamagedTableOfEntryDigestsIsRefused) {
        "the table of entry digests is cut or overwritten"},
       {"fewer digests than entries", withTable(EncodeEntryDigests(fewer)),
        "the table of entry digests disagrees with the entries"},
-      {"changed after the kit was made", stream + "qvkt-xxx" + table.substr(8) +
-                                             bytes.substr(bytes.size() - kMinTrailerSize),
+      {"changed after the kit was made",
+       stream + "qvkt-xxx" + table.substr(8) + bytes.substr(bytes.size() - kMinTrailerSize),
        "the table of entry digests is cut"},
   };
   for (const Case& c : cases) {
