@@ -46,18 +46,25 @@ def reset_home():
         os.makedirs(path)
 
 
+def write_tree(root, files, stamp=1700000000):
+    """Writes `files` under `root`: path -> bytes, of time `stamp`, or path
+    -> (bytes, time)."""
+    os.makedirs(root, exist_ok=True)
+    for rel, data in files.items():
+        data, time_ = data if isinstance(data, tuple) else (data, stamp)
+        path = os.path.join(root, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.utime(path, (time_, time_))
+
+
 def make_kit(name, files, stamp=1700000000, env=None):
     """A directory holding qorv.vkt packed from `files` (path -> bytes), each
     file of time `stamp`, by vkt in the environment `env` (default: this
     process's); vkt's failure raises, with what it said."""
     source = os.path.join(WORK, name + "-src")
-    os.makedirs(source, exist_ok=True)
-    for rel, data in files.items():
-        path = os.path.join(source, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-        os.utime(path, (stamp, stamp))
+    write_tree(source, files, stamp)
     kit_dir = os.path.join(WORK, name)
     os.makedirs(kit_dir)
     subprocess.run([VKT, "pack", "--allow-empty", "-d", "en:Trade:Vendor:doc/about.html", "-o",

@@ -26,12 +26,7 @@ def pack(name, files, options=(), sign=False):
     """The kit `name`/qorv.vkt packed from `files` (path -> (bytes, time))."""
     source = os.path.join(WORK, name + "-src")
     shutil.rmtree(source, ignore_errors=True)
-    for rel, (data, stamp) in files.items():
-        path = os.path.join(source, rel)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-        os.utime(path, (stamp, stamp))
+    write_tree(source, files)
     kit_dir = os.path.join(WORK, name)
     os.makedirs(kit_dir, exist_ok=True)
     kit = os.path.join(kit_dir, "qorv.vkt")

@@ -32,10 +32,10 @@ std::string IsoTime(const FileTime& time) {
   return readable + "Z";
 }
 
-// The digests of the entries of `reader` marked in `wanted`, read in one
-// pass in entry order.
-uint32_t DigestsOf(KitReader& reader, const std::vector<bool>& wanted,
-                   std::vector<Digest>* digests) {
+}  // namespace
+
+uint32_t ReadEntryDigests(KitReader& reader, const std::vector<bool>& wanted,
+                          std::vector<Digest>* digests) {
   digests->assign(reader.EntryCount(), Digest{});
   if (reader.Streams()) {
     uint32_t code = reader.BeginStream(wanted);
@@ -51,8 +51,6 @@ uint32_t DigestsOf(KitReader& reader, const std::vector<bool>& wanted,
   }
   return reader.EndStream(true);
 }
-
-}  // namespace
 
 std::string ReadableSize(uint64_t bytes) {
   if (bytes < 1024) return std::to_string(bytes) + " B";
@@ -178,7 +176,7 @@ uint32_t EntryDigestsOf(KitReader& reader, const std::vector<bool>& wanted,
     *digests = reader.Trailer().entryDigests;
     return kErrorNone;
   }
-  return DigestsOf(reader, wanted, digests);
+  return ReadEntryDigests(reader, wanted, digests);
 }
 
 }  // namespace

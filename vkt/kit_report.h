@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "kit/kit_reader.h"
 
@@ -16,6 +17,12 @@ std::string ReadableSize(uint64_t bytes);
 std::string ReadableTime(const FileTime& time);
 // An entry's name as the tree has it: "/" separators.
 std::string TreeName(const WideString& name);
+
+// The SHA-256 of the bytes of the entries of `reader` marked in `wanted`
+// (the others all zero), read in one pass in entry order. 0, or the
+// reader's code (its Problem() says why).
+uint32_t ReadEntryDigests(KitReader& reader, const std::vector<bool>& wanted,
+                          std::vector<Digest>* digests);
 
 // Whether the kit is verified and by which keys, in one line.
 std::string TrailerSummary(const KitReader& reader);

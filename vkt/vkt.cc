@@ -25,6 +25,7 @@
 #include "base/text_convert.h"
 #include "copy/copy_job.h"
 #include "copy/file_writers.h"
+#include "copy/manifest.h"
 #include "fs/error_codes.h"
 #include "fs/file_ops.h"
 #include "fs/file_util.h"
@@ -322,24 +323,6 @@ int CheckProgram(const std::string& path, const Digest& kitDigest,
   return kOk;
 }
 
-// The SHA-256 of the regular file at `path`; false when it is none or
-// cannot be read.
-bool DigestOfRegularFile(const std::string& path, Digest* digest) {
-  ScopedFd fd = OpenFile(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  struct stat st;
-  if (!fd.IsValid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  Sha256 hash;
-  std::unique_ptr<char[]> block(new char[1 << 20]);
-  for (;;) {
-    const ssize_t n = ReadSome(fd.Get(), block.get(), 1 << 20);
-    if (n < 0) return false;
-    if (n == 0) break;
-    hash.Update(block.get(), static_cast<size_t>(n));
-  }
-  *digest = hash.Final();
-  return true;
-}
-
 // vkt verify --tree DIR KIT: each of the kit's files in DIR, by content,
 // from the kit's entry digests (the kit is not inflated) or, for a kit
 // without them, from its entries.
@@ -353,17 +336,9 @@ int VerifyTree(const std::string& root, const std::string& kit) {
   if (::stat(root.c_str(), &st) != 0) return Fail(root, std::strerror(errno));
   if (!S_ISDIR(st.st_mode)) return Fail(root, std::strerror(ENOTDIR));
   std::vector<Digest> digests = reader.Trailer().entryDigests;
-  if (digests.size() != reader.EntryCount()) {
-    digests.assign(reader.EntryCount(), Digest{});
-    for (size_t i = 0; i < reader.EntryCount(); ++i) {
-      Sha256 hash;
-      if (reader.ReadEntryTo(i, [&hash](const unsigned char* bytes, size_t size) {
-            hash.Update(bytes, size);
-          }) != 0) {
-        return Fail(kit, reader.Problem());
-      }
-      digests[i] = hash.Final();
-    }
+  if (digests.size() != reader.EntryCount() &&
+      ReadEntryDigests(reader, std::vector<bool>(reader.EntryCount(), true), &digests) != 0) {
+    return Fail(kit, reader.Problem());
   }
   size_t differing = 0;
   for (size_t i = 0; i < reader.EntryCount(); ++i) {
@@ -373,7 +348,7 @@ int VerifyTree(const std::string& root, const std::string& kit) {
     struct stat file;
     if (::lstat(path.c_str(), &file) != 0) {
       std::printf("missing  %s\n", name.c_str());
-    } else if (!DigestOfRegularFile(path, &digest)) {
+    } else if (!S_ISREG(file.st_mode) || !DigestOfFile(path, &digest)) {
       std::printf("unreadable  %s  (%s)\n", name.c_str(),
                   S_ISREG(file.st_mode) ? std::strerror(errno) : "not a regular file");
     } else if (digest != digests[i]) {
@@ -431,15 +406,14 @@ int Verify(const Arguments& args) {
   }
   // Each entry against its digest in the table: the installer trusts the
   // table to tell a changed file from one with only a new time.
-  const std::vector<Digest>& digests = reader.Trailer().entryDigests;
-  for (size_t i = 0; i < digests.size(); ++i) {
-    Sha256 digest;
-    if (reader.ReadEntryTo(i, [&digest](const unsigned char* bytes, size_t size) {
-          digest.Update(bytes, size);
-        }) != 0) {
-      return Fail(kit, reader.Problem());
-    }
-    if (digest.Final() != digests[i]) {
+  const std::vector<Digest>& table = reader.Trailer().entryDigests;
+  std::vector<Digest> digests;
+  if (!table.empty() &&
+      ReadEntryDigests(reader, std::vector<bool>(reader.EntryCount(), true), &digests) != 0) {
+    return Fail(kit, reader.Problem());
+  }
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (digests[i] != table[i]) {
       return Fail(kit, "entry " + std::to_string(i + 1) + " (" + TreeName(reader.Entry(i).name) +
                            "): its bytes do not match its digest in the table");
     }
