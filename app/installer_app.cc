@@ -45,6 +45,14 @@ void RecoverEarlierRuns() {
   RemoveOrphanedNamelessFiles(TempDirectory().c_str());
   for (const RecoveredRun& run : RecoverAllInterruptedRuns(record)) {
     std::string line = "qorv-setup: ";
+    if (!run.problem.empty()) {
+      // Not the user's record, or not a run the user made: left alone.
+      line += EscapeControls(run.runDirectory) + ": " + EscapeControls(run.problem) +
+              "; not acted on\n";
+      std::fputs(line.c_str(), stderr);
+      LogLine(line.substr(12, line.size() - 13));
+      continue;
+    }
     line += EscapeControls(Narrow(run.target));
     line += ": ";
     if (run.restored) {
@@ -98,6 +106,11 @@ int CInstallerApp::Run() {
     // A dry run changes nothing at all: no log, no recovery. What the next
     // real run will undo first is said.
     for (const RecoveredRun& run : FindAllInterruptedRuns()) {
+      if (!run.problem.empty()) {
+        std::fprintf(stderr, "qorv-setup: %s: %s; not acted on\n",
+                     EscapeControls(run.runDirectory).c_str(), EscapeControls(run.problem).c_str());
+        continue;
+      }
       std::fprintf(stderr, "qorv-setup: %s: %s\n", EscapeControls(Narrow(run.target)).c_str(),
                    "an interrupted run there is undone by the next run that is not a dry run");
     }

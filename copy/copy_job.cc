@@ -59,7 +59,7 @@ uint32_t CopyJob::BeginLevel(const std::string& target) {
   // An empty target would put the files relative to the current directory.
   if (target.empty()) return kErrorPathNotFound;
   uint32_t code = MakeRunDirectory(WithTrailingSlash(target), &journal_, &run_, &cause_);
-  if (code == 0) changes_.Begin(target, run_.backupRoot);
+  if (code == 0) changes_.Begin(target, run_.backupRoot, run_.copies);
   return code;
 }
 
@@ -82,6 +82,29 @@ uint32_t CopyJob::CheckSpace(const std::string& target) {
   FailureCause cause;
   if (PlanFits(plan_, target, &cause)) return kErrorNone;
   return Failing(kErrorDiskFull, std::move(cause));
+}
+
+uint32_t CopyJob::CheckCopies(const std::string& root) {
+  if (!run_.copies) return kErrorNone;
+  // Backups on another file system are copies, the copying user's files:
+  // another user's link, or a file whose set-user or set-group bit the
+  // copy would lose, cannot be put back as it was.
+  for (const PlanItem& item : plan_.items) {
+    const bool backedUp = (Writes(item.action) && item.was.exists) || item.action == PlanAction::kRemove;
+    struct stat st;
+    if (!backedUp || !Lstat(root + item.path, &st)) continue;
+    const char* why = nullptr;
+    if (S_ISLNK(st.st_mode) && st.st_uid != ::geteuid()) {
+      why = "another user's link, which a backup on another file system cannot keep";
+    } else if (S_ISREG(st.st_mode) && (st.st_mode & (S_ISUID | S_ISGID)) != 0) {
+      why = "a set-user or set-group file, which a backup on another file system cannot keep";
+    }
+    if (why != nullptr) {
+      return Failing(kErrorCannotBackUp,
+                     FailureCause{"IDS_CAUSE_BACKUP", root + item.path, why});
+    }
+  }
+  return kErrorNone;
 }
 
 uint32_t CopyJob::FlushWritten() {
@@ -149,7 +172,7 @@ uint32_t CopyJob::Commit() {
     for (const std::string& directory : EmptiedDirectories()) RemoveEmptyDirectory(directory);
   }
   if (onCommitted_) onCommitted_(Wide(changes_.targetRoot()), uninstall_);
-  RemoveRunDirectory(run_.root);
+  RemoveRunDirectory(run_.root, std::string());
   journal_.Close();
   targetLock_.Release();
   return kErrorNone;
@@ -159,7 +182,8 @@ void CopyJob::Rollback() {
   unrestored_.clear();
   bool restored = changes_.Undo(&unrestored_);
   // And the manifest that described the old files.
-  if (!manifestPath_.empty() && !PutBackManifest(manifestPath_, run_.root + kOldManifestName)) {
+  if (!manifestPath_.empty() &&
+      !PutBackManifest(manifestPath_, run_.root + kOldManifestName, manifestHadOld_)) {
     unrestored_.push_back({Wide(manifestPath_), Wide(run_.root + kOldManifestName)});
     restored = false;
   }
@@ -168,7 +192,11 @@ void CopyJob::Rollback() {
   // next start finishes the work. A backup that could not be put back
   // completely is kept, journal and all: it holds the user's only copy of
   // those files, and the next start tries again.
-  if (restored && !run_.root.empty()) RemoveRunDirectory(run_.root);
+  // Backups copied to another file system: the target's changes are on
+  // disk before the records that would undo them go.
+  if (restored && !run_.root.empty()) {
+    RemoveRunDirectory(run_.root, run_.copies ? changes_.targetRoot() : std::string());
+  }
   journal_.Close();
   targetLock_.Release();
 }
@@ -370,6 +398,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
     return Fail(Failing(kErrorPathNotFound, LinkRefusal("IDS_CAUSE_WRITE", link)), 0);
   }
   if ((code = CheckSpace(target)) != 0) return Fail(code, 0);
+  if ((code = CheckCopies(root)) != 0) return Fail(code, 0);
 
   const size_t count = uninstall_ ? 0 : reader->EntryCount();
   if (count != 0 && reader->Streams() && (code = StartStream()) != 0) return Fail(code, 0);

@@ -102,6 +102,8 @@ class CopyJob {
   uint32_t LockTarget(const std::string& target);
   // Flushes the file systems holding what the run wrote.
   uint32_t FlushWritten();
+  // A run whose backups are copies refuses what a copy cannot keep.
+  uint32_t CheckCopies(const std::string& root);
   // Before anything changes: room on the target's file system for what
   // the plan writes, and in the temporary directory for the backups when
   // it is on another one. 112 with the cause when either falls short.
@@ -166,6 +168,7 @@ class CopyJob {
   std::map<std::string, ManifestFile> installed_;
   RunPlan summary_;           // what the run did
   std::string manifestPath_;  // set once the manifest may have changed
+  bool manifestHadOld_ = false;
 };
 
 // Whether the file at `path` must be written: true when it does not exist or

@@ -21,6 +21,8 @@
 #include "copy/manifest.h"
 #include "copy/run_directory.h"
 #include "copy/run_recovery.h"
+#include "fs/path.h"
+#include "fs/trusted_path.h"
 #include "res/string_table.h"
 #include "testing/crash_states.h"
 #include "testing/kit_builder.h"
@@ -52,7 +54,9 @@ struct World {
   }
   std::vector<std::string> RunDirectories() const {
     std::vector<std::string> left;
-    for (const std::string& base : RunBases()) {
+    // Everywhere a run of this world may have put one.
+    for (const std::string& base :
+         {StateDirectory() + "runs", ParentOf(target), home, root + "/tmp"}) {
       if (!testing::Exists(base)) continue;
       for (auto& entry : std::filesystem::directory_iterator(base)) {
         if (IsRunDirectoryName(entry.path().filename())) left.push_back(entry.path());
@@ -80,7 +84,10 @@ uint32_t RunJob(KitReader* reader, const std::string& target, bool uninstall) {
   job.SetFinishPauseMs(0);
   job.SetOnCommitted(&Record);
   job.SetUninstall(uninstall);
-  return job.Run(channel);
+  const uint32_t code = job.Run(channel);
+  const FailureCause cause = channel.Cause();
+  if (!cause.empty()) std::cout << "the run failed: " << Narrow(DescribeCause(cause)) << "\n";
+  return code;
 }
 
 void Shell(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
@@ -157,6 +164,8 @@ class CrashStateTest : public ::testing::Test {
       for (const std::set<ino_t>& lost : variants) {
         ++explored;
         Shell("rm -rf '" + world_.root + "' && cp -a '" + dir_ / "w0" + "' '" + world_.root + "'");
+        // The world was made again behind the program's back.
+        ForgetResolvedDirectories();
         testing::Replay(changes, k, lost);
         RecoverAllInterruptedRuns(&Record);
         const auto tree = world_.Tree();
@@ -183,6 +192,7 @@ class CrashStateTest : public ::testing::Test {
     }
     // The world as the run left it, for the next scene.
     Shell("rm -rf '" + world_.root + "' && cp -a '" + dir_ / "w0" + "' '" + world_.root + "'");
+    ForgetResolvedDirectories();
     testing::Replay(changes, changes.size(), {});
     std::cout << "crash states: " << explored << " explored, " << violations.size()
               << " violated\n";

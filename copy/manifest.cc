@@ -203,13 +203,16 @@ ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest) {
   return ManifestState::kRead;
 }
 
-bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy) {
-  std::string old;
-  bool missing = false;
-  if (ReadFileToString(oldCopy, &old, &missing)) {
-    return ReplaceFileDurably(manifestPath, old) == ReplaceResult::kDone;
+bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy, bool hadOne) {
+  if (hadOne) {
+    std::string old;
+    bool missing = false;
+    if (ReadFileToString(oldCopy, &old, &missing)) {
+      return ReplaceFileDurably(manifestPath, old) == ReplaceResult::kDone;
+    }
+    // Its copy goes only after it is back.
+    return missing;
   }
-  if (!missing) return false;
   // There was none before the run: whatever it wrote goes. A manifest
   // directory that is missing, or under something that is not a directory,
   // holds none, and that is as before too.

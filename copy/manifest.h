@@ -63,10 +63,11 @@ enum class ManifestState {
 };
 ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest);
 
-// Undoes a replacement of the manifest at `manifestPath` whose old copy was
-// saved as `oldCopy` (missing when there was no manifest). False when it
-// cannot be put back.
-bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy);
+// Undoes a replacement of the manifest at `manifestPath`. When there
+// `hadOne`, its old copy was saved as `oldCopy`, which is put back (a
+// missing copy was put back already: an undo cut short and done again);
+// else the manifest goes. False when it cannot be put back.
+bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy, bool hadOne);
 
 // Removes the copies of the manifest at `manifestPath` that a killed run
 // left half written beside it. Only while holding its target's lock.

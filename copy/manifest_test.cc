@@ -103,25 +103,30 @@ TEST(ManifestTest, PutBackRestoresTheOldCopyOrNone) {
     const char* manifest;  // under dir, relative
     const char* old;       // the saved copy, nullptr: none was saved
     const char* written;   // what the run left, nullptr: nothing
+    bool hadOne;           // the journal says there was one before
     bool putBack;
     const char* after;  // the manifest afterwards, nullptr: none
   };
   const Case cases[] = {
-      {"old copy returns", "m1/t.manifest", "old", "new", true, "old"},
-      {"none before, one written", "m2/t.manifest", nullptr, "new", true, nullptr},
-      {"none before, none written", "m3/t.manifest", nullptr, nullptr, true, nullptr},
-      {"no manifest directory", "m4/t.manifest", nullptr, nullptr, true, nullptr},
-      {"state under a file", "file/m5/t.manifest", nullptr, nullptr, true, nullptr},
+      {"old copy returns", "m1/t.manifest", "old", "new", true, true, "old"},
+      // An undo cut after the manifest was back and its copy gone, done
+      // again: the manifest stays.
+      {"put back already", "m7/t.manifest", nullptr, "old", true, true, "old"},
+      {"none before, one written", "m2/t.manifest", nullptr, "new", false, true, nullptr},
+      {"none before, none written", "m3/t.manifest", nullptr, nullptr, false, true, nullptr},
+      {"no manifest directory", "m4/t.manifest", nullptr, nullptr, false, true, nullptr},
+      {"state under a file", "file/m5/t.manifest", nullptr, nullptr, false, true, nullptr},
   };
   WriteFile(dir / "file", "not a directory");
   testing::MakeDirs(dir / "m3");
+  testing::MakeDirs(dir / "m7");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string manifest = dir / c.manifest;
     const std::string old = manifest + ".old";
     if (c.written != nullptr) WriteFile(manifest, c.written);
     if (c.old != nullptr) WriteFile(old, c.old);
-    EXPECT_EQ(PutBackManifest(manifest, old), c.putBack);
+    EXPECT_EQ(PutBackManifest(manifest, old, c.hadOne), c.putBack);
     if (c.after == nullptr) {
       EXPECT_FALSE(testing::Exists(manifest));
     } else {
@@ -130,7 +135,7 @@ TEST(ManifestTest, PutBackRestoresTheOldCopyOrNone) {
   }
   // An old copy that cannot be read cannot be put back.
   testing::MakeDirs(dir / "m6/t.manifest.old");
-  EXPECT_FALSE(PutBackManifest(dir / "m6/t.manifest", dir / "m6/t.manifest.old"));
+  EXPECT_FALSE(PutBackManifest(dir / "m6/t.manifest", dir / "m6/t.manifest.old", true));
 }
 
 TEST(RunPlanTest, JsonStringsHoldAnyName) {

@@ -94,7 +94,7 @@ uint32_t CopyJob::ReplaceManifest(const Manifest& manifest) {
   if (hadOld && ReplaceFileDurably(run_.root + kOldManifestName, old) != ReplaceResult::kDone) {
     return failure();
   }
-  journal_.Add(RecordKind::kManifest, path);
+  journal_.Add(hadOld ? RecordKind::kManifest : RecordKind::kNoManifest, path);
   if (uninstall_) {
     for (const std::string& directory : EmptiedDirectories()) {
       journal_.Add(RecordKind::kEmptied, directory);
@@ -102,6 +102,7 @@ uint32_t CopyJob::ReplaceManifest(const Manifest& manifest) {
   }
   if (!journal_.Flush()) return failure();
   manifestPath_ = path;
+  manifestHadOld_ = hadOld;
   if (uninstall_) {
     if (!RemoveFile(path) && errno != ENOENT) return failure();
     if (!SyncDirectoryOf(path)) return failure();

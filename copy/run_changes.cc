@@ -47,7 +47,9 @@ uint32_t DeleteTree(const std::string& path) {
   return ShellRemoveTree(path);
 }
 
-void RunChanges::Begin(const std::string& targetRoot, const std::string& backupRoot) {
+void RunChanges::Begin(const std::string& targetRoot, const std::string& backupRoot,
+                       bool copies) {
+  copies_ = copies;
   // Nothing of an earlier run of the same job is this run's to undo.
   createdDirectories_.clear();
   createdFiles_.clear();
@@ -158,7 +160,8 @@ uint32_t RunChanges::BackupFile(const std::string& path, bool exists) {
   }
   // Without a backup the old file could not be put back: that is a failure,
   // never a reason to write over it anyway.
-  if (ShellMove(path, backup) != kErrorNone) {
+  const uint32_t moved = copies_ ? ShellMove(path, backup) : MoveWithinFileSystem(path, backup);
+  if (moved != kErrorNone) {
     return Failing(kErrorCannotBackUp, "IDS_CAUSE_BACKUP", path, errno);
   }
   replacedFiles_.push_back(path);

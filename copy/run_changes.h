@@ -25,8 +25,10 @@ class RunChanges {
   RunChanges& operator=(const RunChanges&) = delete;
 
   // Starts the changes of a run into `targetRoot` whose backups go under
-  // `backupRoot` (both ending with "/").
-  void Begin(const std::string& targetRoot, const std::string& backupRoot);
+  // `backupRoot` (both ending with "/"); `copies` when the backup tree is
+  // on another file system, else a file that would have to be copied there
+  // (a file system mounted inside the target) is a failure.
+  void Begin(const std::string& targetRoot, const std::string& backupRoot, bool copies);
   const std::string& targetRoot() const { return targetRoot_; }
   const std::string& backupRoot() const { return backupRoot_; }
 
@@ -72,6 +74,7 @@ class RunChanges {
   FailureCause* cause_;
   std::string targetRoot_;
   std::string backupRoot_;
+  bool copies_ = false;
   std::vector<std::string> createdDirectories_;
   std::vector<std::string> createdFiles_;   // written where no file was
   std::vector<std::string> replacedFiles_;  // moved into the backup tree

@@ -1,11 +1,13 @@
 #include "copy/run_directory.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "copy/manifest.h"
@@ -14,14 +16,17 @@
 #include "fs/file_util.h"
 #include "fs/fs_queries.h"
 #include "fs/path.h"
+#include "fs/trusted_path.h"
 #include "kit/kit_crypto.h"
 
 namespace qorv {
 
 bool IsRunDirectoryName(const std::string& name) {
   const size_t prefix = sizeof(kRunDirectoryPrefix) - 1;
-  if (name.compare(0, prefix, kRunDirectoryPrefix) != 0 || name.size() == prefix) return false;
-  return name.find_first_not_of("0123456789", prefix) == std::string::npos;
+  return name.size() == prefix + kRunNameLetters &&
+         name.compare(0, prefix, kRunDirectoryPrefix) == 0 &&
+         name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789", prefix) ==
+             std::string::npos;
 }
 
 FailureCause CauseOf(const char* what, const std::string& path, int error) {
@@ -43,6 +48,13 @@ FailureCause JournalFailure(const std::string& runRoot, int error) {
 
 namespace {
 
+// The registry entry's format, in the journal's records.
+constexpr char kLiveFormat[] = "qorv-run 1";
+constexpr char kLiveVersion = 'V';
+constexpr char kLiveRunRoot = 'R';
+constexpr char kLiveTarget = 'T';
+constexpr char kLiveIdentity = 'I';  // "<device> <inode>", once made
+
 std::string& RunBaseForTests() {
   static std::string base;
   return base;
@@ -53,27 +65,12 @@ std::string RunsDirectory() {
   return state.empty() ? state : state + "runs";
 }
 
-std::string LiveDirectory() {
-  const std::string state = StateDirectory();
-  return state.empty() ? state : state + "live";
-}
-
 // The entry of a run in the registry: named by its path's digest.
 std::string LiveEntryOf(const std::string& runRoot) {
   const std::string live = LiveDirectory();
   if (live.empty()) return live;
   const std::string key = StripTrailingSlashes(runRoot);
   return live + "/" + Hex(Sha256Of(key.data(), key.size())).substr(0, 32);
-}
-
-// The run directory a registry entry names (without its trailing "/").
-bool ReadLiveEntry(const std::string& entry, std::string* runRoot) {
-  if (!ReadFileToString(entry, runRoot, nullptr, 4096) || runRoot->size() < 2 ||
-      runRoot->back() != '\n' || (*runRoot)[0] != '/') {
-    return false;
-  }
-  runRoot->pop_back();
-  return true;
 }
 
 // `path`, or the nearest directory above it that exists; empty when none.
@@ -88,129 +85,174 @@ std::string NearestExisting(std::string path, struct stat* st) {
   return std::string();
 }
 
-// A directory of the user's own, closed to others, on file system `device`;
-// made when missing and `make` (its new entry flushed). Without `make`, a
-// missing one counts when the directory above it is on `device`.
-bool UsableBase(const std::string& directory, dev_t device, bool make) {
+// A directory of the user's own, closed to others, on file system
+// `device`; made when missing and `make`.
+bool OwnClosedDirectory(const std::string& directory, dev_t device, bool make) {
   struct stat st;
   if (!Lstat(directory, &st)) {
-    if (!make) {
-      struct stat above;
-      return NearestExisting(ParentOf(directory), &above) != "" && above.st_dev == device;
+    if (!make || (!MakeDirectory(directory, 0700) && errno != EEXIST) || !Lstat(directory, &st)) {
+      return false;
     }
-    if (!MakeDirectory(directory, 0700) && errno != EEXIST) return false;
     SyncDirectoryOf(directory);
-    if (!Lstat(directory, &st)) return false;
   }
   return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0 &&
          st.st_dev == device;
+}
+
+// Whether the user may make a directory in `place`.
+bool CanMakeIn(const std::string& place) {
+  return ::faccessat(AT_FDCWD, place.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// Flushes the file system holding `path`, when it can be opened.
+bool SyncFileSystemAt(const std::string& path) {
+  ScopedFd fd = OpenFile(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd.IsValid() && SyncFileSystemOf(fd.Get());
 }
 
 }  // namespace
 
 void SetRunBaseForTests(const std::string& base) { RunBaseForTests() = base; }
 
-std::string RunBaseFor(const std::string& targetRoot, bool make) {
-  if (!RunBaseForTests().empty()) return WithTrailingSlash(RunBaseForTests());
+std::string LiveDirectory() {
+  const std::string state = StateDirectory();
+  return state.empty() ? state : state + "live";
+}
+
+bool IsOwnRegistry(std::string* problem) {
+  const std::string live = LiveDirectory();
+  if (live.empty()) {
+    *problem = "no home directory for the state of the installer's runs";
+    return false;
+  }
+  return IsSafeOwnPath(live, problem);
+}
+
+std::vector<std::string> RunPlacesFor(const std::string& targetRoot, bool make) {
+  if (!RunBaseForTests().empty()) return {WithTrailingSlash(RunBaseForTests())};
+  std::vector<std::string> places;
   const std::string target = StripTrailingSlashes(targetRoot);
   struct stat near;
   const std::string nearest = NearestExisting(target, &near);
-  if (!nearest.empty()) {
-    const std::string runs = RunsDirectory();
-    // Never into another user's state (root run with that user's HOME).
-    if (std::string foreign; !runs.empty() && IsOwnPlace(runs, &foreign)) {
-      if (make) ShellMakeDirs(StateDirectory());
-      if (UsableBase(runs, near.st_dev, make)) return WithTrailingSlash(runs);
-    }
-    // Beside the target rather than inside it, where the launcher and
-    // people look for templates; inside only when the target is a file
-    // system of its own.
-    std::vector<std::string> places;
-    if (nearest == target) {
-      struct stat above;
-      const std::string parent = ParentOf(target);
-      if (!parent.empty() && Stat(parent, &above) && above.st_dev == near.st_dev) {
-        places.push_back(parent);
-      }
-      places.push_back(target);
-    } else {
-      places.push_back(nearest);
-    }
-    for (const std::string& place : places) {
-      const std::string base = WithTrailingSlash(place) + kHiddenRunBase;
-      if (UsableBase(base, near.st_dev, make)) return WithTrailingSlash(base);
-    }
-  }
-  return WithTrailingSlash(TempDirectory());
-}
-
-std::vector<std::string> RunBases() {
-  std::vector<std::string> bases{WithTrailingSlash(TempDirectory())};
+  if (nearest.empty()) return places;
   const std::string runs = RunsDirectory();
-  if (!runs.empty()) bases.push_back(WithTrailingSlash(runs));
-  if (!RunBaseForTests().empty()) bases.push_back(WithTrailingSlash(RunBaseForTests()));
-  std::vector<std::string> names;
-  const std::string live = LiveDirectory();
-  if (!live.empty() && ListNames(live, &names)) {
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-      std::string runRoot;
-      if (!ReadLiveEntry(live + "/" + name, &runRoot)) continue;
-      const std::string base = WithTrailingSlash(ParentOf(StripTrailingSlashes(runRoot)));
-      if (std::find(bases.begin(), bases.end(), base) == bases.end()) {
-        bases.push_back(base);
+  std::string problem;
+  if (!runs.empty() && IsSafeOwnPath(runs, &problem)) {
+    struct stat state;
+    const std::string existing = NearestExisting(runs, &state);
+    if (!existing.empty() && state.st_dev == near.st_dev) {
+      if (make && existing != runs) ShellMakeDirs(StateDirectory());
+      if (OwnClosedDirectory(runs, near.st_dev, make) || (!make && existing != runs)) {
+        places.push_back(WithTrailingSlash(runs));
       }
     }
   }
-  return bases;
+  // Beside the target rather than inside it, where the launcher and
+  // people look for templates; inside only when the target is a file
+  // system of its own.
+  if (nearest == target) {
+    struct stat above;
+    const std::string parent = ParentOf(target);
+    if (!parent.empty() && Stat(parent, &above) && above.st_dev == near.st_dev &&
+        CanMakeIn(parent)) {
+      places.push_back(WithTrailingSlash(parent));
+    }
+  }
+  if (CanMakeIn(nearest)) places.push_back(WithTrailingSlash(nearest));
+  return places;
 }
 
-bool RegisterLiveRun(const std::string& runRoot, FailureCause* cause) {
+bool RegisterRun(const LiveRun& run, FailureCause* cause) {
   const std::string live = LiveDirectory();
-  const std::string entry = LiveEntryOf(runRoot);
-  if (live.empty()) {
-    *cause = FailureCause{"IDS_CAUSE_JOURNAL", runRoot, "no home directory for the state"};
-    return false;
-  }
-  // Never into another user's state (root run with that user's HOME).
-  if (std::string foreign; !IsOwnPlace(entry, &foreign)) {
-    *cause = FailureCause{"IDS_CAUSE_JOURNAL", entry, foreign};
+  std::string problem;
+  if (!IsOwnRegistry(&problem)) {
+    *cause = FailureCause{"IDS_CAUSE_JOURNAL", live.empty() ? run.runRoot : live, problem};
     return false;
   }
   struct stat st;
-  if (!Stat(live, &st)) {
-    if (ShellMakeDirs(live) != 0) {
+  if (!Lstat(live, &st)) {
+    ShellMakeDirs(StripTrailingSlashes(StateDirectory()));
+    if (!MakeDirectory(live, 0700) && errno != EEXIST) {
       *cause = CauseOf("IDS_CAUSE_MAKE_DIRECTORY", live, errno);
       return false;
     }
     SyncDirectoryOf(live);
+    if (!Lstat(live, &st)) {
+      *cause = CauseOf("IDS_CAUSE_MAKE_DIRECTORY", live, errno);
+      return false;
+    }
   }
-  if (ReplaceFileDurably(entry, StripTrailingSlashes(runRoot) + "\n") != ReplaceResult::kDone) {
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
+    *cause = FailureCause{"IDS_CAUSE_JOURNAL", live, "not a folder of the user's own, closed to others"};
+    return false;
+  }
+  std::string bytes = EncodeRecord(kLiveVersion, kLiveFormat) +
+                      EncodeRecord(kLiveRunRoot, WithTrailingSlash(run.runRoot)) +
+                      EncodeRecord(kLiveTarget, run.target);
+  if (run.made) {
+    bytes += EncodeRecord(kLiveIdentity, std::to_string(run.device) + " " + std::to_string(run.inode));
+  }
+  const std::string entry = LiveEntryOf(run.runRoot);
+  if (ReplaceFileDurably(entry, NewFileMode::kExact, 0600, [&bytes](int fd) {
+        return WriteFully(fd, bytes);
+      }) != ReplaceResult::kDone) {
     *cause = CauseOf("IDS_CAUSE_JOURNAL", entry, errno);
     return false;
   }
   return true;
 }
 
-void PruneLiveRuns() {
+std::vector<LiveRun> ListLiveRuns(std::vector<std::string>* problems) {
+  std::vector<LiveRun> runs;
   const std::string live = LiveDirectory();
   std::vector<std::string> names;
-  if (live.empty() || !ListNames(live, &names)) return;
+  if (live.empty() || !ListNames(live, &names)) return runs;
+  std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
-    const std::string entry = live + "/" + name;
-    std::string runRoot;
-    if (!ReadLiveEntry(entry, &runRoot)) continue;
+    // An entry being replaced at this moment, or one a crash cut short.
+    if (name.find('.') != std::string::npos) continue;
+    LiveRun run;
+    run.entry = live + "/" + name;
+    ScopedFd fd = OpenFile(run.entry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
-    if (Lstat(runRoot, &st)) continue;  // still to be undone, or running
-    RemoveFile(entry);
-    // A hidden base nobody uses any more goes too.
-    const std::string base = ParentOf(runRoot);
-    if (base.size() > sizeof kHiddenRunBase &&
-        base.compare(base.size() - (sizeof kHiddenRunBase - 1), std::string::npos,
-                     kHiddenRunBase) == 0) {
-      RemoveEmptyDirectory(base);
+    if (!fd.IsValid() || !StatOf(fd.Get(), &st) || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
+      problems->push_back(run.entry + ": not a registry entry of the user's own");
+      continue;
     }
+    std::vector<JournalRecord> records = ReadJournal(fd.Get());
+    bool version = false;
+    for (const JournalRecord& record : records) {
+      const char kind = static_cast<char>(record.kind);
+      if (kind == kLiveVersion) version = record.path == kLiveFormat;
+      if (kind == kLiveRunRoot) run.runRoot = record.path;
+      if (kind == kLiveTarget) run.target = record.path;
+      if (kind == kLiveIdentity) {
+        unsigned long long device = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(record.path.c_str(), "%llu %llu", &device, &inode) == 2) {
+          run.made = true;
+          run.device = static_cast<dev_t>(device);
+          run.inode = static_cast<ino_t>(inode);
+        }
+      }
+    }
+    if (!version || run.runRoot.empty() || run.runRoot.back() != '/' ||
+        !IsPlainAbsolute(StripTrailingSlashes(run.runRoot)) ||
+        !IsRunDirectoryName(BaseName(StripTrailingSlashes(run.runRoot))) || run.target.empty() ||
+        run.target.back() != '/' || !IsPlainAbsolute(StripTrailingSlashes(run.target)) ||
+        LiveEntryOf(run.runRoot) != run.entry) {
+      problems->push_back(run.entry + ": not a registry entry this installer wrote");
+      continue;
+    }
+    runs.push_back(std::move(run));
   }
+  return runs;
+}
+
+void ForgetRun(const std::string& runRoot) {
+  const std::string entry = LiveEntryOf(runRoot);
+  if (!entry.empty()) RemoveFile(entry);
 }
 
 uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, RunDirectory* run,
@@ -219,54 +261,96 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
     if (cause->empty()) *cause = std::move(why);
     return code;
   };
-  // The place itself is not the run's to remove again.
-  std::string temp = RunBaseFor(targetRoot, true);
-  if (!IsDirectoryPath(temp) && ShellMakeDirs(temp) != 0) {
-    return failed(kErrorPathNotFound, CauseOf("IDS_CAUSE_MAKE_DIRECTORY", temp, errno));
+  // Found again after a crash only through the registry: no registry, no
+  // run.
+  if (std::string problem; !IsOwnRegistry(&problem)) {
+    const std::string live = LiveDirectory();
+    return failed(kErrorWriteFault,
+                  FailureCause{"IDS_CAUSE_JOURNAL", live.empty() ? targetRoot : live, problem});
   }
-  temp = WithTrailingSlash(temp);
-  const bool registered = temp == WithTrailingSlash(TempDirectory()) ||
-                          temp == WithTrailingSlash(StateDirectory() + "runs") ||
-                          !RunBaseForTests().empty();
-  // The first free one, taken with an exclusive mkdir so that two installers
-  // running at once never share a run directory. Only the user may read the
-  // backups of the user's files.
-  int lost = 0;
-  for (int32_t n = 0;; ++n) {
-    std::string candidate = temp + kRunDirectoryPrefix + std::to_string(n);
-    if (MakeDirectory(candidate, 0700)) {
-      std::string root = WithTrailingSlash(candidate);
-      // Found again after a crash: a run elsewhere than the places every
-      // start looks in is entered in the registry first.
-      if (FailureCause why; !registered && !RegisterLiveRun(root, &why)) {
-        RemoveEmptyDirectory(root);
-        RemoveEmptyDirectory(temp);  // a hidden place made for this run
+  std::vector<std::string> places = RunPlacesFor(targetRoot, true);
+  bool copies = false;
+  if (places.empty()) {
+    // Copies made as root would be root's files and links: never.
+    if (::geteuid() == 0) {
+      return failed(kErrorPathNotFound,
+                    FailureCause{"IDS_CAUSE_MAKE_DIRECTORY", StripTrailingSlashes(targetRoot),
+                                 "no folder on its file system can hold the run's backups, and a "
+                                 "run as root does not copy them to another"});
+    }
+    places.push_back(WithTrailingSlash(TempDirectory()));
+    copies = true;
+  }
+  FailureCause last;
+  for (const std::string& place : places) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      LiveRun live;
+      live.runRoot = place + kRunDirectoryPrefix + RandomLetters(kRunNameLetters) + "/";
+      live.target = targetRoot;
+      // Entered before it is made: a crash right after the mkdir leaves
+      // nothing the next start does not know of.
+      if (FailureCause why; !RegisterRun(live, &why)) return failed(kErrorWriteFault, std::move(why));
+      struct stat made;
+      if (!MakeDirectoryTrusted(StripTrailingSlashes(live.runRoot), 0700, &made)) {
+        const int error = errno;
+        ForgetRun(live.runRoot);
+        last = CauseOf("IDS_CAUSE_MAKE_DIRECTORY", StripTrailingSlashes(live.runRoot), error);
+        if (error == EEXIST) continue;
+        break;
+      }
+      // Its name durable on the target's file system before the registry
+      // says it was made.
+      SyncDirectory(place);
+      live.made = true;
+      live.device = made.st_dev;
+      live.inode = made.st_ino;
+      if (FailureCause why; !RegisterRun(live, &why)) {
+        RemoveEmptyDirectory(live.runRoot);
+        ForgetRun(live.runRoot);
         return failed(kErrorWriteFault, std::move(why));
       }
       // The journal and its target are on disk before anything changes.
-      if (!journal->Create(root, targetRoot)) {
+      if (!journal->Create(live.runRoot, targetRoot)) {
         // Another installer starting at this moment may have taken the
-        // fresh directory for a dead run's and emptied it: then another one
-        // will do. A full disk fails every time.
-        int error = errno;
-        RemoveRunDirectory(root);
-        if (++lost < 8) continue;
-        return failed(kErrorWriteFault, JournalFailure(root, error));
+        // fresh directory for a dead run's and removed it: then another
+        // one will do. A full disk fails every time.
+        const int error = errno;
+        RemoveRunDirectory(live.runRoot, std::string());
+        if (error == ENOENT && attempt + 1 < 16) continue;
+        return failed(kErrorWriteFault, JournalFailure(live.runRoot, error));
       }
-      run->root = root;
-      run->backupRoot = root + kBackupDirectoryName;
+      run->root = live.runRoot;
+      run->backupRoot = live.runRoot + kBackupDirectoryName;
+      struct stat near;
+      run->copies = copies || NearestExisting(targetRoot, &near).empty() ||
+                    near.st_dev != made.st_dev;
       return kErrorNone;
     }
-    if (errno == ENOENT && ++lost < 8) {
-      // The place went, emptied by a start that pruned it: made again.
-      RunBaseFor(targetRoot, true);
-      --n;
-      continue;
-    }
-    if (errno != EEXIST || n == INT32_MAX) {
-      return failed(kErrorPathNotFound, CauseOf("IDS_CAUSE_MAKE_DIRECTORY", candidate, errno));
+  }
+  return failed(kErrorPathNotFound, std::move(last));
+}
+
+bool RemoveRunDirectory(const std::string& runDirectory, const std::string& flushFirst) {
+  // What the run changed elsewhere is on disk before its records go.
+  if (!flushFirst.empty() && !SyncFileSystemAt(flushFirst)) return false;
+  ShellRemoveTree(runDirectory + kBackupDirectoryName);
+  // The old manifest's copy, and the one a killed run was writing.
+  std::vector<std::string> names;
+  ListNames(runDirectory, &names);
+  for (const std::string& name : names) {
+    if (name.compare(0, sizeof kOldManifestName - 1, kOldManifestName) == 0) {
+      RemoveFile(runDirectory + name);
     }
   }
+  RemoveFile(runDirectory + kNewJournalName);
+  RemoveFile(runDirectory + kJournalName);
+  if (!RemoveEmptyDirectory(runDirectory) && errno != ENOENT) return false;
+  // The registry forgets it only once its directory is gone for good: a
+  // cut in between leaves an entry whose directory is gone, which the next
+  // start removes, never a run that no start can find.
+  SyncDirectoryOf(StripTrailingSlashes(runDirectory));
+  ForgetRun(runDirectory);
+  return true;
 }
 
 }  // namespace qorv

@@ -1,18 +1,27 @@
-// Where a copy run keeps what it needs to be undone: its run directory,
-// kvinsN (mode 0700, see copy/run_journal.h for what it holds), made with
-// its journal before the run changes anything. It lives on the target's
-// file system, so that a file the run replaces is renamed into the backup
-// tree, not copied, and the backups outlive a reboot that empties /tmp:
+// Where a copy run keeps what it needs to be undone: its run directory
+// (mode 0700, see copy/run_journal.h for what it holds), made with its
+// journal before the run changes anything, under a name nobody can guess
+// (".qorv-run-" and twelve random letters) with an exclusive mkdir, so
+// that nobody else can have made it or have put anything in it first. It
+// lives on the target's file system, so that a file the run replaces is
+// renamed into the backup tree, never copied, and the backups outlive a
+// reboot that empties /tmp:
 //
 //   1. $XDG_STATE_HOME/qorv/runs/, when that is on the target's file system;
-//   2. else .qorv-runs/ in the nearest existing directory of the target, or
-//      beside the target when the target exists (a file system of its own
-//      mounted there: inside it);
-//   3. else, where neither can be made, the temporary directory.
+//   2. else beside the target when the target exists (in it when it is a
+//      file system of its own), or in the nearest existing directory above
+//      a target still to be made.
 //
-// A run outside the first place is entered in the registry of live runs,
-// $XDG_STATE_HOME/qorv/live/, before its journal exists; the recovery at a
-// later start looks in the three places and in every registered one.
+// Where neither can take it, a run of root's refuses before its first
+// change; another user's run falls back to the temporary directory, and
+// its backups are then copies (never with set-user bits, links only when
+// the user's own).
+//
+// Every run is entered in the user's registry of live runs,
+// $XDG_STATE_HOME/qorv/live/, before its directory is made and again, with
+// the directory's device and inode, before its journal exists. A start
+// recovers only the runs the registry names (copy/run_recovery.h); no
+// directory is ever searched for run directories by name.
 #ifndef QORV_COPY_RUN_DIRECTORY_H_
 #define QORV_COPY_RUN_DIRECTORY_H_
 
@@ -26,47 +35,58 @@
 
 namespace qorv {
 
-// A run directory's name is this prefix and a decimal number.
-inline constexpr char kRunDirectoryPrefix[] = "kvins";
+// A run directory's name is this prefix and kRunNameLetters letters.
+inline constexpr char kRunDirectoryPrefix[] = ".qorv-run-";
+inline constexpr size_t kRunNameLetters = 12;
 
-// Whether `name` (no path) is a run directory's: the prefix and digits.
+// Whether `name` (no path) is a run directory's.
 bool IsRunDirectoryName(const std::string& name);
 
-// The hidden directory that holds run directories outside the state
-// directory.
-inline constexpr char kHiddenRunBase[] = ".qorv-runs";
-
-// The directory (ending with "/") to make the run directories of
-// `targetRoot` in, chosen as above. With `make`, a missing one is made
-// (and its entry flushed); without, nothing is made and the answer is where
-// it would be.
-std::string RunBaseFor(const std::string& targetRoot, bool make);
+// The directories (ending with "/") a run into `targetRoot` may make its
+// run directory in, in the order above; each on the target's file system.
+// With `make`, the state directory's runs/ is made when missing.
+std::vector<std::string> RunPlacesFor(const std::string& targetRoot, bool make);
 
 // For tests of what does not depend on the place: every run directory
 // goes to `base` (ending with "/"; empty: the choice above again).
 void SetRunBaseForTests(const std::string& base);
 
-// Every directory that may hold run directories of this user: the
-// temporary directory, $XDG_STATE_HOME/qorv/runs/, and the places of the
-// registered runs.
-std::vector<std::string> RunBases();
+// A run as the registry has it.
+struct LiveRun {
+  std::string entry;    // the registry entry's path
+  std::string runRoot;  // the run directory, ending with "/"
+  std::string target;   // the run's target root, ending with "/"
+  bool made = false;    // the directory was made: device and inode are known
+  dev_t device = 0;
+  ino_t inode = 0;
+};
 
-// The registry: an entry naming `runRoot`, on disk when it returns true;
-// else `cause` says why (another user's state directory among the causes).
-bool RegisterLiveRun(const std::string& runRoot, FailureCause* cause);
-// Removes the entries whose run directories are gone, and hidden bases
-// left empty.
-void PruneLiveRuns();
+// The registry's directory, $XDG_STATE_HOME/qorv/live (empty without a
+// home), and whether only the user controls it (fs/trusted_path.h
+// IsSafeOwnPath): when not, `*problem` says why, and nothing in it may be
+// read or changed.
+std::string LiveDirectory();
+bool IsOwnRegistry(std::string* problem);
+
+// Enters `run` in the registry, durably (written, flushed, renamed, the
+// directory flushed). False with `*cause` set.
+bool RegisterRun(const LiveRun& run, FailureCause* cause);
+// The registered runs, oldest name first. An entry that is not the user's
+// own plain file, or cannot be read, is named in `problems` and left.
+std::vector<LiveRun> ListLiveRuns(std::vector<std::string>* problems);
+// Removes the entry of `runRoot`.
+void ForgetRun(const std::string& runRoot);
 
 struct RunDirectory {
   std::string root;        // ends with "/"
   std::string backupRoot;  // root + kBackupDirectoryName
+  bool copies = false;     // on another file system than the target
 };
 
-// Takes the first free run directory in the temporary directory and
-// creates `journal` there for `targetRoot` (ending with "/"), on disk before
-// it returns. Returns 0, or 3 (cannot make the directory) or 29 (cannot
-// write the journal) with `*cause` set when it is still empty.
+// Makes the run directory of a run into `targetRoot` (ending with "/") and
+// its `journal`, on disk and registered before it returns. Returns 0, or 3
+// (no place for it, or none that root may use) or 29 (the journal or the
+// registry cannot be written) with `*cause` set when it is still empty.
 uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, RunDirectory* run,
                           FailureCause* cause);
 

@@ -13,15 +13,21 @@ namespace qorv {
 namespace {
 
 void AppendRecord(std::string* out, RecordKind kind, const std::string& bytes) {
-  out->push_back(static_cast<char>(kind));
-  out->push_back(' ');
-  out->append(std::to_string(bytes.size()));
-  out->push_back(':');
-  out->append(bytes);
-  out->push_back('\n');
+  out->append(EncodeRecord(static_cast<char>(kind), bytes));
 }
 
 }  // namespace
+
+std::string EncodeRecord(char kind, const std::string& bytes) {
+  std::string out;
+  out.push_back(kind);
+  out.push_back(' ');
+  out.append(std::to_string(bytes.size()));
+  out.push_back(':');
+  out.append(bytes);
+  out.push_back('\n');
+  return out;
+}
 
 bool RunJournal::Create(const std::string& runDirectory, const std::string& targetRoot) {
   Close();
@@ -95,24 +101,6 @@ std::vector<JournalRecord> ReadJournal(int fd) {
     at = colon + 2 + length;
   }
   return records;
-}
-
-void RemoveRunDirectory(const std::string& runDirectory) {
-  ShellRemoveTree(runDirectory + kBackupDirectoryName);
-  // The old manifest's copy, and the one a killed run was writing.
-  std::vector<std::string> names;
-  ListNames(runDirectory, &names);
-  for (const std::string& name : names) {
-    if (name.compare(0, sizeof kOldManifestName - 1, kOldManifestName) == 0) {
-      RemoveFile(runDirectory + name);
-    }
-  }
-  RemoveFile(runDirectory + kNewJournalName);
-  RemoveFile(runDirectory + kJournalName);
-  RemoveEmptyDirectory(runDirectory);
-  // Its entry in the registry of live runs, when it had one, goes once the
-  // directory is gone.
-  PruneLiveRuns();
 }
 
 }  // namespace qorv

@@ -1,7 +1,7 @@
 // What a copy run is about to change, written down before it changes it, so
 // that a later start of the installer can undo a run that was killed or cut
-// off by a crash. Each run has its own run directory, kvinsN in the
-// temporary directory (mode 0700):
+// off by a crash. Each run has its own run directory (mode 0700; where,
+// copy/run_directory.h):
 //
 //   journal      the records below
 //   journal.new  the journal while the run starts: it is renamed to
@@ -37,14 +37,19 @@ enum class RecordKind : char {
   kCommit = 'C',     // the run succeeded; nothing to undo (its location may still
                      // have to be recorded)
   kManifest = 'M',   // the target's manifest (copy/manifest.h) about to be replaced or
-                     // removed; its old copy, when it had one, is kOldManifestName
+                     // removed; its old copy is kOldManifestName, which an undo
+                     // puts back and removes (gone: put back already)
   kUninstall = 'U',  // the run removes an installation: once committed, its location
                      // leaves the launcher's list
   kEmptied = 'E',    // a directory to remove, when empty, once the run is committed
+  kNoManifest = 'N', // the target had no manifest; the one about to be written goes
+                     // again on an undo
 };
 
 // The format a journal's first record names.
-inline constexpr char kJournalFormat[] = "qorv-journal 1";
+inline constexpr char kJournalFormat[] = "qorv-journal 2";
+// The format before kNoManifest: kManifest without an old copy meant none.
+inline constexpr char kJournalFormatOne[] = "qorv-journal 1";
 // Names inside a run directory.
 inline constexpr char kJournalName[] = "journal";
 inline constexpr char kNewJournalName[] = "journal.new";
@@ -88,10 +93,19 @@ struct JournalRecord {
 // V when the journal is one this installer wrote.
 std::vector<JournalRecord> ReadJournal(int fd);
 
+// One record, "<kind> <length>:<bytes>\n" (the registry of live runs,
+// copy/run_directory.h, writes its entries so too).
+std::string EncodeRecord(char kind, const std::string& bytes);
+
 // Removes a run directory that has nothing left to undo: the backup tree
 // first, the journal last, so that a crash halfway leaves either a journal
-// to act on or an empty directory.
-void RemoveRunDirectory(const std::string& runDirectory);
+// to act on or an empty directory; then, once its removal is on disk, its
+// entry in the registry. `flushFirst`, when given, is a directory on
+// another file system than the run directory's whose changes must be on
+// disk before the records that would undo them go (the target of a run
+// whose backups were copies). False when something of it stays (the
+// entry stays with it).
+bool RemoveRunDirectory(const std::string& runDirectory, const std::string& flushFirst);
 
 // What is done once a run has succeeded (the front ends record its
 // location, or forget it after an uninstall); gets the run's target root,

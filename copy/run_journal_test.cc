@@ -58,7 +58,7 @@ class RunJournalTest : public ::testing::Test {
     std::vector<std::string> names;
     for (auto& entry : fs::directory_iterator(temp_)) {
       std::string name = entry.path().filename().string();
-      if (name.rfind("kvins", 0) == 0) names.push_back(name);
+      if (IsRunDirectoryName(name)) names.push_back(name);
     }
     return names;
   }
@@ -187,7 +187,7 @@ TEST_F(RunJournalTest, RecordsRoundTripAndACutRecordEndsTheReading) {
   ::close(fd);
   ASSERT_EQ(records.size(), 5u);
   EXPECT_EQ(records[0].kind, RecordKind::kVersion);
-  EXPECT_EQ(records[0].path, "qorv-journal 1");
+  EXPECT_EQ(records[0].path, kJournalFormat);
   EXPECT_EQ(records[1].path, std::to_string(::getpid()));
   EXPECT_EQ(records[2].kind, RecordKind::kTarget);
   EXPECT_EQ(records[2].path, "/t/");
@@ -341,16 +341,22 @@ TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {
   OpenScene(false);
   MakeTarget();
   const auto before = Snapshot(target_);
+  // A registered run directory, as a run that died at once leaves it.
+  auto made = [this](RunJournal* journal) {
+    RunDirectory run;
+    FailureCause cause;
+    EXPECT_EQ(MakeRunDirectory(target_ + "/", journal, &run, &cause), 0u);
+    return run.root;
+  };
 
   // A run that holds its journal is alive, whatever its records say.
-  testing::MakeDirs(temp_ + "/kvins0");
   RunJournal live;
-  ASSERT_TRUE(live.Create(temp_ + "/kvins0/", target_ + "/"));
+  const std::string running = made(&live);
   live.Add(RecordKind::kFile, target_ + "/keep.txt");
   ASSERT_TRUE(live.Flush());
   EXPECT_TRUE(RecoverInterruptedRuns(temp_).empty());
   EXPECT_TRUE(testing::Exists(target_ + "/keep.txt"));
-  EXPECT_TRUE(testing::Exists(temp_ + "/kvins0/journal"));
+  EXPECT_TRUE(testing::Exists(running + "journal"));
 
   // Committed: nothing is undone.
   ASSERT_TRUE(live.Commit());
@@ -359,26 +365,47 @@ TEST_F(RunJournalTest, LiveRunsAreLeftAloneAndFinishedOnesCleanedAway) {
   EXPECT_EQ(Snapshot(target_), before);
   EXPECT_TRUE(RunDirectories().empty());
 
-  // An empty run directory (killed before its journal existed) goes; one
-  // without a journal this installer wrote, and other users' names, stay.
-  testing::MakeDirs(temp_ + "/kvins3");
-  WriteFile(temp_ + "/kvins4/journal", "X 1:y\n");
-  WriteFile(temp_ + "/kvins5x/journal", "");
-  RecoverInterruptedRuns(temp_);
-  EXPECT_FALSE(testing::Exists(temp_ + "/kvins3"));
-  EXPECT_TRUE(testing::Exists(temp_ + "/kvins4/journal"));
-  EXPECT_TRUE(testing::Exists(temp_ + "/kvins5x/journal"));
+  // Killed before its journal existed: the empty directory goes. One with
+  // a journal this installer did not write stays, and is said; a
+  // directory the registry does not name is never touched.
+  RunJournal empty;
+  const std::string emptied = made(&empty);
+  empty.Close();
+  ::unlink((emptied + "journal").c_str());
+  RunJournal foreign;
+  const std::string unreadable = made(&foreign);
+  foreign.Close();
+  WriteFile(unreadable + "journal", "X 1:y\n");
+  const std::string stranger = temp_ + "/" + kRunDirectoryPrefix + "abcdefghijkl";
+  WriteFile(stranger + "/journal", EncodeRecord('V', kJournalFormat) +
+                                       EncodeRecord('T', target_ + "/") +
+                                       EncodeRecord('F', target_ + "/keep.txt"));
+  std::vector<RecoveredRun> answered = RecoverInterruptedRuns(temp_);
+  ASSERT_EQ(answered.size(), 1u);
+  EXPECT_EQ(answered[0].runDirectory, unreadable);
+  EXPECT_EQ(answered[0].problem, "its journal is not one this installer can read");
+  EXPECT_FALSE(testing::Exists(emptied));
+  EXPECT_TRUE(testing::Exists(unreadable + "journal"));
+  EXPECT_TRUE(testing::Exists(stranger + "/journal"));
+  EXPECT_TRUE(testing::Exists(target_ + "/keep.txt"));
+  testing::RemoveAll(unreadable);
+  testing::RemoveAll(stranger);
 
   // Starting: its new journal, held, is left alone; one nobody holds (the
   // installer died while it started) goes with its directory.
-  WriteFile(temp_ + "/kvins6/journal.new", "");
-  WriteFile(temp_ + "/kvins7/journal.new", "");
-  int starting = ::open((temp_ + "/kvins6/journal.new").c_str(), O_RDWR);
+  std::string fresh[2];
+  for (std::string& root : fresh) {
+    RunJournal journal;
+    root = made(&journal);
+    journal.Close();
+    ASSERT_EQ(::rename((root + "journal").c_str(), (root + "journal.new").c_str()), 0);
+  }
+  int starting = ::open((fresh[0] + "journal.new").c_str(), O_RDWR);
   ASSERT_GE(starting, 0);
   ASSERT_EQ(::flock(starting, LOCK_EX), 0);
   RecoverInterruptedRuns(temp_);
-  EXPECT_TRUE(testing::Exists(temp_ + "/kvins6/journal.new"));
-  EXPECT_FALSE(testing::Exists(temp_ + "/kvins7"));
+  EXPECT_TRUE(testing::Exists(fresh[0] + "journal.new"));
+  EXPECT_FALSE(testing::Exists(fresh[1]));
   ::close(starting);
 }
 
@@ -389,7 +416,7 @@ TEST_F(RunJournalTest, ARelativeTargetIsUndoneFromAnyDirectory) {
   std::string cwd = fs::current_path();
   fs::current_path(dir_.path());
   jobTarget_ = "target";
-  bool killed = RunKilledAt(SysCall::kOpen, 8);
+  bool killed = RunKilledAt(SysCall::kOpen, 12);
   fs::current_path("/");
   std::vector<RecoveredRun> runs = RecoverInterruptedRuns(temp_);
   fs::current_path(cwd);
@@ -405,7 +432,7 @@ TEST_F(RunJournalTest, ARunThatCannotBePutBackIsKeptAndTriedAgain) {
   MakeTarget();
   const auto before = Snapshot(target_);
   // Killed after old.cf went to the backup tree and its new copy was written.
-  ASSERT_TRUE(RunKilledAt(SysCall::kOpen, 8));
+  ASSERT_TRUE(RunKilledAt(SysCall::kOpen, 12));
   ASSERT_EQ(testing::ReadFile(target_ + "/old.cf"), "new content");
   // Something now stands where the original must go back.
   testing::RemoveAll(target_ + "/old.cf");

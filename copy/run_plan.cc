@@ -213,7 +213,9 @@ bool PlanFits(const RunPlan& plan, const std::string& target, FailureCause* caus
   // nothing.
   struct stat targetStat;
   struct stat tempStat;
-  const std::string temp = StripTrailingSlashes(RunBaseFor(WithTrailingSlash(target), false));
+  const std::vector<std::string> places = RunPlacesFor(WithTrailingSlash(target), false);
+  const std::string temp =
+      StripTrailingSlashes(places.empty() ? TempDirectory() : places.front());
   if (needed.backedUp != 0 && Stat(where, &targetStat) && Stat(temp, &tempStat) &&
       targetStat.st_dev != tempStat.st_dev) {
     uint64_t tempFree = 0;
@@ -227,13 +229,13 @@ bool PlanFits(const RunPlan& plan, const std::string& target, FailureCause* caus
 
 namespace {
 
-// Makes and removes `path`; false with the cause when it cannot be made.
+// Whether `path` could be made, asked of its folder without making
+// anything (a name there is what a killed dry run would leave behind).
 bool CanMakeDirectory(const std::string& path, FailureCause* cause) {
-  if (!MakeDirectory(path, 0700)) {
+  if (!CanCreateFileIn(ParentOf(path))) {
     *cause = FailureCause{"IDS_CAUSE_MAKE_DIRECTORY", path, std::strerror(errno)};
     return false;
   }
-  RemoveEmptyDirectory(path);
   return true;
 }
 
@@ -275,15 +277,12 @@ bool TargetWritable(const RunPlan& plan, const std::string& target, FailureCause
     const std::string path = root + "/" + item.path;
     if (!CanReach(root, ParentOf(path), cause, &reached)) return false;
     if (!reached) return true;
-    std::string probe;
-    ScopedFd fd =
-        CreateUniqueFile(ParentOf(path) + "/.qorv-probe-", O_WRONLY | O_CLOEXEC, 0600, &probe);
-    if (!fd.IsValid()) {
+    // Asked without a name in the folder: a dry run leaves nothing, even
+    // when it is killed, and changes no folder's time.
+    if (!CanCreateFileIn(ParentOf(path))) {
       *cause = FailureCause{"IDS_CAUSE_WRITE", path, std::strerror(errno)};
       return false;
     }
-    fd.Close();
-    RemoveFile(probe);
     return true;
   }
   return true;

@@ -53,6 +53,8 @@ void RemoveTree(const std::string& path) {
   if (OpenParentTrusted(path, &parent)) RemoveTreeAt(parent.directory.Get(), parent.name);
 }
 
+uint32_t MoveEntry(const std::string& source, const std::string& destination, bool copies);
+
 // An entry's place: a directory's descriptor and a name in it.
 struct Place {
   int dir;
@@ -74,8 +76,11 @@ bool CopyFileContent(Place from, Place to, const struct stat& st) {
     errno = EAGAIN;
     return false;
   }
-  ScopedFd out(Sys().openat(to.dir, to.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
-                            st.st_mode & 07777));
+  // A copy is the copying user's file: it never carries the set-user or
+  // set-group bits, which would hand out that user's rights.
+  const mode_t bits = st.st_mode & 01777;
+  ScopedFd out(
+      Sys().openat(to.dir, to.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, bits));
   if (!out.IsValid()) return false;
   std::unique_ptr<char[]> buffer(new char[1 << 20]);
   bool ok = true;
@@ -89,7 +94,7 @@ bool CopyFileContent(Place from, Place to, const struct stat& st) {
       break;
     }
   }
-  ok = ok && SetPermissions(out.Get(), st.st_mode & 07777);
+  ok = ok && SetPermissions(out.Get(), bits);
   // The source goes once the copy is in place: the copy must be on disk.
   ok = ok && Sys().fsync(out.Get()) == 0;
   ok = out.Close() && ok;
@@ -127,8 +132,14 @@ bool CopyEntry(Place from, Place to) {
     for (const std::string& name : names) {
       ok = ok && CopyEntry({source.Get(), name}, {made.Get(), name});
     }
-    ok = ok && SetPermissions(made.Get(), st.st_mode & 07777) && CopyTimes(to, st);
+    ok = ok && SetPermissions(made.Get(), st.st_mode & 03777) && CopyTimes(to, st);
   } else if (S_ISLNK(st.st_mode)) {
+    // A link made again is the copying user's link, and trusted as such
+    // (fs/trusted_path.h): only the user's own is.
+    if (st.st_uid != ::geteuid()) {
+      errno = EPERM;
+      return false;
+    }
     std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
     ssize_t n = Sys().readlinkat(from.dir, from.name.c_str(), target.data(), target.size());
     ok = n >= 0 && static_cast<size_t>(n) < target.size();
@@ -185,6 +196,16 @@ std::string MoveStagingPath(const std::string& destination) {
 }
 
 uint32_t ShellMove(const std::string& source, const std::string& destination) {
+  return MoveEntry(source, destination, true);
+}
+
+uint32_t MoveWithinFileSystem(const std::string& source, const std::string& destination) {
+  return MoveEntry(source, destination, false);
+}
+
+namespace {
+
+uint32_t MoveEntry(const std::string& source, const std::string& destination, bool copies) {
   std::string to = destination;
   PathParent from;
   struct stat st;
@@ -209,7 +230,7 @@ uint32_t ShellMove(const std::string& source, const std::string& destination) {
   if (Sys().renameat(origin.dir, origin.name.c_str(), place.dir, place.name.c_str()) == 0) {
     return kErrorNone;
   }
-  if (errno != EXDEV) return kErrorNotFound;
+  if (errno != EXDEV || !copies) return kErrorNotFound;
 
   // Another file system: copy beside the destination under a name of our
   // own, flush it, put it in place with one rename, and only then remove the
@@ -231,6 +252,8 @@ uint32_t ShellMove(const std::string& source, const std::string& destination) {
   RemoveTreeAt(origin.dir, origin.name);
   return kErrorNone;
 }
+
+}  // namespace
 
 uint32_t MakeTempFile(const std::string& directory, const std::string& prefix, std::string* path) {
   std::string dir;

@@ -25,8 +25,12 @@ uint32_t ShellRemoveTree(const std::string& path);
 // Moves `source` to `destination` as mv does: onto an existing directory it
 // moves into it; across file systems it copies content, permission bits and
 // times (a directory with everything in it) and then removes the source.
-// Returns 0, or 2 when nothing was moved.
+// Returns 0, or 2 when nothing was moved. A copy is the moving user's: it
+// never has the set-user or set-group bit, and a link is made again only
+// when it is the user's own (errno EPERM otherwise).
 uint32_t ShellMove(const std::string& source, const std::string& destination);
+// The same, but never a copy: across file systems, 2 with errno EXDEV.
+uint32_t MoveWithinFileSystem(const std::string& source, const std::string& destination);
 // Where ShellMove keeps its copy across file systems until the copy is
 // complete: ".qorv-move-<hash of the name>" beside `destination`.
 std::string MoveStagingPath(const std::string& destination);

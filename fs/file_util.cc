@@ -141,6 +141,25 @@ ScopedFd CreateUniqueFile(const std::string& stem, int flags, mode_t mode, std::
   return ScopedFd();
 }
 
+std::string RandomLetters(size_t count) {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;  // the kernel's: not a sequence anyone can follow
+  std::string letters;
+  for (size_t i = 0; i < count; ++i) letters.push_back(kChars[random() % (sizeof(kChars) - 1)]);
+  return letters;
+}
+
+bool MakeDirectoryTrusted(const std::string& path, mode_t mode, struct stat* made) {
+  PathParent parent;
+  if (!OpenParentTrusted(path, &parent)) return false;
+  if (Sys().mkdirat(parent.directory.Get(), parent.name.c_str(), mode) != 0) return false;
+  return Sys().fstatat(parent.directory.Get(), parent.name.c_str(), made, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+ScopedFd OpenFileAt(int dir, const std::string& name, int flags, mode_t mode) {
+  return ScopedFd(Sys().openat(dir, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode));
+}
+
 ReplaceResult ReplaceFileDurably(const std::string& path, std::string_view content) {
   return ReplaceFileDurably(path, NewFileMode::kKeepOld, 0666,
                             [content](int fd) { return WriteFully(fd, content); });

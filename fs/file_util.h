@@ -66,6 +66,16 @@ bool ListNames(const std::string& directory, std::vector<std::string>* names);
 // exclusively (O_CREAT | O_EXCL, `flags` added), trying other names while
 // one exists. *path receives the name, the last one tried on failure.
 ScopedFd CreateUniqueFile(const std::string& stem, int flags, mode_t mode, std::string* path);
+// `count` letters and digits from the system's random source: a name
+// nobody can guess to take it first.
+std::string RandomLetters(size_t count);
+// Makes the directory `path` exclusively, relative to the trusted
+// descriptor of its parent (fs/trusted_path.h); *made receives its status
+// (device, inode, owner). False with errno (EEXIST when the name is taken).
+bool MakeDirectoryTrusted(const std::string& path, mode_t mode, struct stat* made);
+// openat(2) of `name` in the open directory `dir`, never following a link
+// in its place.
+ScopedFd OpenFileAt(int dir, const std::string& name, int flags, mode_t mode = 0);
 
 // Replaces the file at `path` by one holding `content`, so that a reader or
 // a crash sees the old file or the new one, never a mix: written to a

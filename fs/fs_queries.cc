@@ -16,14 +16,23 @@ namespace qorv {
 
 namespace {
 
-bool ProbeWritable(const std::string& dir) {
-  std::string probe;
-  if (!CreateUniqueFile(Join(dir, ".Vexa"), O_WRONLY, 0600, &probe).IsValid()) return false;
-  RemoveFile(probe);
+}  // namespace
+
+bool CanCreateFileIn(const std::string& directory) {
+  // Whatever the last level is (a link to a folder included), the new
+  // inode comes and goes with the descriptor: no name ever exists.
+  ScopedFd fd(Sys().open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  if (fd.IsValid()) return true;
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+  // A file system without such files: what the kernel would check.
+  if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
+  struct statvfs st;
+  if (Sys().statvfs(directory.c_str(), &st) == 0 && (st.f_flag & ST_RDONLY) != 0) {
+    errno = EROFS;
+    return false;
+  }
   return true;
 }
-
-}  // namespace
 
 std::string CurrentDirectory() {
   std::string buffer(4096, '\0');
@@ -71,7 +80,7 @@ bool IsWritableDirectory(const std::string& directory) {
   for (;;) {
     struct stat st;
     if (Sys().stat(dir.c_str(), &st) == 0) {
-      return S_ISDIR(st.st_mode) && ProbeWritable(dir);
+      return S_ISDIR(st.st_mode) && CanCreateFileIn(dir);
     }
     if (errno != ENOENT || dir == "/" || dir == ".") return false;
     dir = DirName(dir);

@@ -26,10 +26,15 @@ uint64_t FreeSpaceInTemp();
 // and for a file system that keeps no blocks (/proc, sysfs), whose figures
 // say nothing.
 bool FreeSpaceOf(const std::string& path, uint64_t* free, uint64_t* blockSize);
-// Whether a file can be created in `directory`: a probe file is created and
-// removed there. A directory that does not exist yet passes when its
-// nearest existing ancestor does, since the copy creates the rest.
+// Whether a file can be created in `directory`, asked without giving
+// anything a name there: a file without a name (O_TMPFILE), else the
+// permission and the mount's read-only flag. A kill or a dry run leaves
+// nothing behind and no folder's time changes. A directory that does not
+// exist yet passes when its nearest existing ancestor does, since the copy
+// creates the rest.
 bool IsWritableDirectory(const std::string& directory);
+// The same for an existing directory; false with errno set.
+bool CanCreateFileIn(const std::string& directory);
 
 }  // namespace qorv
 

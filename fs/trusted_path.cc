@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <string_view>
@@ -188,6 +189,54 @@ bool IsOwnPlace(const std::string& path, std::string* problem) {
     if (slash == std::string::npos || place == "/") return true;  // nothing of anybody's there
     place = slash == 0 ? std::string("/") : place.substr(0, slash);
   }
+}
+
+bool IsSafeOwnPath(const std::string& path, std::string* problem) {
+  if (path.empty() || path[0] != '/') {
+    *problem = path + ": not an absolute path";
+    return false;
+  }
+  std::string place;
+  std::deque<std::string> parts;
+  PushComponents(path, &parts);
+  std::vector<std::string> levels{"/"};
+  for (const std::string& part : parts) {
+    place += "/" + part;
+    levels.push_back(place);
+  }
+  for (const std::string& level : levels) {
+    struct stat st;
+    if (Sys().lstat(level.c_str(), &st) != 0) {
+      if (errno == ENOENT) return true;  // the rest is the user's to make
+      *problem = level + ": " + std::strerror(errno);
+      return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      if (!TrustedOwner(st.st_uid)) {
+        *problem = level + ": a link " + ForeignOwnerText(st.st_uid);
+        return false;
+      }
+      if (Sys().stat(level.c_str(), &st) != 0) {
+        if (errno == ENOENT) return true;
+        *problem = level + ": " + std::strerror(errno);
+        return false;
+      }
+    }
+    if (!TrustedOwner(st.st_uid)) {
+      *problem = level + ": " + ForeignOwnerText(st.st_uid);
+      return false;
+    }
+    const bool last = level == levels.back();
+    if (!last && !S_ISDIR(st.st_mode)) {
+      *problem = level + ": " + std::strerror(ENOTDIR);
+      return false;
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (!S_ISDIR(st.st_mode) || (st.st_mode & S_ISVTX) == 0)) {
+      *problem = level + ": writable by other users";
+      return false;
+    }
+  }
+  return true;
 }
 
 bool TakeRefusedLink(RefusedLink* link) {

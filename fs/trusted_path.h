@@ -53,6 +53,14 @@ bool TakeRefusedLink(RefusedLink* link);
 // with another user's HOME then never writes into, or acts on, that user's
 // files. When not, `*problem` says whose they are.
 bool IsOwnPlace(const std::string& path, std::string* problem);
+// Whether `path` is a place only the effective user controls, checked all
+// the way up from "/": every directory on the way that exists (and a link
+// on the way) belongs to the user or root, and none that others can write
+// is anything but sticky (in a sticky folder only the owner of a name can
+// move it away). A registry of the user's runs there cannot be forged or
+// swapped by anybody else. When not, `*problem` names the first place that
+// fails and why.
+bool IsSafeOwnPath(const std::string& path, std::string* problem);
 // "owned by user 1000 (alice), not by the user running this program"
 std::string ForeignOwnerText(uid_t owner);
 

@@ -254,11 +254,15 @@ TEST_F(TextInstallerTest, FilesARollbackCannotPutBackAreNamedNotCalledUnchanged)
   testing::MakeDirs(target + "/doc/about.html");  // fails the run at its last entry
   testing::SetMTime(target + "/doc/about.html", 1000000000);
   {
-    // The journal's and the backup's renames work; the restore's fails.
-    testing::FaultInjector stuck(testing::SysCall::kRename, 2, EIO, 1000);
+    // The registry's, the journal's and the backup's renames work; the
+    // restore's fails.
+    testing::FaultInjector stuck(testing::SysCall::kRename, 4, EIO, 1000);
     EXPECT_EQ(Run(), kTextFailed);
   }
-  std::string backup = dir_ / "tmp/kvins0/files/lib/parta0.cf";
+  std::string backup;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_ / "tmp")) {
+    if (IsRunDirectoryName(entry.path().filename())) backup = entry.path() / "files/lib/parta0.cf";
+  }
   EXPECT_NE(err_.find("Installation error\nCannot write the file: " + target +
                       "/doc/about.html: Is a directory\n"
                       "The installation was stopped, but these files could "

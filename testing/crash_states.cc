@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <map>
 #include <mutex>
 
 #include "fs/sys_calls.h"
@@ -169,15 +171,26 @@ int Unlinkat(int dirfd, const char* name, int flags) {
                 (flags & AT_REMOVEDIR) != 0 ? FileChange::kRmdir : FileChange::kUnlink, path);
 }
 
+int Made(int r, const std::string& path, mode_t mode) {
+  if (r == 0) {
+    FileChange c = Change(FileChange::kMkdir, path);
+    c.mode = mode;
+    struct stat st {};
+    if (Real().lstat(path.c_str(), &st) == 0) c.inode = st.st_ino;
+    Add(c);
+  }
+  return r;
+}
+
 int Mkdir(const char* path, mode_t mode) {
   std::lock_guard<std::mutex> lock(gMutex);
-  return Simple(Real().mkdir(path, mode), FileChange::kMkdir, path, mode);
+  return Made(Real().mkdir(path, mode), path, mode);
 }
 
 int Mkdirat(int dirfd, const char* name, mode_t mode) {
   std::lock_guard<std::mutex> lock(gMutex);
   const std::string path = At(dirfd, name);
-  return Simple(Real().mkdirat(dirfd, name, mode), FileChange::kMkdir, path, mode);
+  return Made(Real().mkdirat(dirfd, name, mode), path, mode);
 }
 
 int Rmdir(const char* path) {
@@ -295,7 +308,32 @@ std::set<ino_t> UnflushedAt(const std::vector<FileChange>& changes, size_t count
   return unflushed;
 }
 
+namespace {
+
+// A directory made again has another inode than the one the run saw: a
+// registry entry's identity record ("I <length>:<device> <inode>\n")
+// that names the old one is made to name the new one.
+std::string WithInodesMoved(std::string data, const std::map<ino_t, ino_t>& moved) {
+  size_t at = data.rfind("\nI ");
+  if (at == std::string::npos) return data;
+  const size_t colon = data.find(':', at);
+  const size_t end = colon == std::string::npos ? colon : data.find('\n', colon);
+  if (end == std::string::npos) return data;
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  if (std::sscanf(data.c_str() + colon + 1, "%llu %llu", &device, &inode) != 2) return data;
+  auto found = moved.find(static_cast<ino_t>(inode));
+  if (found == moved.end()) return data;
+  const std::string identity =
+      std::to_string(device) + " " + std::to_string(static_cast<unsigned long long>(found->second));
+  return data.substr(0, at + 1) + "I " + std::to_string(identity.size()) + ":" + identity +
+         data.substr(end);
+}
+
+}  // namespace
+
 void Replay(const std::vector<FileChange>& changes, size_t count, const std::set<ino_t>& lost) {
+  std::map<ino_t, ino_t> moved;
   count = count < changes.size() ? count : changes.size();
   // Only what was written since the file's last flush can be lost.
   std::vector<bool> durable(count, false);
@@ -321,7 +359,8 @@ void Replay(const std::vector<FileChange>& changes, size_t count, const std::set
         if (dropped) break;
         int fd = ::open(path, O_WRONLY | O_CLOEXEC);
         if (fd >= 0) {
-          if (::pwrite(fd, c.data.data(), c.data.size(), c.offset) < 0) {
+          const std::string data = WithInodesMoved(c.data, moved);
+          if (::pwrite(fd, data.data(), data.size(), c.offset) < 0) {
           }
           ::close(fd);
         }
@@ -337,9 +376,13 @@ void Replay(const std::vector<FileChange>& changes, size_t count, const std::set
       case FileChange::kUnlink:
         ::unlink(path);
         break;
-      case FileChange::kMkdir:
-        ::mkdir(path, c.mode & 07777);
+      case FileChange::kMkdir: {
+        struct stat st {};
+        if (::mkdir(path, c.mode & 07777) == 0 && ::lstat(path, &st) == 0 && c.inode != 0) {
+          moved[c.inode] = st.st_ino;
+        }
         break;
+      }
       case FileChange::kRmdir:
         ::rmdir(path);
         break;
