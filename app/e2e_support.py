@@ -162,7 +162,7 @@ def run_dirs():
     its file system)."""
     runs = os.path.join(HOME, ".local/state/qorv/runs")
     return [n for place in (TMP, runs) if os.path.isdir(place)
-            for n in os.listdir(place) if n.startswith("kvins")]
+            for n in os.listdir(place) if n.startswith(".qorv-run-")]
 
 
 def start_silent(kit_dir, target, stderr=subprocess.DEVNULL):

@@ -266,7 +266,7 @@ for same in (False, True):
               "full disk, %s: status 1 and the tree exactly as before" % where,
               (r.returncode, r.stderr, differences(before, snapshot(tpl))))
         check(b"Template directory has not been changed." in r.stderr and
-              not [n for n in os.listdir(env["TMPDIR"]) if n.startswith("kvins")] and not run_dirs(),
+              not [n for n in os.listdir(env["TMPDIR"]) if n.startswith(".qorv-run-")] and not run_dirs(),
               "full disk, %s: says so, and no run directory is left" % where, r.stderr)
     finally:
         subprocess.run(["umount", "-l", mount])

@@ -176,4 +176,90 @@ check(r.returncode == 3 and not os.path.exists(os.path.join(WORK, "bad"))
       and not os.path.exists(bad), "-D with a byte that is not text: refused, status 3",
       r.stderr)
 
+# --- Root's run on another disk: nobody cannot choose where it lives ----------------------
+# The target is a shared folder on a disk of its own (neither the state's
+# nor /tmp's). Nobody takes the names runs once used, plants a set-user
+# program the kit replaces, and a folder where the kit has a file, so that
+# the run fails and is rolled back. The backups must be renames on that
+# disk, never root's copies.
+reset_home()
+disk = os.path.join(WORK, "disk")
+os.makedirs(disk)
+if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64m,mode=0755", "tmpfs", disk]).returncode:
+    check(False, "a tmpfs for the second disk")
+else:
+    try:
+        suid_kit = make_kit("suid", {"Trade/1.0/f1.txt": b"kit f1\n", "Trade/1.0/f5.txt": b"kit f5\n"})
+        shared3 = os.path.join(disk, "shared")
+        os.makedirs(shared3)
+        os.chmod(shared3, 0o1777)
+        os.chmod(disk, 0o1777)
+        as_nobody("mkdir", os.path.join(disk, ".qorv-runs"), os.path.join(shared3, ".qorv-runs"))
+        as_nobody("mkdir", "-p", os.path.join(shared3, "Trade/1.0/f5.txt"))
+        as_nobody("cp", "/usr/bin/id", os.path.join(shared3, "Trade/1.0/f1.txt"))
+        as_nobody("chmod", "4755", os.path.join(shared3, "Trade/1.0/f1.txt"))
+        as_nobody("touch", "-d", "2000-01-01", os.path.join(shared3, "Trade/1.0/f1.txt"),
+                  os.path.join(shared3, "Trade/1.0/f5.txt"))
+        before = snapshot(shared3)
+        r = run(["usecwd", "-S", "-D" + shared3], suid_kit)
+        f1 = os.lstat(os.path.join(shared3, "Trade/1.0/f1.txt"))
+        check(r.returncode != 0 and snapshot(shared3) == before and f1.st_uid == NOBODY,
+              "a run rolled back on another disk puts nobody's file back as nobody's, not root's",
+              r.stderr + differences(before, snapshot(shared3)) + " uid %d" % f1.st_uid)
+        rooted = [os.path.join(d, n) for d, _, names in os.walk(disk) for n in names
+                  if os.lstat(os.path.join(d, n)).st_uid == 0
+                  and os.lstat(os.path.join(d, n)).st_mode & (stat.S_ISUID | stat.S_ISGID)]
+        check(not rooted, "no set-user file of root's anywhere on that disk", rooted)
+        check(not [n for n in os.listdir(disk) + os.listdir(shared3) if n.startswith(".qorv-run-")]
+              and os.listdir(os.path.join(disk, ".qorv-runs")) == [],
+              "its run directory is gone, and nobody's folders got nothing", os.listdir(disk))
+    finally:
+        subprocess.run(["umount", "-l", disk])
+
+# --- A journal nobody wrote is never believed -----------------------------------------------
+# Root-owned folders nobody could move (a kit folder made with --umask=000),
+# under the old numbered name and under a new-looking one, each with a
+# journal that names root's files and a manifest of nobody's.
+reset_home()
+os.chmod(TMP, 0o1777)
+rootonly = private_folder("rootonly", {"secret": b"root's secret\n", "passwd": b"root's passwd\n"})
+victims = snapshot(rootonly)
+forged = []
+for name in ("kvins900", ".qorv-run-abcdefghijkl"):
+    run_dir = os.path.join(TMP, name)
+    os.makedirs(run_dir)
+    os.chmod(run_dir, 0o777)
+    forged.append(run_dir)
+    journal = b"".join(b"%s %d:%s\n" % (k, len(v), v) for k, v in
+                       [(b"V", b"qorv-journal 1"), (b"P", b"1"), (b"T", b"/somewhere/"),
+                        (b"F", os.path.join(rootonly, "secret").encode()),
+                        (b"M", os.path.join(rootonly, "passwd").encode())])
+    as_nobody("sh", "-c", 'printf "%s" "$1" > "$2/journal"; echo nobody > "$2/manifest.old"',
+              "sh", journal.decode(), run_dir)
+r = run(["usecwd", "-S", "-D" + os.path.join(WORK, "plain")], kit)
+check(r.returncode == 0 and snapshot(rootonly) == victims,
+      "root's next run acts on no journal another user could write", r.stderr)
+check(all(os.path.exists(os.path.join(d, "journal")) for d in forged),
+      "and leaves those folders as they are", [os.listdir(d) for d in forged])
+os.chmod(TMP, 0o755)
+
+# --- Another user's HOME: nothing in it is read or changed, the registry included ----------
+reset_home()
+live = os.path.join(HOME, ".local/state/qorv/live")
+os.makedirs(live)
+empty_run = os.path.join(WORK, "rootspot/.qorv-run-abcdefghijkl")
+os.makedirs(empty_run)
+os.chmod(empty_run, 0o700)
+with open(os.path.join(live, "0123456789abcdef0123456789abcdef"), "wb") as f:
+    f.write(b"V 10:qorv-run 1\nR %d:%s/\nT 9:/nowhere/\n" % (len(empty_run) + 1, empty_run.encode()))
+for directory, dirs, files in os.walk(HOME):
+    for name in [directory] + [os.path.join(directory, n) for n in dirs + files]:
+        os.lchown(name, NOBODY, NOBODY)
+before = snapshot(HOME)
+r = run(["usecwd", "-S", "-D" + os.path.join(WORK, "foreign-home-2")], kit)
+check(r.returncode != 0 and snapshot(HOME) == before and os.path.isdir(empty_run),
+      "root with another user's HOME: its registry is not read, nothing it names is removed",
+      r.stderr + differences(before, snapshot(HOME)))
+check("owned by user 65534" in r.stderr, "and the cause names the owner", r.stderr)
+
 finish()

@@ -44,7 +44,7 @@ def leftovers():
                   os.path.join(HOME, ".local/state/qorv/live"), DISK):
         if os.path.isdir(place):
             found += [os.path.join(place, n) for n in os.listdir(place)
-                      if n.startswith("kvins") or n == ".qorv-runs" or "live" in place]
+                      if n.startswith(".qorv-run-") or "live" in place]
     return found
 
 

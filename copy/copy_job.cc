@@ -90,7 +90,8 @@ uint32_t CopyJob::CheckCopies(const std::string& root) {
   // another user's link, or a file whose set-user or set-group bit the
   // copy would lose, cannot be put back as it was.
   for (const PlanItem& item : plan_.items) {
-    const bool backedUp = (Writes(item.action) && item.was.exists) || item.action == PlanAction::kRemove;
+    const bool backedUp =
+        (Writes(item.action) && item.was.exists) || item.action == PlanAction::kRemove;
     struct stat st;
     if (!backedUp || !Lstat(root + item.path, &st)) continue;
     const char* why = nullptr;
@@ -100,8 +101,7 @@ uint32_t CopyJob::CheckCopies(const std::string& root) {
       why = "a set-user or set-group file, which a backup on another file system cannot keep";
     }
     if (why != nullptr) {
-      return Failing(kErrorCannotBackUp,
-                     FailureCause{"IDS_CAUSE_BACKUP", root + item.path, why});
+      return Failing(kErrorCannotBackUp, FailureCause{"IDS_CAUSE_BACKUP", root + item.path, why});
     }
   }
   return kErrorNone;

@@ -47,8 +47,7 @@ uint32_t DeleteTree(const std::string& path) {
   return ShellRemoveTree(path);
 }
 
-void RunChanges::Begin(const std::string& targetRoot, const std::string& backupRoot,
-                       bool copies) {
+void RunChanges::Begin(const std::string& targetRoot, const std::string& backupRoot, bool copies) {
   copies_ = copies;
   // Nothing of an earlier run of the same job is this run's to undo.
   createdDirectories_.clear();

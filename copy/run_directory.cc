@@ -183,14 +183,16 @@ bool RegisterRun(const LiveRun& run, FailureCause* cause) {
     }
   }
   if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
-    *cause = FailureCause{"IDS_CAUSE_JOURNAL", live, "not a folder of the user's own, closed to others"};
+    *cause =
+        FailureCause{"IDS_CAUSE_JOURNAL", live, "not a folder of the user's own, closed to others"};
     return false;
   }
   std::string bytes = EncodeRecord(kLiveVersion, kLiveFormat) +
                       EncodeRecord(kLiveRunRoot, WithTrailingSlash(run.runRoot)) +
                       EncodeRecord(kLiveTarget, run.target);
   if (run.made) {
-    bytes += EncodeRecord(kLiveIdentity, std::to_string(run.device) + " " + std::to_string(run.inode));
+    bytes +=
+        EncodeRecord(kLiveIdentity, std::to_string(run.device) + " " + std::to_string(run.inode));
   }
   const std::string entry = LiveEntryOf(run.runRoot);
   if (ReplaceFileDurably(entry, NewFileMode::kExact, 0600, [&bytes](int fd) {
@@ -289,7 +291,8 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
       live.target = targetRoot;
       // Entered before it is made: a crash right after the mkdir leaves
       // nothing the next start does not know of.
-      if (FailureCause why; !RegisterRun(live, &why)) return failed(kErrorWriteFault, std::move(why));
+      if (FailureCause why; !RegisterRun(live, &why))
+        return failed(kErrorWriteFault, std::move(why));
       struct stat made;
       if (!MakeDirectoryTrusted(StripTrailingSlashes(live.runRoot), 0700, &made)) {
         const int error = errno;
@@ -322,8 +325,8 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
       run->root = live.runRoot;
       run->backupRoot = live.runRoot + kBackupDirectoryName;
       struct stat near;
-      run->copies = copies || NearestExisting(targetRoot, &near).empty() ||
-                    near.st_dev != made.st_dev;
+      run->copies =
+          copies || NearestExisting(targetRoot, &near).empty() || near.st_dev != made.st_dev;
       return kErrorNone;
     }
   }

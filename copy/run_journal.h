@@ -28,22 +28,22 @@ namespace qorv {
 
 // The letter that starts each record.
 enum class RecordKind : char {
-  kVersion = 'V',    // the format, "qorv-journal 1"
-  kProcess = 'P',    // the process id, for people reading the journal
-  kTarget = 'T',     // the target root, ending with "/"
-  kBackup = 'B',     // a file about to be moved into the backup tree (absolute path)
-  kFile = 'F',       // a file about to be written where there is none (absolute path)
-  kDirectory = 'D',  // a directory about to be created (absolute path)
-  kCommit = 'C',     // the run succeeded; nothing to undo (its location may still
-                     // have to be recorded)
-  kManifest = 'M',   // the target's manifest (copy/manifest.h) about to be replaced or
-                     // removed; its old copy is kOldManifestName, which an undo
-                     // puts back and removes (gone: put back already)
-  kUninstall = 'U',  // the run removes an installation: once committed, its location
-                     // leaves the launcher's list
-  kEmptied = 'E',    // a directory to remove, when empty, once the run is committed
-  kNoManifest = 'N', // the target had no manifest; the one about to be written goes
-                     // again on an undo
+  kVersion = 'V',     // the format, "qorv-journal 1"
+  kProcess = 'P',     // the process id, for people reading the journal
+  kTarget = 'T',      // the target root, ending with "/"
+  kBackup = 'B',      // a file about to be moved into the backup tree (absolute path)
+  kFile = 'F',        // a file about to be written where there is none (absolute path)
+  kDirectory = 'D',   // a directory about to be created (absolute path)
+  kCommit = 'C',      // the run succeeded; nothing to undo (its location may still
+                      // have to be recorded)
+  kManifest = 'M',    // the target's manifest (copy/manifest.h) about to be replaced or
+                      // removed; its old copy is kOldManifestName, which an undo
+                      // puts back and removes (gone: put back already)
+  kUninstall = 'U',   // the run removes an installation: once committed, its location
+                      // leaves the launcher's list
+  kEmptied = 'E',     // a directory to remove, when empty, once the run is committed
+  kNoManifest = 'N',  // the target had no manifest; the one about to be written goes
+                      // again on an undo
 };
 
 // The format a journal's first record names.

@@ -214,8 +214,7 @@ bool PlanFits(const RunPlan& plan, const std::string& target, FailureCause* caus
   struct stat targetStat;
   struct stat tempStat;
   const std::vector<std::string> places = RunPlacesFor(WithTrailingSlash(target), false);
-  const std::string temp =
-      StripTrailingSlashes(places.empty() ? TempDirectory() : places.front());
+  const std::string temp = StripTrailingSlashes(places.empty() ? TempDirectory() : places.front());
   if (needed.backedUp != 0 && Stat(where, &targetStat) && Stat(temp, &tempStat) &&
       targetStat.st_dev != tempStat.st_dev) {
     uint64_t tempFree = 0;

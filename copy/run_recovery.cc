@@ -250,8 +250,8 @@ std::vector<RecoveredRun> Recover(const std::string& base, const CommittedAction
   }
   std::vector<std::string> problems;
   for (const LiveRun& live : ListLiveRuns(&problems)) {
-    if (!base.empty() &&
-        WithTrailingSlash(ParentOf(StripTrailingSlashes(live.runRoot))) != WithTrailingSlash(base)) {
+    if (!base.empty() && WithTrailingSlash(ParentOf(StripTrailingSlashes(live.runRoot))) !=
+                             WithTrailingSlash(base)) {
       continue;
     }
     RecoveredRun run;

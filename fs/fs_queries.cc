@@ -14,9 +14,7 @@
 
 namespace qorv {
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool CanCreateFileIn(const std::string& directory) {
   // Whatever the last level is (a link to a folder included), the new

@@ -231,7 +231,8 @@ bool IsSafeOwnPath(const std::string& path, std::string* problem) {
       *problem = level + ": " + std::strerror(ENOTDIR);
       return false;
     }
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (!S_ISDIR(st.st_mode) || (st.st_mode & S_ISVTX) == 0)) {
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+        (!S_ISDIR(st.st_mode) || (st.st_mode & S_ISVTX) == 0)) {
       *problem = level + ": writable by other users";
       return false;
     }
