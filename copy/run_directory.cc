@@ -257,6 +257,12 @@ void ForgetRun(const std::string& runRoot) {
   if (!entry.empty()) RemoveFile(entry);
 }
 
+FailureCause NoRunPlaceForRoot(const std::string& target) {
+  return FailureCause{"IDS_CAUSE_MAKE_DIRECTORY", StripTrailingSlashes(target),
+                      "no folder on its file system can hold the run's backups, and a run as "
+                      "root does not copy them to another"};
+}
+
 uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, RunDirectory* run,
                           FailureCause* cause) {
   auto failed = [cause](uint32_t code, FailureCause why) {
@@ -274,12 +280,7 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
   bool copies = false;
   if (places.empty()) {
     // Copies made as root would be root's files and links: never.
-    if (::geteuid() == 0) {
-      return failed(kErrorPathNotFound,
-                    FailureCause{"IDS_CAUSE_MAKE_DIRECTORY", StripTrailingSlashes(targetRoot),
-                                 "no folder on its file system can hold the run's backups, and a "
-                                 "run as root does not copy them to another"});
-    }
+    if (::geteuid() == 0) return failed(kErrorPathNotFound, NoRunPlaceForRoot(targetRoot));
     places.push_back(WithTrailingSlash(TempDirectory()));
     copies = true;
   }

@@ -83,6 +83,10 @@ struct RunDirectory {
   bool copies = false;     // on another file system than the target
 };
 
+// Why a run of root's into `target` cannot start: no folder on its file
+// system can hold the run directory.
+FailureCause NoRunPlaceForRoot(const std::string& target);
+
 // Makes the run directory of a run into `targetRoot` (ending with "/") and
 // its `journal`, on disk and registered before it returns. Returns 0, or 3
 // (no place for it, or none that root may use) or 29 (the journal or the

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -270,6 +271,10 @@ bool TargetWritable(const RunPlan& plan, const std::string& target, FailureCause
   const std::string root = StripTrailingSlashes(target);
   bool reached = false;
   if (root.empty() || root[0] != '/' || !CanReach("", root, cause, &reached)) return false;
+  if (::geteuid() == 0 && RunPlacesFor(WithTrailingSlash(root), false).empty()) {
+    *cause = NoRunPlaceForRoot(root);
+    return false;
+  }
   if (!reached) return true;  // its first missing folder can be made: so can the rest
   for (const PlanItem& item : plan.items) {
     if (item.action != PlanAction::kWrite && item.action != PlanAction::kReplace) continue;

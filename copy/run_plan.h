@@ -130,11 +130,11 @@ bool InstallFits(const KitReader& reader, const std::string& target, FailureCaus
 
 // What a run finds before its first change, found by a dry run: that the
 // target's missing folders can be made and the plan's first file written
-// there. Each is tried with a folder or file that is removed at once (a
-// folder of the very name the run would make, a file of a unique hidden
-// name), so the answer is the system's own. False with the cause the real
-// run would give ("Cannot create the directory: /proc/nope: No such file or
-// directory").
+// there, asked of the system without giving anything a name
+// (CanCreateFileIn() in fs/fs_queries.h), and that a run as root has a place
+// for its run directory on the target's file system. False with the cause
+// the real run would give ("Cannot create the directory: /proc/nope: No
+// such file or directory").
 bool TargetWritable(const RunPlan& plan, const std::string& target, FailureCause* cause);
 
 // JSON (JsonString() is in base/text_convert.h): one object per plan item;

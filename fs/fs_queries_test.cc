@@ -57,8 +57,13 @@ TEST(FsQueriesTest, WritableDirectoryIsProbedWhereAsked) {
   EXPECT_FALSE(IsWritableDirectory(dir / "plain"));
   EXPECT_FALSE(IsWritableDirectory(dir / "plain/below"));
   EXPECT_FALSE(IsWritableDirectory(std::string()));
-  // The probe leaves nothing behind.
+  // The probe leaves nothing behind, not even the folder's time: no name
+  // is ever made there, so a kill at any moment leaves nothing either.
   EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir / "target" + "')\"").c_str()), 0);
+  testing::SetMTime(dir / "target", 1000);
+  EXPECT_TRUE(IsWritableDirectory(dir / "target"));
+  EXPECT_TRUE(CanCreateFileIn(dir / "target"));
+  EXPECT_EQ(testing::MTime(dir / "target"), 1000);
 
   // A directory where files cannot be created (a read-only mount, a full
   // disk) fails, even for root.
