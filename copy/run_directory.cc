@@ -100,9 +100,7 @@ bool OwnClosedDirectory(const std::string& directory, dev_t device, bool make) {
 }
 
 // Whether the user may make a directory in `place`.
-bool CanMakeIn(const std::string& place) {
-  return ::faccessat(AT_FDCWD, place.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
-}
+bool CanMakeIn(const std::string& place) { return CanCreateFileIn(place); }
 
 // Flushes the file system holding `path`, when it can be opened.
 bool SyncFileSystemAt(const std::string& path) {
@@ -278,6 +276,14 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
   }
   std::vector<std::string> places = RunPlacesFor(targetRoot, true);
   bool copies = false;
+  // A folder the run cannot make anything in is named as the run would
+  // meet it: the target, when it is still to be made.
+  struct stat near;
+  const std::string nearest = NearestExisting(targetRoot, &near);
+  const std::string target = StripTrailingSlashes(targetRoot);
+  if (places.empty() && !nearest.empty() && !CanMakeIn(nearest)) {
+    return failed(kErrorPathNotFound, CauseOf("IDS_CAUSE_MAKE_DIRECTORY", target, errno));
+  }
   if (places.empty()) {
     // Copies made as root would be root's files and links: never.
     if (::geteuid() == 0) return failed(kErrorPathNotFound, NoRunPlaceForRoot(targetRoot));
@@ -298,7 +304,8 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
       if (!MakeDirectoryTrusted(StripTrailingSlashes(live.runRoot), 0700, &made)) {
         const int error = errno;
         ForgetRun(live.runRoot);
-        last = CauseOf("IDS_CAUSE_MAKE_DIRECTORY", StripTrailingSlashes(live.runRoot), error);
+        last = CauseOf("IDS_CAUSE_MAKE_DIRECTORY",
+                       nearest == target ? StripTrailingSlashes(live.runRoot) : target, error);
         if (error == EEXIST) continue;
         break;
       }
@@ -325,9 +332,7 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
       }
       run->root = live.runRoot;
       run->backupRoot = live.runRoot + kBackupDirectoryName;
-      struct stat near;
-      run->copies =
-          copies || NearestExisting(targetRoot, &near).empty() || near.st_dev != made.st_dev;
+      run->copies = copies || nearest.empty() || near.st_dev != made.st_dev;
       return kErrorNone;
     }
   }

@@ -29,6 +29,12 @@ bool CanCreateFileIn(const std::string& directory) {
     errno = EROFS;
     return false;
   }
+  // /proc, sysfs and their kind keep no blocks and take no new names: a
+  // mkdir or a create there fails with ENOENT, whatever the permissions.
+  if (Sys().statvfs(directory.c_str(), &st) == 0 && st.f_blocks == 0) {
+    errno = ENOENT;
+    return false;
+  }
   return true;
 }
 
