@@ -25,13 +25,14 @@ bool CanCreateFileIn(const std::string& directory) {
   // A file system without such files: what the kernel would check.
   if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
   struct statvfs st;
-  if (Sys().statvfs(directory.c_str(), &st) == 0 && (st.f_flag & ST_RDONLY) != 0) {
+  if (Sys().statvfs(directory.c_str(), &st) != 0) return true;
+  if ((st.f_flag & ST_RDONLY) != 0) {
     errno = EROFS;
     return false;
   }
   // /proc, sysfs and their kind keep no blocks and take no new names: a
   // mkdir or a create there fails with ENOENT, whatever the permissions.
-  if (Sys().statvfs(directory.c_str(), &st) == 0 && st.f_blocks == 0) {
+  if (st.f_blocks == 0) {
     errno = ENOENT;
     return false;
   }
