@@ -389,7 +389,7 @@ TEST_F(InstallerDlgTest, FilesARollbackCannotPutBackAreListedNotCalledUnchanged)
   Click(d.nextButton());
   d.dirPage()->SetPath(W(target));
   {
-    testing::FaultInjector stuck(testing::SysCall::kRename, 2, EIO, 1000);
+    testing::FaultInjector stuck(testing::SysCall::kRename, 4, EIO, 1000);
     ModalAnswerer ok([](GtkWidget*) { return GTK_RESPONSE_OK; });
     Click(d.nextButton());
     ASSERT_EQ(ok.texts().size(), 1u);
