@@ -160,11 +160,15 @@ std::vector<std::string> RunPlacesFor(const std::string& targetRoot, bool make) 
   return places;
 }
 
-bool RegisterRun(const LiveRun& run, FailureCause* cause) {
+namespace {
+
+// The registry's directory, made when missing; false with `*cause` set
+// when it is not one of the user's own, closed to others.
+bool OwnLiveDirectory(const std::string& runRoot, FailureCause* cause) {
   const std::string live = LiveDirectory();
   std::string problem;
   if (!IsOwnRegistry(&problem)) {
-    *cause = FailureCause{"IDS_CAUSE_JOURNAL", live.empty() ? run.runRoot : live, problem};
+    *cause = FailureCause{"IDS_CAUSE_JOURNAL", live.empty() ? runRoot : live, problem};
     return false;
   }
   struct stat st;
@@ -185,6 +189,13 @@ bool RegisterRun(const LiveRun& run, FailureCause* cause) {
         FailureCause{"IDS_CAUSE_JOURNAL", live, "not a folder of the user's own, closed to others"};
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool RegisterRun(const LiveRun& run, FailureCause* cause) {
+  if (!OwnLiveDirectory(run.runRoot, cause)) return false;
   std::string bytes = EncodeRecord(kLiveVersion, kLiveFormat) +
                       EncodeRecord(kLiveRunRoot, WithTrailingSlash(run.runRoot)) +
                       EncodeRecord(kLiveTarget, run.target);
@@ -255,6 +266,28 @@ void ForgetRun(const std::string& runRoot) {
   if (!entry.empty()) RemoveFile(entry);
 }
 
+ScopedFd LockRegistry() {
+  const std::string live = LiveDirectory();
+  ScopedFd fd;
+  if (live.empty()) return fd;
+  fd = OpenFile(live, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd.IsValid() && !LockExclusive(fd.Get(), true)) fd.Close();
+  return fd;
+}
+
+void RemoveUnfinishedEntries() {
+  const std::string live = LiveDirectory();
+  std::vector<std::string> names;
+  if (live.empty() || !ListNames(live, &names)) return;
+  bool removed = false;
+  for (const std::string& name : names) {
+    if (name.find(kReplacementInfix) != std::string::npos) {
+      removed = RemoveFile(live + "/" + name) || removed;
+    }
+  }
+  if (removed) SyncDirectory(live);
+}
+
 FailureCause NoRunPlaceForRoot(const std::string& target) {
   return FailureCause{"IDS_CAUSE_MAKE_DIRECTORY", StripTrailingSlashes(target),
                       "no folder on its file system can hold the run's backups, and a run as "
@@ -290,6 +323,12 @@ uint32_t MakeRunDirectory(const std::string& targetRoot, RunJournal* journal, Ru
     places.push_back(WithTrailingSlash(TempDirectory()));
     copies = true;
   }
+  if (FailureCause why; !OwnLiveDirectory(targetRoot, &why)) {
+    return failed(kErrorWriteFault, std::move(why));
+  }
+  // Released once the journal is locked: from then on a recovery can tell
+  // the run is alive.
+  ScopedFd registry = LockRegistry();
   FailureCause last;
   for (const std::string& place : places) {
     for (int attempt = 0; attempt < 16; ++attempt) {

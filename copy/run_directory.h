@@ -31,6 +31,7 @@
 
 #include "copy/progress_channel.h"
 #include "copy/run_journal.h"
+#include "fs/file_util.h"
 #include "fs/trusted_path.h"
 
 namespace qorv {
@@ -76,6 +77,14 @@ bool RegisterRun(const LiveRun& run, FailureCause* cause);
 std::vector<LiveRun> ListLiveRuns(std::vector<std::string>* problems);
 // Removes the entry of `runRoot`.
 void ForgetRun(const std::string& runRoot);
+// Holds the registry against the user's other installers: a run holds it
+// from its first entry until its journal is locked, a recovery while it
+// reads and acts on the entries, so that neither takes the other's
+// half-made run for a dead one. Invalid (nothing held) when the registry
+// does not exist; blocks while another holds it.
+ScopedFd LockRegistry();
+// Removes the temporaries of entries a crash left (under LockRegistry).
+void RemoveUnfinishedEntries();
 
 struct RunDirectory {
   std::string root;        // ends with "/"

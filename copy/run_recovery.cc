@@ -248,6 +248,13 @@ std::vector<RecoveredRun> Recover(const std::string& base, const CommittedAction
     answered.push_back(refused);
     return answered;
   }
+  // A run that is starting holds the registry until its journal is
+  // locked; one that is running holds its journal.
+  ScopedFd registry;
+  if (act) {
+    registry = LockRegistry();
+    RemoveUnfinishedEntries();
+  }
   std::vector<std::string> problems;
   for (const LiveRun& live : ListLiveRuns(&problems)) {
     if (!base.empty() && WithTrailingSlash(ParentOf(StripTrailingSlashes(live.runRoot))) !=

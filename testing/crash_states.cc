@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -54,8 +56,18 @@ bool Inside(const std::string& path) {
   return path.compare(0, gRoot.size(), gRoot) == 0 && path.find(" (deleted)") == std::string::npos;
 }
 
+// The file system a change to `path` was made on: its folder's.
+dev_t DeviceOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+  struct stat st {};
+  return Real().lstat(folder.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
 void Add(FileChange change) {
-  if (Inside(change.path)) gChanges.push_back(std::move(change));
+  if (!Inside(change.path)) return;
+  if (change.device == 0) change.device = DeviceOf(change.path);
+  gChanges.push_back(std::move(change));
 }
 
 ino_t InodeOf(int fd) {
@@ -133,6 +145,7 @@ int Renamed(int r, const std::string& from, const std::string& to) {
   if (r == 0 && (Inside(from) || Inside(to))) {
     FileChange c = Change(FileChange::kRename, from);
     c.to = to;
+    c.device = DeviceOf(to);
     gChanges.push_back(c);
   }
   return r;
@@ -229,9 +242,12 @@ int Fchmod(int fd, mode_t mode) {
 }
 
 int Flushed(int r, int fd) {
-  if (r == 0) {
-    FileChange c = Change(FileChange::kFlushFile, FdPath(fd));
-    c.inode = InodeOf(fd);
+  struct stat st {};
+  if (r == 0 && Real().fstat(fd, &st) == 0) {
+    FileChange c = Change(
+        S_ISDIR(st.st_mode) ? FileChange::kFlushDirectory : FileChange::kFlushFile, FdPath(fd));
+    c.inode = st.st_ino;
+    c.device = st.st_dev;
     Add(c);
   }
   return r;
@@ -250,7 +266,12 @@ int Fdatasync(int fd) {
 int Syncfs(int fd) {
   std::lock_guard<std::mutex> lock(gMutex);
   int r = Real().syncfs(fd);
-  if (r == 0) gChanges.push_back(Change(FileChange::kFlushAll, gRoot));
+  struct stat st {};
+  if (r == 0 && Real().fstat(fd, &st) == 0) {
+    FileChange c = Change(FileChange::kFlushAll, gRoot);
+    c.device = st.st_dev;
+    gChanges.push_back(c);
+  }
   return r;
 }
 
@@ -298,14 +319,75 @@ std::vector<FileChange> ChangeRecorder::Take() {
 }
 
 std::set<ino_t> UnflushedAt(const std::vector<FileChange>& changes, size_t count) {
-  std::set<ino_t> unflushed;
+  std::map<ino_t, dev_t> unflushed;
   for (size_t i = 0; i < count && i < changes.size(); ++i) {
     const FileChange& c = changes[i];
-    if (c.kind == FileChange::kWrite) unflushed.insert(c.inode);
+    if (c.kind == FileChange::kWrite) unflushed[c.inode] = c.device;
     if (c.kind == FileChange::kFlushFile) unflushed.erase(c.inode);
-    if (c.kind == FileChange::kFlushAll) unflushed.clear();
+    if (c.kind == FileChange::kFlushAll) {
+      for (auto it = unflushed.begin(); it != unflushed.end();) {
+        it = it->second == c.device ? unflushed.erase(it) : std::next(it);
+      }
+    }
   }
-  return unflushed;
+  std::set<ino_t> files;
+  for (const auto& [inode, device] : unflushed) files.insert(inode);
+  return files;
+}
+
+std::set<dev_t> DevicesOf(const std::vector<FileChange>& changes) {
+  std::set<dev_t> devices;
+  for (const FileChange& c : changes) {
+    if (c.device != 0) devices.insert(c.device);
+  }
+  return devices;
+}
+
+namespace {
+
+// Whether a change is one of the metadata operations a file system keeps
+// in order (and may hold back).
+bool IsMetadata(const FileChange& c) {
+  switch (c.kind) {
+    case FileChange::kWrite:
+    case FileChange::kFlushFile:
+    case FileChange::kFlushDirectory:
+    case FileChange::kFlushAll:
+      return false;
+    default:
+      return true;
+  }
+}
+
+bool IsBarrier(const FileChange& c) {
+  return c.kind == FileChange::kFlushDirectory || c.kind == FileChange::kFlushAll;
+}
+
+}  // namespace
+
+std::vector<CutState> CutStatesOf(const std::vector<FileChange>& changes) {
+  std::vector<CutState> states;
+  const std::set<dev_t> devices = DevicesOf(changes);
+  for (size_t k = 0; k <= changes.size(); ++k) {
+    states.push_back(CutState{k, 0, 0});
+    if (devices.size() < 2 || k == 0) continue;
+    for (dev_t device : devices) {
+      // A cut right after one of its own held-back changes is the same as
+      // one just before it.
+      const FileChange& last = changes[k - 1];
+      if (last.device == device && IsMetadata(last)) continue;
+      size_t start = k;
+      while (start > 0 && !(changes[start - 1].device == device && IsBarrier(changes[start - 1]))) {
+        --start;
+      }
+      for (size_t j = start; j < k; ++j) {
+        if (changes[j].device == device && IsMetadata(changes[j])) {
+          states.push_back(CutState{k, device, j});
+        }
+      }
+    }
+  }
+  return states;
 }
 
 namespace {
@@ -332,21 +414,30 @@ std::string WithInodesMoved(std::string data, const std::map<ino_t, ino_t>& move
 
 }  // namespace
 
-void Replay(const std::vector<FileChange>& changes, size_t count, const std::set<ino_t>& lost) {
+void Replay(const std::vector<FileChange>& changes, const CutState& state,
+            const std::set<ino_t>& lost) {
   std::map<ino_t, ino_t> moved;
-  count = count < changes.size() ? count : changes.size();
+  const size_t count = std::min(state.count, changes.size());
   // Only what was written since the file's last flush can be lost.
   std::vector<bool> durable(count, false);
   std::set<ino_t> flushed;
-  bool all = false;
+  std::set<dev_t> all;
   for (size_t i = count; i-- > 0;) {
     const FileChange& c = changes[i];
     if (c.kind == FileChange::kFlushFile) flushed.insert(c.inode);
-    if (c.kind == FileChange::kFlushAll) all = true;
-    durable[i] = all || flushed.count(c.inode) != 0;
+    if (c.kind == FileChange::kFlushAll) all.insert(c.device);
+    durable[i] = all.count(c.device) != 0 || flushed.count(c.inode) != 0;
   }
+  // Files whose making was held back: their bytes have no name to be
+  // found under.
+  std::set<ino_t> unnamed;
   for (size_t i = 0; i < count; ++i) {
     const FileChange& c = changes[i];
+    if (state.lagging != 0 && i >= state.lagFrom && c.device == state.lagging && IsMetadata(c)) {
+      if (c.kind == FileChange::kCreate) unnamed.insert(c.inode);
+      continue;
+    }
+    if (c.kind == FileChange::kWrite && unnamed.count(c.inode) != 0) continue;
     const bool dropped = !durable[i] && lost.count(c.inode) != 0;
     const char* path = c.path.c_str();
     switch (c.kind) {
@@ -393,6 +484,7 @@ void Replay(const std::vector<FileChange>& changes, size_t count, const std::set
         ::chmod(path, c.mode & 07777);
         break;
       case FileChange::kFlushFile:
+      case FileChange::kFlushDirectory:
       case FileChange::kFlushAll:
         break;
     }
