@@ -204,6 +204,8 @@ ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest) {
 }
 
 bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy, bool hadOne) {
+  // What the run was writing in its place when it stopped.
+  RemoveUnfinishedManifests(manifestPath);
   if (hadOne) {
     std::string old;
     bool missing = false;

@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   zlib1g-dev libssl-dev libgtk2.0-dev libgtk-3-0 libgoogle-perftools-dev libgtest-dev
-  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core python3 gdb man-db ansible weston
+  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core python3 gdb man-db ansible weston strace
   "$@"
 )
 
