@@ -230,8 +230,13 @@ std::string JsonString(const std::string& text) {
     } else if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20) {
+    } else if (c < 0x20 || c == 0x7F) {
       std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else if (c == 0xC2 && n == 2 && bytes[i + 1] <= 0x9F) {
+      // C1 controls (U+0080..U+009F): valid JSON raw, but a terminal that
+      // shows the line acts on them.
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", bytes[i + 1]);
       out += escaped;
     } else {
       out.append(text, i, n);

@@ -146,6 +146,9 @@ TEST(RunPlanTest, JsonStringsHoldAnyName) {
       {"Шаблон/ü.cf", "\"Шаблон/ü.cf\""},
       {"bad\xff\xc3", "\"bad\\udcff\\udcc3\""},       // not UTF-8: surrogate escapes
       {"\xed\xa0\x80", "\"\\udced\\udca0\\udc80\""},  // an encoded surrogate is not UTF-8
+      // What a terminal acts on is escaped even where JSON allows it raw.
+      {"del\x7f csi\xc2\x9b[2J nel\xc2\x85", "\"del\\u007f csi\\u009b[2J nel\\u0085\""},
+      {"\xc2\xa0nbsp", "\"\xc2\xa0nbsp\""},
   };
   for (const auto& [name, json] : cases) EXPECT_EQ(JsonString(name), json) << name;
 }
