@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -109,6 +111,7 @@ class CopyJobTest : public ::testing::Test {
     });
     uint32_t code = job.Run(channel);
     channel_unrestored_ = channel.Unrestored();
+    lastCause_ = channel.Cause();
     channel_ = nullptr;
     lastBackupRoot_ = job.backupRoot();
     return code;
@@ -129,6 +132,7 @@ class CopyJobTest : public ::testing::Test {
   std::string temp_;
   KitReader reader_;
   std::vector<Report> reports_;
+  FailureCause lastCause_;
   std::atomic<ProgressChannel*> channel_{nullptr};  // read by helper threads
   std::vector<UnrestoredFile> channel_unrestored_;  // as the last run left them
   int cancelAtPost_ = -1;
@@ -511,6 +515,51 @@ TEST_F(CopyJobTest, ARunIntoATargetAnotherRunHoldsWaits) {
     EXPECT_TRUE(TempLeftovers().empty());
   }
   lockWaitMs_ = -1;
+}
+
+// A lock that outlived the process that took it (`exec 9<DIR; flock -x 9;
+// exec sleep`): /proc/locks names a process that has ended, so nothing says
+// it is a run of ours. Without a bound it is refused at once, never waited
+// for without end; with one it is waited for until the bound.
+TEST_F(CopyJobTest, ALockWhoseHolderCannotBeFoundIsNotWaitedForWithoutEnd) {
+  TestKit kit;
+  kit.entries = {{u"a.cf", "A", Ticks(2000)}};
+  OpenKit(kit);
+  const std::string target = dir_ / "target";
+  WriteFile(target + "/mine.txt", "mine");
+  const auto before = Snapshot(target);
+  const std::string hold = "exec 9<'" + target +
+                           "'; flock -x 9 || exit 1; exec sleep 60 </dev/null >/dev/null 2>&1 & "
+                           "echo $!";
+  FILE* shell = ::popen(hold.c_str(), "r");
+  ASSERT_NE(shell, nullptr);
+  char line[32] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, shell), nullptr);
+  ::pclose(shell);
+  const pid_t sleeper = static_cast<pid_t>(std::atol(line));
+  ASSERT_GT(sleeper, 0);
+  struct Case {
+    int waitMs;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {-1,
+       "locked by a process that cannot be found (the one that took the lock has ended): not "
+       "waited for"},
+      {200, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.waitMs);
+    lockWaitMs_ = c.waitMs;
+    EXPECT_EQ(Run(target), kErrorBusy);
+    EXPECT_EQ(lastCause_.reason, c.reason);
+    if (*c.reason != '\0') {
+      EXPECT_EQ(lastCause_.path, target);
+    }
+    EXPECT_EQ(Snapshot(target), before);
+  }
+  lockWaitMs_ = -1;
+  ::kill(sleeper, SIGKILL);
 }
 
 TEST_F(CopyJobTest, ACommitRecordThatCannotBeWrittenFailsTheRun) {

@@ -22,6 +22,10 @@ namespace {
 
 constexpr int kPollMs = 50;
 
+// Polls in a row that find the lock held by nobody that can be found before
+// it counts as held by an unknown process.
+constexpr int kUnknownHolderPolls = 3;
+
 int64_t NowMs() {
   struct timespec now;
   ::clock_gettime(CLOCK_MONOTONIC, &now);
@@ -78,6 +82,7 @@ uint32_t TargetLock::Acquire(const std::string& directory, int waitMs,
   holder_.clear();
   const int64_t deadline = NowMs() + (waitMs < 0 ? 0 : waitMs);
   bool toldWaiting = false;
+  int unknown = 0;  // polls in a row that found no holder
   for (;;) {
     ScopedFd fd = OpenFile(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (!fd.IsValid()) return kErrorNone;
@@ -100,20 +105,33 @@ uint32_t TargetLock::Acquire(const std::string& directory, int waitMs,
     int error = errno;
     if (error != EWOULDBLOCK && error != EINTR) return kErrorNone;  // no locks here
     // Any reader of the directory can lock it: only a run of this user or
-    // of root is waited for.
+    // of root is waited for. A lock whose holder cannot be found (the
+    // process that took it has ended, and what holds it now is unknown) is
+    // not one of ours either: our runs hold their own locks.
     struct stat held;
     pid_t pid = 0;
     uid_t owner = 0;
-    if (error == EWOULDBLOCK && StatOf(fd.Get(), &held) && FindFlockHolder(held, &pid, &owner) &&
-        !TrustedOwner(owner)) {
-      holder_ = "process " + std::to_string(pid) + " of user " + std::to_string(owner);
-      if (const struct passwd* user = ::getpwuid(owner)) {
-        holder_ += std::string(" (") + user->pw_name + ")";
+    bool known = false;
+    if (error == EWOULDBLOCK && StatOf(fd.Get(), &held)) {
+      if (FindFlockHolder(held, &pid, &owner)) {
+        unknown = 0;
+        known = true;
+        if (!TrustedOwner(owner)) {
+          holder_ = "process " + std::to_string(pid) + " of user " + std::to_string(owner);
+          if (const struct passwd* user = ::getpwuid(owner)) {
+            holder_ += std::string(" (") + user->pw_name + ")";
+          }
+          return kErrorBusy;
+        }
+      } else if (++unknown >= kUnknownHolderPolls && waitMs < 0) {
+        // Seen a few polls running, not a lock released between the two
+        // looks.
+        holder_ = "a process that cannot be found (the one that took the lock has ended)";
+        return kErrorBusy;
       }
-      return kErrorBusy;
     }
     fd.Close();
-    if (!toldWaiting) {
+    if (!toldWaiting && (known || unknown >= kUnknownHolderPolls)) {
       toldWaiting = true;
       if (waiting) waiting();
     }

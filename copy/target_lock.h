@@ -36,7 +36,9 @@ class TargetLock {
   // opened to be locked (unreadable to this user): then nothing is held.
   // Anyone who can read a directory can lock it: a lock held by a process
   // of another user than this one or root is not waited for (170 at once),
-  // and holder() names it.
+  // and holder() names it; so is, without `waitMs`, one whose holder cannot
+  // be found (the process that took it has ended; what holds it now is not
+  // a run of ours).
   uint32_t Acquire(const std::string& directory, int waitMs, const std::function<void()>& waiting,
                    const std::function<bool()>& stopped);
   void Release();
