@@ -78,6 +78,22 @@ check(snapshot(TARGET) == tree and launcher_bytes() == launcher and snapshot(STA
       and not run_dirs(), "dry runs leave the tree, the launcher file and the manifests as they were",
       differences(tree, snapshot(TARGET)))
 
+# A dry run makes no name, even for a moment: no folder's time moves, neither
+# the target's, its parent's, a missing target's nearest folder's nor the
+# state directory's.
+LONG_AGO = 978307200
+dry_parent = os.path.join(WORK, "dry-parent")
+os.makedirs(dry_parent)
+watched = [TARGET, WORK, dry_parent, os.path.join(HOME, ".local/state/qorv"),
+           os.path.join(HOME, ".local/state")]
+for path in watched:
+    os.utime(path, (LONG_AGO, LONG_AGO))
+for dry_target in (TARGET, os.path.join(dry_parent, "new/t")):
+    r = run(["usecwd", "--dry-run", "-D" + dry_target], b)
+    check(r.returncode == 0, "a dry run into " + dry_target, r.stderr)
+check([int(os.stat(p).st_mtime) for p in watched] == [LONG_AGO] * len(watched),
+      "dry runs change no folder's time", [(p, os.stat(p).st_mtime) for p in watched])
+
 # --- The upgrade does what the plan said ------------------------------------------
 r = run(["usecwd", "-S", "--json", "-D" + TARGET], b)
 done = json_lines(r.stdout, "the JSON outcome")
