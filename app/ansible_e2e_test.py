@@ -7,11 +7,13 @@ fails the task with its cause and leaves the host as it was; and a second
 
     python3 app/ansible_e2e_test.py BUILD_DIR
 """
+import atexit
 import json
 import os
 import pwd
 import shutil
 import subprocess
+import tempfile
 
 from e2e_support import *  # noqa: F403
 
@@ -26,10 +28,15 @@ collections = os.path.join(WORK, "collections")
 os.makedirs(os.path.join(collections, "ansible_collections/qorv"))
 os.symlink(os.path.join(SOURCE, "contrib/ansible"),
            os.path.join(collections, "ansible_collections/qorv/kits"))
+# The module runs a program only when every folder up to / is closed to
+# others: the remote temporary directory (where a task's src goes) is not
+# under /tmp, as Ansible's own default (~/.ansible/tmp) is not.
+REMOTE = tempfile.mkdtemp(prefix="qorv-ansible-", dir=pwd.getpwuid(os.getuid()).pw_dir)
+atexit.register(shutil.rmtree, REMOTE, True)
 ANSIBLE_ENV = dict(ENV, ANSIBLE_COLLECTIONS_PATH=collections,
                    ANSIBLE_STDOUT_CALLBACK="ansible.posix.json",
                    ANSIBLE_LOCAL_TEMP=os.path.join(WORK, "ansible-local"),
-                   ANSIBLE_REMOTE_TEMP=os.path.join(WORK, "ansible-remote"),
+                   ANSIBLE_REMOTE_TEMP=REMOTE,
                    ANSIBLE_NOCOLOR="1", ANSIBLE_HOST_KEY_CHECKING="False",
                    ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3")
 ANSIBLE_ENV["PATH"] = os.path.join(BUILD, "bin") + ":" + ANSIBLE_ENV.get("PATH", "/usr/bin:/bin")
@@ -232,6 +239,11 @@ if os.geteuid() == 0:
     os.unlink(os.path.join(home, ".cache/qorv/tmp"))
 
     # A program planted beside a kit in a folder anyone can write is not run.
+    def work_folders():
+        places = {TMP, tempfile.gettempdir(), "/tmp"}
+        return {os.path.join(p, n) for p in places if os.path.isdir(p)
+                for n in os.listdir(p) if n.startswith("qorv-kit-")}
+    folders_before = work_folders()
     shared = os.path.join(WORK, "shared-kits")
     os.makedirs(shared)
     os.chmod(shared, 0o1777)
@@ -247,6 +259,22 @@ if os.geteuid() == 0:
     check(r.get("failed") is True and "is not run" in r.get("msg", "")
           and not os.path.exists(marker),
           "a program planted beside the kit in a shared folder is refused, never run", r)
+    check(work_folders() <= folders_before, "and the refusal leaves no work folder behind",
+          work_folders() - folders_before)
+
+    # A bundled kit in root's folder inside another user's upload folder:
+    # that user could swap the folders between the check and the run, so
+    # it is not run at all.
+    upload = os.path.join(REMOTE, "upload")
+    os.makedirs(os.path.join(upload, "kits"))
+    os.chown(upload, pwd.getpwnam(user).pw_uid, -1)
+    shutil.copy2(bundle, os.path.join(upload, "kits/setup-fleet"))
+    r = play({"qorv.kits.qorv_kit": {"kit": os.path.join(upload, "kits/setup-fleet"),
+                                     "dest": os.path.join(WORK, "upload-target")}})
+    check(r.get("failed") is True and (upload + ": owned by user %d"
+                                       % pwd.getpwnam(user).pw_uid) in r.get("msg", "")
+          and not os.path.exists(os.path.join(WORK, "upload-target")),
+          "a bundled kit below another user's folder is refused, never run", r)
 
     # The example play, as the repository ships it, with this machine as the
     # office and the test's user as the clerk: check mode, the rollout, the

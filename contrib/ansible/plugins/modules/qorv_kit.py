@@ -270,43 +270,83 @@ def plan_diff(items, target):
     return diff
 
 
+def open_program(path, uid):
+    """Opens the program at `path` once, to run that very file: (fd, None),
+    or (None, why) when it must not be run for a user `uid`. It, and every
+    folder from it up to /, must belong to root or to that user, and nobody
+    else may change them (a folder anyone can write, even a sticky one, lets
+    anyone put a program of that name there first, or swap the folders
+    between the check and the run). The folders are walked one name at a
+    time through descriptors, following no link: what is checked is what
+    runs."""
+    path = os.path.abspath(path)
+    try:
+        if stat.S_ISLNK(os.lstat(path).st_mode):
+            return None, "%s: not a regular file" % path
+    except OSError as error:
+        return None, "%s: %s" % (path, error.strerror)
+    # The links of the folders' path are resolved once, here; the walk
+    # below refuses any that appears after.
+    names = [n for n in os.path.realpath(os.path.dirname(path)).split("/") if n]
+    names.append(os.path.basename(path))
+    place = "/"
+    fd = None
+    try:
+        fd = os.open("/", os.O_PATH | os.O_DIRECTORY | os.O_CLOEXEC)
+        for i in range(len(names) + 1):
+            st = os.fstat(fd)
+            last = i == len(names)
+            if stat.S_ISLNK(st.st_mode) or (last and not stat.S_ISREG(st.st_mode)):
+                return None, "%s: not a regular file" % place
+            if not last and not stat.S_ISDIR(st.st_mode):
+                return None, "%s: not a folder" % place
+            if st.st_uid not in (0, uid):
+                return None, ("%s: owned by user %d, neither root nor the installing user"
+                              % (place, st.st_uid))
+            if st.st_mode & (stat.S_IWGRP | stat.S_IWOTH):
+                return None, "%s: others may change it" % place
+            if last:
+                opened, fd = fd, None
+                return opened, None
+            place = os.path.join(place, names[i])
+            inner = os.open(names[i], os.O_PATH | os.O_NOFOLLOW | os.O_CLOEXEC, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+    except OSError as error:
+        return None, "%s: %s" % (place, error.strerror)
+    finally:
+        if fd is not None:
+            os.close(fd)
+
+
 def unsafe_program(path, uid):
     """Why the program at `path` must not be run for a user `uid` (None when
-    it may): it, and the folder it is in, must belong to root or to that
-    user, and nobody else may change them (a folder anyone can write, even a
-    sticky one, lets anyone put a program of that name there first)."""
-    folder = os.path.dirname(os.path.abspath(path)) or "/"
-    for place in (path, folder):
-        try:
-            st = os.lstat(place)
-        except OSError as error:
-            return "%s: %s" % (place, error.strerror)
-        if place == path and not stat.S_ISREG(st.st_mode):
-            return "%s: not a regular file" % place
-        if st.st_uid not in (0, uid):
-            return "%s: owned by user %d, neither root nor the installing user" % (place, st.st_uid)
-        if st.st_mode & (stat.S_IWGRP | stat.S_IWOTH):
-            return "%s: others may change it" % place
-    return None
+    it may): see open_program."""
+    fd, why = open_program(path, uid)
+    if fd is not None:
+        os.close(fd)
+    return why
 
 
 def find_installer(module, kit, uid):
+    """The installer to run: its path, and a descriptor of the very file
+    (the one that was checked, when it was) or None."""
     installer = module.params["installer"]
     if installer:
-        return installer
+        return installer, None
     if kit:
         beside = os.path.join(os.path.dirname(kit), "qorv-setup")
         if os.path.isfile(beside) and os.access(beside, os.X_OK):
-            why = unsafe_program(beside, uid)
+            fd, why = open_program(beside, uid)
             if why:
                 module.fail_json(msg="qorv-setup beside the kit is not run: %s; give installer "
                                      "or use a bundled kit" % why)
-            return beside
+            return beside, fd
     found = shutil.which("qorv-setup")
     if not found:
         module.fail_json(msg="qorv-setup is not installed on the host: give installer, "
                              "or a kit with the installer inside (vkt bundle)")
-    return found
+    return found, None
 
 
 def run_as(module, user):
@@ -395,6 +435,79 @@ def prepare_as_user(start, home, kit_fd, bundled, check_mode):
     return as_user(start, work).split("\t")
 
 
+def prepare_and_run(module, params, kit, env, start, uid, work):
+    """Makes the work folder (noted in `work` as soon as it exists, with the
+    descriptors opened) and runs the installer in it: its status, output,
+    errors and command line."""
+    absent = params["state"] == "absent"
+    workdir = None
+    program = None
+    bundled = kit and os.access(kit, os.X_OK) and not kit.endswith(".vkt")
+    if kit and start:
+        # Another user may not reach the kit where it is (the connecting
+        # user's temporary directory): a copy of that user's own, made as
+        # that user. Root only reads the kit.
+        try:
+            kit_fd = os.open(kit, os.O_RDONLY | os.O_NOFOLLOW)
+        except OSError as error:
+            module.fail_json(msg="cannot read the kit %s: %s" % (kit, error.strerror))
+        try:
+            temp, workdir = prepare_as_user(start, env["HOME"], kit_fd, bundled,
+                                            module.check_mode)
+        except OSError as error:
+            module.fail_json(msg="cannot prepare the kit for %s: %s" % (params["user"], error))
+        finally:
+            os.close(kit_fd)
+        env["TMPDIR"] = temp
+        work["cleanup"] = temp if module.check_mode else workdir
+        kit = os.path.join(workdir, "installer" if bundled else "kit-copy.vkt")
+    elif kit:
+        workdir = tempfile.mkdtemp(prefix="qorv-kit-")
+        work["cleanup"] = workdir
+        if bundled:
+            program, why = open_program(kit, uid)
+            if why:
+                module.fail_json(msg="the bundled kit is not run: %s" % why)
+            work["fds"].append(program)
+    if bundled:
+        cmd = [kit]
+    else:
+        installer, program = find_installer(module, params["kit"], uid)
+        if program is not None:
+            work["fds"].append(program)
+        cmd = [installer]
+        if kit:
+            # The installer takes qorv.vkt from the current directory: as
+            # root, the kit opened here, once (the installer reads it
+            # through its own copy of the descriptor).
+            link = os.path.join(workdir, "qorv.vkt")
+            if start:
+                as_user(start, lambda: os.symlink(os.path.abspath(kit), link))
+            else:
+                try:
+                    kit_fd = os.open(kit, os.O_RDONLY | os.O_NOFOLLOW | os.O_CLOEXEC)
+                except OSError as error:
+                    module.fail_json(msg="cannot read the kit %s: %s" % (kit, error.strerror))
+                work["fds"].append(kit_fd)
+                os.symlink("/proc/self/fd/%d" % kit_fd, link)
+            cmd.append("usecwd")
+    if absent:
+        cmd.append("--uninstall")
+    cmd += ["--text", "-S", "--json"]
+    if module.check_mode:
+        cmd.append("--dry-run")
+    if params["dest"]:
+        cmd.append("-D" + params["dest"])
+    if params["wait"] is not None:
+        cmd.append("--wait=%d" % params["wait"])
+    if params["umask"]:
+        cmd.append("--umask=" + params["umask"])
+    # The language option ends the reading of options: it comes last.
+    cmd.append("-L" + (params["lang"] or "en"))
+    rc, stdout, stderr = run(module, cmd, workdir, env, start, program, work["fds"])
+    return rc, stdout, stderr, cmd
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -421,63 +534,14 @@ def main():
         module.fail_json(msg="no kit at %s on the host" % kit)
     env, start, uid = run_as(module, params["user"])
 
-    workdir = None
-    cleanup = None
-    bundled = kit and os.access(kit, os.X_OK) and not kit.endswith(".vkt")
-    if kit and start:
-        # Another user may not reach the kit where it is (the connecting
-        # user's temporary directory): a copy of that user's own, made as
-        # that user. Root only reads the kit.
-        try:
-            kit_fd = os.open(kit, os.O_RDONLY | os.O_NOFOLLOW)
-        except OSError as error:
-            module.fail_json(msg="cannot read the kit %s: %s" % (kit, error.strerror))
-        try:
-            temp, workdir = prepare_as_user(start, env["HOME"], kit_fd, bundled,
-                                            module.check_mode)
-        except OSError as error:
-            module.fail_json(msg="cannot prepare the kit for %s: %s" % (params["user"], error))
-        finally:
-            os.close(kit_fd)
-        env["TMPDIR"] = temp
-        kit = os.path.join(workdir, "installer" if bundled else "kit-copy.vkt")
-        cleanup = temp if module.check_mode else workdir
-    elif kit:
-        workdir = tempfile.mkdtemp(prefix="qorv-kit-")
-        cleanup = workdir
-        if bundled:
-            why = unsafe_program(kit, uid)
-            if why:
-                module.fail_json(msg="the bundled kit is not run: %s" % why)
-    if bundled:
-        cmd = [kit]
-    else:
-        cmd = [find_installer(module, params["kit"], uid)]
-        if kit:
-            # The installer takes qorv.vkt from the current directory.
-            link = os.path.join(workdir, "qorv.vkt")
-            if start:
-                as_user(start, lambda: os.symlink(os.path.abspath(kit), link))
-            else:
-                os.symlink(os.path.abspath(kit), link)
-            cmd.append("usecwd")
-    if absent:
-        cmd.append("--uninstall")
-    cmd += ["--text", "-S", "--json"]
-    if module.check_mode:
-        cmd.append("--dry-run")
-    if params["dest"]:
-        cmd.append("-D" + params["dest"])
-    if params["wait"] is not None:
-        cmd.append("--wait=%d" % params["wait"])
-    if params["umask"]:
-        cmd.append("--umask=" + params["umask"])
-    # The language option ends the reading of options: it comes last.
-    cmd.append("-L" + (params["lang"] or "en"))
-
+    # Whatever way the module ends (fail_json exits), its work folder goes.
+    work = {"cleanup": None, "fds": []}
     try:
-        rc, stdout, stderr = run(module, cmd, workdir, env, start)
+        rc, stdout, stderr, cmd = prepare_and_run(module, params, kit, env, start, uid, work)
     finally:
+        for fd in work["fds"]:
+            os.close(fd)
+        cleanup = work["cleanup"]
         if cleanup and start:
             try:
                 as_user(start, lambda: shutil.rmtree(cleanup, ignore_errors=True))
@@ -518,11 +582,15 @@ def main():
     module.exit_json(**out)
 
 
-def run(module, cmd, workdir, env, start):
-    """Runs the installer; its status, standard output and standard error."""
+def run(module, cmd, workdir, env, start, program=None, fds=()):
+    """Runs the installer; its status, standard output and standard error.
+    With `program` (a descriptor), that very file runs, whatever its path
+    names by now; `fds` are passed on (the kit's)."""
     import subprocess
+    executable = "/proc/self/fd/%d" % program if program is not None else None
     try:
-        process = subprocess.Popen(cmd, cwd=workdir, env=env, preexec_fn=start,
+        process = subprocess.Popen(cmd, executable=executable, cwd=workdir, env=env,
+                                   preexec_fn=start, pass_fds=tuple(fds),
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE)
     except OSError as error:

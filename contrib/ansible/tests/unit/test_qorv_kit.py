@@ -78,11 +78,15 @@ class ProgramTest(unittest.TestCase):
     """Which programs the module runs as root: never one that another user
     could have put or changed there."""
 
-    def test_only_programs_nobody_else_can_change_are_run(self):
+    def setUp(self):
         import shutil
         import tempfile
-        root = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, root)
+        # Not in /tmp: every folder up to / is checked, and /tmp is anyone's.
+        self.root = tempfile.mkdtemp(dir=os.path.expanduser("~"))
+        self.addCleanup(shutil.rmtree, self.root)
+
+    def test_only_programs_nobody_else_can_change_are_run(self):
+        root = self.root
         me = os.getuid()
 
         def program(folder, folder_mode=0o755, mode=0o755, owner=None, link=False):
@@ -106,7 +110,11 @@ class ProgramTest(unittest.TestCase):
             (program("group", folder_mode=0o775), "others may change it"),
             (program("writable", mode=0o757), "others may change it"),
             (program("link", link=True), "not a regular file"),
+            # Any folder on the way, not only the program's own.
+            (program("open/inner"), None),
         ]
+        os.chmod(os.path.join(root, "open"), 0o777)
+        cases[-1] = (cases[-1][0], "open: others may change it")
         if me == 0:
             cases.append((program("planted", owner=65534), "owned by user 65534"))
         for path, why in cases:
@@ -118,6 +126,32 @@ class ProgramTest(unittest.TestCase):
         # The installing user's own program is as good as root's.
         if me == 0:
             self.assertIsNone(qorv_kit.unsafe_program(program("user", owner=1000), 1000))
+
+    def test_the_program_checked_is_the_one_that_runs(self):
+        # Another user swaps the folders between the check and the run (a
+        # renameat2 exchange): the file that was checked still runs.
+        ran = os.path.join(self.root, "ran")
+        for name in ("checked", "swapped-in"):
+            os.makedirs(os.path.join(self.root, name))
+            program = os.path.join(self.root, name, "qorv-setup")
+            with open(program, "w") as f:
+                f.write("#!/bin/sh\necho %s > %s\n" % (name, ran))
+            os.chmod(program, 0o755)
+        program = os.path.join(self.root, "checked", "qorv-setup")
+        fd, why = qorv_kit.open_program(program, os.getuid())
+        self.assertIsNone(why)
+        self.addCleanup(os.close, fd)
+        os.rename(os.path.join(self.root, "checked"), os.path.join(self.root, "aside"))
+        os.rename(os.path.join(self.root, "swapped-in"), os.path.join(self.root, "checked"))
+
+        class Module:
+            def fail_json(self, **kw):
+                raise AssertionError(kw)
+        rc, _, _ = qorv_kit.run(Module(), [program], self.root, dict(os.environ), None, fd,
+                                [fd])
+        self.assertEqual(rc, 0)
+        with open(ran) as f:
+            self.assertEqual(f.read(), "checked\n")
 
 
 if __name__ == "__main__":
