@@ -18,6 +18,8 @@
 #include "fs/file_util.h"
 #include "fs/fs_queries.h"
 #include "fs/path.h"
+#include "fs/sys_calls.h"
+#include "fs/trusted_path.h"
 #include "kit/kit_names.h"
 #include "kit/kit_reader.h"
 #include "res/string_table.h"
@@ -55,6 +57,8 @@ bool NeedsCopy(const std::string& path, const FileTime& entryTime) {
 
 uint32_t CopyJob::BeginLevel(const std::string& target) {
   writtenFiles_.clear();
+  watched_.clear();
+  movable_.clear();
   journal_.Close();
   // An empty target would put the files relative to the current directory.
   if (target.empty()) return kErrorPathNotFound;
@@ -132,6 +136,78 @@ uint32_t CopyJob::FlushWritten() {
     if (!ok) return Failing(kErrorWriteFault, CauseOf("IDS_CAUSE_FLUSH", place, errno));
   }
   return kErrorNone;
+}
+
+bool CopyJob::OthersCanMove(const std::string& folder) {
+  auto known = movable_.find(folder);
+  if (known != movable_.end()) return known->second;
+  bool movable = false;
+  const std::string parent = ParentOf(folder);
+  struct stat above;
+  struct stat here;
+  if (!parent.empty() && parent != folder && Lstat(parent, &above) && Lstat(folder, &here)) {
+    // Moved by whoever may write its parent; in a sticky parent only by
+    // the owner of either.
+    const bool open = (above.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    movable = !TrustedOwner(above.st_uid) ||
+              (open && ((above.st_mode & S_ISVTX) == 0 || !TrustedOwner(here.st_uid)));
+    // Or with a folder above it, up to the target itself.
+    if (!movable && WithTrailingSlash(folder) != changes_.targetRoot()) {
+      movable = OthersCanMove(parent);
+    }
+  }
+  movable_[folder] = movable;
+  return movable;
+}
+
+void CopyJob::WatchFolder(const std::string& folder) {
+  if (watched_.count(folder) != 0 || !OthersCanMove(folder)) return;
+  WatchedFolder watched;
+  watched.fd = OpenDirectoryTrusted(folder);
+  struct stat st;
+  if (!watched.fd.IsValid() || !StatOf(watched.fd.Get(), &st)) return;
+  watched.device = st.st_dev;
+  watched.inode = st.st_ino;
+  watched_[folder] = std::move(watched);
+}
+
+uint32_t CopyJob::CheckFoldersInPlace() {
+  if (watched_.empty()) return kErrorNone;
+  // Walked afresh, not through the descriptors kept from the writes.
+  ForgetResolvedDirectories();
+  std::set<std::string> moved;
+  for (const auto& [folder, watched] : watched_) {
+    ScopedFd now = OpenDirectoryTrusted(folder);
+    struct stat st;
+    if (!now.IsValid() || !StatOf(now.Get(), &st) || st.st_dev != watched.device ||
+        st.st_ino != watched.inode) {
+      moved.insert(folder);
+    }
+  }
+  if (moved.empty()) return kErrorNone;
+  // What the run put there goes, through the folders as they were: the
+  // files, then the folders it made, innermost first.
+  for (const std::string& file : writtenFiles_) {
+    const std::string folder = ParentOf(file);
+    if (moved.count(folder) != 0) {
+      Sys().unlinkat(watched_[folder].fd.Get(), BaseName(file).c_str(), 0);
+    }
+  }
+  const std::vector<std::string>& made = changes_.createdDirectories();
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    const std::string parent = ParentOf(*it);
+    if (moved.count(parent) != 0) {
+      Sys().unlinkat(watched_[parent].fd.Get(), BaseName(*it).c_str(), AT_REMOVEDIR);
+    }
+  }
+  ForgetResolvedDirectories();
+  watched_.clear();
+  // The outermost moved folder is the one to name, and the reason of the
+  // run's failure even when a write failed first (its folder was gone).
+  cause_ = FailureCause{"IDS_CAUSE_WRITE", *moved.begin(),
+                        "moved out of the target during the run; what the run wrote there is "
+                        "removed"};
+  return kErrorPathNotFound;
 }
 
 uint32_t CopyJob::LockTarget(const std::string& target) {
@@ -279,6 +355,8 @@ uint32_t CopyJob::EndStream(bool verify) {
 uint32_t CopyJob::Fail(uint32_t code, int percent) {
   WaitForWriters();
   EndStream(false);
+  // Whatever stopped the run, nothing of it stays in a folder moved away.
+  CheckFoldersInPlace();
   channel_->SetSummary(summary_);
   channel_->SetCause(cause_);
   LogLine("failed with code " + std::to_string(code) +
@@ -294,6 +372,7 @@ uint32_t CopyJob::Fail(uint32_t code, int percent) {
 uint32_t CopyJob::Cancel(int percent) {
   WaitForWriters();
   EndStream(false);
+  CheckFoldersInPlace();
   channel_->SetSummary(summary_);
   LogLine("cancelled");
   Rollback();
@@ -326,6 +405,7 @@ uint32_t CopyJob::InstallEntry(size_t i, int percent) {
   if (code != 0) return code;
   std::string parent = ParentOf(path);
   if (!parent.empty() && (code = changes_.EnsureDirectory(parent)) != 0) return code;
+  if (!parent.empty()) WatchFolder(parent);
   // A small new file goes to the helpers, its bytes taken from the kit
   // here, in order. It is recorded once written.
   Digest digest{};
@@ -427,6 +507,7 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   code = RemoveDropped(percent);
   if (code == kErrorCancelled) return Cancel(percent);
   if (code != 0) return Fail(code, percent);
+  if ((code = CheckFoldersInPlace()) != 0) return Fail(code, percent);
   // Success is reported only once a power cut can no longer take it back.
   std::string kit = "-";
   if (reader != nullptr && reader->HasTrailer()) kit = Hex(reader->Trailer().digest);

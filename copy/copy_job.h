@@ -143,6 +143,24 @@ class CopyJob {
                   const char* reason = nullptr);
   void LogRollback() const;
   uint32_t Cancel(int percent);
+  // A folder the run writes into that another user could move away while
+  // the run writes through the descriptors it holds (a folder on the way,
+  // from the target's parent down, is theirs or open to them): held open,
+  // and checked before the commit to be still where its path leads.
+  void WatchFolder(const std::string& folder);
+  bool OthersCanMove(const std::string& folder);
+  // 3 with the cause when a watched folder was moved: what the run wrote
+  // into it, and the folders it made there, are removed through the
+  // descriptors held.
+  uint32_t CheckFoldersInPlace();
+
+  struct WatchedFolder {
+    ScopedFd fd;
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
+  std::map<std::string, WatchedFolder> watched_;
+  std::map<std::string, bool> movable_;  // by folder: others can move it
 
   ProgressChannel* channel_ = nullptr;
   FailureCause cause_;

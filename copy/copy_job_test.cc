@@ -562,6 +562,58 @@ TEST_F(CopyJobTest, ALockWhoseHolderCannotBeFoundIsNotWaitedForWithoutEnd) {
   ::kill(sleeper, SIGKILL);
 }
 
+// Somebody who may write a folder on the way moves the folder the run
+// writes into out of the target halfway (the run writes on through the
+// descriptors it holds): the run fails naming the folder, and nothing it
+// wrote stays where the folder went. A folder nobody else can move is not
+// watched; a run whose folders stay passes.
+TEST_F(CopyJobTest, AFolderMovedOutOfTheTargetMidRunFailsTheRunAndKeepsNothingThere) {
+  TestKit kit;
+  for (int i = 0; i < 12; ++i) {
+    kit.entries.push_back(
+        {u"Trade\\1.0\\f" + std::u16string(1, static_cast<char16_t>('a' + i)) + u".cf",
+         std::string(100, 'x'), Ticks(2000)});
+  }
+  OpenKit(kit);
+  const std::string target = dir_ / "shared";
+  const std::string folder = target + "/Trade/1.0";
+  struct Case {
+    mode_t tradeMode;  // the folder above the one moved
+    bool move;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {0777, true, kErrorPathNotFound},
+      {0777, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.tradeMode) + (c.move ? " moved" : " staying"));
+    testing::RemoveAll(target);
+    testing::RemoveAll(dir_ / "elsewhere");
+    testing::MakeDirs(dir_ / "elsewhere");
+    WriteFile(folder + "/mine.txt", "mine");
+    ASSERT_EQ(::chmod((target + "/Trade").c_str(), c.tradeMode), 0);
+    const auto before = Snapshot(folder);
+    bool moved = false;
+    const uint32_t code = Run(target, [&](const Report& report) {
+      if (c.move && !moved && report.message == folder + "/ff.cf") {
+        moved = ::rename(folder.c_str(), (dir_ / "elsewhere/1.0").c_str()) == 0;
+      }
+    });
+    EXPECT_EQ(moved, c.move);
+    EXPECT_EQ(code, c.code);
+    if (c.move) {
+      EXPECT_EQ(lastCause_.path, folder);
+      EXPECT_EQ(lastCause_.reason,
+                "moved out of the target during the run; what the run wrote there is removed");
+      EXPECT_EQ(Snapshot(dir_ / "elsewhere/1.0"), before);
+      EXPECT_FALSE(testing::Exists(folder + "/fa.cf"));
+    } else {
+      EXPECT_EQ(testing::ReadFile(folder + "/fl.cf"), std::string(100, 'x'));
+    }
+  }
+}
+
 TEST_F(CopyJobTest, ACommitRecordThatCannotBeWrittenFailsTheRun) {
   OpenKit(CopyJobFaultTest::Kit());
   std::string target = dir_ / "target";
