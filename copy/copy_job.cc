@@ -335,7 +335,11 @@ uint32_t CopyJob::WaitForWriters() {
   std::vector<FileWriters::Written> written;
   std::string path;
   int error = 0;
-  uint32_t code = writers_->Wait(&written, &path, &error);
+  RefusedLink refused;
+  uint32_t code = writers_->Wait(&written, &path, &error, &refused);
+  if (code != 0 && !refused.path.empty()) {
+    return Failing(code, LinkRefusal("IDS_CAUSE_WRITE", refused));
+  }
   if (code != 0) return Failing(code, CauseOf("IDS_CAUSE_WRITE", path, error));
   for (const FileWriters::Written& file : written) {
     const KitEntry& entry = reader_->Entry(file.entry);

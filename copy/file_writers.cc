@@ -96,6 +96,7 @@ void FileWriters::Work(size_t queue) {
     uint32_t failure = kErrorNone;
     std::string failedPath;
     int error = 0;
+    RefusedLink refused;
     for (Job& job : batch) {
       bytes += job.bytes.size();
       // Once one file has failed the run is rolled back: the others are
@@ -116,6 +117,8 @@ void FileWriters::Work(size_t queue) {
       failure = code;
       failedPath = job.path;
       error = errno;
+      // This thread's walk refused it: handed over with the failure.
+      if (error == ELOOP) TakeRefusedLink(&refused);
     }
     lock.lock();
     busy_ -= batch.size();
@@ -124,19 +127,22 @@ void FileWriters::Work(size_t queue) {
       failure_ = failure;
       failedPath_ = failedPath;
       error_ = error;
+      refused_ = refused;
     }
     written_.insert(written_.end(), written.begin(), written.end());
     if (callerWaits_) done_.notify_one();
   }
 }
 
-uint32_t FileWriters::Wait(std::vector<Written>* written, std::string* failedPath, int* error) {
+uint32_t FileWriters::Wait(std::vector<Written>* written, std::string* failedPath, int* error,
+                           RefusedLink* refused) {
   std::unique_lock<std::mutex> lock(mutex_);
   WaitForWriters(lock, [this] { return queued_ == 0 && busy_ == 0; });
   written->insert(written->end(), written_.begin(), written_.end());
   written_.clear();
   *failedPath = failedPath_;
   *error = error_;
+  if (refused != nullptr) *refused = refused_;
   return failure_;
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fs/file_io.h"
+#include "fs/trusted_path.h"
 #include "kit/kit_crypto.h"
 
 namespace qorv {
@@ -52,8 +53,10 @@ class FileWriters {
   bool Failed() const;
   // Waits until every queued file is written or has failed. Returns 0 and
   // adds the files written to `*written`, or the code of the first failure,
-  // with its path and errno.
-  uint32_t Wait(std::vector<Written>* written, std::string* failedPath, int* error);
+  // with its path and errno, and the link the writer refused when that is
+  // why (ELOOP).
+  uint32_t Wait(std::vector<Written>* written, std::string* failedPath, int* error,
+                RefusedLink* refused = nullptr);
 
  private:
   struct Job {
@@ -85,6 +88,7 @@ class FileWriters {
   uint32_t failure_ = 0;
   std::string failedPath_;
   int error_ = 0;
+  RefusedLink refused_;
   bool digests_;
   std::vector<std::thread> threads_;
 };

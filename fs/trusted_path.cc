@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <mutex>
 #include <string_view>
 
 #include "fs/sys_calls.h"
@@ -22,9 +21,10 @@ namespace {
 constexpr int kMaxLinks = 40;
 constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW;
 
-std::mutex gRefusedMutex;
-RefusedLink gRefused;
-bool gHasRefused = false;
+// Each thread's own last refusal: a writer thread's never stands for the
+// copy thread's.
+thread_local RefusedLink tRefused;
+thread_local bool tHasRefused = false;
 
 std::atomic<uint64_t> gGeneration{0};
 
@@ -36,9 +36,8 @@ struct ResolvedDirectory {
 thread_local ResolvedDirectory tLast;
 
 void Refuse(const std::string& path, uid_t owner) {
-  std::lock_guard<std::mutex> lock(gRefusedMutex);
-  gRefused = RefusedLink{path, owner};
-  gHasRefused = true;
+  tRefused = RefusedLink{path, owner};
+  tHasRefused = true;
 }
 
 // The components of `path` that name something: no empty ones, no ".".
@@ -241,10 +240,9 @@ bool IsSafeOwnPath(const std::string& path, std::string* problem) {
 }
 
 bool TakeRefusedLink(RefusedLink* link) {
-  std::lock_guard<std::mutex> lock(gRefusedMutex);
-  if (!gHasRefused) return false;
-  *link = gRefused;
-  gHasRefused = false;
+  if (!tHasRefused) return false;
+  *link = std::move(tRefused);
+  tHasRefused = false;
   return true;
 }
 

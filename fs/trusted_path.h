@@ -39,8 +39,8 @@ struct PathParent {
 };
 bool OpenParentTrusted(const std::string& path, PathParent* parent);
 
-// The link refused last, by any thread, and its owner; each refusal is
-// told once.
+// The link the calling thread's last walk refused, and its owner; each
+// refusal is told once. Another thread's refusals are its own.
 struct RefusedLink {
   std::string path;
   uid_t owner = 0;
