@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/text_convert.h"
+#include "kit/kit_format.h"
 #include "kit/kit_reader.h"
 #include "kit/kit_writer.h"
 #include "testing/kit_builder.h"
@@ -197,6 +198,53 @@ TEST_F(DamagedKitTest, HugeCountsAllocateNothing) {
   std::string problem;
   EXPECT_NE(OpenUnpacked(unpacked, &problem), 0u);
   EXPECT_EQ(problem, "the kit ends inside the product name");
+}
+
+// A small kit whose head inflates to more entries, or more head, than a
+// kit may have is refused before the head is held; one at the limits is
+// read. Both the installer's reader and its dry run's.
+TEST_F(DamagedKitTest, HeadsBeyondTheLimitsAreRefusedBeforeTheyAreHeld) {
+  auto head = [](uint32_t entries, size_t nameUnits) {
+    std::string unpacked;
+    PutU32(&unpacked, 0);
+    for (int i = 0; i < 3; ++i) testing::PutText(&unpacked, u"x");
+    PutU32(&unpacked, entries);
+    for (uint32_t i = 0; i < entries; ++i) {
+      std::u16string name = u"f" + std::u16string(nameUnits, u'a') + u"\\";
+      for (uint32_t n = i; n != 0 || name.back() == u'\\'; n /= 10) {
+        name.push_back(static_cast<char16_t>(u'0' + n % 10));
+      }
+      PutU32(&unpacked, static_cast<uint32_t>(kit_format::EntryRecordSize(name.size())));
+      testing::PutText(&unpacked, name);
+      for (int w = 0; w < 4; ++w) PutU32(&unpacked, 0);
+    }
+    return unpacked;
+  };
+  struct Case {
+    const char* what;
+    uint32_t entries;
+    size_t nameUnits;
+    const char* problem;  // nullptr: read
+  };
+  const Case cases[] = {
+      {"as many entries as a kit may hold", kit_format::kMaxEntries, 0, nullptr},
+      {"one more", kit_format::kMaxEntries + 1, 0,
+       "it lists 100001 files, more than the 100000 a kit may hold"},
+      {"long names, a head over 8 MiB", 1100, 4000,
+       "its head is larger than 8 MiB, the most a kit may have"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string unpacked = head(c.entries, c.nameUnits);
+    std::string problem;
+    EXPECT_EQ(OpenUnpacked(unpacked, &problem) == 0, c.problem == nullptr) << problem;
+    if (c.problem != nullptr) {
+      EXPECT_EQ(problem, c.problem);
+    }
+    KitReader dry;
+    testing::WriteFile(dir_ / "qorv.vkt", DeflateRaw(unpacked));
+    EXPECT_EQ(dry.OpenHeadOnly(dir_ / "qorv.vkt") == 0, c.problem == nullptr) << dry.Problem();
+  }
 }
 
 TEST_F(DamagedKitTest, EntryStartingBeyondTwoGibibytes) {

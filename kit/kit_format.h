@@ -44,6 +44,11 @@ inline constexpr uint64_t EntryRecordSize(size_t nameUnits) {
 }
 // Entries must start below this position of the unpacked kit.
 inline constexpr uint64_t kMaxEntryStart = 0x80000000u;
+// What a reader holds of a head at most, so that a hostile one (a few
+// hundred kilobytes that inflate to millions of entries) is refused before
+// it costs memory: entries, and bytes of head.
+inline constexpr uint32_t kMaxEntries = 100000;
+inline constexpr uint64_t kMaxHeadBytes = uint64_t{8} << 20;
 
 inline uint32_t GetU32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |

@@ -14,7 +14,9 @@ namespace qorv {
 namespace {
 
 using kit_format::GetU32;
+using kit_format::kMaxEntries;
 using kit_format::kMaxEntryStart;
+using kit_format::kMaxHeadBytes;
 using kit_format::kMinDescriptionRecord;
 using kit_format::kMinEntryRecord;
 
@@ -49,6 +51,10 @@ class HeadParser {
   // thousand entries then costs a few dozen calls, not twenty thousand.
   uint32_t Read(void* out, uint32_t count, const std::string& what) {
     if (count > Left()) return Damaged("the kit ends inside " + what);
+    if (position_ + count > kMaxHeadBytes) {
+      return Damaged("its head is larger than " + std::to_string(kMaxHeadBytes >> 20) +
+                     " MiB, the most a kit may have");
+    }
     char* dest = static_cast<char*>(out);
     uint32_t need = count;
     while (need > 0) {
@@ -195,6 +201,10 @@ uint32_t HeadParser::ReadEntries() {
   uint32_t code = ReadU32(&count, "the entry count");
   if (code != 0) return code;
   if (count > Left() / kMinEntryRecord) return Damaged("the entry count is larger than the kit");
+  if (count > kMaxEntries) {
+    return Damaged("it lists " + std::to_string(count) + " files, more than the " +
+                   std::to_string(kMaxEntries) + " a kit may hold");
+  }
   std::vector<unsigned char> block;
   std::vector<KitEntry>& entries = head_->entries;
   for (uint32_t i = 0; i < count; ++i) {

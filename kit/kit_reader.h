@@ -94,8 +94,9 @@ class KitReader {
   // For a dry run: the head only, and nothing written anywhere. A kit read
   // in place opens as with Open(); one that Open() would unpack is inflated
   // without being stored (its first kMaxKeptHead bytes kept in memory for
-  // the head, the rest only counted). The entries cannot be read then.
-  static constexpr size_t kMaxKeptHead = size_t{64} << 20;
+  // the head, the most a head may have; the rest only counted). The
+  // entries cannot be read then.
+  static constexpr size_t kMaxKeptHead = kit_format::kMaxHeadBytes;
   uint32_t OpenHeadOnly(const std::string& kitPath);
   // Reads the head of an already unpacked kit, which the reader then owns
   // and removes. For tools and the fuzz target.

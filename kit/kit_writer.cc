@@ -109,7 +109,18 @@ std::string EncodeKitHead(const KitContent& content) {
 }
 
 std::string BuildKitHead(const KitContent& content, std::string* error) {
+  if (content.files.size() > kit_format::kMaxEntries) {
+    *error = std::to_string(content.files.size()) + " files, more than the " +
+             std::to_string(kit_format::kMaxEntries) + " a kit may hold";
+    return std::string();
+  }
   std::string head = EncodeKitHead(content);
+  if (head.size() > kit_format::kMaxHeadBytes) {
+    *error = "the list of files takes " + std::to_string(head.size() >> 20) +
+             " MiB, more than the " + std::to_string(kit_format::kMaxHeadBytes >> 20) +
+             " MiB a kit may have";
+    return std::string();
+  }
   const uint64_t dataStart = head.size();
   uint64_t offset = 0;
   for (const KitSourceFile& file : content.files) {
