@@ -402,7 +402,7 @@ uint32_t CopyJob::InstallEntry(size_t i, int percent) {
   if (writers_ && writers_->Failed()) return WaitForWriters();
   if (!Writes(action)) {
     RecordDone(action, item.path, entry.size);
-    RecordInstalled(item.path, entry, false, Digest{});
+    RecordInstalled(item.path, entry, false, Digest{}, item.facts);
     return kErrorNone;
   }
   uint32_t code = changes_.BackupFile(path, destination.exists);

@@ -117,8 +117,9 @@ class CopyJob {
   // What the target's manifest holds after this run: the files written,
   // those kept that are still as an earlier install or the kit made them,
   // and the directories the installs made.
+  // `verified`: what the plan found of a kept file it found unchanged.
   void RecordInstalled(const std::string& relative, const KitEntry& entry, bool written,
-                       const Digest& digest);
+                       const Digest& digest, const FileFacts& verified = FileFacts());
   Manifest NewManifest(const std::string& kitIdentity) const;
   // Replaces (or, uninstalling, removes) the manifest, its old copy saved
   // in the run directory and the change announced first.

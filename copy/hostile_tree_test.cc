@@ -303,7 +303,7 @@ TEST_F(HostileTreeTest, AnotherUsersStateIsNeitherTrustedNorWritten) {
   const std::string manifest = ManifestPathFor(shared_ + "/");
   Manifest forged;
   ASSERT_EQ(LoadManifest(shared_ + "/", &forged), ManifestState::kRead);
-  ManifestFile mine{"mine.txt", 19, testing::MTime(shared_ + "/mine.txt"), {}};
+  ManifestFile mine{"mine.txt", 19, testing::MTime(shared_ + "/mine.txt"), {}, {}};
   ASSERT_TRUE(DigestOfFile(shared_ + "/mine.txt", &mine.digest));
   forged.files.push_back(mine);
   WriteFile(manifest, EncodeManifest(forged));

@@ -18,6 +18,10 @@ namespace qorv {
 
 namespace {
 
+// Clocks of file times tick coarsely (a few milliseconds): facts this close
+// to the manifest's own write are not trusted.
+constexpr int64_t kRacyNs = 100 * 1000 * 1000;
+
 constexpr char kFormat[] = "qorv-manifest 1";
 
 void PutField(std::string* out, const std::string& bytes) {
@@ -130,6 +134,11 @@ std::string EncodeManifest(const Manifest& manifest) {
            Hex(file.digest) + " ";
     PutField(&out, file.path);
     out += '\n';
+    if (file.facts.known) {
+      out += "S " + std::to_string(file.facts.mtimeNs) + " " + std::to_string(file.facts.ctimeNs) +
+             " " + std::to_string(file.facts.inode) + " " + std::to_string(file.facts.device) +
+             "\n";
+    }
   }
   return out + "end\n";
 }
@@ -171,6 +180,23 @@ bool ParseManifest(const std::string& text, Manifest* manifest) {
       manifest->directories.push_back(directory);
       continue;
     }
+    if (in.Literal("S ")) {
+      // The facts of the file just read.
+      uint64_t m = 0;
+      uint64_t c = 0;
+      FileFacts facts;
+      if (manifest->files.empty() || !in.Number(&m) || !in.Literal(" ") || !in.Number(&c) ||
+          !in.Literal(" ") || !in.Number(&facts.inode) || !in.Literal(" ") ||
+          !in.Number(&facts.device) || !in.Literal("\n") || m > static_cast<uint64_t>(INT64_MAX) ||
+          c > static_cast<uint64_t>(INT64_MAX)) {
+        return false;
+      }
+      facts.known = true;
+      facts.mtimeNs = static_cast<int64_t>(m);
+      facts.ctimeNs = static_cast<int64_t>(c);
+      manifest->files.back().facts = facts;
+      continue;
+    }
     ManifestFile file;
     uint64_t time = 0;
     std::string hex;
@@ -199,6 +225,16 @@ ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest) {
       LexicallyNormal(manifest->target) != LexicallyNormal(targetRoot)) {
     *manifest = Manifest();
     return ManifestState::kDamaged;
+  }
+  // A file's facts stand for its bytes only when they were taken clearly
+  // before the manifest was written: a change in the same tick would not
+  // show.
+  struct stat st;
+  if (Lstat(path, &st)) {
+    const int64_t written = FactsOf(st).mtimeNs;
+    for (ManifestFile& file : manifest->files) {
+      file.facts.trusted = file.facts.known && file.facts.ctimeNs + kRacyNs < written;
+    }
   }
   return ManifestState::kRead;
 }
@@ -255,12 +291,29 @@ bool DigestOfFile(const std::string& path, Digest* digest) {
   return true;
 }
 
-bool UnchangedSince(const std::string& targetRoot, const ManifestFile& file) {
+FileFacts FactsOf(const struct stat& st) {
+  FileFacts facts;
+  facts.known = true;
+  facts.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  facts.ctimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  facts.inode = static_cast<uint64_t>(st.st_ino);
+  facts.device = static_cast<uint64_t>(st.st_dev);
+  return facts;
+}
+
+bool UnchangedSince(const std::string& targetRoot, const ManifestFile& file, FileFacts* now) {
   const std::string path = targetRoot + file.path;
   struct stat st;
   if (!Lstat(path, &st) || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != file.size ||
       static_cast<int64_t>(st.st_mtime) != file.time) {
     return false;
+  }
+  const FileFacts facts = FactsOf(st);
+  if (now != nullptr) *now = facts;
+  const FileFacts& was = file.facts;
+  if (was.trusted && was.mtimeNs == facts.mtimeNs && was.ctimeNs == facts.ctimeNs &&
+      was.inode == facts.inode && was.device == facts.device) {
+    return true;
   }
   Digest digest;
   return DigestOfFile(path, &digest) && digest == file.digest;

@@ -16,6 +16,8 @@
 #ifndef QORV_COPY_MANIFEST_H_
 #define QORV_COPY_MANIFEST_H_
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,11 +26,29 @@
 
 namespace qorv {
 
+// What lstat said of a file when a run last wrote it or found it unchanged:
+// a file that still says the same (size, modification and change times to
+// the nanosecond, inode, device) is unchanged without being read, as a
+// version-control index does it.
+struct FileFacts {
+  bool known = false;
+  // Recorded clearly before the manifest was written: a change since would
+  // show in the change time. Not so for a file changed in the same tick
+  // the manifest was written ("racy"): that one is read. Set on loading.
+  bool trusted = false;
+  int64_t mtimeNs = 0;
+  int64_t ctimeNs = 0;
+  uint64_t inode = 0;
+  uint64_t device = 0;
+};
+FileFacts FactsOf(const struct stat& st);
+
 struct ManifestFile {
   std::string path;  // relative to the target, "/" separators
   uint64_t size = 0;
   int64_t time = 0;  // last write, whole seconds since 1970
   Digest digest{};
+  FileFacts facts;  // written as an "S" line after the file's; optional
 };
 
 struct Manifest {
@@ -77,7 +97,10 @@ void RemoveUnfinishedManifests(const std::string& manifestPath);
 bool DigestOfFile(const std::string& path, Digest* digest);
 // Whether the file `targetRoot` + `file.path` is still as recorded: a
 // regular file of that size, time (whole seconds) and digest.
-bool UnchangedSince(const std::string& targetRoot, const ManifestFile& file);
+// With `now`, what lstat says of the file now when it is unchanged (to be
+// recorded again).
+bool UnchangedSince(const std::string& targetRoot, const ManifestFile& file,
+                    FileFacts* now = nullptr);
 
 }  // namespace qorv
 

@@ -1,6 +1,9 @@
 #include "copy/manifest.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -33,7 +36,7 @@ TEST(ManifestTest, EncodesAndParsesWholeManifestsOnly) {
   m.target = "/home/u/tpl with\nline/";
   m.kit = std::string(64, 'a');
   m.directories = {"/home/u/tpl with\nline", "/home/u/tpl with\nline/d"};
-  m.files = {{"d/x.cf", 12, 1700000000, {}}, {"name with spaces", 0, 0, {}}};
+  m.files = {{"d/x.cf", 12, 1700000000, {}, {}}, {"name with spaces", 0, 0, {}, {}}};
   m.files[0].digest[0] = 0xab;
   const std::string text = EncodeManifest(m);
   Manifest back;
@@ -86,7 +89,7 @@ TEST(ManifestTest, NamesOutsideTheTargetAreRefused) {
     m.target = "/srv/tpl/";
     m.kit = "-";
     if (!c.directory.empty()) m.directories = {c.directory};
-    if (!c.file.empty()) m.files = {{c.file, 1, 1, {}}};
+    if (!c.file.empty()) m.files = {{c.file, 1, 1, {}, {}}};
     Manifest back;
     EXPECT_EQ(ParseManifest(EncodeManifest(m), &back), c.accepted) << c.directory << c.file;
   }
@@ -403,8 +406,6 @@ TEST_F(UpgradeTest, AFailedUpgradeOrUninstallPutsFilesAndManifestBack) {
       testing::RemoveAll(ManifestDirectory());
       OpenKit({{u"a.cf", "a", Ticks(1600000000)}, {u"d\\b.cf", "b", Ticks(1600000000)}});
       ASSERT_EQ(Run(), 0u);
-      const auto before = Snapshot(target_);
-      const std::string manifest = ReadFile(ManifestPathFor(target_ + "/"));
       OpenKit({{u"a.cf", "a", Ticks(1600000000)}});
       int flushes;
       {
@@ -417,6 +418,9 @@ TEST_F(UpgradeTest, AFailedUpgradeOrUninstallPutsFilesAndManifestBack) {
       testing::RemoveAll(ManifestDirectory());
       OpenKit({{u"a.cf", "a", Ticks(1600000000)}, {u"d\\b.cf", "b", Ticks(1600000000)}});
       ASSERT_EQ(Run(), 0u);
+      // This install's own manifest: it records what lstat says of its files.
+      const auto before = Snapshot(target_);
+      const std::string manifest = ReadFile(ManifestPathFor(target_ + "/"));
       OpenKit({{u"a.cf", "a", Ticks(1600000000)}});
       // The failed flush is the back-th from the end: the commit record's
       // first, then the manifest's and the journal's before it.
@@ -434,6 +438,69 @@ TEST_F(UpgradeTest, AFailedUpgradeOrUninstallPutsFilesAndManifestBack) {
 // One target spelled several ways ("//", "/./", a trailing "/."): an upgrade
 // or an uninstall under another spelling finds the manifest the install
 // wrote, and leaves no second one.
+// A file whose lstat still says what the manifest recorded is unchanged
+// without being read. One that says otherwise (new bytes under the same
+// size and time: a new change time), one whose facts were taken in the
+// manifest's own tick, and one an older manifest has no facts for, are
+// read.
+TEST_F(UpgradeTest, RecordedFactsSpareTheReadingOfUnchangedFilesOnly) {
+  testing::MakeDirs(dir_ / "tmp");
+  OpenKit({{u"a.cf", "aaaa", Ticks(1600000000)}});
+  const std::string file = target_ + "/a.cf";
+  struct Case {
+    const char* what;
+    bool newBytes;
+    bool racy;
+    bool noFacts;
+    bool unchanged;
+    bool reads;
+  };
+  const Case cases[] = {
+      {"untouched", false, false, false, true, false},
+      {"new bytes under the same size and time", true, false, false, false, true},
+      {"facts taken in the manifest's own tick", false, true, false, true, true},
+      {"a manifest without facts", false, false, true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::RemoveAll(target_);
+    ASSERT_EQ(Run(), 0u);
+    Manifest m;
+    ASSERT_EQ(LoadManifest(target_ + "/", &m), ManifestState::kRead);
+    ASSERT_EQ(m.files.size(), 1u);
+    ASSERT_TRUE(m.files[0].facts.known);
+    if (c.newBytes) {
+      ::usleep(20000);  // a change time of its own
+      WriteFile(file, "bbbb");
+      testing::SetMTime(file, 1600000000);
+    }
+    if (c.noFacts) {
+      m.files[0].facts = FileFacts();
+      WriteFile(ManifestPathFor(target_ + "/"), EncodeManifest(m));
+    }
+    // The manifest written a second after the facts were taken, or in
+    // the same tick.
+    struct stat st;
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    struct timespec times[2] = {st.st_ctim, st.st_ctim};
+    if (!c.racy) times[1].tv_sec += 1;
+    if (c.newBytes) times[1] = {m.files[0].facts.ctimeNs / 1000000000 + 1, 0};
+    ASSERT_EQ(::utimensat(AT_FDCWD, ManifestPathFor(target_ + "/").c_str(), times, 0), 0);
+    ASSERT_EQ(LoadManifest(target_ + "/", &m), ManifestState::kRead);
+    testing::FaultInjector reads(testing::SysCall::kRead, -1, 0);
+    EXPECT_EQ(UnchangedSince(target_ + "/", m.files[0]), c.unchanged);
+    EXPECT_EQ(reads.Count() > 0, c.reads) << reads.Count();
+  }
+  // A re-install with nothing to write records the facts again.
+  testing::RemoveAll(target_);
+  ASSERT_EQ(Run(), 0u);
+  ASSERT_EQ(Run(), 0u);
+  Manifest m;
+  ASSERT_EQ(LoadManifest(target_ + "/", &m), ManifestState::kRead);
+  ASSERT_EQ(m.files.size(), 1u);
+  EXPECT_TRUE(m.files[0].facts.known);
+}
+
 TEST_F(UpgradeTest, AnySpellingOfTheTargetFindsItsManifest) {
   testing::MakeDirs(dir_ / "tmp");
   auto manifests = [] {
@@ -464,7 +531,7 @@ TEST_F(UpgradeTest, AForgedManifestRemovesNothingOutsideTheTarget) {
   WriteFile(dir_ / "outside.txt", "not the installer's");
   Manifest forged;
   ASSERT_EQ(LoadManifest(target_ + "/", &forged), ManifestState::kRead);
-  ManifestFile outside{"../outside.txt", 19, testing::MTime(dir_ / "outside.txt"), {}};
+  ManifestFile outside{"../outside.txt", 19, testing::MTime(dir_ / "outside.txt"), {}, {}};
   ASSERT_TRUE(DigestOfFile(dir_ / "outside.txt", &outside.digest));
   forged.files.push_back(outside);
   WriteFile(ManifestPathFor(target_ + "/"), EncodeManifest(forged));

@@ -19,19 +19,25 @@
 namespace qorv {
 
 void CopyJob::RecordInstalled(const std::string& relative, const KitEntry& entry, bool written,
-                              const Digest& digest) {
+                              const Digest& digest, const FileFacts& verified) {
   struct stat st;
   if (!Lstat(changes_.targetRoot() + relative, &st) || !S_ISREG(st.st_mode)) {
     installed_.erase(relative);
     return;
   }
   ManifestFile file{relative, static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtime),
-                    digest};
+                    digest, FactsOf(st)};
   if (!written) {
     auto before = previousIndex_.find(relative);
     const ManifestFile* earlier = before == previousIndex_.end() ? nullptr : before->second;
     if (earlier != nullptr && earlier->size == file.size && earlier->time == file.time) {
       file.digest = earlier->digest;  // as an earlier install left it
+      // Its facts only when the plan found it unchanged and it still is.
+      const FileFacts& now = file.facts;
+      if (!verified.known || verified.mtimeNs != now.mtimeNs || verified.ctimeNs != now.ctimeNs ||
+          verified.inode != now.inode || verified.device != now.device) {
+        file.facts = FileFacts();
+      }
     } else if (earlier != nullptr && !UnchangedSince(changes_.targetRoot(), *earlier)) {
       // Changed by the user since an earlier install: recorded as that
       // install left it, so that an uninstall keeps it and names it.

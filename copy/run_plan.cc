@@ -38,7 +38,7 @@ const char* ActionName(PlanAction action) {
 }
 
 void RunPlan::Add(PlanAction action, const std::string& path, uint64_t size, const char* reason) {
-  items.push_back({action, path, size, kNoEntry, Destination{}, reason});
+  items.push_back({action, path, size, kNoEntry, Destination{}, reason, FileFacts{}});
   Tally(action, size);
 }
 
@@ -120,11 +120,14 @@ RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
     std::string relative = Narrow(EntryPathOf(entry.name));
     shipped.insert(relative);
     PlanItem item{PlanAction::kKeep, relative, entry.size, plan.items.size(),
-                  InspectDestination(targetRoot + relative, entry.time)};
+                  InspectDestination(targetRoot + relative, entry.time), nullptr, FileFacts{}};
     item.action = DecideInstall(item.was);
     if (item.action == PlanAction::kKeep) {
       const ManifestFile* earlier = previous.Find(relative);
-      if (earlier != nullptr && !UnchangedSince(targetRoot, *earlier)) {
+      FileFacts now;
+      const bool unchanged = earlier != nullptr && UnchangedSince(targetRoot, *earlier, &now);
+      if (unchanged) item.facts = now;
+      if (earlier != nullptr && !unchanged) {
         // Kept because the user changed it after an earlier install put
         // it there: the user's now, and said so.
         item.action = PlanAction::kKeepChanged;

@@ -58,6 +58,9 @@ struct PlanItem {
   Destination was;
   // Why, when the update rule alone does not say: kSameTimeOtherBytes.
   const char* reason = nullptr;
+  // A kept file the plan found unchanged since an earlier install: what
+  // lstat said of it then, to be recorded again.
+  FileFacts facts;
 };
 
 // A file an earlier kit installed, unchanged since, with the entry's time
