@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "base/text_convert.h"
@@ -116,14 +119,24 @@ RunPlan PlanInstall(const KitReader& reader, const std::string& targetRoot,
   RunPlan plan;
   std::set<std::string> shipped;
   const std::vector<Digest>& digests = reader.Trailer().entryDigests;
+  // The earlier records by path: one look-up per entry, not a scan.
+  std::unordered_map<std::string_view, const ManifestFile*> earlierByPath;
+  earlierByPath.reserve(previous.files.size());
+  for (const ManifestFile& file : previous.files) earlierByPath.emplace(file.path, &file);
   for (const KitEntry& entry : reader.entries()) {
     std::string relative = Narrow(EntryPathOf(entry.name));
     shipped.insert(relative);
-    PlanItem item{PlanAction::kKeep, relative, entry.size, plan.items.size(),
-                  InspectDestination(targetRoot + relative, entry.time), nullptr, FileFacts{}};
+    PlanItem item{PlanAction::kKeep,
+                  relative,
+                  entry.size,
+                  plan.items.size(),
+                  InspectDestination(targetRoot + relative, entry.time),
+                  nullptr,
+                  FileFacts{}};
     item.action = DecideInstall(item.was);
     if (item.action == PlanAction::kKeep) {
-      const ManifestFile* earlier = previous.Find(relative);
+      auto found = earlierByPath.find(relative);
+      const ManifestFile* earlier = found == earlierByPath.end() ? nullptr : found->second;
       FileFacts now;
       const bool unchanged = earlier != nullptr && UnchangedSince(targetRoot, *earlier, &now);
       if (unchanged) item.facts = now;
