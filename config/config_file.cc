@@ -316,6 +316,8 @@ void ConfigEntryList::Write(const WideString& path) const {
   const std::string file = ResolveTarget(Narrow(path));
   // Never another user's file (root run with that user's HOME).
   if (std::string foreign; !IsOwnPlace(file, &foreign)) throw ConfigWriteError(1, foreign);
+  // What a stopped replacement left (the caller holds the file's lock).
+  RemoveUnfinishedReplacements(file);
   switch (ReplaceFileDurably(file, content)) {
     case ReplaceResult::kDone:
       return;

@@ -60,6 +60,23 @@ struct World {
   std::string Manifest() const {
     return testing::Exists(manifest) ? testing::ReadFile(manifest) : "-";
   }
+  // Every name in the world but the target's tree: the state directory,
+  // the launcher's folder, the temporary directory, the run's places.
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    const std::string tree = target + "/";
+    for (auto it = std::filesystem::recursive_directory_iterator(root);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+      const std::string path = it->path();
+      if (path == target || path.compare(0, tree.size(), tree) == 0) {
+        if (it->is_directory(ec_) && !it->is_symlink(ec_)) it.disable_recursion_pending();
+        continue;
+      }
+      names.insert(path);
+    }
+    return names;
+  }
+  mutable std::error_code ec_;
   std::vector<std::string> RegistryEntries() const {
     std::vector<std::string> left;
     if (!testing::Exists(LiveDirectory())) return left;
@@ -117,7 +134,9 @@ class CrashStateTest : public ::testing::Test {
     world_.target = world_.home + "/Templates/Acme";
     world_.launcher = world_.home + "/.Vexa/vexalaunch/vexalaunch.cfg";
     testing::MakeDirs(world_.root + "/tmp");
-    WriteFile(world_.launcher, "ConfigurationTemplatesLocation=/elsewhere\nOther=kept\n");
+    WriteFile(world_.launcher,
+              "ConfigurationTemplatesLocation=" + world_.home + "/Templates\nOther=kept\n");
+    testing::MakeDirs(world_.home + "/Templates");
     world_.manifest = ManifestPathFor(world_.target + "/");
   }
   void TearDown() override {
@@ -191,6 +210,11 @@ class CrashStateTest : public ::testing::Test {
       return "the launcher file does not go with the tree";
     }
     if (!world_.RunDirectories().empty()) return "a run directory is left";
+    for (const std::string& name : world_.Names()) {
+      if (before_.names.count(name) == 0 && after_.names.count(name) == 0) {
+        return "a name neither before nor after has is left: " + name;
+      }
+    }
     if (!world_.RegistryEntries().empty()) return "a registry entry is left";
     return std::string();
   }
@@ -241,7 +265,7 @@ class CrashStateTest : public ::testing::Test {
     const std::string saved = dir_ / "w0";
     Shell("rm -rf '" + saved + "' && mkdir '" + saved + "'");
     CopyInto(world_.root, saved);
-    before_ = {world_.Tree(), world_.Launcher(), world_.Manifest()};
+    before_ = {world_.Tree(), world_.Launcher(), world_.Manifest(), world_.Names()};
     std::vector<FileChange> changes;
     {
       testing::ChangeRecorder recorder(world_.root);
@@ -249,7 +273,7 @@ class CrashStateTest : public ::testing::Test {
       EXPECT_EQ(run() != 0, fails);
       changes = recorder.Take();
     }
-    after_ = {world_.Tree(), world_.Launcher(), world_.Manifest()};
+    after_ = {world_.Tree(), world_.Launcher(), world_.Manifest(), world_.Names()};
     EXPECT_GT(changes.size(), 10u);
     if (std::getenv("QORV_CRASH_TRACE") != nullptr) {
       for (size_t i = 0; i < changes.size(); ++i) {
@@ -345,8 +369,14 @@ class CrashStateTest : public ::testing::Test {
       SCOPED_TRACE(scene.what);
       std::cout << scene.what << ": ";
       OpenKit(*scene.kit);
-      total += Explore([&] { return RunJob(&reader_, world_.target, scene.uninstall); },
-                       scene.fails, sample, second);
+      total += Explore(
+          [&] {
+            // As a start does first: the folder the launcher lists is
+            // probed for the directory to propose.
+            ProposeTargetDirectory(ReadKnownLocations());
+            return RunJob(&reader_, world_.target, scene.uninstall);
+          },
+          scene.fails, sample, second);
     }
     std::cout << "crash states in all: " << total << "\n";
   }
@@ -354,6 +384,7 @@ class CrashStateTest : public ::testing::Test {
   struct Seen {
     std::map<std::string, std::string> tree;
     std::string launcher, manifest;
+    std::set<std::string> names;
   };
   Seen before_, after_;
   std::string mounted_;

@@ -260,13 +260,7 @@ bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy
 }
 
 void RemoveUnfinishedManifests(const std::string& manifestPath) {
-  // ReplaceFileDurably writes beside the file, as "<name>.qorv-XXXXXX".
-  const std::string prefix = BaseName(manifestPath) + kReplacementInfix;
-  std::vector<std::string> names;
-  if (!ListNames(DirName(manifestPath), &names)) return;
-  for (const std::string& name : names) {
-    if (name.compare(0, prefix.size(), prefix) == 0) RemoveFile(Join(DirName(manifestPath), name));
-  }
+  RemoveUnfinishedReplacements(manifestPath);
 }
 
 bool DigestOfFile(const std::string& path, Digest* digest) {

@@ -210,6 +210,19 @@ bool CommitReplacement(ScopedFd fd, const std::string& temp, const std::string& 
   return true;
 }
 
+void RemoveUnfinishedReplacements(const std::string& path) {
+  const std::string folder = DirName(path);
+  const std::string prefix = BaseName(path) + kReplacementInfix;
+  std::vector<std::string> names;
+  if (!ListNames(folder, &names)) return;
+  for (const std::string& name : names) {
+    // Exactly the six letters a replacement adds.
+    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+      RemoveFile(Join(folder, name));
+    }
+  }
+}
+
 bool SyncDirectory(const std::string& directory) {
   ScopedFd fd = OpenFile(directory, O_RDONLY | O_DIRECTORY);
   return fd.IsValid() && FlushFile(fd.Get());

@@ -96,6 +96,10 @@ ReplaceResult ReplaceFileDurably(const std::string& path, NewFileMode mode, mode
 // The name the new content has until it is renamed into place: `path`
 // followed by this and six letters or digits.
 inline constexpr char kReplacementInfix[] = ".qorv-";
+// Removes what replacements of `path` that were stopped (killed, or cut by a
+// power loss) left beside it: "<name>.qorv-XXXXXX". Only under the lock that
+// orders the replacements of `path`, before writing it again.
+void RemoveUnfinishedReplacements(const std::string& path);
 // The last step of such a replacement, for content written in a stream:
 // flushes and closes `fd` (open on `temp`, beside `path`), renames `temp`
 // over `path` and flushes the directory. On failure `temp` is removed and
