@@ -28,6 +28,13 @@ bool IsToolkitOption(const char* arg) {
   return false;
 }
 
+// A toolkit option whose value may follow as the next argument
+// ("--display :1"): that argument is the toolkit's, not a stray one.
+bool TakesToolkitValue(const char* arg) {
+  return IsToolkitOption(arg) && std::strchr(arg, '=') == nullptr &&
+         std::strcmp(arg, "--sync") != 0 && std::strcmp(arg, "--g-fatal-warnings") != 0;
+}
+
 bool IsHelp(const char* arg) {
   for (const char* help : {"-h", "-H", "/h", "/H", "-?", "/?", "--help"}) {
     if (std::strcmp(arg, help) == 0) return true;
@@ -44,13 +51,39 @@ CommandLine ScanCommandLine(int argc, const char* const* argv, const char* local
   result.languageName = u"en";
 
   const char* languageOption = nullptr;  // the first -L, once seen
+  std::string joined;                    // "--target DIR" read as "--target=DIR"
   for (int i = result.firstOptionIndex; i < argc; ++i) {
     const char* arg = argv[i];
     if (arg != nullptr && std::strcmp(arg, "usecwd") == 0) {
       result.problems.push_back("usecwd counts only as the first argument");
       continue;
     }
-    if (arg == nullptr || (arg[0] != '-' && arg[0] != '/')) continue;
+    if (arg != nullptr && (std::strcmp(arg, "--target") == 0 || std::strcmp(arg, "--lang") == 0)) {
+      // A required argument, GNU-style, either way.
+      if (i + 1 >= argc || argv[i + 1] == nullptr) {
+        result.problems.push_back(std::string(arg) + " needs " +
+                                  (arg[2] == 't' ? "a directory" : "a language code"));
+        continue;
+      }
+      joined = std::string(arg) + "=" + argv[++i];
+      arg = joined.c_str();
+    }
+    if (arg == nullptr) continue;
+    if (arg[0] != '-' && arg[0] != '/') {
+      if (i > result.firstOptionIndex && argv[i - 1] != nullptr && TakesToolkitValue(argv[i - 1])) {
+        continue;
+      }
+      result.warnings.push_back("ignoring argument \"" + EscapeControls(std::string(arg)) +
+                                "\"; the target is given with -D DIR");
+      continue;
+    }
+    if (arg[0] == '/' && arg[1] != '\0' && std::strchr(arg + 2, '/') != nullptr && !IsHelp(arg)) {
+      // An option may begin with "/": a path does, and is read as one.
+      result.warnings.push_back(
+          "reading \"" + EscapeControls(std::string(arg)) + "\" as the option /" +
+          std::string(1, arg[1]) +
+          " (an option may begin with \"/\"); the target is given with -D DIR");
+    }
     if (IsHelp(arg)) {
       result.help = true;
       continue;
@@ -242,8 +275,9 @@ std::string UsageText(const std::string& program, bool bundled) {
       "  -h, -?, --help  print this text and end\n"
       "\n"
       "Options may also begin with '/' (/S, /D<dir>, /L<code>), or be spelled\n"
-      "--silent, --target=DIR and --lang=CODE (which does not end the reading\n"
-      "of the others). A directory may begin with ~/ (the home directory); a\n"
+      "--silent, --target[=]DIR and --lang[=]CODE (which does not end the\n"
+      "reading of the others). Other arguments are no target: the terminal\n"
+      "says so. A directory may begin with ~/ (the home directory); a\n"
       "relative one is taken from the current directory, in the wizard too.\n"
       "Another long option is refused (status 3), but for the toolkit's own\n"
       "(--display, --screen, --sync, --class, --name, --gtk-module, ...).\n"

@@ -13,7 +13,9 @@
 // the target directory and, like the help options, is read wherever it
 // stands (the last -D counts). The wizard ignores everything else; the text
 // front end, which reports a wrong command line by its exit status, refuses
-// what `problems` lists.
+// what `problems` lists, and says what `warnings` lists. GNU spellings:
+// --target=DIR or --target DIR as -D, --lang=CODE or --lang CODE as -L
+// (without ending the scan), --silent as -S.
 #ifndef QORV_APP_COMMAND_LINE_H_
 #define QORV_APP_COMMAND_LINE_H_
 
@@ -58,6 +60,10 @@ struct CommandLine {
   // option, an empty -D, an unknown language code, S or L after the first
   // language option. Toolkit options ("--display" and the like) pass.
   std::vector<std::string> problems;
+  // Arguments that are no option, or a path read as one ("/srv/t" is /s):
+  // one English line each, for the terminal front end to say. The wizard
+  // ignores them, as it always has.
+  std::vector<std::string> warnings;
 };
 
 // `localeName` is what setlocale(LC_ALL, "") answered (may be null); its

@@ -247,9 +247,32 @@ TEST(CommandLineTest, LongSpellingsAndUnknownLongOptions) {
     std::string target;  // "" when none
     std::string language;
     std::string optionProblem;
+    std::vector<std::string> warnings = {};
+    std::vector<std::string> problems = {};
   };
   const Case cases[] = {
       {{"x", "--silent", "--target=/srv/t"}, true, "/srv/t", "en", ""},
+      // A required argument either way, as GNU programs take it.
+      {{"x", "--target", "/srv/t", "--silent"}, true, "/srv/t", "en", ""},
+      {{"x", "--lang", "de", "-S"}, true, "", "de", ""},
+      {{"x", "--lang", "xx"}, false, "", "en", "", {}, {"unknown language code in --lang=xx"}},
+      {{"x", "-S", "--target"}, true, "", "en", "", {}, {"--target needs a directory"}},
+      // What is no option is said, not silently dropped; a path is read as
+      // the option its second byte names, and that is said too.
+      {{"x", "-S", "-D/srv/t3", "/tmp/r1.vkt"},
+       true,
+       "/srv/t3",
+       "en",
+       "",
+       {"reading \"/tmp/r1.vkt\" as the option /t (an option may begin with \"/\"); the target "
+        "is given with -D DIR"}},
+      {{"x", "-S", "srv/t5"},
+       true,
+       "",
+       "en",
+       "",
+       {"ignoring argument \"srv/t5\"; the target is given with -D DIR"},
+       {}},
       {{"x", "--lang=de", "--silent"}, true, "", "de", ""},
       {{"x", "-Lru", "--lang=de"}, false, "", "ru", ""},  // the first -L wins
       {{"x", "-S", "--dir=/srv/z"}, true, "", "en", "unknown option --dir=/srv/z"},
@@ -266,6 +289,8 @@ TEST(CommandLineTest, LongSpellingsAndUnknownLongOptions) {
     EXPECT_EQ(std::string(toNarrow(line.target).c_str()), c.target) << what;
     EXPECT_EQ(std::string(toNarrow(line.languageName).c_str()), c.language) << what;
     EXPECT_EQ(line.optionProblem, c.optionProblem) << what;
+    EXPECT_EQ(line.warnings, c.warnings) << what;
+    EXPECT_EQ(line.problems, c.problems) << what;
   }
 }
 

@@ -178,6 +178,16 @@ int CInstallerApp::Run() {
     std::fputs("Try 'qorv-setup --help'.\n", stderr);
     return kTextWrongCommandLine;
   }
+  // What the command line holds that does not do what it may look like.
+  for (const std::string& warning : line.warnings) {
+    if (line.json) {
+      std::printf("{\"type\":\"warning\",\"message\":%s}\n", JsonString(warning).c_str());
+    } else {
+      std::fprintf(stderr, "qorv-setup: %s\n", warning.c_str());
+    }
+    LogLine(warning);
+  }
+  std::fflush(stdout);
   TextOptions options;
   options.silent = line.silent;
   options.usecwd = line.usecwd;

@@ -373,6 +373,8 @@ int TextInstaller::Copy(const WideString& target) {
       return kTextFailed;
     }
     if (outcome == RunOutcome::kCancelled) return kTextCancelled;
+    // Another run holds the directory: nothing failed, a retry may do.
+    busy_ = report.code == kErrorBusy;
     if (report.code != kErrorBusy)
       SayKey(options_.uninstall ? "IDS_UNINSTALL_ERROR" : "IDS_ERROR_FINISH");
     SayLogPath();
@@ -428,7 +430,7 @@ int TextInstaller::Uninstall() {
     }
   }
   int outcome = Copy(target);
-  ReportDone(OutcomeWord(outcome, true), outcome, target);
+  ReportDone(busy_ ? "busy" : OutcomeWord(outcome, true), outcome, target);
   if (outcome != kTextInstalled) return outcome;
   if (!recorded_) {
     WriteText(err_, "qorv-setup: ");
@@ -538,9 +540,10 @@ int TextInstaller::Run() {
   const WideString description = outcome == kTextInstalled
                                      ? InstalledDescription(reader_, options_.language, target)
                                      : WideString();
-  ReportDone(outcome != kTextInstalled ? OutcomeWord(outcome, false)
-             : changed                 ? "installed"
-                                       : "unchanged",
+  ReportDone(busy_                       ? "busy"
+             : outcome != kTextInstalled ? OutcomeWord(outcome, false)
+             : changed                   ? "installed"
+                                         : "unchanged",
              outcome, target, description);
   if (outcome != kTextInstalled) return outcome;
   if (!recorded_) {

@@ -92,7 +92,9 @@ class TextInstaller {
   // Whether an installed run's location was recorded.
   bool recorded_ = false;
   std::string recordProblem_;
-  ResultWords failure_;  // what the terminal said of the last failure
+  ResultWords failure_;
+  bool busy_ = false;  // the run met another one holding the directory  // what the terminal said
+                       // of the last failure
   // What the last run did (on failure, what it had done before it rolled
   // back).
   RunPlan done_;

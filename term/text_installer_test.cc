@@ -11,6 +11,7 @@
 
 #include "base/text_convert.h"
 #include "copy/run_directory.h"
+#include "copy/target_lock.h"
 #include "res/string_table.h"
 #include "testing/fault_injection.h"
 #include "testing/kit_builder.h"
@@ -242,6 +243,25 @@ TEST_F(TextInstallerTest, FailuresSayWhyAndLeaveTheTargetAlone) {
                       dir_ / "missing.vkt\n"),
             std::string::npos)
       << err_;
+}
+
+// Another run holds the directory past --wait: the result says "busy", not
+// "failed", so that a script can tell a retry may do; the status stays 1.
+TEST_F(TextInstallerTest, AnotherRunHoldingTheDirectoryIsBusyNotFailed) {
+  options_.silent = true;
+  options_.json = true;
+  options_.hasTarget = true;
+  options_.waitSeconds = 0;
+  const std::string target = dir_ / "held";
+  testing::MakeDirs(target);
+  options_.target = W(target);
+  TargetLock other;
+  ASSERT_EQ(other.Acquire(target, 0, {}, {}), 0u);
+  EXPECT_EQ(Run(), kTextFailed);
+  EXPECT_NE(out_.find("{\"type\":\"result\",\"outcome\":\"busy\""), std::string::npos) << out_;
+  other.Release();
+  EXPECT_EQ(Run(), kTextInstalled);
+  EXPECT_NE(out_.find("\"outcome\":\"installed\""), std::string::npos) << out_;
 }
 
 TEST_F(TextInstallerTest, FilesARollbackCannotPutBackAreNamedNotCalledUnchanged) {
