@@ -46,9 +46,15 @@ def restore():
 
 
 def state():
-    """The tree, and the manifests' names and bytes (a manifest put back is
-    written again: its time is not the one it had)."""
-    return snapshot(TARGET), {name: entry[2] for name, entry in snapshot(STATE).items()}
+    """The tree, and the manifests' names and records. A manifest put back
+    is written again (its time is not the one it had), and what it says of
+    each file's inode and change time ("S" lines) is this run's own."""
+    manifests = {}
+    for name in sorted(os.listdir(STATE)) if os.path.isdir(STATE) else []:
+        with open(os.path.join(STATE, name), "rb") as f:
+            manifests[name] = b"".join(l for l in f.read().splitlines(True)
+                                       if not l.startswith(b"S "))
+    return snapshot(TARGET), manifests
 
 
 def live_entries():
