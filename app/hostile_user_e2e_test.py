@@ -261,5 +261,7 @@ check(r.returncode != 0 and snapshot(HOME) == before and os.path.isdir(empty_run
       "root with another user's HOME: its registry is not read, nothing it names is removed",
       r.stderr + differences(before, snapshot(HOME)))
 check("owned by user 65534" in r.stderr, "and the cause names the owner", r.stderr)
+check("run as that user, or with your own HOME (sudo -H for root)" in r.stderr,
+      "and says what to do instead", r.stderr)
 
 finish()

@@ -198,6 +198,7 @@ int CInstallerApp::Run() {
   options.uninstall = line.uninstall;
   options.dryRun = line.dryRun;
   options.json = line.json;
+  if (!toolkit_.missing.empty()) options.noWindow = "cannot load " + toolkit_.missing;
   TextInstaller installer(options, STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO,
                           InterruptWatch::fd());
   LogLine("on the terminal");

@@ -137,6 +137,13 @@ def check_fallback(kit):
     check("no window toolkit could be loaded (" in r.stderr and "libgtk-x11-2.0.so.0: " in r.stderr
           and "libgtk-3.so.0: " in r.stderr and "continuing on the terminal" in r.stderr,
           "and says why there is no window", r.stderr)
+    # Nobody to ask either: it says the toolkit failed, not that there is
+    # no display.
+    r = subprocess.run(without([GTK2], ["--toolkit=gtk2", "-D" + target]), cwd=kit, env=X_ENV,
+                       stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+    check(r.returncode == 3 and "no window: cannot load " in r.stderr
+          and "libgtk-x11-2.0.so.0: " in r.stderr and "No display" not in r.stderr,
+          "--toolkit=gtk2 without GTK+ 2 and without a terminal says GTK+ 2 failed", r.stderr)
 
 
 def check_choice(kit):

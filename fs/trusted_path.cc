@@ -174,6 +174,16 @@ std::string ForeignOwnerText(uid_t owner) {
   return text + ", not by the user running this program";
 }
 
+namespace {
+
+// Why the state at a place of another user's is not used, and what to do:
+// a HOME that is not the running user's (root started with sudo -E).
+std::string ForeignStateText(uid_t owner) {
+  return ForeignOwnerText(owner) + "; run as that user, or with your own HOME (sudo -H for root)";
+}
+
+}  // namespace
+
 bool IsOwnPlace(const std::string& path, std::string* problem) {
   std::string place = path;
   while (place.size() > 1 && place.back() == '/') place.pop_back();
@@ -181,7 +191,7 @@ bool IsOwnPlace(const std::string& path, std::string* problem) {
     struct stat st;
     if (Sys().lstat(place.c_str(), &st) == 0) {
       if (TrustedOwner(st.st_uid)) return true;
-      *problem = place + ": " + ForeignOwnerText(st.st_uid);
+      *problem = place + ": " + ForeignStateText(st.st_uid);
       return false;
     }
     const size_t slash = place.rfind('/');
@@ -222,7 +232,7 @@ bool IsSafeOwnPath(const std::string& path, std::string* problem) {
       }
     }
     if (!TrustedOwner(st.st_uid)) {
-      *problem = level + ": " + ForeignOwnerText(st.st_uid);
+      *problem = level + ": " + ForeignStateText(st.st_uid);
       return false;
     }
     const bool last = level == levels.back();

@@ -126,10 +126,10 @@ TEST_F(DamagedKitTest, OversizedCountsAndRecordSizes) {
       {Layout::kEntry1, 29, "entry 1: the record is shorter than its fields"},
       {Layout::kName1Count, 0xFFFFFFFFu, "entry 1: the name has a negative length"},
       {Layout::kName1Count, 12, "entry 1: the name runs past its record"},
-      {Layout::kOffset1, 0xFFFFFFFFu, "entry 1 (\"a\\b\") reaches past the end of the kit"},
-      {Layout::kOffset1, 7, "entry 1 (\"a\\b\") reaches past the end of the kit"},
-      {Layout::kSize1, 0xFFFFFFFFu, "entry 1 (\"a\\b\") reaches past the end of the kit"},
-      {Layout::kSize1, 17, "entry 1 (\"a\\b\") reaches past the end of the kit"},
+      {Layout::kOffset1, 0xFFFFFFFFu, "entry 1 (\"a/b\") reaches past the end of the kit"},
+      {Layout::kOffset1, 7, "entry 1 (\"a/b\") reaches past the end of the kit"},
+      {Layout::kSize1, 0xFFFFFFFFu, "entry 1 (\"a/b\") reaches past the end of the kit"},
+      {Layout::kSize1, 17, "entry 1 (\"a/b\") reaches past the end of the kit"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.problem);
@@ -254,7 +254,7 @@ TEST_F(DamagedKitTest, EntryStartingBeyondTwoGibibytes) {
   SetU32(&unpacked, Layout::kOffset1, 0x80000000u);
   std::string problem;
   EXPECT_NE(OpenUnpacked(unpacked, &problem), 0u);
-  EXPECT_EQ(problem, "entry 1 (\"a\\b\") reaches past the end of the kit");
+  EXPECT_EQ(problem, "entry 1 (\"a/b\") reaches past the end of the kit");
 }
 
 }  // namespace

@@ -30,7 +30,15 @@ WideString TextOf(const unsigned char* p, uint32_t count) {
   return text;
 }
 
-std::string Quote(const WideString& text) { return "\"" + Narrow(text) + "\""; }
+// A name as vkt list and the installer's other lines show it: "/" between
+// its components.
+std::string Quote(const WideString& text) {
+  std::string shown = Narrow(text);
+  for (char& c : shown) {
+    if (c == '\\') c = '/';
+  }
+  return "\"" + shown + "\"";
+}
 
 // Reads the head record by record, checking every count and size against
 // what is left of the unpacked kit before reading or allocating anything.

@@ -444,10 +444,17 @@ int TextInstaller::Uninstall() {
 int TextInstaller::Run() {
   if (!options_.silent && !options_.dryRun && ::isatty(in_) != 1) {
     WriteText(err_, "qorv-setup: ");
-    Say(LookupText("IDS_NO_TERMINAL"));
+    WideString why = LookupText("IDS_NO_TERMINAL");
+    if (!options_.noWindow.empty()) {
+      // There may well be a display: what failed is the window's toolkit.
+      why = Wide("no window: " + options_.noWindow +
+                 "; and no terminal on the input to ask where to install; run it with -S to "
+                 "install without questions (into -D<dir> or the proposed directory).");
+    }
+    Say(why);
     // Started from a file manager, nobody reads standard error: the log
     // keeps the reason.
-    LogLine("ended: " + Narrow(LookupText("IDS_NO_TERMINAL")));
+    LogLine("ended: " + Narrow(why));
     SayLogPath();
     return kTextWrongCommandLine;
   }

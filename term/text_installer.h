@@ -36,6 +36,10 @@ struct TextOptions {
   bool uninstall = false;  // remove what the installs into the target put there
   bool dryRun = false;     // print the plan; change nothing
   bool json = false;       // the plan or the outcome as JSON lines on the output
+  // Why no window opened although a display may exist (a toolkit that
+  // could not be loaded, with the loader's reason): said instead of "no
+  // display" when there is no terminal to ask on either.
+  std::string noWindow;
 };
 
 class TextInstaller {

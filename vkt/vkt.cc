@@ -488,6 +488,11 @@ int Bundle(const Arguments& args) {
     std::string self;
     if (!ReadLink("/proc/self/exe", &self)) return Fail("vkt", "cannot find its own directory");
     installer = Join(DirName(self), "qorv-setup");
+    struct stat st;
+    if (::stat(installer.c_str(), &st) != 0) {
+      return Fail(installer, std::string(std::strerror(errno)) +
+                                 "; no installer beside vkt: name one with --installer PATH");
+    }
   }
   // What cannot be installed is not shipped.
   KitReader reader;

@@ -97,6 +97,10 @@ expect_exit 1 "not a valid compressed stream" "$vkt" verify "$work/text.vkt"
 # An installer carrying a kit, cut short on its way: said as such.
 "$vkt" bundle --installer /bin/true -o "$work/setup" "$work/a.vkt" >/dev/null
 head -c $(($(stat -c %s "$work/setup") - 30)) "$work/setup" > "$work/setup-cut"
+# Without an installer beside it, vkt says which option names one.
+mkdir -p "$work/alone" && cp "$vkt" "$work/alone/vkt"
+expect_exit 1 "no installer beside vkt: name one with --installer PATH" \
+  "$work/alone/vkt" bundle -o "$work/alone/setup" "$work/a.vkt"
 expect_exit 1 "no kit ends there: the file is cut short or damaged" "$vkt" verify "$work/setup-cut"
 expect_exit 1 "none.vkt: No such file or directory" "$vkt" list "$work/none.vkt"
 
