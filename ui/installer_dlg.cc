@@ -380,11 +380,20 @@ void CInstallerDlg::OnFinish() {
       // No shell: the path is one argument, whatever characters it holds.
       NarrowString path = toNarrow(description);
       gchar* args[] = {const_cast<gchar*>("xdg-open"), const_cast<gchar*>(path.c_str()), nullptr};
-      g_spawn_async(
-          nullptr, args, nullptr,
-          static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
-                                   G_SPAWN_STDERR_TO_DEV_NULL),
-          +[](gpointer) { InterruptWatch::UnblockInChild(); }, nullptr, nullptr, nullptr);
+      GError* error = nullptr;
+      if (g_spawn_async(
+              nullptr, args, nullptr,
+              static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                       G_SPAWN_STDERR_TO_DEV_NULL),
+              +[](gpointer) { InterruptWatch::UnblockInChild(); }, nullptr, nullptr, &error)) {
+        LogLine("opened the description " + std::string(path.c_str()) + " with xdg-open");
+      } else {
+        // Nothing to show the user at this point (the window goes): the
+        // log says why the document did not open.
+        LogLine("cannot open the description " + std::string(path.c_str()) +
+                " with xdg-open: " + (error != nullptr ? error->message : "unknown reason"));
+        if (error != nullptr) g_error_free(error);
+      }
     }
   }
   if (state_ == kSucceeded || state_ == kFailed) gtk_widget_destroy(window_);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/text_convert.h"
+#include "copy/run_log.h"
 #include "fs/error_codes.h"
 #include "res/string_table.h"
 #include "testing/fault_injection.h"
@@ -194,6 +195,28 @@ TEST_F(InstallerDlgTest, WizardHappyPathButtonStatesAndTexts) {
 
   Click(d.nextButton());  // Finish
   EXPECT_TRUE(destroyed_);
+}
+
+// "Open description" where no xdg-open can be found: nothing to show (the
+// window goes), and the log says why the document did not open.
+TEST_F(InstallerDlgTest, ADescriptionThatCannotBeOpenedIsLogged) {
+  testing::ScopedEnv state("XDG_STATE_HOME", dir_ / "state");
+  testing::ScopedEnv path("PATH", dir_ / "tmp");
+  const char* args[] = {"qorv-setup"};
+  const std::string log = OpenRunLog(1, args);
+  ASSERT_FALSE(log.empty());
+  CInstallerDlg& d = Open();
+  Click(d.nextButton());
+  d.dirPage()->SetPath(W(dir_ / "t"));
+  Click(d.nextButton());
+  ASSERT_EQ(d.state(), kSucceeded);
+  ASSERT_TRUE(d.successPage()->GetOpenDescr());
+  Click(d.nextButton());  // Finish
+  CloseRunLog();
+  EXPECT_NE(testing::ReadFile(log).find("cannot open the description " +
+                                        dir_ / "t/doc/readme.txt with xdg-open: "),
+            std::string::npos)
+      << testing::ReadFile(log);
 }
 
 TEST_F(InstallerDlgTest, RequestedDirectoryIsShownUncleaned) {
