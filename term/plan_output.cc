@@ -34,11 +34,22 @@ std::string PlanJson(const RunPlan& plan, const char* type) {
   return out + PlanTotalsJson(plan) + "\n";
 }
 
+namespace {
+
+// The target as scripts compare it: without a final "/", whether it was
+// given with -D or proposed.
+std::string OneSpelling(std::string target) {
+  while (target.size() > 1 && target.back() == '/') target.pop_back();
+  return target;
+}
+
+}  // namespace
+
 std::string ResultJson(const char* outcome, int status, const std::string& target,
                        const RunPlan& done, const ResultWords& words) {
   std::string out = std::string("{\"type\":\"result\",\"outcome\":\"") + outcome +
                     "\",\"status\":" + std::to_string(status) +
-                    ",\"target\":" + JsonString(target) +
+                    ",\"target\":" + JsonString(OneSpelling(target)) +
                     ",\"changed\":" + (done.Changes() ? "true" : "false");
   for (int i = 0; i < kPlanActionCount; ++i) {
     out += ",\"" + std::string(ActionName(static_cast<PlanAction>(i))) +

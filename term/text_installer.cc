@@ -441,6 +441,10 @@ int TextInstaller::Uninstall() {
   return kTextInstalled;
 }
 
+WideString TextInstaller::GivenTarget() const {
+  return options_.hasTarget ? ResolveTypedDirectory(options_.target) : WideString();
+}
+
 int TextInstaller::Run() {
   if (!options_.silent && !options_.dryRun && ::isatty(in_) != 1) {
     WriteText(err_, "qorv-setup: ");
@@ -469,7 +473,7 @@ int TextInstaller::Run() {
     SayLogPath();
     if (options_.json) {
       Output(ResultJson(
-          "failed", kTextFailed, "", {},
+          "failed", kTextFailed, Narrow(GivenTarget()), {},
           {Narrow(LookupText(MessageKeyOf(failure))), prepared.problem, RunLogPath(), ""}));
     }
     return kTextFailed;
@@ -484,17 +488,19 @@ int TextInstaller::Run() {
 
   Say(WelcomeText(reader_, options_.language));
 
+  WideString target = options_.hasTarget ? GivenTarget() : prepared.target;
   // An interrupt while the kit was unpacked: nothing has changed yet.
   if (int signal = TakeInterrupt(); signal != 0) {
     if (signal != SIGINT || options_.silent || ConfirmCancel()) {
       SayKey("IDS_CANCEL_FINISH");
+      ReportDone("cancelled", kTextCancelled, target);
       return kTextCancelled;
     }
   }
 
-  WideString target = options_.hasTarget ? ResolveTypedDirectory(options_.target) : prepared.target;
   if (!options_.silent && !options_.dryRun && !AskTarget(&target)) {
     SayKey("IDS_CANCEL_FINISH");
+    ReportDone("cancelled", kTextCancelled, target);
     return kTextCancelled;
   }
   if (target.empty()) {

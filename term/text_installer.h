@@ -97,6 +97,8 @@ class TextInstaller {
   bool recorded_ = false;
   std::string recordProblem_;
   ResultWords failure_;
+  // The -D target, resolved as the run resolves it; empty without -D.
+  WideString GivenTarget() const;
   bool busy_ = false;  // the run met another one holding the directory  // what the terminal said
                        // of the last failure
   // What the last run did (on failure, what it had done before it rolled

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "base/text_convert.h"
@@ -245,23 +246,54 @@ TEST_F(TextInstallerTest, FailuresSayWhyAndLeaveTheTargetAlone) {
       << err_;
 }
 
-// Another run holds the directory past --wait: the result says "busy", not
-// "failed", so that a script can tell a retry may do; the status stays 1.
-TEST_F(TextInstallerTest, AnotherRunHoldingTheDirectoryIsBusyNotFailed) {
+// Every way out of a run with --json ends with one result line, naming the
+// target as -D gave it (resolved as the run resolves it, without a final
+// "/"): installed, a kit that is missing, a SIGTERM while the kit is
+// checked, and another run holding the directory past --wait ("busy", not
+// "failed": a retry may do; the status stays 1).
+TEST_F(TextInstallerTest, EveryWayOutEndsWithOneResultLine) {
   options_.silent = true;
   options_.json = true;
   options_.hasTarget = true;
   options_.waitSeconds = 0;
   const std::string target = dir_ / "held";
   testing::MakeDirs(target);
-  options_.target = W(target);
   TargetLock other;
-  ASSERT_EQ(other.Acquire(target, 0, {}, {}), 0u);
-  EXPECT_EQ(Run(), kTextFailed);
-  EXPECT_NE(out_.find("{\"type\":\"result\",\"outcome\":\"busy\""), std::string::npos) << out_;
-  other.Release();
-  EXPECT_EQ(Run(), kTextInstalled);
-  EXPECT_NE(out_.find("\"outcome\":\"installed\""), std::string::npos) << out_;
+  struct Case {
+    const char* what;
+    std::function<void()> before;
+    int status;
+    const char* outcome;
+  };
+  const Case cases[] = {
+      {"installed", [] {}, kTextInstalled, "installed"},
+      {"the kit missing", [this] { options_.kitPath = W(dir_ / "missing.vkt"); }, kTextFailed,
+       "failed"},
+      {"SIGTERM while the kit is checked", [this] { Interrupt(SIGTERM); }, kTextCancelled,
+       "cancelled"},
+      {"another run holds the directory", [&] { ASSERT_EQ(other.Acquire(target, 0, {}, {}), 0u); },
+       kTextFailed, "busy"},
+  };
+  const WideString kit = options_.kitPath;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    options_.kitPath = kit;
+    options_.target = W(target + "/");
+    c.before();
+    EXPECT_EQ(Run(), c.status);
+    other.Release();
+    size_t results = 0;
+    for (size_t at = out_.find("\"type\":\"result\""); at != std::string::npos;
+         at = out_.find("\"type\":\"result\"", at + 1)) {
+      ++results;
+    }
+    EXPECT_EQ(results, 1u) << out_;
+    EXPECT_NE(
+        out_.find("{\"type\":\"result\",\"outcome\":\"" + std::string(c.outcome) +
+                  "\",\"status\":" + std::to_string(c.status) + ",\"target\":\"" + target + "\""),
+        std::string::npos)
+        << out_;
+  }
 }
 
 TEST_F(TextInstallerTest, FilesARollbackCannotPutBackAreNamedNotCalledUnchanged) {
