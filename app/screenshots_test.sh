@@ -5,6 +5,24 @@
 # ui_test checks the same on the widgets). Run through testing/with_xvfb.sh.
 #   app/screenshots_test.sh BUILD_DIR
 set -uo pipefail
+# As root, in a mount namespace of its own with an empty /home: the pictures
+# show an ordinary home directory (/home/alex), as a user sees them.
+if [[ $(id -u) -eq 0 && -z ${QORV_SHOTS_HOME:-} ]] && command -v unshare >/dev/null; then
+  exec unshare -m env QORV_SHOTS_HOME=/home/alex bash "$0" "$@"
+fi
+if [[ -n ${QORV_SHOTS_HOME:-} ]]; then
+  mount --make-rprivate / && mount -t tmpfs tmpfs /home || exit 1
+fi
+# A fresh home for each run: the one above, or a folder of the work area.
+fresh_home() {  # name -> sets HOME
+  if [[ -n ${QORV_SHOTS_HOME:-} ]]; then
+    rm -rf "$QORV_SHOTS_HOME"
+    export HOME=$QORV_SHOTS_HOME
+  else
+    export HOME=$work/$1
+  fi
+  mkdir -p "$HOME/.local/share"
+}
 build=$(cd "$1" && pwd)
 src=$(cd "$(dirname "$0")/.." && pwd)
 out=$build/screenshots
@@ -48,8 +66,7 @@ for size in usual 14pt; do
   mkdir -p "$dir"
   if [[ $size == 14pt ]]; then export GTK2_RC_FILES=$work/gtkrc-14; else unset GTK2_RC_FILES; fi
   for code in ru uk en lv lt bg de ro ka kk vi tr el es hy it; do
-    export HOME=$work/home-$size-$code
-    mkdir -p "$HOME/.local/share"
+    fresh_home "home-$size-$code"
     (cd "$work/kit" && PATH="/nonexistent:$PATH" ./qorv-setup "-L$code") & app=$!
     wid=$(window_of $app) || { echo "FAIL $size $code: no window"; fails=$((fails + 1)); kill $app; continue; }
     sleep 0.3; shot "$wid" "$code-1-welcome"
@@ -59,8 +76,8 @@ for size in usual 14pt; do
     next "$wid"; wait $app
 
     # A default directory that cannot be made: the error box and page.
-    export HOME=$work/home-$size-$code-error
-    mkdir -p "$HOME/.local/share" && printf 'in the way' > "$HOME/.qorv"
+    fresh_home "home-$size-$code-error"
+    printf 'in the way' > "$HOME/.qorv"
     (cd "$work/kit" && ./qorv-setup "-L$code") & app=$!
     wid=$(window_of $app)
     next "$wid"; next "$wid"
