@@ -464,8 +464,9 @@ uint32_t CopyJob::Run(ProgressChannel& channel) {
   for (const ManifestFile& file : previous_.files) previousIndex_[file.path] = &file;
   if (uninstall_) {
     if (state != ManifestState::kRead) return Fail(kErrorNotFound, 0);
+    // Flushed with the first batch of records, before the first removal:
+    // nothing changes before then.
     journal_.Add(RecordKind::kUninstall, target);
-    if (!journal_.Flush()) return Fail(JournalFailed(), 0);
   }
 
   LogLine(std::string(uninstall_ ? "uninstall from " : "install into ") + target +

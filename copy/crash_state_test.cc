@@ -51,8 +51,12 @@ WideString W(const std::string& s) { return toWide(NarrowString(s.c_str(), s.siz
 // in it), a temporary directory and a template folder.
 struct World {
   std::string root, home, target, launcher, manifest;
+  // The target's tree; an empty target is not a missing one.
   std::map<std::string, std::string> Tree() const {
-    return testing::Exists(target) ? Snapshot(target) : std::map<std::string, std::string>{};
+    if (!testing::Exists(target)) return {};
+    auto tree = Snapshot(target);
+    tree["<the target exists>"] = "";
+    return tree;
   }
   std::string Launcher() const {
     return testing::Exists(launcher) ? testing::ReadFile(launcher) : "-";
@@ -419,7 +423,7 @@ TEST_F(CrashStateTest, APowerCutAcrossTwoFileSystemsLeavesTheTreeBeforeOrAfter) 
   world_.target = disk + "/Templates/Acme";
   world_.manifest = ManifestPathFor(world_.target + "/");
   devices_ = 2;
-  ExploreScenes(Large() ? 12 : 3, Large() ? 1500 : 600, Large() ? 200 : 8);
+  ExploreScenes(Large() ? 12 : 3, Large() ? 1500 : 600, Large() ? SIZE_MAX : 8);
 }
 
 }  // namespace

@@ -279,13 +279,11 @@ void RemoveUnfinishedEntries() {
   const std::string live = LiveDirectory();
   std::vector<std::string> names;
   if (live.empty() || !ListNames(live, &names)) return;
-  bool removed = false;
+  // Not flushed: every start removes them again, and nothing depends on
+  // their being gone.
   for (const std::string& name : names) {
-    if (name.find(kReplacementInfix) != std::string::npos) {
-      removed = RemoveFile(live + "/" + name) || removed;
-    }
+    if (name.find(kReplacementInfix) != std::string::npos) RemoveFile(live + "/" + name);
   }
-  if (removed) SyncDirectory(live);
 }
 
 FailureCause NoRunPlaceForRoot(const std::string& target) {

@@ -47,9 +47,9 @@ bool RunJournal::Create(const std::string& runDirectory, const std::string& targ
   AppendRecord(&queued_, RecordKind::kProcess, std::to_string(::getpid()));
   AppendRecord(&queued_, RecordKind::kTarget, targetRoot);
   // Named "journal" only once it is locked and its header is on disk; the
-  // rename fails when a start took the new journal for a dead one's.
-  if (!Flush() || !RenamePath(fresh, runDirectory + kJournalName) || !SyncDirectory(runDirectory) ||
-      !SyncDirectoryOf(runDirectory)) {
+  // rename fails when a start took the new journal for a dead one's. The
+  // run directory's own name was flushed when it was made.
+  if (!Flush() || !RenamePath(fresh, runDirectory + kJournalName) || !SyncDirectory(runDirectory)) {
     Close();
     return false;
   }
