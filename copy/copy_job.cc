@@ -59,6 +59,7 @@ uint32_t CopyJob::BeginLevel(const std::string& target) {
   writtenFiles_.clear();
   watched_.clear();
   movable_.clear();
+  held_ = 0;
   journal_.Close();
   // An empty target would put the files relative to the current directory.
   if (target.empty()) return kErrorPathNotFound;
@@ -168,6 +169,14 @@ void CopyJob::WatchFolder(const std::string& folder) {
   if (!watched.fd.IsValid() || !StatOf(watched.fd.Get(), &st)) return;
   watched.device = st.st_dev;
   watched.inode = st.st_ino;
+  // A kit of many folders in a shared place must not use up the run's
+  // descriptors: beyond a bound a folder is still checked, by identity,
+  // but what the run wrote there could not be removed through it.
+  if (held_ >= kMaxHeldFolders) {
+    watched.fd.Close();
+  } else {
+    ++held_;
+  }
   watched_[folder] = std::move(watched);
 }
 
@@ -189,19 +198,20 @@ uint32_t CopyJob::CheckFoldersInPlace() {
   // files, then the folders it made, innermost first.
   for (const std::string& file : writtenFiles_) {
     const std::string folder = ParentOf(file);
-    if (moved.count(folder) != 0) {
+    if (moved.count(folder) != 0 && watched_[folder].fd.IsValid()) {
       Sys().unlinkat(watched_[folder].fd.Get(), BaseName(file).c_str(), 0);
     }
   }
   const std::vector<std::string>& made = changes_.createdDirectories();
   for (auto it = made.rbegin(); it != made.rend(); ++it) {
     const std::string parent = ParentOf(*it);
-    if (moved.count(parent) != 0) {
+    if (moved.count(parent) != 0 && watched_[parent].fd.IsValid()) {
       Sys().unlinkat(watched_[parent].fd.Get(), BaseName(*it).c_str(), AT_REMOVEDIR);
     }
   }
   ForgetResolvedDirectories();
   watched_.clear();
+  held_ = 0;
   // The outermost moved folder is the one to name, and the reason of the
   // run's failure even when a write failed first (its folder was gone).
   cause_ = FailureCause{"IDS_CAUSE_WRITE", *moved.begin(),

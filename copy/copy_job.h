@@ -162,6 +162,8 @@ class CopyJob {
   };
   std::map<std::string, WatchedFolder> watched_;
   std::map<std::string, bool> movable_;  // by folder: others can move it
+  static constexpr size_t kMaxHeldFolders = 256;
+  size_t held_ = 0;  // watched folders held open
 
   ProgressChannel* channel_ = nullptr;
   FailureCause cause_;
