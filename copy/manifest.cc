@@ -241,7 +241,7 @@ ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest) {
 
 bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy, bool hadOne) {
   // What the run was writing in its place when it stopped.
-  RemoveUnfinishedManifests(manifestPath);
+  RemoveUnfinishedReplacements(manifestPath);
   if (hadOne) {
     std::string old;
     bool missing = false;
@@ -257,10 +257,6 @@ bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy
   auto absent = [] { return errno == ENOENT || errno == ENOTDIR; };
   if (!RemoveFile(manifestPath) && !absent()) return false;
   return SyncDirectoryOf(manifestPath) || absent();
-}
-
-void RemoveUnfinishedManifests(const std::string& manifestPath) {
-  RemoveUnfinishedReplacements(manifestPath);
 }
 
 bool DigestOfFile(const std::string& path, Digest* digest) {
@@ -295,6 +291,11 @@ FileFacts FactsOf(const struct stat& st) {
   return facts;
 }
 
+bool SameFacts(const FileFacts& a, const FileFacts& b) {
+  return a.known && b.known && a.mtimeNs == b.mtimeNs && a.ctimeNs == b.ctimeNs &&
+         a.inode == b.inode && a.device == b.device;
+}
+
 bool UnchangedSince(const std::string& targetRoot, const ManifestFile& file, FileFacts* now) {
   const std::string path = targetRoot + file.path;
   struct stat st;
@@ -305,10 +306,7 @@ bool UnchangedSince(const std::string& targetRoot, const ManifestFile& file, Fil
   const FileFacts facts = FactsOf(st);
   if (now != nullptr) *now = facts;
   const FileFacts& was = file.facts;
-  if (was.trusted && was.mtimeNs == facts.mtimeNs && was.ctimeNs == facts.ctimeNs &&
-      was.inode == facts.inode && was.device == facts.device) {
-    return true;
-  }
+  if (was.trusted && SameFacts(was, facts)) return true;
   Digest digest;
   return DigestOfFile(path, &digest) && digest == file.digest;
 }

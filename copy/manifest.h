@@ -42,6 +42,8 @@ struct FileFacts {
   uint64_t device = 0;
 };
 FileFacts FactsOf(const struct stat& st);
+// Whether both are known and say the same of one file.
+bool SameFacts(const FileFacts& a, const FileFacts& b);
 
 struct ManifestFile {
   std::string path;  // relative to the target, "/" separators
@@ -88,10 +90,6 @@ ManifestState LoadManifest(const std::string& targetRoot, Manifest* manifest);
 // missing copy was put back already: an undo cut short and done again);
 // else the manifest goes. False when it cannot be put back.
 bool PutBackManifest(const std::string& manifestPath, const std::string& oldCopy, bool hadOne);
-
-// Removes the copies of the manifest at `manifestPath` that a killed run
-// left half written beside it. Only while holding its target's lock.
-void RemoveUnfinishedManifests(const std::string& manifestPath);
 
 // The SHA-256 of the file at `path`; false when it cannot be read.
 bool DigestOfFile(const std::string& path, Digest* digest);

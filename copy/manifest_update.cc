@@ -33,11 +33,7 @@ void CopyJob::RecordInstalled(const std::string& relative, const KitEntry& entry
     if (earlier != nullptr && earlier->size == file.size && earlier->time == file.time) {
       file.digest = earlier->digest;  // as an earlier install left it
       // Its facts only when the plan found it unchanged and it still is.
-      const FileFacts& now = file.facts;
-      if (!verified.known || verified.mtimeNs != now.mtimeNs || verified.ctimeNs != now.ctimeNs ||
-          verified.inode != now.inode || verified.device != now.device) {
-        file.facts = FileFacts();
-      }
+      if (!SameFacts(verified, file.facts)) file.facts = FileFacts();
     } else if (earlier != nullptr && !UnchangedSince(changes_.targetRoot(), *earlier)) {
       // Changed by the user since an earlier install: recorded as that
       // install left it, so that an uninstall keeps it and names it.
@@ -118,7 +114,7 @@ uint32_t CopyJob::ReplaceManifest(const Manifest& manifest) {
     return Failing(kErrorPathNotFound,
                    CauseOf("IDS_CAUSE_MAKE_DIRECTORY", ManifestDirectory(), errno));
   }
-  RemoveUnfinishedManifests(path);
+  RemoveUnfinishedReplacements(path);
   if (ReplaceFileDurably(path, EncodeManifest(manifest)) != ReplaceResult::kDone) return failure();
   return kErrorNone;
 }
